@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <string>
+
+// One component of the messenger as the update server names it. The text
+// fields are UTF-8 byte strings; readers decode them with QString::fromUtf8.
+class ComponentInfo
+{
+public:
+    ComponentInfo(std::string project, std::string name, std::string type, std::string version,
+                  std::string description, std::string copyrights, std::string author,
+                  std::string webpage, std::string email);
+
+    const std::string &project() const { return m_project; }
+    const std::string &name() const { return m_name; }
+    const std::string &type() const { return m_type; }
+    const std::string &version() const { return m_version; }
+    const std::string &description() const { return m_description; }
+    const std::string &copyrights() const { return m_copyrights; }
+    const std::string &author() const { return m_author; }
+    const std::string &webpage() const { return m_webpage; }
+    const std::string &email() const { return m_email; }
+
+private:
+    std::string m_project;
+    std::string m_name;
+    std::string m_type;
+    std::string m_version;
+    std::string m_description;
+    std::string m_copyrights;
+    std::string m_author;
+    std::string m_webpage;
+    std::string m_email;
+};
+
+// An available update: the component plus what the server says about the new
+// version. Built once by the update check and never changed afterwards.
+class UpdateInfo : public ComponentInfo
+{
+public:
+    UpdateInfo(std::string project, std::string name, std::string type, std::string version,
+               std::string description, std::string copyrights, std::string author,
+               std::string webpage, std::string email, std::string changelog, std::string link,
+               bool critical, quint32 timestamp);
+
+    const std::string &changelog() const { return m_changelog; }
+    const std::string &link() const { return m_link; }
+    bool critical() const { return m_critical; }
+    quint32 timestamp() const { return m_timestamp; }
+
+private:
+    std::string m_changelog;
+    std::string m_link;
+    bool m_critical;
+    quint32 m_timestamp;
+};

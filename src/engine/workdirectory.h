@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// The updater's private work directory: the system's temporary directory
+// followed by "/vupdates/". It holds the relocated updater, the downloaded
+// archives, the unpack directories and the backups of one run.
+namespace WorkDirectory {
+
+// Temporary location + "/vupdates/"; always ends with a slash.
+QString path();
+
+// Creates the directory (with missing parents) with mode 0700 when it does not
+// exist yet. Returns false with a user-readable reason when the directory
+// cannot be used safely: it is not a directory (or is a symbolic link), it
+// belongs to another user, or users other than its owner may write to it.
+bool preparePrivate(const QString &dir, QString *problem);
+
+} // namespace WorkDirectory

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QFileDevice>
+#include <QString>
+#include <QStringList>
+
+class UpdateInfo;
+
+// Installs one downloaded package into its install root, backing up every
+// file it replaces or removes, and can put those files back afterwards.
+// The install driver keeps one per package until its run ends.
+class PackageInstaller
+{
+public:
+    explicit PackageInstaller(const UpdateInfo &record);
+
+    // Unpacks the archive into workDir/<name>/, reads the manifest and applies
+    // it. On failure the user has already been told in a message box; the
+    // backups made so far stay recorded for restore().
+    bool install(const QString &workDir, QString *errorText, QStringList *installedList);
+
+    // Puts back every file that install() saved. False at the first directory
+    // or file that cannot be put back.
+    bool restore(const QString &workDir);
+
+    const QString &rootDir() const { return m_rootDir; }
+    const QString &backupDir() const { return m_backupDir; }
+    const QString &packageName() const { return m_packageName; }
+    const QString &manifestBase() const { return m_manifestBase; }
+    const QStringList &backedUpDirs() const { return m_backedUpDirs; }
+    const QStringList &backedUpFiles() const { return m_backedUpFiles; }
+    QFileDevice::Permissions rootPermissions() const { return m_rootPermissions; }
+
+private:
+    const UpdateInfo &record;
+    QString m_backupDir;
+    QString m_rootDir;
+    QString m_packageName;
+    QString m_manifestBase;
+    QStringList m_backedUpDirs;
+    QStringList m_backedUpFiles;
+    QFileDevice::Permissions m_rootPermissions;
+};

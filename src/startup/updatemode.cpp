@@ -1,0 +1,63 @@
+#include "updatemode.h"
+
+#include "engine/vemoupdaterengine.h"
+#include "engine/workdirectory.h"
+#include "ui/vemochangelogdialog.h"
+#include "ui/vemodownloaddialog.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <exception>
+
+namespace {
+
+QString updateTitle()
+{
+    return QCoreApplication::translate("translation", "Update", "program update");
+}
+
+int checkAndOffer(bool quiet)
+{
+    VemoUpdaterEngine engine;
+    if (!engine.checkForUpdates())
+        return 0;
+
+    if (engine.hasUpdates()) {
+        if (quiet)
+            new VemoDownloadDialog(&engine);
+        else
+            new VemoChangelogDialog(&engine);
+        return QApplication::exec();
+    }
+
+    if (!quiet)
+        QMessageBox::information(
+            nullptr, updateTitle(),
+            QCoreApplication::translate("translation", "No updates available.", "nc"),
+            QMessageBox::Ok);
+    return 0;
+}
+
+} // namespace
+
+int runUpdateMode(bool quiet)
+{
+    // The downloaded archives and the backups live in the work directory, so
+    // it must be ours alone before anything is put there.
+    QString problem;
+    if (!WorkDirectory::preparePrivate(WorkDirectory::path(), &problem)) {
+        QMessageBox::critical(nullptr, updateTitle(), problem, QMessageBox::Ok);
+        return 1;
+    }
+
+    try {
+        return checkAndOffer(quiet);
+    } catch (const std::exception &e) {
+        QMessageBox::critical(nullptr, updateTitle(), QString::fromLocal8Bit(e.what()),
+                              QMessageBox::Ok);
+        return 1;
+    } catch (...) {
+        return 1;
+    }
+}

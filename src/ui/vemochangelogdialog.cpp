@@ -1,0 +1,5 @@
+// PLACEHOLDER: replaced by the window implementation.
+#include "vemochangelogdialog.h"
+VemoChangelogDialog::VemoChangelogDialog(VemoUpdaterEngine *engine) : engine(engine) {}
+void VemoChangelogDialog::toggleChangelog() {}
+void VemoChangelogDialog::downloadNow() {}

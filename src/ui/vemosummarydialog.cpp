@@ -1,0 +1,4 @@
+// PLACEHOLDER: replaced by the window implementation.
+#include "vemosummarydialog.h"
+VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine) : engine(engine) {}
+void VemoSummaryDialog::restartVemo() {}

@@ -1,0 +1,61 @@
+#include "testmain.h"
+
+#include "ui/updaterresources.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <vector>
+
+namespace {
+
+// QCoreApplication keeps a reference to the count and a pointer to the
+// vector it was given, and reads them again whenever arguments() is called.
+int applicationArgc = 0;
+char *applicationArgv[64];
+std::vector<QByteArray> argumentStorage;
+QByteArray programPath;
+
+} // namespace
+
+namespace TestMain {
+
+void setApplicationArguments(const QStringList &arguments)
+{
+    Q_ASSERT(arguments.size() < 63);
+    argumentStorage.clear();
+    for (const QString &argument : arguments)
+        argumentStorage.push_back(QFile::encodeName(argument));
+    for (size_t i = 0; i < argumentStorage.size(); ++i)
+        applicationArgv[i] = argumentStorage[i].data();
+    applicationArgv[argumentStorage.size()] = nullptr;
+    applicationArgc = int(argumentStorage.size());
+}
+
+void resetApplicationArguments()
+{
+    setApplicationArguments({QFile::decodeName(programPath)});
+}
+
+int run(QObject *testObject, int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A private runtime directory keeps Qt from warning about the default one.
+    QTemporaryDir runtimeDir;
+    QFile::setPermissions(runtimeDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
+
+    programPath = argv[0];
+    argumentStorage.push_back(programPath);
+    applicationArgv[0] = argumentStorage.back().data();
+    applicationArgv[1] = nullptr;
+    applicationArgc = 1;
+
+    QApplication app(applicationArgc, applicationArgv);
+    registerUpdaterResources();
+    return QTest::qExec(testObject, argc, argv);
+}
+
+} // namespace TestMain
