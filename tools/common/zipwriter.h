@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Writes zip archives with minizip's zip API, for the package builder and
+// the tests. Entry names are raw bytes, exactly as they go into the archive.
+class ZipWriter
+{
+public:
+    enum Method { Stored, Deflated };
+
+    explicit ZipWriter(const QString &path);
+    ~ZipWriter();
+
+    ZipWriter(const ZipWriter &) = delete;
+    ZipWriter &operator=(const ZipWriter &) = delete;
+
+    bool isOpen() const { return m_zip != nullptr; }
+
+    bool addFile(const QByteArray &name, const QByteArray &content, Method method = Deflated);
+    // Streams the file at sourcePath into the archive in blocks.
+    bool addFileFrom(const QByteArray &name, const QString &sourcePath, Method method = Deflated);
+    // name should end with '/'.
+    bool addDirectory(const QByteArray &name);
+
+    bool close();
+    QString errorString() const { return m_error; }
+
+private:
+    bool openEntry(const QByteArray &name, Method method, bool large);
+    bool closeEntry();
+
+    void *m_zip = nullptr;
+    QString m_path;
+    QString m_error;
+};
