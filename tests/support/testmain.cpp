@@ -40,6 +40,24 @@ void resetApplicationArguments()
 
 int run(QObject *testObject, int argc, char **argv)
 {
+    // Code under test may start "the running updater" again with its own
+    // arguments (the Retry after a failed installation). In a test that is
+    // this test executable: such a start is recorded and ends at once
+    // instead of running the tests a second time.
+    const QByteArray relaunchRecord = qgetenv("VEMO_TEST_RELAUNCH_RECORD");
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "-u") == 0 && !relaunchRecord.isEmpty()) {
+            QFile record(QFile::decodeName(relaunchRecord));
+            if (record.open(QIODevice::Append)) {
+                QStringList arguments;
+                for (int j = 0; j < argc; ++j)
+                    arguments << QFile::decodeName(argv[j]);
+                record.write(arguments.join(QLatin1Char('\t')).toUtf8() + '\n');
+            }
+            return 0;
+        }
+    }
+
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // A private runtime directory keeps Qt from warning about the default one.

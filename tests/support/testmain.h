@@ -8,6 +8,10 @@
 // QCoreApplication::arguments().
 namespace TestMain {
 
+// Creates the application and runs the tests. When the executable is started
+// with "-u" while VEMO_TEST_RELAUNCH_RECORD names a file (the code under test
+// restarting "itself"), it appends its arguments, tab-separated, as one line
+// to that file and exits with 0 without running any test.
 int run(QObject *testObject, int argc, char **argv);
 
 // Replaces what QCoreApplication::arguments() returns from now on. The first
