@@ -91,6 +91,9 @@ bool VemoUpdaterEngine::checkForUpdates()
     qDeleteAll(updateList);
     updateList.clear();
 
+    // A connection left from an earlier check would make connectToHost() a
+    // no-op; each check asks the server afresh.
+    querySocket.abort();
     querySocket.connectToHost(QStringLiteral(VEMO_UPDATE_HOST), VEMO_UPDATE_PORT,
                               QIODevice::ReadWrite);
     if (!querySocket.waitForConnected(ServerTimeoutMs)) {

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -17,6 +16,13 @@ QString tr(const char *text)
     return QCoreApplication::translate("translation", text, "nc");
 }
 
+bool refuse(QString *problem, const QString &text)
+{
+    if (problem)
+        *problem = text;
+    return false;
+}
+
 } // namespace
 
 namespace WorkDirectory {
@@ -24,7 +30,7 @@ namespace WorkDirectory {
 QString path()
 {
     return QStandardPaths::writableLocation(QStandardPaths::TempLocation)
-           + QStringLiteral("/vupdates/");
+        + QStringLiteral("/vupdates/");
 }
 
 bool preparePrivate(const QString &dir, QString *problem)
@@ -35,42 +41,42 @@ bool preparePrivate(const QString &dir, QString *problem)
     struct stat info;
     if (::lstat(native.constData(), &info) != 0) {
         if (errno != ENOENT) {
-            *problem = tr("Cannot use the work directory %1: %2")
-                           .arg(clean, QString::fromLocal8Bit(std::strerror(errno)));
-            return false;
+            return refuse(problem,
+                          tr("Cannot use the work directory %1: %2")
+                              .arg(clean, QString::fromLocal8Bit(std::strerror(errno))));
         }
         QDir().mkpath(QFileInfo(clean).absolutePath());
         // mkdir() applies the umask on top of 0700, which can only take
         // rights away; the checks below still run on what was created.
         if (::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST) {
-            *problem = tr("Cannot create the work directory %1: %2")
-                           .arg(clean, QString::fromLocal8Bit(std::strerror(errno)));
-            return false;
+            return refuse(problem,
+                          tr("Cannot create the work directory %1: %2")
+                              .arg(clean, QString::fromLocal8Bit(std::strerror(errno))));
         }
         if (::lstat(native.constData(), &info) != 0) {
-            *problem = tr("Cannot use the work directory %1: %2")
-                           .arg(clean, QString::fromLocal8Bit(std::strerror(errno)));
-            return false;
+            return refuse(problem,
+                          tr("Cannot use the work directory %1: %2")
+                              .arg(clean, QString::fromLocal8Bit(std::strerror(errno))));
         }
     }
 
     if (!S_ISDIR(info.st_mode)) {
-        *problem = tr("The work directory %1 is not a directory. Remove it and start the update "
-                      "again.")
-                       .arg(clean);
-        return false;
+        return refuse(problem,
+                      tr("The work directory %1 is not a directory. Remove it and start the update "
+                         "again.")
+                          .arg(clean));
     }
     if (info.st_uid != ::geteuid()) {
-        *problem = tr("The work directory %1 belongs to another user. Remove it, or set TMPDIR "
-                      "to a directory of your own, and start the update again.")
-                       .arg(clean);
-        return false;
+        return refuse(problem,
+                      tr("The work directory %1 belongs to another user. Remove it, or set TMPDIR "
+                         "to a directory of your own, and start the update again.")
+                          .arg(clean));
     }
     if (info.st_mode & (S_IWGRP | S_IWOTH)) {
-        *problem = tr("The work directory %1 can be changed by other users. Remove it, or set "
-                      "TMPDIR to a directory of your own, and start the update again.")
-                       .arg(clean);
-        return false;
+        return refuse(problem,
+                      tr("The work directory %1 can be changed by other users. Remove it, or set "
+                         "TMPDIR to a directory of your own, and start the update again.")
+                          .arg(clean));
     }
     return true;
 }

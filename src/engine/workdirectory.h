@@ -12,7 +12,7 @@ QString path();
 
 // Creates the directory (with missing parents) with mode 0700 when it does not
 // exist yet. Returns false with a user-readable reason when the directory
-// cannot be used safely: it is not a directory (or is a symbolic link), it
+// cannot be used safely (problem may be null): it is not a directory (or is a symbolic link), it
 // belongs to another user, or users other than its owner may write to it.
 bool preparePrivate(const QString &dir, QString *problem);
 

@@ -16,6 +16,7 @@ int applicationArgc = 0;
 char *applicationArgv[64];
 std::vector<QByteArray> argumentStorage;
 QByteArray programPath;
+QString startTempPath;
 
 } // namespace
 
@@ -31,6 +32,11 @@ void setApplicationArguments(const QStringList &arguments)
         applicationArgv[i] = argumentStorage[i].data();
     applicationArgv[argumentStorage.size()] = nullptr;
     applicationArgc = int(argumentStorage.size());
+}
+
+QString originalTempPath()
+{
+    return startTempPath;
 }
 
 void resetApplicationArguments()
@@ -58,6 +64,7 @@ int run(QObject *testObject, int argc, char **argv)
         }
     }
 
+    startTempPath = QDir::tempPath();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // A private runtime directory keeps Qt from warning about the default one.

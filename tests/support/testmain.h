@@ -21,6 +21,10 @@ void setApplicationArguments(const QStringList &arguments);
 // The program path alone, as at start.
 void resetApplicationArguments();
 
+// QDir::tempPath() as it was when the test executable started, before any
+// test changed TMPDIR.
+QString originalTempPath();
+
 } // namespace TestMain
 
 #define VEMO_TEST_MAIN(TestClass)                                                                  \

@@ -1,0 +1,300 @@
+#include "buildconfig.h"
+#include "engine/messenger.h"
+#include "engine/updateinfo.h"
+#include "engine/vemoupdaterengine.h"
+#include "fakeupdateserver.h"
+#include "messageboxwatcher.h"
+#include "scopedtmpdir.h"
+#include "testmain.h"
+#include "treelisting.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTranslator>
+
+#include <signal.h>
+
+namespace {
+
+const QString CheckTitle = QStringLiteral("Check updates");
+const QString ConnectError =
+    QStringLiteral("Couldn't connect to update server. Check your internet connection.");
+const QString CommunicationError = QStringLiteral(
+    "An error occured while comunicating update server. Check your internet connection.");
+
+const QByteArray TwoUpdates =
+    "<?xml version=\"1.0\"?><updates>"
+    "<request project=\"vemo\" name=\"core\" type=\"app\"><version>7.1</version>"
+    "<link>http://127.0.0.1/core.zip</link></request>"
+    "<request project=\"vemo\" name=\"old\" type=\"app\"><latest/></request>"
+    "<request project=\"vemo\" name=\"sms\" type=\"plugin\"><version>2.0</version></request>"
+    "</updates>";
+
+// A messenger stand-in: a shell script that prints the given bytes.
+bool writeMessenger(const QString &dir, const QByteArray &output)
+{
+    const QString payload = dir + QStringLiteral("/query.out");
+    if (!writeFile(payload, output))
+        return false;
+    const QByteArray script = "#!/bin/sh\n"
+                              "[ \"$1\" = \"-updatequery\" ] || exit 3\n"
+                              "cat \"$(dirname \"$0\")/query.out\"\n";
+    const QString path = Messenger::executablePath(dir);
+    return writeFile(path, script)
+           && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QStringList names(const VemoUpdaterEngine &engine)
+{
+    QStringList result;
+    for (const UpdateInfo *u : engine.updates())
+        result << QString::fromUtf8(u->name());
+    return result;
+}
+
+} // namespace
+
+class UpdateCheckTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void sendsTheCutOutQuery_data();
+    void sendsTheCutOutQuery();
+    void answerInPieces_data();
+    void answerInPieces();
+    void serverFailures_data();
+    void serverFailures();
+    void refusedConnection();
+    void emptiesTheListFirst();
+    void withoutRoot_data();
+    void withoutRoot();
+    void messengerThatNeverEnds();
+    void polishMessages();
+
+private:
+    ScopedTmpDir *m_temp = nullptr;
+    QString m_install;
+};
+
+void UpdateCheckTest::init()
+{
+    m_temp = new ScopedTmpDir;
+    QVERIFY(m_temp->isValid());
+    m_install = m_temp->filePath("Vemo IM");
+    QDir().mkpath(m_install);
+    TestMain::setApplicationArguments({"updater", "-u", "-root", m_install});
+}
+
+void UpdateCheckTest::cleanup()
+{
+    TestMain::resetApplicationArguments();
+    delete m_temp;
+    m_temp = nullptr;
+}
+
+void UpdateCheckTest::sendsTheCutOutQuery_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QByteArray>("sent");
+
+    QTest::newRow("banner and trailer stripped")
+        << QByteArray("Vemo 7\n<s><component name=\"core\"/></s>\nbye\n")
+        << QByteArray("<s><component name=\"core\"/></s>");
+    QTest::newRow("latin-1 output sent as utf-8")
+        << QByteArray("<s>caf\xe9</s>") << QByteArray("<s>caf\xc3\xa9</s>");
+    QTest::newRow("no markers, nothing sent") << QByteArray("usage: vemo7\n") << QByteArray();
+}
+
+void UpdateCheckTest::sendsTheCutOutQuery()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, sent);
+    QVERIFY(writeMessenger(m_install, output));
+
+    FakeUpdateServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
+    server.answerWith(TwoUpdates);
+
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    QVERIFY(engine.checkForUpdates());
+    QCOMPARE(server.queries(), QList<QByteArray>{sent});
+    QCOMPARE(names(engine), (QStringList{"core", "sms"}));
+    QCOMPARE(boxes.count(), 0);
+}
+
+void UpdateCheckTest::answerInPieces_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<bool>("closeAtEnd");
+
+    const QByteArray doc = TwoUpdates;
+    QTest::newRow("whole") << QList<QByteArray>{doc} << false;
+    QTest::newRow("cut mid-element, connection kept open")
+        << QList<QByteArray>{doc.left(70), doc.mid(70, 61), doc.mid(131)} << false;
+    QTest::newRow("byte by byte through a tag")
+        << QList<QByteArray>{doc.left(20), doc.mid(20, 1), doc.mid(21, 1), doc.mid(22)} << true;
+    QTest::newRow("complete document, then the server closes") << QList<QByteArray>{doc} << true;
+}
+
+void UpdateCheckTest::answerInPieces()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(bool, closeAtEnd);
+    QVERIFY(writeMessenger(m_install, "<s/></s>"));
+
+    FakeUpdateServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
+    server.setBehaviour({pieces, 50, closeAtEnd});
+
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    QVERIFY(engine.checkForUpdates());
+    QCOMPARE(names(engine), (QStringList{"core", "sms"}));
+    QCOMPARE(QString::fromUtf8(engine.updates().at(0)->link()),
+             QStringLiteral("http://127.0.0.1/core.zip"));
+    QCOMPARE(boxes.count(), 0);
+}
+
+void UpdateCheckTest::serverFailures_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+
+    QTest::newRow("closes without answering") << QList<QByteArray>{};
+    QTest::newRow("closes mid-document") << QList<QByteArray>{TwoUpdates.left(90)};
+    QTest::newRow("answers something that is not xml") << QList<QByteArray>{"HTTP/1.0 400\r\n"};
+    // An answer that never completes must not fill memory: 20 MiB of an
+    // unfinished element.
+    QList<QByteArray> endless{"<updates><request name=\"x\"><description>"};
+    for (int i = 0; i < 20; ++i)
+        endless << QByteArray(1024 * 1024, 'a');
+    QTest::newRow("endless answer") << endless;
+}
+
+void UpdateCheckTest::serverFailures()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QVERIFY(writeMessenger(m_install, "<s></s>"));
+
+    FakeUpdateServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
+    server.setBehaviour({pieces, 0, true});
+
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    QVERIFY(!engine.checkForUpdates());
+    QVERIFY(!engine.hasUpdates());
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    QCOMPARE(boxes.last().title, CheckTitle);
+    QCOMPARE(boxes.last().text, CommunicationError);
+    QCOMPARE(boxes.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(!boxes.last().hadParent);
+}
+
+void UpdateCheckTest::refusedConnection()
+{
+    QVERIFY(writeMessenger(m_install, "<s></s>"));
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    QVERIFY(!engine.checkForUpdates());
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    QCOMPARE(boxes.last().title, CheckTitle);
+    QCOMPARE(boxes.last().text, ConnectError);
+}
+
+void UpdateCheckTest::emptiesTheListFirst()
+{
+    QVERIFY(writeMessenger(m_install, "<s></s>"));
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    {
+        FakeUpdateServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
+        server.answerWith(TwoUpdates);
+        QVERIFY(engine.checkForUpdates());
+        QCOMPARE(engine.updates().size(), 2);
+    }
+    // The records of the first check are gone even though the second one
+    // cannot reach the server.
+    QVERIFY(!engine.checkForUpdates());
+    QVERIFY(engine.updates().isEmpty());
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().text, ConnectError);
+}
+
+void UpdateCheckTest::withoutRoot_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no -root") << QStringList{"updater", "-u"};
+    QTest::newRow("-root is the last argument") << QStringList{"updater", "-u", "-root"};
+    QTest::newRow("-ROOT is no switch") << QStringList{"updater", "-u", "-ROOT", "/tmp"};
+}
+
+void UpdateCheckTest::withoutRoot()
+{
+    QFETCH(QStringList, arguments);
+    TestMain::setApplicationArguments(arguments);
+
+    FakeUpdateServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
+    server.answerWith(TwoUpdates);
+
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    QVERIFY(!engine.checkForUpdates());
+    QVERIFY(!engine.hasUpdates());
+    QCOMPARE(boxes.count(), 0);
+    QTest::qWait(50);
+    QVERIFY(server.queries().isEmpty());
+}
+
+void UpdateCheckTest::messengerThatNeverEnds()
+{
+    // The messenger prints a query, then hangs. A run past the bound counts
+    // as one that printed nothing, and the process is killed.
+    const QString pidFile = m_temp->filePath("messenger.pid");
+    const QByteArray script = "#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile)
+                              + "'\necho '<s>x</s>'\nexec sleep 600\n";
+    QVERIFY(writeFile(Messenger::executablePath(m_install), script));
+    QFile::setPermissions(Messenger::executablePath(m_install),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(Messenger::runUpdateQuery(m_install, 500), QByteArray());
+    QVERIFY(clock.elapsed() < 10000);
+
+    const pid_t pid = readFile(pidFile).trimmed().toInt();
+    QVERIFY(pid > 0);
+    QTRY_VERIFY(::kill(pid, 0) != 0);
+}
+
+void UpdateCheckTest::polishMessages()
+{
+    QTranslator polish;
+    QVERIFY(polish.load(QStringLiteral(":/languages/vemo_pl_PL.qm")));
+    QCoreApplication::installTranslator(&polish);
+
+    QVERIFY(writeMessenger(m_install, "<s></s>"));
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    QVERIFY(!engine.checkForUpdates());
+    QCoreApplication::removeTranslator(&polish);
+
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().title, QString::fromUtf8("Sprawdź aktualizacje"));
+    QCOMPARE(boxes.last().text,
+             QString::fromUtf8("Nie można nawiązać połączenie z serwerem aktualizacji. "
+                               "Sprawdź swoje połączenie internetowe."));
+}
+
+VEMO_TEST_MAIN(UpdateCheckTest)
+#include "tst_updatecheck.moc"

@@ -1,0 +1,206 @@
+#include "engine/workdirectory.h"
+#include "messageboxwatcher.h"
+#include "scopedtmpdir.h"
+#include "startup/relocation.h"
+#include "testmain.h"
+#include "treelisting.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+const QFile::Permissions Executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+} // namespace
+
+// Relocation run in this process against a temporary installation and a
+// temporary TMPDIR. The "updater" in the installation is a script that
+// records the arguments it was started with, so the relaunch can be seen.
+class RelocationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void relaunchesTheCopy_data();
+    void relaunchesTheCopy();
+    void replacesAStaleCopy();
+    void missingLibrary();
+    void copyThatCannotStart();
+    void refusesAWorkDirectoryThatIsNotPrivate_data();
+    void refusesAWorkDirectoryThatIsNotPrivate();
+    void createsAPrivateWorkDirectory();
+
+private:
+    QString workDir() const { return m_temp->workDir(); }
+    QStringList relaunches() const;
+
+    ScopedTmpDir *m_temp = nullptr;
+    QString m_install;
+    QString m_record;
+    QByteArray m_updater;
+};
+
+void RelocationTest::init()
+{
+    m_temp = new ScopedTmpDir;
+    QVERIFY(m_temp->isValid());
+    m_install = m_temp->filePath("Program Files/Vemo");
+    m_record = m_temp->filePath("relaunch.txt");
+    m_updater = "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done >> '"
+                + QFile::encodeName(m_record) + "'\necho >> '" + QFile::encodeName(m_record)
+                + "'\n";
+    QVERIFY(writeFile(m_install + "/updater", m_updater));
+    QVERIFY(QFile::setPermissions(m_install + "/updater", Executable));
+    QVERIFY(writeFile(m_install + "/libone.so", "one"));
+    QVERIFY(writeFile(m_install + "/libtwo.so", "two"));
+}
+
+void RelocationTest::cleanup()
+{
+    delete m_temp;
+    m_temp = nullptr;
+}
+
+QStringList RelocationTest::relaunches() const
+{
+    return QString::fromUtf8(readFile(m_record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void RelocationTest::relaunchesTheCopy_data()
+{
+    QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QString>("arguments");
+    QTest::newRow("interactive") << false << "-u|-root|%1|";
+    QTest::newRow("quiet") << true << "-u|-q|-root|%1|";
+}
+
+void RelocationTest::relaunchesTheCopy()
+{
+    QFETCH(bool, quiet);
+    QFETCH(QString, arguments);
+
+    MessageBoxWatcher boxes;
+    QCOMPARE(Relocation::run(m_install, "updater", {"libone.so", "libtwo.so"}, quiet), 0);
+    QTRY_COMPARE(relaunches(), QStringList{arguments.arg(m_install)});
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(readFile(workDir() + "updater"), m_updater);
+    QCOMPARE(readFile(workDir() + "libone.so"), QByteArray("one"));
+    QCOMPARE(readFile(workDir() + "libtwo.so"), QByteArray("two"));
+}
+
+void RelocationTest::replacesAStaleCopy()
+{
+    // Files of an earlier run are in the way; QFile::copy never overwrites.
+    QVERIFY(WorkDirectory::preparePrivate(workDir(), nullptr));
+    QVERIFY(writeFile(workDir() + "updater", "stale updater"));
+    QVERIFY(writeFile(workDir() + "libtwo.so", "stale library"));
+
+    MessageBoxWatcher boxes;
+    QCOMPARE(Relocation::run(m_install, "updater", {"libone.so", "libtwo.so"}, false), 0);
+    QTRY_COMPARE(relaunches().size(), 1);
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(readFile(workDir() + "updater"), m_updater);
+    QCOMPARE(readFile(workDir() + "libtwo.so"), QByteArray("two"));
+}
+
+void RelocationTest::missingLibrary()
+{
+    QVERIFY(QFile::remove(m_install + "/libtwo.so"));
+    MessageBoxWatcher boxes;
+    QCOMPARE(Relocation::run(m_install, "updater", {"libone.so", "libtwo.so", "libthree.so"},
+                             false),
+             1);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    QCOMPARE(boxes.last().title, QStringLiteral("Update"));
+    const QString missing = m_install + "/libtwo.so";
+    QCOMPARE(boxes.last().text,
+             QStringLiteral("Copy error: Cannot open %1 for input (%1)").arg(missing));
+    // The names before the missing one stay copied; nothing after it is, and
+    // nothing is started.
+    QVERIFY(QFile::exists(workDir() + "updater"));
+    QVERIFY(QFile::exists(workDir() + "libone.so"));
+    QVERIFY(!QFile::exists(workDir() + "libtwo.so"));
+    QTest::qWait(200);
+    QVERIFY(relaunches().isEmpty());
+}
+
+void RelocationTest::copyThatCannotStart()
+{
+    QVERIFY(QFile::setPermissions(m_install + "/updater", QFile::ReadOwner | QFile::WriteOwner));
+    MessageBoxWatcher boxes;
+    QCOMPARE(Relocation::run(m_install, "updater", {}, false), 1);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    QCOMPARE(boxes.last().title, QStringLiteral("Update"));
+    QCOMPARE(boxes.last().text, QStringLiteral("Cannot run update!"));
+}
+
+void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("writable by others") << "shared" << "can be changed by other users";
+    QTest::newRow("writable by the group") << "group" << "can be changed by other users";
+    QTest::newRow("owned by another user") << "foreign" << "belongs to another user";
+    QTest::newRow("a symbolic link to a directory") << "link" << "is not a directory";
+    QTest::newRow("a plain file") << "file" << "is not a directory";
+}
+
+void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    const QString dir = m_temp->filePath("tmp/vupdates");
+    if (kind == "shared" || kind == "group" || kind == "foreign") {
+        QVERIFY(QDir().mkpath(dir));
+        QFile::Permissions permissions = Executable;
+        if (kind == "shared")
+            permissions |= QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        if (kind == "group")
+            permissions |= QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup;
+        QVERIFY(QFile::setPermissions(dir, permissions));
+        if (kind == "foreign") {
+            if (::geteuid() != 0)
+                QSKIP("giving a directory away needs root");
+            QCOMPARE(::chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
+        }
+    } else if (kind == "link") {
+        QVERIFY(QDir().mkpath(m_temp->filePath("elsewhere")));
+        QVERIFY(QFile::link(m_temp->filePath("elsewhere"), dir));
+    } else {
+        QVERIFY(writeFile(dir, "not a directory"));
+    }
+    const QStringList before = treeListing(m_temp->filePath("tmp"));
+
+    MessageBoxWatcher boxes;
+    QCOMPARE(Relocation::run(m_install, "updater", {}, false), 1);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    QVERIFY2(boxes.last().text.contains(reason), qPrintable(boxes.last().text));
+    QVERIFY2(boxes.last().text.contains(dir), qPrintable(boxes.last().text));
+    // Nothing copied, nothing started.
+    QCOMPARE(treeListing(m_temp->filePath("tmp")), before);
+    QTest::qWait(200);
+    QVERIFY(relaunches().isEmpty());
+}
+
+void RelocationTest::createsAPrivateWorkDirectory()
+{
+    QCOMPARE(Relocation::run(m_install, "updater", {}, false), 0);
+    QCOMPARE(QFile::permissions(workDir()) & ~QFile::Permissions(QFile::ReadUser
+                                                                   | QFile::WriteUser
+                                                                   | QFile::ExeUser),
+             Executable);
+}
+
+VEMO_TEST_MAIN(RelocationTest)
+#include "tst_relocation.moc"
