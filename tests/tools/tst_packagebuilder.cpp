@@ -1,0 +1,279 @@
+#include "testmain.h"
+#include "treelisting.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <minizip/unzip.h>
+
+namespace {
+
+struct Entry
+{
+    QString name; // the raw name, taken as Latin-1 like the updater does
+    int method = -1;
+    QByteArray content;
+};
+
+// Reads every entry back with minizip's unzip API; an empty list on any
+// failure, CRC mismatches included.
+QList<Entry> readArchive(const QString &path)
+{
+    QList<Entry> entries;
+    unzFile zip = unzOpen64(QFile::encodeName(path).constData());
+    for (int more = zip ? unzGoToFirstFile(zip) : UNZ_BADZIPFILE; more == UNZ_OK;
+         more = unzGoToNextFile(zip)) {
+        unz_file_info64 info;
+        char name[512];
+        unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+        Entry entry{QString::fromLatin1(name), int(info.compression_method), {}};
+        char block[4096];
+        int got = unzOpenCurrentFile(zip) == UNZ_OK ? 1 : -1;
+        while (got > 0 && (got = unzReadCurrentFile(zip, block, sizeof block)) > 0)
+            entry.content.append(block, got);
+        if (got < 0 || unzCloseCurrentFile(zip) != UNZ_OK) {
+            unzClose(zip);
+            return {};
+        }
+        entries << entry;
+    }
+    if (zip)
+        unzClose(zip);
+    return entries;
+}
+
+// "package project name type" and "file path|name|action" per element.
+QStringList manifestElements(const QByteArray &xml)
+{
+    QStringList elements;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = reader.attributes();
+        if (reader.name() == QLatin1String("package"))
+            elements << QStringLiteral("package %1 %2 %3")
+                            .arg(a.value("project"), a.value("name"), a.value("type"));
+        else
+            elements << QStringLiteral("%1 %2|%3|%4")
+                            .arg(reader.name(), a.value("path"), a.value("name"),
+                                 a.hasAttribute("action") ? a.value("action") : u"(none)");
+    }
+    if (reader.hasError())
+        elements << "error: " + reader.errorString();
+    return elements;
+}
+
+} // namespace
+
+class PackageBuilderTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void archive_data();
+    void archive();
+    void manifestCommand();
+    void failures_data();
+    void failures();
+
+private:
+    int run(const QStringList &arguments);
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+
+    QScopedPointer<QTemporaryDir> m_dir;
+    QByteArray m_stdout;
+    QByteArray m_stderr;
+};
+
+void PackageBuilderTest::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+}
+
+int PackageBuilderTest::run(const QStringList &arguments)
+{
+    QProcess process;
+    process.setWorkingDirectory(m_dir->path());
+    process.start(VEMO_TOOLS_DIR "/vemo-package", arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    m_stdout = process.readAllStandardOutput();
+    m_stderr = process.readAllStandardError();
+    return process.exitCode();
+}
+
+void PackageBuilderTest::archive_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QStringList>("manifest");
+
+    const QStringList identity = {"--project", "vemo", "--name", "core", "--type", "app"};
+    QTest::newRow("manifest named after the package file")
+        << QStringList{"vemo7.exe", "plugins/emoji/emoji.dll"} << identity
+        << QStringList{"core-7.1.0.xml", "plugins/emoji/emoji.dll", "vemo7.exe"} << int(Z_DEFLATED)
+        << QStringList{"package vemo core app", "file plugins/emoji|emoji.dll|add",
+                       "file |vemo7.exe|add"};
+    QTest::newRow("manifest named after the url path, removals last")
+        << QStringList{"new.dll"}
+        << QStringList{"--project", "vemo", "--remove", "old:b.dll", "--name", "emoji", "--remove",
+                       ":a.dll", "--type", "plugin", "--url-path", "/packages/v/emoji.zip"}
+        << QStringList{"packages/v/emoji.xml", "new.dll"} << int(Z_DEFLATED)
+        << QStringList{"package vemo emoji plugin", "file |new.dll|add", "file old|b.dll|remove",
+                       "file |a.dll|remove"};
+    QTest::newRow("url path without zip extension loses four characters too")
+        << QStringList() << identity + QStringList{"--url-path", "/dl/core.tar.gz"}
+        << QStringList{"dl/core.ta.xml"} << int(Z_DEFLATED) << QStringList{"package vemo core app"};
+    QTest::newRow("stored, hidden and nested files, Latin-1 names")
+        << QStringList{"x/y/z/deep.txt", ".hidden", "caf\u00e9.txt"}
+        << identity + QStringList{"--stored"}
+        << QStringList{"core-7.1.0.xml", ".hidden", "caf\u00e9.txt", "x/y/z/deep.txt"} << 0
+        << QStringList{"package vemo core app", "file |.hidden|add", "file |caf\u00e9.txt|add",
+                       "file x/y/z|deep.txt|add"};
+    QTest::newRow("given manifest stored as it stands")
+        << QStringList{"vemo7.exe"}
+        << QStringList{"--manifest", "manifest.xml", "--url-path", "/u/core-7.1.0.zip"}
+        << QStringList{"u/core-7.1.0.xml", "vemo7.exe"} << int(Z_DEFLATED)
+        << QStringList{"package vemo core app", "file |vemo7.exe|ADD", "file |keep.ini|(none)"};
+    QTest::newRow("file larger than one copy block")
+        << QStringList{"big.bin"} << identity << QStringList{"core-7.1.0.xml", "big.bin"}
+        << int(Z_DEFLATED) << QStringList{"package vemo core app", "file |big.bin|add"};
+}
+
+void PackageBuilderTest::archive()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, entries);
+    QFETCH(int, method);
+    QFETCH(QStringList, manifest);
+
+    const QByteArray given = "<package project=\"vemo\" name=\"core\" type=\"app\">\n"
+                             "<file path=\"\" name=\"vemo7.exe\" action=\"ADD\"/>\n"
+                             "<file path=\"\" name=\"keep.ini\"/></package>\n";
+    QVERIFY(writeFile(path("manifest.xml"), given));
+    QVERIFY(QDir().mkpath(path("folder")));
+    QMap<QString, QByteArray> contents;
+    for (const QString &file : files) {
+        QByteArray content = "content of " + file.toUtf8();
+        if (file == QLatin1String("big.bin")) {
+            content.resize(3 * 1024 * 1024 + 16);
+            QRandomGenerator(42).fillRange(reinterpret_cast<quint32 *>(content.data()),
+                                           content.size() / 4);
+        }
+        contents.insert(file, content);
+        QVERIFY(writeFile(path("folder/" + file), content));
+    }
+    // "folder-out" only begins like the packed folder; an existing package
+    // there is replaced.
+    QVERIFY(writeFile(path("folder-out/core-7.1.0.zip"), "previous package"));
+
+    QCOMPARE(run(QStringList{"build", "--folder", "folder", "--out", "folder-out/core-7.1.0.zip"}
+                 + options),
+             0);
+    QCOMPARE(m_stderr, QByteArray());
+    QCOMPARE(QDir(path("folder-out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"core-7.1.0.zip"});
+
+    const QList<Entry> archive = readArchive(path("folder-out/core-7.1.0.zip"));
+    QStringList names;
+    for (const Entry &entry : archive) {
+        names << entry.name;
+        QCOMPARE(entry.method, method);
+        if (entry.name != entries.first())
+            QCOMPARE(entry.content, contents.value(entry.name));
+    }
+    QCOMPARE(names, entries);
+    QCOMPARE(manifestElements(archive.first().content), manifest);
+    if (options.contains("--manifest"))
+        QCOMPARE(archive.first().content, given);
+}
+
+void PackageBuilderTest::manifestCommand()
+{
+    const QStringList options = {"--remove", "a:b", "--project", "vemo", "--add", ":core.component",
+                                 "--name=core", "--keep", "conf:settings.ini", "--type", "app",
+                                 "--add", "x/y:z/w:v"};
+    QCOMPARE(run(QStringList{"manifest"} + options), 0);
+    // Entries in the order of the options; only the first colon splits.
+    QCOMPARE(manifestElements(m_stdout),
+             QStringList({"package vemo core app", "file a|b|remove", "file |core.component|add",
+                          "file conf|settings.ini|(none)", "file x/y|z/w:v|add"}));
+    const QByteArray printed = m_stdout;
+    QCOMPARE(run(QStringList{"manifest", "--out", "m.xml"} + options), 0);
+    QCOMPARE(readFile(path("m.xml")), printed);
+}
+
+void PackageBuilderTest::failures_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("extraFile");
+    QTest::addColumn<QString>("message");
+
+    const QStringList identity = {"--project", "p", "--name", "n", "--type", "t"};
+    const QStringList build = QStringList{"build", "--folder", "folder", "--out", "out/pkg.zip"};
+    const QString longName = QString(200, 'd') + '/' + QString(60, 'f');
+
+    QTest::newRow("missing folder")
+        << QStringList{"build", "--folder", "none", "--out", "out/pkg.zip"} + identity << QString()
+        << "The folder none does not exist";
+    QTest::newRow("output inside the packed folder")
+        << QStringList{"build", "--folder", "out", "--out", "out/pkg.zip"} + identity << QString()
+        << "Cannot write out/pkg.zip inside the folder out that it packs";
+    QTest::newRow("url path climbing up") << build + identity + QStringList{"--url-path", "/a/../p.zip"}
+                                          << QString()
+                                          << "The URL path /a/../p.zip must not contain empty, "
+                                             "\".\" or \"..\" parts";
+    QTest::newRow("file name outside Latin-1")
+        << build + identity << "\u017c\u00f3\u0142w.txt"
+        << "\u017c\u00f3\u0142w.txt cannot be stored: archive entry names must be Latin-1 text";
+    QTest::newRow("entry name too long")
+        << build + identity << longName
+        << longName + " cannot be stored: archive entry names are limited to 255 bytes";
+    QTest::newRow("folder already holds the manifest entry")
+        << build + identity << "pkg.xml"
+        << "The folder folder already holds pkg.xml, the archive entry of the manifest";
+    // Reading a process's own memory at offset 0 fails even for root, after
+    // the archive was begun.
+    QTest::newRow("file that cannot be read") << build + identity << "mem"
+                                              << "Cannot read folder/mem: Input/output error";
+    QTest::newRow("malformed manifest")
+        << build + QStringList{"--manifest", "bad.xml"} << QString()
+        << "The manifest is not well-formed XML: line 1, column 25: Opening and ending tag "
+           "mismatch.";
+}
+
+void PackageBuilderTest::failures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, extraFile);
+    QFETCH(QString, message);
+
+    QVERIFY(writeFile(path("folder/vemo7.exe"), "exe"));
+    QVERIFY(writeFile(path("out/pkg.zip"), "previous package"));
+    QVERIFY(writeFile(path("bad.xml"), "<package><file></package>"));
+    if (extraFile == QLatin1String("mem"))
+        QVERIFY(QFile::link("/proc/self/mem", path("folder/mem")));
+    else if (!extraFile.isEmpty())
+        QVERIFY(writeFile(path("folder/" + extraFile), "x"));
+    const QStringList before = treeListing(path("out"));
+
+    QCOMPARE(run(arguments), 1);
+    QCOMPARE(m_stdout, QByteArray());
+    QCOMPARE(QString::fromLocal8Bit(m_stderr).section('\n', 0, 0),
+             "vemo-package: " + message);
+    // The previous package survives, and no temporary file is left beside it.
+    QCOMPARE(treeListing(path("out")), before);
+}
+
+VEMO_TEST_MAIN(PackageBuilderTest)
+#include "tst_packagebuilder.moc"

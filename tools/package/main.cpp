@@ -1,0 +1,100 @@
+// vemo-package: writes package manifests and builds update packages.
+
+#include "packagebuilder.h"
+#include "packagecommandline.h"
+#include "packagemanifest.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace {
+
+void printText(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+int fail(const QString &message)
+{
+    printText(stderr, QStringLiteral("vemo-package: %1\n").arg(message));
+    return 1;
+}
+
+PackageManifest manifestFrom(const PackageCommandLine &commandLine)
+{
+    PackageManifest manifest(commandLine.value(QStringLiteral("project")),
+                             commandLine.value(QStringLiteral("name")),
+                             commandLine.value(QStringLiteral("type")));
+    for (const PackageManifest::File &file : commandLine.files())
+        manifest.addFile(file);
+    return manifest;
+}
+
+int writeManifest(const PackageCommandLine &commandLine)
+{
+    const QByteArray xml = manifestFrom(commandLine).toXml();
+    if (!commandLine.isSet(QStringLiteral("out"))) {
+        std::fwrite(xml.constData(), 1, size_t(xml.size()), stdout);
+        std::fflush(stdout);
+        return std::ferror(stdout) ? fail(QStringLiteral("cannot write to standard output")) : 0;
+    }
+    const QString path = commandLine.value(QStringLiteral("out"));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    if (file.write(xml) != xml.size() || !file.commit())
+        return fail(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    return 0;
+}
+
+int buildPackage(const PackageCommandLine &commandLine)
+{
+    const QString out = commandLine.value(QStringLiteral("out"));
+    PackageBuilder builder(commandLine.value(QStringLiteral("folder")), out);
+    if (commandLine.isSet(QStringLiteral("url-path")))
+        builder.setUrlPath(commandLine.value(QStringLiteral("url-path")));
+    if (commandLine.isSet(QStringLiteral("stored")))
+        builder.setMethod(ZipWriter::Stored);
+    if (commandLine.isSet(QStringLiteral("manifest"))) {
+        const QString path = commandLine.value(QStringLiteral("manifest"));
+        QFile manifest(path);
+        if (!manifest.open(QIODevice::ReadOnly))
+            return fail(
+                QStringLiteral("Cannot read the manifest %1: %2").arg(path, manifest.errorString()));
+        builder.setManifest(manifest.readAll());
+    } else {
+        builder.setGeneratedManifest(manifestFrom(commandLine));
+    }
+    if (!builder.build())
+        return fail(builder.errorString());
+    const QStringList entries = builder.entryNames();
+    printText(stdout, QStringLiteral("Wrote %1: manifest %2 and %3 file(s)\n")
+                          .arg(out, entries.first())
+                          .arg(entries.size() - 1));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    PackageCommandLine commandLine;
+    if (!commandLine.parse(QCoreApplication::arguments().mid(1)))
+        return fail(commandLine.errorString() + QStringLiteral("\n")
+                    + PackageCommandLine::usage());
+    switch (commandLine.command()) {
+    case PackageCommandLine::Help:
+        printText(stdout, PackageCommandLine::usage());
+        return 0;
+    case PackageCommandLine::Manifest:
+        return writeManifest(commandLine);
+    case PackageCommandLine::Build:
+        return buildPackage(commandLine);
+    }
+    return 1;
+}

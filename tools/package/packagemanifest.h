@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+// The manifest of an update package: a "package" element naming the
+// component (project, name, type) and one "file" element per file that the
+// installation adds, removes, or only backs up.
+class PackageManifest
+{
+public:
+    enum Action { Add, Remove, Keep };
+
+    struct File
+    {
+        QString path; // directory relative to the install root, may be empty
+        QString name;
+        Action action = Add;
+    };
+
+    PackageManifest() = default;
+    PackageManifest(const QString &project, const QString &name, const QString &type);
+
+    QString project() const { return m_project; }
+    QString name() const { return m_name; }
+    QString type() const { return m_type; }
+
+    void addFile(const File &file) { m_files.append(file); }
+    QVector<File> files() const { return m_files; }
+
+    QByteArray toXml() const;
+
+    // Splits "PATH:NAME" at its first colon; PATH may be empty, NAME may not.
+    static bool parseFileArgument(const QString &argument, Action action, File *file, QString *error);
+
+private:
+    QString m_project;
+    QString m_name;
+    QString m_type;
+    QVector<File> m_files;
+};
