@@ -1,5 +1,89 @@
-// PLACEHOLDER: replaced by the window implementation.
 #include "vemochangelogdialog.h"
-VemoChangelogDialog::VemoChangelogDialog(VemoUpdaterEngine *engine) : engine(engine) {}
-void VemoChangelogDialog::toggleChangelog() {}
-void VemoChangelogDialog::downloadNow() {}
+
+#include "engine/updateinfo.h"
+#include "engine/vemoupdaterengine.h"
+#include "formloader.h"
+#include "vemodownloaddialog.h"
+
+#include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+// Fixed Polish heading in front of each version; the same in every language.
+const QString VersionPrefix = QStringLiteral("Zmiany w wersji ");
+
+QString fromUtf8(const std::string &text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+QString changelogText(const QVector<UpdateInfo *> &updates)
+{
+    QString text;
+    for (const UpdateInfo *update : updates) {
+        if (!text.isEmpty())
+            text += QLatin1String("\n\n");
+        text += fromUtf8(update->description());
+        text += QLatin1Char('\n');
+        text += VersionPrefix + fromUtf8(update->version());
+        text += QLatin1Char('\n');
+        text += fromUtf8(update->changelog());
+    }
+    return text;
+}
+
+} // namespace
+
+VemoChangelogDialog::VemoChangelogDialog(VemoUpdaterEngine *engine)
+    : engine(engine)
+    , details(nullptr)
+    , toggleButton(nullptr)
+    , widget(nullptr)
+{
+    widget = loadForm(QStringLiteral(":/res/Changelog.ui"));
+    connect(widget, &QObject::destroyed, this, &QObject::deleteLater);
+
+    toggleButton
+        = widget->findChild<QPushButton *>(QStringLiteral("Updater_Changelog_ViewChangelog"));
+    connect(toggleButton, &QAbstractButton::clicked, this, &VemoChangelogDialog::toggleChangelog);
+
+    auto *downloadNowButton
+        = widget->findChild<QPushButton *>(QStringLiteral("Updater_Changelog_DownloadNow"));
+    connect(downloadNowButton, &QAbstractButton::clicked, this, &VemoChangelogDialog::downloadNow);
+
+    auto *downloadLaterButton
+        = widget->findChild<QPushButton *>(QStringLiteral("Updater_Changelog_DownloadLater"));
+    connect(downloadLaterButton, &QAbstractButton::clicked, widget, &QWidget::close);
+
+    details = widget->findChild<QPlainTextEdit *>(QStringLiteral("Updater_Changelog_Details"));
+    details->setPlainText(changelogText(engine->updates()));
+    details->hide();
+
+    widget->setAttribute(Qt::WA_DeleteOnClose);
+    // The width is fixed by the form, so this only fits the height to the
+    // layout without the text box.
+    widget->adjustSize();
+    widget->show();
+}
+
+void VemoChangelogDialog::toggleChangelog()
+{
+    if (details->isVisible()) {
+        details->hide();
+        toggleButton->setText(QCoreApplication::translate("translation", "Show changelog", "nc"));
+    } else {
+        details->show();
+        toggleButton->setText(QCoreApplication::translate("translation", "Hide changelog", "nc"));
+    }
+    widget->adjustSize();
+}
+
+void VemoChangelogDialog::downloadNow()
+{
+    // The download window is shown before control returns to the event loop,
+    // so closing this one first does not end the program.
+    widget->close();
+    new VemoDownloadDialog(engine);
+}

@@ -1,5 +1,54 @@
-// PLACEHOLDER: replaced by the window implementation.
 #include "vemodownloaddialog.h"
-VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine) : engine(engine) {}
-void VemoDownloadDialog::error(const QString &) {}
-void VemoDownloadDialog::finished() {}
+
+#include "engine/vemoupdaterengine.h"
+#include "formloader.h"
+#include "vemoinstalldialog.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
+    : engine(engine)
+    , progressBar(nullptr)
+    , widget(nullptr)
+{
+    widget = loadForm(QStringLiteral(":/res/Download.ui"));
+    progressBar = widget->findChild<QProgressBar *>(QStringLiteral("Updater_Download_Progress"));
+    auto *label = widget->findChild<QLabel *>(QStringLiteral("Updater_Download_ProgressText"));
+    auto *cancelButton
+        = widget->findChild<QPushButton *>(QStringLiteral("Updater_Download_Cancel"));
+
+    connect(widget, &QObject::destroyed, this, &QObject::deleteLater);
+    connect(engine, &VemoUpdaterEngine::downloadProgress, progressBar, &QProgressBar::setValue);
+    connect(engine, &VemoUpdaterEngine::error, this, &VemoDownloadDialog::error);
+    connect(engine, &VemoUpdaterEngine::downloadFile, label, &QLabel::setText);
+    connect(engine, &VemoUpdaterEngine::downloadFinished, this, &VemoDownloadDialog::finished);
+    // Abort first, then close: the engine is stopped before the window goes.
+    connect(cancelButton, &QAbstractButton::clicked, engine, &VemoUpdaterEngine::abortDownload);
+    connect(cancelButton, &QAbstractButton::clicked, widget, &QWidget::close);
+
+    widget->setAttribute(Qt::WA_DeleteOnClose);
+    widget->show();
+
+    // Starts once control is back in the event loop, with the window shown.
+    QTimer::singleShot(0, engine, &VemoUpdaterEngine::beginDownload);
+}
+
+void VemoDownloadDialog::error(const QString &str)
+{
+    widget->close();
+    // The title uses this class's own context, which the catalogue does not
+    // translate.
+    QMessageBox::critical(nullptr, tr("Update"), str, QMessageBox::Ok);
+}
+
+void VemoDownloadDialog::finished()
+{
+    widget->close();
+    // Shows the install window and runs the whole installation before it
+    // returns.
+    new VemoInstallDialog(engine);
+}

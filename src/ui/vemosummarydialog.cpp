@@ -1,4 +1,52 @@
-// PLACEHOLDER: replaced by the window implementation.
 #include "vemosummarydialog.h"
-VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine) : engine(engine) {}
-void VemoSummaryDialog::restartVemo() {}
+
+#include "engine/messenger.h"
+#include "engine/vemoupdaterengine.h"
+#include "formloader.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QWidget>
+
+VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
+    : engine(engine)
+{
+    QWidget *widget = loadForm(QStringLiteral(":/res/Summary.ui"));
+
+    auto *details = widget->findChild<QPlainTextEdit *>(QStringLiteral("Updater_Summary_Details"));
+    details->setPlainText(engine->installLog());
+
+    if (!engine->installSucceeded()) {
+        auto *status = widget->findChild<QLabel *>(QStringLiteral("Updater_Summary_Status"));
+        auto *instruction
+            = widget->findChild<QLabel *>(QStringLiteral("Updater_Summary_Instruction"));
+        status->setText(QCoreApplication::translate("translation", "Installation failed", "nc"));
+        instruction->setText(QCoreApplication::translate(
+            "translation", "Please reinstall application with package from official web page",
+            "nc"));
+    }
+
+    auto *restartButton
+        = widget->findChild<QAbstractButton *>(QStringLiteral("Updater_Summary_Restart"));
+    connect(restartButton, &QAbstractButton::clicked, this, &VemoSummaryDialog::restartVemo);
+    connect(widget, &QObject::destroyed, this, &QObject::deleteLater);
+
+    widget->setAttribute(Qt::WA_DeleteOnClose);
+    widget->show();
+}
+
+void VemoSummaryDialog::restartVemo()
+{
+    QString installDir;
+    if (Messenger::installationDirectory(QCoreApplication::arguments(), &installDir)) {
+        // The path is passed unquoted: program and arguments travel apart, so
+        // blanks in the path are safe, and on Linux quotes would become part
+        // of the file name and the messenger would never start.
+        QProcess::startDetached(Messenger::executablePath(installDir), QStringList());
+    }
+    // Takes effect once this slot has returned to the event loop.
+    QCoreApplication::quit();
+}

@@ -1,0 +1,276 @@
+#include "buildconfig.h"
+#include "engine/vemoupdaterengine.h"
+#include "fakeupdateserver.h"
+#include "messageboxwatcher.h"
+#include "scopedtmpdir.h"
+#include "testmain.h"
+#include "treelisting.h"
+#include "ui/vemodownloaddialog.h"
+#include "uitesthelpers.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScopedPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+// The download window: what it shows of the engine's signals, and how
+// Cancel, the title bar and an error end it. Most tests drive it with an
+// engine that has no updates, so the download it starts does nothing of its
+// own; the last one lets it start a real transfer.
+class DownloadDialogTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void followsSignals_data();
+    void followsSignals();
+    void endings_data();
+    void endings();
+    void realTransfer_data();
+    void realTransfer();
+
+private:
+    // Made and destroyed while the application exists.
+    QScopedPointer<FakeUpdateServer> updateServer;
+};
+
+namespace {
+const QString DownloadWindow = QStringLiteral("Updater_Download_MainWindow");
+const QString InstallWindow = QStringLiteral("Updater_Install_MainWindow");
+} // namespace
+
+void DownloadDialogTest::initTestCase()
+{
+    updateServer.reset(new FakeUpdateServer);
+    QVERIFY(updateServer->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
+}
+
+void DownloadDialogTest::cleanupTestCase()
+{
+    updateServer.reset();
+}
+
+void DownloadDialogTest::cleanup()
+{
+    UiTest::closeAllWindows();
+    TestMain::resetApplicationArguments();
+}
+
+void DownloadDialogTest::followsSignals_data()
+{
+    // Each step is either a package name (downloadFile) or a percentage
+    // (downloadProgress).
+    QTest::addColumn<QVariantList>("steps");
+    QTest::addColumn<bool>("polish");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<int>("bar");
+
+    QTest::newRow("nothing announced yet") << QVariantList() << false << "Downloading..." << 0;
+    QTest::newRow("nothing announced yet, Polish catalogue")
+        << QVariantList() << true << "Pobieranie..." << 0;
+    QTest::newRow("progress before the first package")
+        << QVariantList{5} << false << "Downloading..." << 5;
+    QTest::newRow("first package named") << QVariantList{"core"} << false << "core" << 0;
+    QTest::newRow("package and progress")
+        << QVariantList{"core", 12, 30} << false << "core" << 30;
+    QTest::newRow("second package, percentage over all packages")
+        << QVariantList{"core", 30, "jabber", 55, 100} << false << "jabber" << 100;
+    QTest::newRow("more than announced leaves the last value")
+        << QVariantList{"core", 98, 130} << false << "core" << 98;
+    QTest::newRow("non-ASCII package name")
+        << QVariantList{QString::fromUtf8("Wtyczka łączności")} << false
+        << QString::fromUtf8("Wtyczka łączności") << 0;
+}
+
+void DownloadDialogTest::followsSignals()
+{
+    QFETCH(QVariantList, steps);
+    QFETCH(bool, polish);
+    QFETCH(QString, label);
+    QFETCH(int, bar);
+
+    ScopedTmpDir tmp;
+    QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
+                                                             : nullptr);
+    VemoUpdaterEngine engine;
+    new VemoDownloadDialog(&engine);
+
+    QWidget *window = UiTest::openWindow(DownloadWindow);
+    QVERIFY(window);
+    QCOMPARE(window->size(), QSize(450, 189));
+    auto *text = window->findChild<QLabel *>(QStringLiteral("Updater_Download_ProgressText"));
+    auto *progress = window->findChild<QProgressBar *>(QStringLiteral("Updater_Download_Progress"));
+    QVERIFY(text && progress);
+
+    for (const QVariant &step : steps) {
+        if (step.typeId() == QMetaType::QString)
+            emit engine.downloadFile(step.toString());
+        else
+            emit engine.downloadProgress(step.toInt());
+    }
+    QCOMPARE(text->text(), label);
+    QCOMPARE(progress->value(), bar);
+    QCOMPARE(progress->maximum(), 100);
+}
+
+// Each way the download window ends, inside the event loop: the loop ends,
+// window and controller are deleted, nothing is installed, and only an error
+// shows a box.
+void DownloadDialogTest::endings_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("errorText");
+    QTest::addColumn<bool>("polish");
+
+    QTest::newRow("Cancel") << "cancel" << QString() << false;
+    QTest::newRow("title-bar close") << "close" << QString() << false;
+    QTest::newRow("error") << "error" << "Connection refused" << false;
+    QTest::newRow("error with several lines")
+        << "error" << "Cannot open /tmp/vupdates/a/b.zip\nNo such file or directory" << false;
+    QTest::newRow("error, title stays English under the Polish catalogue")
+        << "error" << QString::fromUtf8("Host update.vemo.example not found – spróbuj później")
+        << true;
+}
+
+void DownloadDialogTest::endings()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, errorText);
+    QFETCH(bool, polish);
+
+    ScopedTmpDir tmp;
+    QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
+                                                             : nullptr);
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    QPointer<VemoDownloadDialog> controller = new VemoDownloadDialog(&engine);
+    QPointer<QWidget> window = UiTest::openWindow(DownloadWindow);
+    QVERIFY(window);
+
+    // Whether the download window was still on screen while a box was.
+    bool windowBesideBox = false;
+    QTimer boxProbe;
+    connect(&boxProbe, &QTimer::timeout, this, [&] {
+        if (QApplication::activeModalWidget() && window && window->isVisible())
+            windowBesideBox = true;
+    });
+    boxProbe.start(5);
+
+    const int result = UiTest::runEventLoop([&] {
+        if (action == QLatin1String("cancel"))
+            window->findChild<QPushButton *>(QStringLiteral("Updater_Download_Cancel"))->click();
+        else if (action == QLatin1String("close"))
+            window->windowHandle()->close();
+        else
+            emit engine.error(errorText);
+    });
+    QCOMPARE(result, 0);
+    QTRY_VERIFY(window.isNull());
+    QTRY_VERIFY(controller.isNull());
+    QVERIFY(UiTest::openWindows(InstallWindow).isEmpty());
+
+    if (errorText.isEmpty()) {
+        QCOMPARE(boxes.count(), 0);
+        return;
+    }
+    QCOMPARE(boxes.count(), 1);
+    const MessageBoxWatcher::Box &box = boxes.last();
+    QCOMPARE(box.title, QStringLiteral("Update"));
+    QCOMPARE(box.text, errorText);
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(!box.hadParent);
+    QVERIFY(!windowBesideBox);
+}
+
+// The window starts the engine's download of one package from a web server
+// that takes the request and stays silent, or from an address where nothing
+// listens.
+void DownloadDialogTest::realTransfer_data()
+{
+    QTest::addColumn<bool>("serverListens");
+
+    QTest::newRow("Cancel aborts the transfer under way") << true;
+    QTest::newRow("unreachable web server: the engine's error in a box") << false;
+}
+
+void DownloadDialogTest::realTransfer()
+{
+    QFETCH(bool, serverListens);
+
+    ScopedTmpDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
+    const QString messenger = installDir + QStringLiteral("/vemo7.exe");
+    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s></s>'\n"));
+    QVERIFY(QFile::setPermissions(messenger,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    TestMain::setApplicationArguments(
+        {QCoreApplication::applicationFilePath(), "-u", "-root", installDir});
+
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    updateServer->answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
+                            "<link>http://127.0.0.63/core.zip</link></request></updates>");
+    QVERIFY(engine.checkForUpdates());
+    QCOMPARE(engine.updates().size(), 1);
+
+    // The web server presses Cancel once the first request has arrived, and
+    // notes when the updater drops the connection.
+    QTcpServer web;
+    QByteArray request;
+    bool connectionDropped = false;
+    QPointer<QWidget> window;
+    if (serverListens) {
+        QVERIFY(web.listen(QHostAddress(QStringLiteral("127.0.0.63")), VEMO_DOWNLOAD_PORT));
+        connect(&web, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket *socket = web.nextPendingConnection();
+            connect(socket, &QTcpSocket::disconnected, this, [&] { connectionDropped = true; });
+            connect(socket, &QTcpSocket::readyRead, this, [&, socket] {
+                request += socket->readAll();
+                if (request.contains("\r\n\r\n") && window)
+                    window->findChild<QPushButton *>(QStringLiteral("Updater_Download_Cancel"))
+                        ->click();
+            });
+        });
+    }
+    QSignalSpy errors(&engine, &VemoUpdaterEngine::error);
+    QSignalSpy finished(&engine, &VemoUpdaterEngine::downloadFinished);
+
+    QPointer<VemoDownloadDialog> controller = new VemoDownloadDialog(&engine);
+    window = UiTest::openWindow(DownloadWindow);
+    QVERIFY(window);
+    // Nothing to do: the window starts the download itself.
+    QCOMPARE(UiTest::runEventLoop([] {}), 0);
+    QTRY_VERIFY(controller.isNull());
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(UiTest::openWindows(InstallWindow).isEmpty());
+
+    if (serverListens) {
+        QVERIFY2(request.startsWith("HEAD /core.zip "), request.constData());
+        QTRY_VERIFY(connectionDropped);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.value(0).value(0).toString()));
+        QCOMPARE(boxes.count(), 0);
+        return;
+    }
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().title, QStringLiteral("Update"));
+    QCOMPARE(boxes.last().text, errors.first().first().toString());
+    QVERIFY(!boxes.last().text.isEmpty());
+}
+
+VEMO_TEST_MAIN(DownloadDialogTest)
+#include "tst_vemodownloaddialog.moc"

@@ -1,0 +1,225 @@
+#include "buildconfig.h"
+#include "engine/vemoupdaterengine.h"
+#include "fakeupdateserver.h"
+#include "messageboxwatcher.h"
+#include "scopedtmpdir.h"
+#include "testmain.h"
+#include "treelisting.h"
+#include "ui/vemosummarydialog.h"
+#include "uitesthelpers.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScopedPointer>
+#include <QTest>
+#include <QWindow>
+
+// The last window: success or failure with the installation log, and the
+// button that starts the messenger and ends the updater.
+class SummaryDialogTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void texts_data();
+    void texts();
+    void restart_data();
+    void restart();
+
+private:
+    // Made and destroyed while the application exists.
+    QScopedPointer<FakeUpdateServer> server;
+};
+
+namespace {
+
+const QString SummaryWindow = QStringLiteral("Updater_Summary_MainWindow");
+
+bool makeExecutable(const QString &path, const QByteArray &script)
+{
+    return writeFile(path, script)
+        && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// A messenger that records how it was started: its argument count, each
+// argument, and its working directory, one per line.
+const QByteArray RecordingMessenger = "#!/bin/sh\n"
+                                      "dir=$(dirname \"$0\")\n"
+                                      "case \"$1\" in -updatequery) echo '<s></s>'; exit 0;; esac\n"
+                                      "{ echo \"$#\"; for a in \"$@\"; do echo \"$a\"; done; pwd -P; }"
+                                      " > \"$dir/started.tmp\"\n"
+                                      "mv \"$dir/started.tmp\" \"$dir/started.txt\"\n";
+
+} // namespace
+
+void SummaryDialogTest::initTestCase()
+{
+    server.reset(new FakeUpdateServer);
+    QVERIFY(server->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
+}
+
+void SummaryDialogTest::cleanupTestCase()
+{
+    server.reset();
+}
+
+void SummaryDialogTest::cleanup()
+{
+    UiTest::closeAllWindows();
+    TestMain::resetApplicationArguments();
+}
+
+void SummaryDialogTest::texts_data()
+{
+    // "none": the engine has run no installation; "empty": a run without
+    // packages, which succeeds; "failing": one package whose archive was
+    // never downloaded.
+    QTest::addColumn<QString>("run");
+    QTest::addColumn<bool>("polish");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("instruction");
+    QTest::addColumn<QString>("log");
+
+    const QString failedLog = QStringLiteral("An error occured while installing updates");
+    QTest::newRow("success") << "empty" << false << "Installation complete"
+                             << "To complete the update process please restart Vemo instant "
+                                "messenger."
+                             << "";
+    QTest::newRow("success, Polish catalogue")
+        << "empty" << true << QString::fromUtf8("Aktualizacje zainstalowane pomyślnie")
+        << QString::fromUtf8("By zakończyć proces instalacji należy uruchomić ponownie komunikator.")
+        << "";
+    QTest::newRow("no installation counts as failed")
+        << "none" << false << "Installation failed"
+        << "Please reinstall application with package from official web page"
+        << "";
+    QTest::newRow("failed package shows the failure log")
+        << "failing" << false << "Installation failed"
+        << "Please reinstall application with package from official web page" << failedLog;
+    QTest::newRow("failed package, Polish catalogue")
+        << "failing" << true << QString::fromUtf8("Aktualizacja nie powiodła się")
+        << QString::fromUtf8("Prosze pobrać i zainstalować vemo ze strony https://www.vemo.example/")
+        << failedLog;
+}
+
+void SummaryDialogTest::texts()
+{
+    QFETCH(QString, run);
+    QFETCH(bool, polish);
+    QFETCH(QString, status);
+    QFETCH(QString, instruction);
+    QFETCH(QString, log);
+
+    ScopedTmpDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
+    QVERIFY(makeExecutable(installDir + QStringLiteral("/vemo7.exe"), RecordingMessenger));
+    TestMain::setApplicationArguments(
+        {QCoreApplication::applicationFilePath(), "-u", "-root", installDir});
+    QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
+                                                             : nullptr);
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+
+    if (run == QLatin1String("failing")) {
+        server->answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
+                          "<version>2</version><link>http://127.0.0.1/core.zip</link>"
+                          "</request></updates>");
+        QVERIFY(engine.checkForUpdates());
+        QCOMPARE(engine.updates().size(), 1);
+        // The installer's own error, then Abort in the Abort/Retry question.
+        boxes.answerWith({QMessageBox::Ok, QMessageBox::Abort});
+    }
+    if (run != QLatin1String("none"))
+        engine.installUpdates();
+
+    new VemoSummaryDialog(&engine);
+    QWidget *window = UiTest::openWindow(SummaryWindow);
+    QVERIFY(window);
+    QCOMPARE(window->size(), QSize(400, 222));
+
+    auto *statusLabel = window->findChild<QLabel *>(QStringLiteral("Updater_Summary_Status"));
+    auto *instructionLabel =
+        window->findChild<QLabel *>(QStringLiteral("Updater_Summary_Instruction"));
+    auto *details = window->findChild<QPlainTextEdit *>(QStringLiteral("Updater_Summary_Details"));
+    QVERIFY(statusLabel && instructionLabel && details);
+    QCOMPARE(statusLabel->text(), status);
+    QCOMPARE(statusLabel->styleSheet(), QStringLiteral("font-weight: bold;"));
+    QCOMPARE(instructionLabel->text(), instruction);
+    QCOMPARE(details->toPlainText(), log);
+    QVERIFY(details->isVisible());
+}
+
+void SummaryDialogTest::restart_data()
+{
+    // "%ROOT%" stands for the installation directory, whose name below the
+    // test's directory is given.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("rootName");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("started");
+
+    QTest::newRow("Close starts the messenger")
+        << QStringList{"-u", "-root", "%ROOT%"} << "Vemo" << "button" << true;
+    QTest::newRow("installation path with blanks")
+        << QStringList{"-u", "-q", "-root", "%ROOT%"} << "Program Files/Vemo IM" << "button"
+        << true;
+    QTest::newRow("first -root counts")
+        << QStringList{"-u", "-root", "%ROOT%", "-root", "/nonexistent"} << "Vemo" << "button"
+        << true;
+    QTest::newRow("no -root: nothing to start, the updater still ends")
+        << QStringList{"-u"} << "Vemo" << "button" << false;
+    QTest::newRow("-root without a value: the updater still ends")
+        << QStringList{"-u", "-root"} << "Vemo" << "button" << false;
+    QTest::newRow("title-bar close ends the updater")
+        << QStringList{"-u", "-root", "%ROOT%"} << "Vemo" << "close" << false;
+}
+
+void SummaryDialogTest::restart()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, rootName);
+    QFETCH(QString, action);
+    QFETCH(bool, started);
+
+    ScopedTmpDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString installDir = tmp.filePath(rootName);
+    QVERIFY(makeExecutable(installDir + QStringLiteral("/vemo7.exe"), RecordingMessenger));
+    arguments.replaceInStrings(QStringLiteral("%ROOT%"), installDir);
+    arguments.prepend(QCoreApplication::applicationFilePath());
+    TestMain::setApplicationArguments(arguments);
+
+    VemoUpdaterEngine engine;
+    QPointer<VemoSummaryDialog> controller = new VemoSummaryDialog(&engine);
+    QPointer<QWidget> window = UiTest::openWindow(SummaryWindow);
+    QVERIFY(window);
+
+    const int result = UiTest::runEventLoop([&] {
+        if (action == QLatin1String("button"))
+            window->findChild<QPushButton *>(QStringLiteral("Updater_Summary_Restart"))->click();
+        else
+            window->windowHandle()->close();
+    });
+    QCOMPARE(result, 0);
+
+    if (started) {
+        const QString record = installDir + QStringLiteral("/started.txt");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+        // No arguments, and the updater's own working directory.
+        QCOMPARE(QString::fromLocal8Bit(readFile(record)),
+                 QStringLiteral("0\n") + QDir::currentPath() + QLatin1Char('\n'));
+    }
+    if (action == QLatin1String("close"))
+        QTRY_VERIFY(controller.isNull());
+}
+
+VEMO_TEST_MAIN(SummaryDialogTest)
+#include "tst_vemosummarydialog.moc"

@@ -1,0 +1,61 @@
+#include "uitesthelpers.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QTimer>
+#include <QWidget>
+
+namespace UiTest {
+
+QList<QWidget *> openWindows(const QString &objectName)
+{
+    QList<QWidget *> windows;
+    const QList<QWidget *> topLevels = QApplication::topLevelWidgets();
+    for (QWidget *widget : topLevels) {
+        if (widget->isVisible() && widget->objectName() == objectName)
+            windows.append(widget);
+    }
+    return windows;
+}
+
+QWidget *openWindow(const QString &objectName)
+{
+    const QList<QWidget *> windows = openWindows(objectName);
+    return windows.size() == 1 ? windows.first() : nullptr;
+}
+
+void closeAllWindows()
+{
+    QApplication::closeAllWindows();
+    // A widget deleted on close schedules its controller's deletion in turn,
+    // so two rounds are needed.
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+int runEventLoop(const std::function<void()> &action, int timeoutMs)
+{
+    QObject context;
+    QTimer fallback;
+    fallback.setSingleShot(true);
+    QObject::connect(&fallback, &QTimer::timeout, &context, [] { QCoreApplication::exit(99); });
+    fallback.start(timeoutMs);
+    QTimer::singleShot(0, &context, action);
+    return QCoreApplication::exec();
+}
+
+PolishCatalogue::PolishCatalogue()
+{
+    if (m_translator.load(QStringLiteral(":/languages/vemo_pl_PL.qm")))
+        m_installed = QCoreApplication::installTranslator(&m_translator);
+}
+
+PolishCatalogue::~PolishCatalogue()
+{
+    if (m_installed)
+        QCoreApplication::removeTranslator(&m_translator);
+}
+
+} // namespace UiTest
