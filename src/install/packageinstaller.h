@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class QXmlStreamAttributes;
 class UpdateInfo;
 
 // Installs one downloaded package into its install root, backing up every
@@ -32,6 +33,24 @@ public:
     QFileDevice::Permissions rootPermissions() const { return m_rootPermissions; }
 
 private:
+    bool extractArchive(const QString &archivePath, const QString &unpackDir, QString *errorText,
+                        QStringList *installedList);
+    bool applyManifest(const QString &unpackDir);
+    bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
+    bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
+                   const QString &action);
+    bool backUp(const QString &target, const QString &path, const QString &name);
+
+    // The install root made absolute and normalised, ending with "/": every
+    // path below the root starts with it.
+    QString rootPrefix() const;
+    // Absolute, normalised form of rootDir + "/" + relative; empty when that
+    // does not lie below the install root.
+    QString targetInRoot(const QString &relative) const;
+    // Where the backup of the (normalised) target lives: the backup directory
+    // followed by the target's path relative to the install root.
+    QString backupPathFor(const QString &target) const;
+
     const UpdateInfo &record;
     QString m_backupDir;
     QString m_rootDir;

@@ -1,0 +1,133 @@
+#include "packagetestsupport.h"
+
+#include "treelisting.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTimer>
+#include <QtEndian>
+
+#include <QCoreApplication>
+
+namespace {
+
+constexpr int LocalHeaderSize = 30;
+constexpr int MethodOffset = 8;
+constexpr int NameLengthOffset = 26;
+constexpr int ExtraLengthOffset = 28;
+const QByteArray LocalHeaderSignature("PK\x03\x04", 4);
+
+} // namespace
+
+bool writeArchive(const QString &path, const ArchiveEntries &entries)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    ZipWriter zip(path);
+    for (const ArchiveEntry &entry : entries) {
+        const bool ok = entry.name.endsWith('/') ? zip.addDirectory(entry.name)
+                                                 : zip.addFile(entry.name, entry.content,
+                                                               entry.method);
+        if (!ok)
+            return false;
+    }
+    return zip.close();
+}
+
+bool damageArchiveEntry(const QString &zipPath, const QByteArray &entryName, Damage damage)
+{
+    if (damage == Damage::None)
+        return true;
+    QFile file(zipPath);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = file.readAll();
+
+    qsizetype header = -1;
+    for (qsizetype at = bytes.indexOf(LocalHeaderSignature); at >= 0;
+         at = bytes.indexOf(LocalHeaderSignature, at + 1)) {
+        const uchar *raw = reinterpret_cast<const uchar *>(bytes.constData()) + at;
+        const int nameLength = qFromLittleEndian<quint16>(raw + NameLengthOffset);
+        if (bytes.mid(at + LocalHeaderSize, nameLength) == entryName) {
+            header = at;
+            break;
+        }
+    }
+    if (header < 0)
+        return false;
+
+    const uchar *raw = reinterpret_cast<const uchar *>(bytes.constData()) + header;
+    const qsizetype data = header + LocalHeaderSize + qFromLittleEndian<quint16>(raw + NameLengthOffset)
+                           + qFromLittleEndian<quint16>(raw + ExtraLengthOffset);
+    switch (damage) {
+    case Damage::None:
+        break;
+    case Damage::CentralHeader: {
+        const qsizetype central = bytes.indexOf(QByteArray("PK\x01\x02", 4), data);
+        if (central < 0)
+            return false;
+        bytes[central + 2] = 'X';
+        break;
+    }
+    case Damage::FlipDataByte:
+        bytes[data + 1] = char(bytes.at(data + 1) ^ 0x5a);
+        break;
+    case Damage::InvalidDeflateBlock:
+        // Last block, type 3: a type that deflate does not have.
+        bytes[data] = char(0xff);
+        break;
+    case Damage::LocalMethodMismatch:
+        bytes[header + MethodOffset] = 99;
+        break;
+    }
+    return file.seek(0) && file.write(bytes) == bytes.size();
+}
+
+UpdateInfo makeRecord(const QByteArray &project, const QByteArray &name, const QByteArray &type,
+                      const QByteArray &link)
+{
+    return UpdateInfo(project.toStdString(), name.toStdString(), type.toStdString(), "2.0",
+                      "description", "copyrights", "author", "webpage", "email", "changelog",
+                      link.toStdString(), false, 0);
+}
+
+FileMap fileMap(const QString &root)
+{
+    FileMap files;
+    const QDir base(root);
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(base.relativeFilePath(path), readFile(path));
+    }
+    return files;
+}
+
+bool writeFiles(const QString &root, const FileMap &files)
+{
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (!writeFile(root + QLatin1Char('/') + it.key(), it.value()))
+            return false;
+    }
+    return true;
+}
+
+bool writeScript(const QString &path, const QByteArray &body)
+{
+    if (!writeFile(path, "#!/bin/sh\n" + body))
+        return false;
+    return QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup
+                                           | QFile::ExeOther);
+}
+
+bool requestsQuit(const std::function<void()> &action)
+{
+    constexpr int NoQuit = 77;
+    QObject context;
+    QTimer::singleShot(0, &context, [&] {
+        action();
+        // Only reached when the action left no quit request behind.
+        QTimer::singleShot(0, &context, [] { QCoreApplication::exit(NoQuit); });
+    });
+    return QCoreApplication::exec() != NoQuit;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "engine/updateinfo.h"
+#include "zipwriter.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QMetaType>
+#include <QString>
+
+#include <functional>
+
+// Building blocks for the installation tests: real zip archives, damage done
+// to them afterwards, and compact views of directory trees.
+
+struct ArchiveEntry
+{
+    QByteArray name; // a name ending with '/' is a directory entry
+    QByteArray content;
+    ZipWriter::Method method = ZipWriter::Deflated;
+};
+Q_DECLARE_METATYPE(ArchiveEntry)
+
+using ArchiveEntries = QList<ArchiveEntry>;
+// Relative path -> content of every file below a directory.
+using FileMap = QMap<QString, QByteArray>;
+
+bool writeArchive(const QString &path, const ArchiveEntries &entries);
+
+enum class Damage {
+    None,
+    FlipDataByte,        // a byte of the entry's data changes: the checksum no longer fits
+    InvalidDeflateBlock, // the first deflate block gets an invalid type: inflating fails
+    LocalMethodMismatch, // the local header names another method than the directory
+    CentralHeader,       // the entry's record in the archive's directory is unreadable
+};
+Q_DECLARE_METATYPE(Damage)
+
+// Damages the data or local header of the named entry in place.
+bool damageArchiveEntry(const QString &zipPath, const QByteArray &entryName, Damage damage);
+
+UpdateInfo makeRecord(const QByteArray &project, const QByteArray &name, const QByteArray &type,
+                      const QByteArray &link);
+
+// Every file below root, by path relative to root; directories are implied.
+FileMap fileMap(const QString &root);
+bool writeFiles(const QString &root, const FileMap &files);
+
+// Writes an executable shell script.
+bool writeScript(const QString &path, const QByteArray &body);
+
+// Runs the action from the application's event loop and tells whether it
+// asked the application to quit (QCoreApplication::quit() takes effect only
+// when control is back in the loop).
+bool requestsQuit(const std::function<void()> &action);

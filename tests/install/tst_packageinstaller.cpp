@@ -1,0 +1,849 @@
+#include "install/packageinstaller.h"
+
+#include "messageboxwatcher.h"
+#include "packagetestsupport.h"
+#include "testmain.h"
+#include "treelisting.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// Every test works in its own temporary folder T:
+//   T/install          the install root of "app" packages (holds vemo7.exe)
+//   T/work/vupdates/   the work directory with the archive "core.zip"
+// The package is project "vemo", name "core", type "app" unless a row says
+// otherwise; its manifest is the archive entry "core.xml".
+class PackageInstallerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void installRoot_data();
+    void installRoot();
+    void manifestLocation_data();
+    void manifestLocation();
+    void extraction_data();
+    void extraction();
+    void manifest_data();
+    void manifest();
+    void runtimeInstaller_data();
+    void runtimeInstaller();
+    void failures_data();
+    void failures();
+    void unsafeEntryNames_data();
+    void unsafeEntryNames();
+    void restore_data();
+    void restore();
+    void restoreOfPackageNeverInstalled();
+
+private:
+    QString temp() const { return m_temp->path(); }
+    QString root() const { return temp() + QStringLiteral("/install"); }
+    QString workDir() const { return temp() + QStringLiteral("/work/vupdates/"); }
+    QString unpackDir() const { return QDir::cleanPath(workDir() + QStringLiteral("core")); }
+    QString expand(QString text) const;
+    // Files of T except the work directory and the messenger stand-in.
+    FileMap filesOutsideWork() const;
+
+    PackageInstaller *makeInstaller(const QByteArray &name = "core",
+                                    const QByteArray &type = "app",
+                                    const QByteArray &link = "http://127.0.0.1/core.zip");
+    bool writePackage(const ArchiveEntries &payload, const QByteArray &manifest);
+
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<UpdateInfo> m_record;
+    std::unique_ptr<PackageInstaller> m_installer;
+    QByteArray m_appData;
+    bool m_hadAppData = false;
+};
+
+namespace {
+
+ArchiveEntry entry(const QByteArray &name, const QByteArray &content = QByteArray(),
+                   ZipWriter::Method method = ZipWriter::Deflated)
+{
+    return ArchiveEntry{name, content, method};
+}
+
+QByteArray identity(const QByteArray &files)
+{
+    return "<package project=\"vemo\" name=\"core\" type=\"app\">" + files + "</package>";
+}
+
+} // namespace
+
+void PackageInstallerTest::init()
+{
+    m_temp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_temp->isValid());
+    QVERIFY(writeScript(root() + QStringLiteral("/vemo7.exe"), "echo '<s></s>'\n"));
+    QVERIFY(QFile::setPermissions(root(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                              | QFile::ReadGroup | QFile::ExeGroup
+                                              | QFile::ReadOther | QFile::ExeOther));
+    QVERIFY(QDir().mkpath(workDir()));
+    TestMain::setApplicationArguments(
+        {QCoreApplication::applicationFilePath(), QStringLiteral("-u"), QStringLiteral("-root"),
+         root()});
+    m_hadAppData = qEnvironmentVariableIsSet("APPDATA");
+    m_appData = qgetenv("APPDATA");
+}
+
+void PackageInstallerTest::cleanup()
+{
+    m_installer.reset();
+    m_record.reset();
+    m_temp.reset();
+    TestMain::resetApplicationArguments();
+    qunsetenv("appdata");
+    qunsetenv("APPDATA_X");
+    if (m_hadAppData)
+        qputenv("APPDATA", m_appData);
+    else
+        qunsetenv("APPDATA");
+}
+
+QString PackageInstallerTest::expand(QString text) const
+{
+    return text.replace(QStringLiteral("%B"), unpackDir() + QStringLiteral("/unwind"))
+        .replace(QStringLiteral("%U"), unpackDir())
+        .replace(QStringLiteral("%R"), QDir::cleanPath(root()))
+        .replace(QStringLiteral("%T"), temp());
+}
+
+FileMap PackageInstallerTest::filesOutsideWork() const
+{
+    FileMap files = fileMap(temp());
+    files.remove(QStringLiteral("install/vemo7.exe"));
+    for (auto it = files.begin(); it != files.end();) {
+        if (it.key().startsWith(QLatin1String("work/")))
+            it = files.erase(it);
+        else
+            ++it;
+    }
+    return files;
+}
+
+PackageInstaller *PackageInstallerTest::makeInstaller(const QByteArray &name,
+                                                      const QByteArray &type,
+                                                      const QByteArray &link)
+{
+    m_installer.reset();
+    m_record = std::make_unique<UpdateInfo>(makeRecord("vemo", name, type, link));
+    m_installer = std::make_unique<PackageInstaller>(*m_record);
+    return m_installer.get();
+}
+
+bool PackageInstallerTest::writePackage(const ArchiveEntries &payload, const QByteArray &manifest)
+{
+    ArchiveEntries entries = payload;
+    if (!manifest.isNull())
+        entries.prepend(entry("core.xml", manifest));
+    return writeArchive(workDir() + QStringLiteral("core.zip"), entries);
+}
+
+void PackageInstallerTest::installRoot_data()
+{
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QString>("expectedRoot");
+    QTest::addColumn<bool>("cannotRun");
+
+    const QStringList noEnvironment;
+    QTest::newRow("app: the value after -root")
+        << QByteArray("app") << QStringList{"-u", "-root", "%T/install"} << noEnvironment
+        << "%T/install" << false;
+    QTest::newRow("app: -root twice, the first counts")
+        << QByteArray("app") << QStringList{"-root", "%T/install", "-root", "%T/other"}
+        << noEnvironment << "%T/install" << false;
+    QTest::newRow("app: -root twice, the first lacks the messenger")
+        << QByteArray("app") << QStringList{"-root", "%T/other", "-root", "%T/install"}
+        << noEnvironment << "%T/other" << true;
+    QTest::newRow("app: -ROOT in capitals is no switch")
+        << QByteArray("app") << QStringList{"-u", "-ROOT", "%T/install"} << noEnvironment
+        << QString() << true;
+    QTest::newRow("app: -root is the last argument")
+        << QByteArray("app") << QStringList{"-u", "-root"} << noEnvironment << QString() << true;
+    QTest::newRow("app: folder without the messenger")
+        << QByteArray("app") << QStringList{"-root", "%T/work"} << noEnvironment << "%T/work"
+        << true;
+    QTest::newRow("plugin: APPDATA") << QByteArray("plugin") << QStringList{"-root", "%T/install"}
+                                     << QStringList{"APPDATA=%T/appdata"}
+                                     << "%T/appdata/Vemo/plugins/" << false;
+    QTest::newRow("plugin: appdata in other letters is not read")
+        << QByteArray("plugin") << QStringList{"-root", "%T/install"}
+        << QStringList{"appdata=%T/appdata"} << QString() << false;
+    QTest::newRow("plugin: a longer name starting with APPDATA is not read")
+        << QByteArray("plugin") << QStringList{} << QStringList{"APPDATA_X=%T/appdata"}
+        << QString() << false;
+    QTest::newRow("plugin: APPDATA empty") << QByteArray("plugin") << QStringList{}
+                                           << QStringList{"APPDATA="} << "/Vemo/plugins/" << false;
+    QTest::newRow("other type: no root, no message")
+        << QByteArray("theme") << QStringList{"-root", "%T/install"}
+        << QStringList{"APPDATA=%T/appdata"} << QString() << false;
+    QTest::newRow("type compared case-sensitively")
+        << QByteArray("App") << QStringList{"-root", "%T/install"} << noEnvironment << QString()
+        << false;
+}
+
+void PackageInstallerTest::installRoot()
+{
+    QFETCH(QByteArray, type);
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(QString, expectedRoot);
+    QFETCH(bool, cannotRun);
+
+    QVERIFY(QDir().mkpath(temp() + QStringLiteral("/appdata/Vemo/plugins")));
+    QVERIFY(QDir().mkpath(temp() + QStringLiteral("/other")));
+    QStringList commandLine{QCoreApplication::applicationFilePath()};
+    for (const QString &argument : arguments)
+        commandLine << expand(argument);
+    TestMain::setApplicationArguments(commandLine);
+    qunsetenv("APPDATA");
+    for (const QString &variable : environment) {
+        const QString value = expand(variable);
+        const qsizetype equals = value.indexOf(QLatin1Char('='));
+        qputenv(value.left(equals).toLocal8Bit().constData(), value.mid(equals + 1).toLocal8Bit());
+    }
+
+    MessageBoxWatcher boxes;
+    const bool quit = requestsQuit([&] { makeInstaller("core", type); });
+
+    QCOMPARE(m_installer->rootDir(), expand(expectedRoot));
+    QCOMPARE(quit, cannotRun);
+    if (cannotRun) {
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+        QCOMPARE(boxes.last().title, QStringLiteral("Update"));
+        QCOMPARE(boxes.last().text, QStringLiteral("Cannot run update!"));
+        QCOMPARE(boxes.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(!boxes.last().hadParent);
+        QCOMPARE(m_installer->rootPermissions(), QFileDevice::Permissions());
+    } else {
+        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(m_installer->rootPermissions(), QFile::permissions(expand(expectedRoot)));
+    }
+}
+
+void PackageInstallerTest::manifestLocation_data()
+{
+    QTest::addColumn<QByteArray>("link");
+    QTest::addColumn<QString>("archive");
+    QTest::addColumn<QByteArray>("manifestEntry");
+
+    QTest::newRow("archive at the top") << QByteArray("http://127.0.0.1/core.zip") << "core.zip"
+                                        << QByteArray("core.xml");
+    QTest::newRow("archive in a folder")
+        << QByteArray("http://127.0.0.1:8080/dir/sub/core.zip") << "dir/sub/core.zip"
+        << QByteArray("dir/sub/core.xml");
+    QTest::newRow("percent-encoded path") << QByteArray("http://127.0.0.1/my%20core.zip")
+                                          << "my core.zip" << QByteArray("my core.xml");
+    QTest::newRow("other extension loses four characters too")
+        << QByteArray("http://127.0.0.1/core.pack") << "core.pack" << QByteArray("core..xml");
+    QTest::newRow("query is not part of the path")
+        << QByteArray("http://127.0.0.1/get.zip?id=5") << "get.zip" << QByteArray("get.xml");
+}
+
+void PackageInstallerTest::manifestLocation()
+{
+    QFETCH(QByteArray, link);
+    QFETCH(QString, archive);
+    QFETCH(QByteArray, manifestEntry);
+
+    QVERIFY(writeArchive(workDir() + archive,
+                         {entry(manifestEntry, identity("<file name=\"new.txt\" action=\"add\"/>")),
+                          entry("new.txt", "installed")}));
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installed;
+    QVERIFY(makeInstaller("core", "app", link)->install(workDir(), &errorText, &installed));
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(readFile(root() + QStringLiteral("/new.txt")), QByteArray("installed"));
+}
+
+void PackageInstallerTest::extraction_data()
+{
+    QTest::addColumn<ArchiveEntries>("entries");
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<FileMap>("unpacked");
+    QTest::addColumn<QStringList>("directories");
+
+    QTest::newRow("directory entries only")
+        << ArchiveEntries{entry("a/"), entry("a/b/"), entry("c/")} << QStringList() << FileMap()
+        << QStringList{"a", "a/b", "c", "unwind"};
+    QTest::newRow("no entries") << ArchiveEntries() << QStringList() << FileMap()
+                                << QStringList{"unwind"};
+    QTest::newRow("nested names, archive order kept")
+        << ArchiveEntries{entry("z.txt", "Z"), entry("a/b/c.txt", "C"), entry("a/d.txt", "D")}
+        << QStringList{" - z.txt", " - a/b/c.txt", " - a/d.txt"}
+        << FileMap{{"z.txt", "Z"}, {"a/b/c.txt", "C"}, {"a/d.txt", "D"}}
+        << QStringList{"a", "a/b", "unwind"};
+    const QByteArray large = QByteArray("0123456789abcdef").repeated(6000) + "tail";
+    QTest::newRow("stored and deflated, many blocks")
+        << ArchiveEntries{entry("stored.bin", large, ZipWriter::Stored),
+                          entry("deflated.bin", large, ZipWriter::Deflated),
+                          entry("empty.txt", QByteArray(), ZipWriter::Stored)}
+        << QStringList{" - stored.bin", " - deflated.bin", " - empty.txt"}
+        << FileMap{{"stored.bin", large}, {"deflated.bin", large}, {"empty.txt", QByteArray()}}
+        << QStringList{"unwind"};
+    QTest::newRow("only the top-level manifest is left out of the list")
+        << ArchiveEntries{entry("core.xml", "<x/>"), entry("other.xml", "<x/>"),
+                          entry("sub/core.xml", "<x/>"), entry("Core.xml", "<x/>")}
+        << QStringList{" - other.xml", " - sub/core.xml", " - Core.xml"}
+        << FileMap{{"core.xml", "<x/>"}, {"other.xml", "<x/>"}, {"sub/core.xml", "<x/>"},
+                   {"Core.xml", "<x/>"}}
+        << QStringList{"sub", "unwind"};
+    QTest::newRow("entries under unwind land beside the backups")
+        << ArchiveEntries{entry("unwind/x.txt", "X")} << QStringList{" - unwind/x.txt"}
+        << FileMap{{"unwind/x.txt", "X"}} << QStringList{"unwind"};
+    QTest::newRow("latin-1 name") << ArchiveEntries{entry("caf\xe9.txt", "L")}
+                                  << QStringList{QString::fromLatin1(" - caf\xe9.txt")}
+                                  << FileMap{{QString::fromLatin1("caf\xe9.txt"), "L"}}
+                                  << QStringList{"unwind"};
+    QTest::newRow("dot-dot that stays inside")
+        << ArchiveEntries{entry("a/"), entry("a/../b.txt", "B")} << QStringList{" - a/../b.txt"}
+        << FileMap{{"b.txt", "B"}} << QStringList{"a", "unwind"};
+    const QByteArray longName = QByteArray(100, 'd') + '/' + QByteArray(100, 'e') + '/'
+                                + QByteArray(53, 'f'); // 255 bytes
+    QTest::newRow("name of 255 bytes")
+        << ArchiveEntries{entry(longName, "long")}
+        << QStringList{QStringLiteral(" - ") + QString::fromLatin1(longName)}
+        << FileMap{{QString::fromLatin1(longName), "long"}}
+        << QStringList{QString(100, 'd'), QString(100, 'd') + '/' + QString(100, 'e'), "unwind"};
+}
+
+void PackageInstallerTest::extraction()
+{
+    QFETCH(ArchiveEntries, entries);
+    QFETCH(QStringList, installed);
+    QFETCH(FileMap, unpacked);
+    QFETCH(QStringList, directories);
+
+    QVERIFY(writeArchive(workDir() + QStringLiteral("core.zip"), entries));
+    const FileMap rootBefore = fileMap(root());
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installedList;
+    QVERIFY(makeInstaller()->install(workDir(), &errorText, &installedList));
+
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(installedList, installed);
+    QCOMPARE(fileMap(unpackDir()), unpacked);
+    QStringList foundDirectories;
+    for (const QString &line : treeListing(unpackDir())) {
+        if (line.endsWith(QLatin1String(" dir")))
+            foundDirectories << line.chopped(4);
+    }
+    QCOMPARE(foundDirectories, directories);
+    QCOMPARE(fileMap(root()), rootBefore);
+    QVERIFY(errorText.isEmpty());
+}
+
+void PackageInstallerTest::manifest_data()
+{
+    QTest::addColumn<FileMap>("before"); // below T
+    QTest::addColumn<ArchiveEntries>("payload");
+    QTest::addColumn<QByteArray>("manifest"); // null: no manifest in the archive
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<QString>("boxText");
+    QTest::addColumn<FileMap>("after"); // below T, without the work directory
+    QTest::addColumn<QStringList>("backedUpDirs");
+    QTest::addColumn<QStringList>("backedUpFiles");
+    QTest::addColumn<FileMap>("backups"); // below the backup directory
+
+    const FileMap none;
+    const QStringList noRecords;
+
+    QTest::newRow("add replaces an existing file after backing it up")
+        << FileMap{{"install/plugins/x.dll", "old"}}
+        << ArchiveEntries{entry("plugins/x.dll", "new")}
+        << identity("<file name=\"x.dll\" path=\"plugins\" action=\"add\"/>") << true << QString()
+        << FileMap{{"install/plugins/x.dll", "new"}} << QStringList{"plugins"}
+        << QStringList{"plugins/x.dll"} << FileMap{{"plugins/x.dll", "old"}};
+    QTest::newRow("add creates a new file and its folders")
+        << none << ArchiveEntries{entry("new/sub/a.txt", "A")}
+        << identity("<file name=\"a.txt\" path=\"new/sub\" action=\"add\"/>") << true << QString()
+        << FileMap{{"install/new/sub/a.txt", "A"}} << noRecords << noRecords << none;
+    QTest::newRow("remove deletes after backing up")
+        << FileMap{{"install/readme.txt", "R"}, {"install/keep.txt", "K"}} << ArchiveEntries()
+        << identity("<file name=\"readme.txt\" path=\"\" action=\"remove\"/>") << true
+        << QString() << FileMap{{"install/keep.txt", "K"}} << QStringList{""}
+        << QStringList{"/readme.txt"} << FileMap{{"readme.txt", "R"}};
+    QTest::newRow("remove of a missing file records nothing")
+        << none << ArchiveEntries() << identity("<file name=\"gone.txt\" action=\"remove\"/>")
+        << true << QString() << none << noRecords << noRecords << none;
+    QTest::newRow("without action only a backup")
+        << FileMap{{"install/a.txt", "A"}} << ArchiveEntries{entry("a.txt", "A2")}
+        << identity("<file name=\"a.txt\" path=\"\"/>") << true << QString()
+        << FileMap{{"install/a.txt", "A"}} << QStringList{""} << QStringList{"/a.txt"}
+        << FileMap{{"a.txt", "A"}};
+    QTest::newRow("unknown action only a backup")
+        << FileMap{{"install/a.txt", "A"}} << ArchiveEntries{entry("a.txt", "A2")}
+        << identity("<file name=\"a.txt\" action=\"replace\"/>") << true << QString()
+        << FileMap{{"install/a.txt", "A"}} << QStringList{""} << QStringList{"/a.txt"}
+        << FileMap{{"a.txt", "A"}};
+    QTest::newRow("actions in any letter case")
+        << FileMap{{"install/a.txt", "A"}, {"install/b.txt", "B"}}
+        << ArchiveEntries{entry("a.txt", "A2")}
+        << identity("<file name=\"a.txt\" action=\"ADD\"/><file name=\"b.txt\" action=\"ReMoVe\"/>")
+        << true << QString() << FileMap{{"install/a.txt", "A2"}} << QStringList{""}
+        << QStringList{"/a.txt", "/b.txt"} << FileMap{{"a.txt", "A"}, {"b.txt", "B"}};
+    QTest::newRow("elements at any depth, root of any name")
+        << none << ArchiveEntries{entry("a.txt", "A")}
+        << QByteArray("<?xml version=\"1.0\"?><update><group><deeper>"
+                      "<file name=\"a.txt\" action=\"add\"/></deeper></group>"
+                      "<package project=\"vemo\"/></update>")
+        << true << QString() << FileMap{{"install/a.txt", "A"}} << noRecords << noRecords << none;
+    QTest::newRow("files before a failing package element are applied")
+        << FileMap{{"install/a.txt", "old"}} << ArchiveEntries{entry("a.txt", "new")}
+        << QByteArray("<r><file name=\"a.txt\" action=\"add\"/><package project=\"other\"/>"
+                      "<file name=\"b.txt\" action=\"add\"/></r>")
+        << false << "Wrong project!" << FileMap{{"install/a.txt", "new"}} << QStringList{""}
+        << QStringList{"/a.txt"} << FileMap{{"a.txt", "old"}};
+    QTest::newRow("project compared case-sensitively")
+        << none << ArchiveEntries() << QByteArray("<package project=\"Vemo\"/>") << false
+        << "Wrong project!" << none << noRecords << noRecords << none;
+    QTest::newRow("wrong name") << none << ArchiveEntries()
+                                << QByteArray("<package project=\"vemo\" name=\"cor\"/>") << false
+                                << "Wrong name!" << none << noRecords << noRecords << none;
+    QTest::newRow("wrong type") << none << ArchiveEntries()
+                                << QByteArray("<package type=\"plugin\" name=\"core\"/>") << false
+                                << "Wrong type!" << none << noRecords << noRecords << none;
+    QTest::newRow("attributes compared in their order")
+        << none << ArchiveEntries()
+        << QByteArray("<package type=\"plugin\" name=\"other\" project=\"other\"/>") << false
+        << "Wrong type!" << none << noRecords << noRecords << none;
+    QTest::newRow("package element without identity attributes passes")
+        << none << ArchiveEntries{entry("a.txt", "A")}
+        << QByteArray("<r><package version=\"3\"/><file name=\"a.txt\" action=\"add\"/></r>")
+        << true << QString() << FileMap{{"install/a.txt", "A"}} << noRecords << noRecords << none;
+    QTest::newRow("dot-dot in path leaving the root is skipped")
+        << FileMap{{"outside/a.txt", "O"}} << ArchiveEntries{entry("a.txt", "new")}
+        << identity("<file name=\"a.txt\" path=\"../outside\" action=\"add\"/>"
+                    "<file name=\"a.txt\" path=\"../outside\" action=\"remove\"/>")
+        << true << QString() << FileMap{{"outside/a.txt", "O"}} << noRecords << noRecords << none;
+    QTest::newRow("dot-dot in name leaving the root is skipped")
+        << FileMap{{"outside/a.txt", "O"}} << ArchiveEntries()
+        << identity("<file name=\"../outside/a.txt\" action=\"remove\"/>") << true << QString()
+        << FileMap{{"outside/a.txt", "O"}} << noRecords << noRecords << none;
+    QTest::newRow("sibling folder starting with the root's name is outside")
+        << FileMap{{"install2/a.txt", "S"}} << ArchiveEntries{entry("a.txt", "new")}
+        << identity("<file name=\"a.txt\" path=\"../install2\" action=\"remove\"/>"
+                    "<file name=\"../install2/a.txt\" action=\"add\"/>")
+        << true << QString() << FileMap{{"install2/a.txt", "S"}} << noRecords << noRecords << none;
+    QTest::newRow("dot-dot that stays inside the root applies")
+        << FileMap{{"install/plugins/x.dll", "old"}}
+        << ArchiveEntries{entry("plugins/x.dll", "new")}
+        << identity("<file name=\"x.dll\" path=\"sub/../plugins\" action=\"add\"/>") << true
+        << QString() << FileMap{{"install/plugins/x.dll", "new"}}
+        << QStringList{"sub/../plugins"} << QStringList{"sub/../plugins/x.dll"}
+        << FileMap{{"plugins/x.dll", "old"}};
+    QTest::newRow("identity prefix: backed up, deleted, not copied")
+        << FileMap{{"install/vemo_core_app.cfg", "C"}}
+        << ArchiveEntries{entry("vemo_core_app.cfg", "N")}
+        << identity("<file name=\"vemo_core_app.cfg\" action=\"add\"/>") << true << QString()
+        << none << QStringList{""} << QStringList{"/vemo_core_app.cfg"}
+        << FileMap{{"vemo_core_app.cfg", "C"}};
+    QTest::newRow("identity prefix compared case-sensitively")
+        << none << ArchiveEntries{entry("Vemo_core_app.cfg", "N")}
+        << identity("<file name=\"Vemo_core_app.cfg\" action=\"add\"/>") << true << QString()
+        << FileMap{{"install/Vemo_core_app.cfg", "N"}} << noRecords << noRecords << none;
+    QTest::newRow("same target twice keeps the first backup")
+        << FileMap{{"install/a.txt", "original"}} << ArchiveEntries{entry("a.txt", "new")}
+        << identity("<file name=\"a.txt\" action=\"add\"/><file name=\"a.txt\" action=\"add\"/>")
+        << true << QString() << FileMap{{"install/a.txt", "new"}} << QStringList{""}
+        << QStringList{"/a.txt", "/a.txt"} << FileMap{{"a.txt", "original"}};
+    QTest::newRow("same target under two spellings keeps the first backup")
+        << FileMap{{"install/a.txt", "original"}} << ArchiveEntries{entry("a.txt", "new")}
+        << identity("<file name=\"a.txt\" path=\"\" action=\"add\"/>"
+                    "<file name=\"a.txt\" path=\".\" action=\"add\"/>")
+        << true << QString() << FileMap{{"install/a.txt", "new"}} << QStringList{"", "."}
+        << QStringList{"/a.txt", "./a.txt"} << FileMap{{"a.txt", "original"}};
+    QTest::newRow("stale archive entry at the backup's place gives way")
+        << FileMap{{"install/a.txt", "original"}}
+        << ArchiveEntries{entry("unwind/a.txt", "fake"), entry("a.txt", "new")}
+        << identity("<file name=\"a.txt\" action=\"add\"/>") << true << QString()
+        << FileMap{{"install/a.txt", "new"}} << QStringList{""} << QStringList{"/a.txt"}
+        << FileMap{{"a.txt", "original"}};
+    QTest::newRow("entry named by no element is not copied")
+        << none << ArchiveEntries{entry("extra.txt", "E")} << identity(QByteArray()) << true
+        << QString() << none << noRecords << noRecords << none;
+    QTest::newRow("add of a file missing from the archive")
+        << FileMap{{"install/a.txt", "original"}} << ArchiveEntries()
+        << identity("<file name=\"a.txt\" action=\"add\"/>") << false
+        << "Cannot copy file %U/a.txt to %R/a.txt!" << none << QStringList{""}
+        << QStringList{"/a.txt"} << FileMap{{"a.txt", "original"}};
+    QTest::newRow("target folder is a file")
+        << FileMap{{"install/plugins", "a file"}} << ArchiveEntries{entry("plugins/x.dll", "X")}
+        << identity("<file name=\"x.dll\" path=\"plugins\" action=\"add\"/>") << false
+        << "Cannot copy file %U/plugins/x.dll to %R/plugins/x.dll!"
+        << FileMap{{"install/plugins", "a file"}} << noRecords << noRecords << none;
+    QTest::newRow("target that cannot be backed up stays untouched")
+        << FileMap{{"install/a.txt/inner", "I"}} << ArchiveEntries{entry("a.txt", "new")}
+        << identity("<file name=\"a.txt\" action=\"add\"/>") << false
+        << "Cannot back up file %R/a.txt to %B/a.txt!" << FileMap{{"install/a.txt/inner", "I"}}
+        << noRecords << noRecords << none;
+    QTest::newRow("malformed XML keeps what was read before the error")
+        << none << ArchiveEntries{entry("a.txt", "A"), entry("b.txt", "B")}
+        << QByteArray("<r><file name=\"a.txt\" action=\"add\"/><oops></r>"
+                      "<file name=\"b.txt\" action=\"add\"/>")
+        << true << QString() << FileMap{{"install/a.txt", "A"}} << noRecords << noRecords << none;
+    QTest::newRow("no manifest in the archive") << FileMap{{"install/a.txt", "A"}}
+                                                << ArchiveEntries{entry("a.txt", "new")}
+                                                << QByteArray() << true << QString()
+                                                << FileMap{{"install/a.txt", "A"}} << noRecords
+                                                << noRecords << none;
+}
+
+void PackageInstallerTest::manifest()
+{
+    QFETCH(FileMap, before);
+    QFETCH(ArchiveEntries, payload);
+    QFETCH(QByteArray, manifest);
+    QFETCH(bool, succeeds);
+    QFETCH(QString, boxText);
+    QFETCH(FileMap, after);
+    QFETCH(QStringList, backedUpDirs);
+    QFETCH(QStringList, backedUpFiles);
+    QFETCH(FileMap, backups);
+
+    QVERIFY(writeFiles(temp(), before));
+    QVERIFY(writePackage(payload, manifest));
+
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installed;
+    PackageInstaller *installer = makeInstaller();
+    QCOMPARE(installer->install(workDir(), &errorText, &installed), succeeds);
+
+    if (boxText.isEmpty()) {
+        QCOMPARE(boxes.count(), 0);
+    } else {
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+        QCOMPARE(boxes.last().title, QStringLiteral("Update"));
+        QCOMPARE(boxes.last().text, expand(boxText));
+    }
+    QVERIFY(errorText.isEmpty());
+    QCOMPARE(filesOutsideWork(), after);
+    QCOMPARE(installer->backedUpDirs(), backedUpDirs);
+    QCOMPARE(installer->backedUpFiles(), backedUpFiles);
+    QCOMPARE(QDir::cleanPath(installer->backupDir()), unpackDir() + QStringLiteral("/unwind"));
+
+    QCOMPARE(fileMap(installer->backupDir()), backups);
+}
+
+void PackageInstallerTest::runtimeInstaller_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("existedBefore");
+    QTest::addColumn<bool>("runs");
+
+    QTest::newRow("new, at the root") << QByteArray() << QByteArray("vcredist.exe") << false
+                                      << true;
+    QTest::newRow("replacing an old one, in a folder")
+        << QByteArray("redist") << QByteArray("vcredist.exe") << true << true;
+    QTest::newRow("name that ends like it") << QByteArray() << QByteArray("x86_vcredist.exe")
+                                            << false << true;
+    QTest::newRow("other letter case is an ordinary file")
+        << QByteArray() << QByteArray("VCREDIST.EXE") << false << false;
+}
+
+void PackageInstallerTest::runtimeInstaller()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, name);
+    QFETCH(bool, existedBefore);
+    QFETCH(bool, runs);
+
+    const QString record = temp() + QStringLiteral("/ran.txt");
+    const QByteArray entryName = path.isEmpty() ? name : path + '/' + name;
+    const QString target = root() + QLatin1Char('/') + QString::fromLatin1(entryName);
+    if (existedBefore)
+        QVERIFY(writeFile(target, "old installer"));
+    // The archive keeps no permissions: the script is not executable when
+    // it is extracted.
+    const QByteArray script =
+        "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + QFile::encodeName(record) + "'\n";
+    QVERIFY(writePackage({entry(entryName, script)},
+                         identity("<file name=\"" + name + "\" path=\"" + path
+                                  + "\" action=\"add\"/>")));
+
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installed;
+    QVERIFY(makeInstaller()->install(workDir(), &errorText, &installed));
+    QCOMPARE(boxes.count(), 0);
+
+    QCOMPARE(readFile(record), runs ? QByteArray("/Q|") : QByteArray());
+    QCOMPARE(QFileInfo::exists(target), !runs);
+    const QString backup = m_installer->backupDir() + QString::fromLatin1(entryName);
+    QCOMPARE(readFile(backup), existedBefore ? QByteArray("old installer") : QByteArray());
+}
+
+void PackageInstallerTest::failures_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QString>("archive"); // "write", "none", "garbage", "full disk"
+    QTest::addColumn<ArchiveEntries>("entries");
+    QTest::addColumn<QByteArray>("damagedEntry");
+    QTest::addColumn<Damage>("damage");
+    QTest::addColumn<QString>("boxText"); // %E stands for the error text
+    QTest::addColumn<bool>("errorTextSet");
+    QTest::addColumn<QStringList>("installed");
+
+    const ArchiveEntries two{entry("a.txt", "A"), entry("b.txt", QByteArray("B").repeated(9000))};
+    const ArchiveEntries twoStored{entry("a.txt", "A", ZipWriter::Stored),
+                                   entry("b.txt", QByteArray("B").repeated(9000),
+                                         ZipWriter::Stored)};
+
+    QTest::newRow("archive missing")
+        << QByteArray("core") << QByteArray("app") << "none" << ArchiveEntries() << QByteArray()
+        << Damage::None << "Unable to open update archive" << false << QStringList();
+    QTest::newRow("archive is no zip file")
+        << QByteArray("core") << QByteArray("app") << "garbage" << ArchiveEntries()
+        << QByteArray() << Damage::None << "Unable to open update archive" << false
+        << QStringList();
+    QTest::newRow("file cannot be created")
+        << QByteArray("core") << QByteArray("app") << "write"
+        << ArchiveEntries{entry("a", "A"), entry("a/b", "B")} << QByteArray() << Damage::None
+        << "Cannot create file a/b (%E)" << true << QStringList{" - a"};
+    QTest::newRow("entry cannot be opened")
+        << QByteArray("core") << QByteArray("app") << "write" << two << QByteArray("b.txt")
+        << Damage::LocalMethodMismatch << "Cannot extract update file (b.txt)!" << false
+        << QStringList{" - a.txt"};
+    QTest::newRow("damaged deflated entry")
+        << QByteArray("core") << QByteArray("app") << "write" << two << QByteArray("b.txt")
+        << Damage::InvalidDeflateBlock << "Cannot read file from archive!" << false
+        << QStringList{" - a.txt"};
+    QTest::newRow("damaged directory of the archive")
+        << QByteArray("core") << QByteArray("app") << "write" << two << QByteArray("a.txt")
+        << Damage::CentralHeader << "Cannot read file from archive!" << false << QStringList();
+    QTest::newRow("damaged stored entry")
+        << QByteArray("core") << QByteArray("app") << "write" << twoStored << QByteArray("b.txt")
+        << Damage::FlipDataByte << "Damaged file in update archive: b.txt" << false
+        << QStringList{" - a.txt"};
+    QTest::newRow("disk full while extracting")
+        << QByteArray("core") << QByteArray("app") << "full disk" << two << QByteArray()
+        << Damage::None << "Cannot write file b.txt (%E)" << true << QStringList{" - a.txt"};
+    for (const char *name : {"", ".", "..", "a/b", "..\\core"}) {
+        QTest::addRow("package name \"%s\"", name)
+            << QByteArray(name) << QByteArray("app") << "write" << two << QByteArray()
+            << Damage::None << QStringLiteral("Invalid package name \"%1\"!").arg(name) << false
+            << QStringList();
+    }
+    QTest::newRow("plugin without APPDATA")
+        << QByteArray("core") << QByteArray("plugin") << "write" << two << QByteArray()
+        << Damage::None << "Cannot find the folder to install package core into!" << false
+        << QStringList();
+    QTest::newRow("unknown type")
+        << QByteArray("core") << QByteArray("skin") << "write" << two << QByteArray()
+        << Damage::None << "Cannot find the folder to install package core into!" << false
+        << QStringList();
+}
+
+void PackageInstallerTest::failures()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, type);
+    QFETCH(QString, archive);
+    QFETCH(ArchiveEntries, entries);
+    QFETCH(QByteArray, damagedEntry);
+    QFETCH(Damage, damage);
+    QFETCH(QString, boxText);
+    QFETCH(bool, errorTextSet);
+    QFETCH(QStringList, installed);
+
+    qunsetenv("APPDATA");
+    const QString archivePath = workDir() + QStringLiteral("core.zip");
+    if (archive == QLatin1String("garbage")) {
+        QVERIFY(writeFile(archivePath, QByteArray("not a zip archive").repeated(50)));
+    } else if (archive != QLatin1String("none")) {
+        QVERIFY(writeArchive(archivePath, entries));
+        QVERIFY(damageArchiveEntry(archivePath, damagedEntry, damage));
+    }
+    if (archive == QLatin1String("full disk")) {
+        QVERIFY(QDir().mkpath(unpackDir()));
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), unpackDir() + QStringLiteral("/b.txt")));
+    }
+    const QStringList workBefore = treeListing(workDir());
+    const QStringList rootBefore = treeListing(root());
+
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installedList;
+    QVERIFY(!makeInstaller(name, type)->install(workDir(), &errorText, &installedList));
+
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    QCOMPARE(boxes.last().title, QStringLiteral("Update"));
+    QCOMPARE(boxes.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(!boxes.last().hadParent);
+    QCOMPARE(errorText.isEmpty(), !errorTextSet);
+    QCOMPARE(boxes.last().text, QString(boxText).replace(QStringLiteral("%E"), errorText));
+    QCOMPARE(installedList, installed);
+    QCOMPARE(m_installer->backedUpFiles(), QStringList());
+    QCOMPARE(treeListing(root()), rootBefore);
+
+    if (damage == Damage::LocalMethodMismatch) {
+        // The destination was opened before the entry: it stays, empty.
+        QVERIFY(QFileInfo::exists(unpackDir() + QStringLiteral("/b.txt")));
+        QCOMPARE(readFile(unpackDir() + QStringLiteral("/b.txt")), QByteArray());
+    }
+    if (installed.isEmpty() && damage == Damage::None && archive == QLatin1String("write")) {
+        // Refused before anything was written.
+        QCOMPARE(treeListing(workDir()), workBefore);
+    }
+}
+
+void PackageInstallerTest::unsafeEntryNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+
+    QTest::newRow("absolute") << QByteArray("/escape.txt");
+    QTest::newRow("absolute with backslash") << QByteArray("\\escape.txt");
+    QTest::newRow("drive letter") << QByteArray("C:escape.txt");
+    QTest::newRow("drive letter and backslash") << QByteArray("C:\\escape.txt");
+    QTest::newRow("climbing out") << QByteArray("../../../escape.txt");
+    QTest::newRow("climbing out after a folder") << QByteArray("a/../../../../escape.txt");
+    QTest::newRow("climbing out with backslashes") << QByteArray("..\\..\\..\\escape.txt");
+    QTest::newRow("mixed separators") << QByteArray("a\\../../..\\../escape.txt");
+    QTest::newRow("climbing folder entry") << QByteArray("../../../escape/");
+    QTest::newRow("name of 256 bytes") << QByteArray(252, 'n') + ".txt";
+    QTest::newRow("name of 300 bytes") << QByteArray(100, 'd') + '/' + QByteArray(199, 'n');
+}
+
+void PackageInstallerTest::unsafeEntryNames()
+{
+    QFETCH(QByteArray, name);
+
+    QVERIFY(writeArchive(workDir() + QStringLiteral("core.zip"),
+                         {entry("ok.txt", "fine"), entry(name, "bad"), entry("core.xml", "<r/>")}));
+    QVERIFY(writeFiles(temp(), {{"escape.txt", "untouched"}}));
+    const FileMap outsideBefore = filesOutsideWork();
+    const QStringList workBefore = treeListing(workDir());
+
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installed;
+    QVERIFY(!makeInstaller()->install(workDir(), &errorText, &installed));
+
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    QCOMPARE(boxes.last().text, QStringLiteral("Invalid file name in update archive: ")
+                                    + QString::fromLatin1(name.left(256)));
+    QCOMPARE(installed, QStringList{" - ok.txt"});
+    QCOMPARE(filesOutsideWork(), outsideBefore);
+    QCOMPARE(fileMap(unpackDir()), (FileMap{{"ok.txt", "fine"}}));
+    // Nothing beside the unpack directory changed either.
+    QStringList workAfter = treeListing(workDir());
+    workAfter.removeIf([](const QString &line) {
+        return line.startsWith(QLatin1String("core/")) || line == QLatin1String("core dir");
+    });
+    QCOMPARE(workAfter, workBefore);
+}
+
+void PackageInstallerTest::restore_data()
+{
+    QTest::addColumn<FileMap>("before"); // below T
+    QTest::addColumn<ArchiveEntries>("payload");
+    QTest::addColumn<QByteArray>("manifest");
+    QTest::addColumn<QString>("tamper"); // what happens between install and restore
+    QTest::addColumn<bool>("restored");
+    QTest::addColumn<FileMap>("after"); // below T, without the work directory
+
+    const FileMap original{{"install/plugins/x.dll", "old x"}, {"install/readme.txt", "R"}};
+    const QByteArray replaceAndRemove =
+        identity("<file name=\"x.dll\" path=\"plugins\" action=\"add\"/>"
+                 "<file name=\"readme.txt\" path=\"\" action=\"remove\"/>");
+
+    QTest::newRow("replaced and removed files come back")
+        << original << ArchiveEntries{entry("plugins/x.dll", "new x")} << replaceAndRemove
+        << "" << true << original;
+    QTest::newRow("a folder that went away is made again")
+        << original << ArchiveEntries{entry("plugins/x.dll", "new x")} << replaceAndRemove
+        << "remove folder install/plugins" << true << original;
+    QTest::newRow("target named twice gets its original back")
+        << FileMap{{"install/a.txt", "original"}} << ArchiveEntries{entry("a.txt", "new")}
+        << identity("<file name=\"a.txt\" action=\"add\"/><file name=\"a.txt\" action=\"add\"/>")
+        << "" << true << FileMap{{"install/a.txt", "original"}};
+    QTest::newRow("file added new stays")
+        << FileMap{{"install/a.txt", "A"}} << ArchiveEntries{entry("n/new.txt", "N")}
+        << identity("<file name=\"new.txt\" path=\"n\" action=\"add\"/>") << "" << true
+        << FileMap{{"install/a.txt", "A"}, {"install/n/new.txt", "N"}};
+    QTest::newRow("missing saved copy stops there, the current file stays")
+        << FileMap{{"install/a.txt", "A"}, {"install/b.txt", "B"}, {"install/c.txt", "C"}}
+        << ArchiveEntries{entry("a.txt", "A2"), entry("b.txt", "B2"), entry("c.txt", "C2")}
+        << identity("<file name=\"a.txt\" action=\"add\"/><file name=\"b.txt\" action=\"add\"/>"
+                    "<file name=\"c.txt\" action=\"add\"/>")
+        << "remove backup b.txt" << false
+        << FileMap{{"install/a.txt", "A"}, {"install/b.txt", "B2"}, {"install/c.txt", "C2"}};
+    QTest::newRow("target that cannot be replaced")
+        << FileMap{{"install/a.txt", "A"}} << ArchiveEntries{entry("a.txt", "A2")}
+        << identity("<file name=\"a.txt\" action=\"add\"/>") << "folder at install/a.txt"
+        << false << FileMap{{"install/a.txt/inner", "I"}};
+}
+
+void PackageInstallerTest::restore()
+{
+    QFETCH(FileMap, before);
+    QFETCH(ArchiveEntries, payload);
+    QFETCH(QByteArray, manifest);
+    QFETCH(QString, tamper);
+    QFETCH(bool, restored);
+    QFETCH(FileMap, after);
+
+    QVERIFY(writeFiles(temp(), before));
+    // Odd permissions that a careless restore would not bring back.
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        QVERIFY(QFile::setPermissions(temp() + QLatin1Char('/') + it.key(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    const QStringList listingBefore = treeListing(root());
+    QVERIFY(writePackage(payload, manifest));
+
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installed;
+    PackageInstaller *installer = makeInstaller();
+    QVERIFY(installer->install(workDir(), &errorText, &installed));
+
+    const QString backupDir = installer->backupDir();
+    if (tamper.startsWith(QLatin1String("remove folder "))) {
+        QVERIFY(QDir(temp() + QLatin1Char('/') + tamper.mid(14)).removeRecursively());
+    } else if (tamper.startsWith(QLatin1String("remove backup "))) {
+        QVERIFY(QFile::remove(backupDir + tamper.mid(14)));
+    } else if (tamper.startsWith(QLatin1String("folder at "))) {
+        const QString path = temp() + QLatin1Char('/') + tamper.mid(10);
+        QVERIFY(QFile::remove(path));
+        QVERIFY(writeFile(path + QStringLiteral("/inner"), "I"));
+    }
+
+    QCOMPARE(installer->restore(workDir()), restored);
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(filesOutsideWork(), after);
+    if (restored && before.size() == after.size())
+        QCOMPARE(treeListing(root()), listingBefore);
+}
+
+void PackageInstallerTest::restoreOfPackageNeverInstalled()
+{
+    QVERIFY(writeFiles(temp(), {{"install/a.txt", "A"}}));
+    const QStringList before = treeListing(temp());
+    PackageInstaller *installer = makeInstaller();
+    QVERIFY(installer->restore(workDir()));
+    QCOMPARE(treeListing(temp()), before);
+}
+
+VEMO_TEST_MAIN(PackageInstallerTest)
+#include "tst_packageinstaller.moc"

@@ -1,0 +1,146 @@
+#include "install/removetree.h"
+#include "install/workdircleanup.h"
+
+#include "packagetestsupport.h"
+#include "testmain.h"
+#include "treelisting.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Each test works in a temporary folder T with the tree to remove at T/tree
+// and data that must survive at T/outside.
+class RemoveTreeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void removeTree_data();
+    void removeTree();
+    void clearWorkDirectory_data();
+    void clearWorkDirectory();
+};
+
+void RemoveTreeTest::removeTree_data()
+{
+    QTest::addColumn<FileMap>("files");      // below T
+    QTest::addColumn<QStringList>("links");  // "link path -> target", both below T
+    QTest::addColumn<QString>("removed");    // path below T handed to removeTree
+    QTest::addColumn<FileMap>("remaining");  // files below T afterwards
+    QTest::addColumn<bool>("removedExists"); // whether the removed path is still there
+
+    const FileMap outside{{"outside/data.txt", "keep"}, {"outside/sub/more.txt", "keep too"}};
+    FileMap nested = outside;
+    nested.insert("tree/a.txt", "A");
+    nested.insert("tree/.hidden", "H");
+    nested.insert("tree/.hiddendir/x", "X");
+    nested.insert("tree/b/c/d/e.txt", "E");
+
+    QTest::newRow("nested folders and hidden files")
+        << nested << QStringList() << "tree" << outside << false;
+    QTest::newRow("empty folder") << outside << QStringList{"mkdir tree"} << "tree" << outside
+                                  << false;
+    QTest::newRow("missing path") << outside << QStringList() << "tree" << outside << false;
+    QTest::newRow("link to an outside folder inside the tree")
+        << nested << QStringList{"tree/b/link -> outside"} << "tree" << outside << false;
+    QTest::newRow("link to an outside file inside the tree")
+        << nested << QStringList{"tree/file-link -> outside/data.txt"} << "tree" << outside
+        << false;
+    QTest::newRow("dangling link inside the tree")
+        << nested << QStringList{"tree/b/dangling -> nowhere"} << "tree" << outside << false;
+    QTest::newRow("the path itself is a link")
+        << outside << QStringList{"tree -> outside"} << "tree" << outside << false;
+    QTest::newRow("a plain file is no folder")
+        << FileMap{{"tree", "file"}} << QStringList() << "tree" << FileMap{{"tree", "file"}}
+        << true;
+}
+
+void RemoveTreeTest::removeTree()
+{
+    QFETCH(FileMap, files);
+    QFETCH(QStringList, links);
+    QFETCH(QString, removed);
+    QFETCH(FileMap, remaining);
+    QFETCH(bool, removedExists);
+
+    QTemporaryDir temp;
+    QVERIFY(writeFiles(temp.path(), files));
+    for (const QString &link : std::as_const(links)) {
+        if (link.startsWith(QLatin1String("mkdir "))) {
+            QVERIFY(QDir(temp.path()).mkpath(link.mid(6)));
+            continue;
+        }
+        const QStringList parts = link.split(QStringLiteral(" -> "));
+        QVERIFY(QFile::link(temp.path() + QLatin1Char('/') + parts.at(1),
+                            temp.path() + QLatin1Char('/') + parts.at(0)));
+    }
+    const QString path = temp.path() + QLatin1Char('/') + removed;
+
+    ::removeTree(path);
+
+    QCOMPARE(fileMap(temp.path()), remaining);
+    const QFileInfo after(path);
+    QCOMPARE(after.exists() || after.isSymLink(), removedExists);
+}
+
+void RemoveTreeTest::clearWorkDirectory_data()
+{
+    QTest::addColumn<QStringList>("kept");       // paths below T
+    QTest::addColumn<FileMap>("remaining");      // files below T afterwards
+    QTest::addColumn<bool>("workDirRemains");
+
+    QTest::newRow("nothing kept: the work directory goes")
+        << QStringList() << FileMap{{"outside/data.txt", "keep"}} << false;
+    QTest::newRow("program and library in the work directory stay")
+        << QStringList{"tmp/vupdates/updater", "tmp/vupdates/libfoo.so"}
+        << FileMap{{"outside/data.txt", "keep"},
+                   {"tmp/vupdates/updater", "program"},
+                   {"tmp/vupdates/libfoo.so", "library"}}
+        << true;
+    QTest::newRow("work directory named with repeated separators")
+        << QStringList{"tmp//vupdates///updater"}
+        << FileMap{{"outside/data.txt", "keep"}, {"tmp/vupdates/updater", "program"}} << true;
+    QTest::newRow("program elsewhere: the work directory goes")
+        << QStringList{"outside/updater"} << FileMap{{"outside/data.txt", "keep"}} << false;
+    QTest::newRow("a kept name in a subfolder is not kept")
+        << QStringList{"tmp/vupdates/core/updater"} << FileMap{{"outside/data.txt", "keep"}}
+        << false;
+    QTest::newRow("kept name that does not exist keeps nothing else")
+        << QStringList{"tmp/vupdates/libbar.so", "tmp/vupdates/updater"}
+        << FileMap{{"outside/data.txt", "keep"}, {"tmp/vupdates/updater", "program"}} << true;
+}
+
+void RemoveTreeTest::clearWorkDirectory()
+{
+    QFETCH(QStringList, kept);
+    QFETCH(FileMap, remaining);
+    QFETCH(bool, workDirRemains);
+
+    QTemporaryDir temp;
+    QVERIFY(writeFiles(temp.path(), {{"outside/data.txt", "keep"},
+                                     {"tmp/vupdates/updater", "program"},
+                                     {"tmp/vupdates/libfoo.so", "library"},
+                                     {"tmp/vupdates/core.zip", "archive"},
+                                     {"tmp/vupdates/core/updater", "unpacked"},
+                                     {"tmp/vupdates/core/unwind/.hidden", "backup"}}));
+    // A link in the work directory is removed, never followed.
+    QVERIFY(QFile::link(temp.path() + QStringLiteral("/outside"),
+                        temp.path() + QStringLiteral("/tmp/vupdates/core/outside-link")));
+    QVERIFY(QFile::link(temp.path() + QStringLiteral("/outside"),
+                        temp.path() + QStringLiteral("/tmp/vupdates/top-link")));
+    QStringList keptFiles;
+    for (const QString &file : std::as_const(kept))
+        keptFiles << temp.path() + QLatin1Char('/') + file;
+
+    const QString workDir = temp.path() + QStringLiteral("/tmp/vupdates/");
+    WorkDirCleanup::clear(workDir, keptFiles);
+
+    QCOMPARE(fileMap(temp.path()), remaining);
+    QCOMPARE(QFileInfo::exists(workDir), workDirRemains);
+}
+
+VEMO_TEST_MAIN(RemoveTreeTest)
+#include "tst_removetree.moc"
