@@ -2,10 +2,15 @@
 
 #include "httpresponseheader.h"
 
+#include <QByteArray>
+#include <QList>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class QIODevice;
+class QNetworkReply;
 
 // A small asynchronous HTTP client with a request queue, built on
 // QNetworkAccessManager.
@@ -17,10 +22,15 @@ class QIODevice;
 // reports responseHeaderReceived() before any of its body, and a GET reports
 // dataReadProgress(done, total) as its body is written into the device.
 //
-// A failed request, or abort(), ends the current request with
-// requestFinished(id, true) and drops every queued request without any signal
-// for them. Redirects are never followed; requests always go to the port given
-// to setHost() over plain HTTP.
+// Any HTTP status (404, 500, 302...) is a response: its header and body are
+// reported and the request finishes without error; the caller judges the
+// status. A transport failure (host lookup, refused or cut connection, a body
+// shorter than its Content-Length, no data for transferTimeout(), a device
+// write that fails) or abort() ends the current request with
+// requestFinished(id, true) and drops every queued request: nothing is
+// emitted after that. done(false) follows the last request of the queue when
+// it finished without error. Redirects are never followed; requests always go
+// to the port given to setHost() over plain HTTP.
 class HttpClient : public QObject
 {
     Q_OBJECT
@@ -51,7 +61,15 @@ public:
     bool hasPendingRequests() const;
     int currentId() const;
 
+    // Ends the current request with requestFinished(id, true) at once and drops
+    // the queue. Safe to call from inside any of this client's signals; does
+    // nothing when the client is idle.
     void abort();
+
+    // A HEAD or GET that receives nothing for this long fails with
+    // "Connection timed out". 60 s by default.
+    void setTransferTimeout(int milliseconds);
+    int transferTimeout() const;
 
     Error error() const;
     QString errorString() const;
@@ -64,5 +82,56 @@ signals:
     void done(bool error);
 
 private:
-    // (request queue, current reply and error state)
+    enum class Operation { SetHost, Head, Get };
+
+    struct Request
+    {
+        int id = 0;
+        Operation operation = Operation::SetHost;
+        QString hostName;
+        quint16 port = 80;
+        QString path;
+        QIODevice *device = nullptr;
+    };
+
+    int enqueue(Request request);
+    void scheduleStart();
+    void startNext();
+    void sendCurrent();
+    bool isCurrent(int id) const;
+
+    void replyMetaDataChanged();
+    void replyReadyRead();
+    void replyFinished();
+    void transferTimedOut();
+
+    bool reportHeader();
+    bool writeAvailableBody();
+    void finishCurrent();
+    void failCurrent(Error error, const QString &text);
+    void flushPartialBody();
+    void releaseReply();
+
+    QNetworkAccessManager m_manager;
+    QList<Request> m_queue;
+    Request m_current;
+    bool m_running = false;
+    bool m_startScheduled = false;
+    int m_lastId = 0;
+    // Changes whenever the queue is dropped, so a completion that is being
+    // delivered can tell that nothing may follow it.
+    quint64 m_generation = 0;
+
+    QString m_hostName;
+    quint16 m_port = 80;
+
+    QNetworkReply *m_reply = nullptr;
+    bool m_headerReported = false;
+    qint64 m_contentLength = -1;
+    qint64 m_bodyWritten = 0;
+    QByteArray m_buffer;
+    QTimer m_transferTimer;
+
+    Error m_error = NoError;
+    QString m_errorString;
 };

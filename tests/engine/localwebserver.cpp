@@ -1,0 +1,50 @@
+#include "localwebserver.h"
+
+#include <QFile>
+#include <QProcess>
+
+namespace {
+
+QString script()
+{
+    return QStringLiteral(VEMO_SOURCE_DIR "/tools/webserver/vemo-webserver");
+}
+
+} // namespace
+
+LocalWebServer::~LocalWebServer()
+{
+    stop();
+}
+
+bool LocalWebServer::start(const QString &root, const QString &address, quint16 port,
+                           const QString &slowRate)
+{
+    m_running = QProcess::execute(script(), {QStringLiteral("start"), m_state.path(), root, address,
+                                             QString::number(port), slowRate})
+        == 0;
+    return m_running;
+}
+
+void LocalWebServer::stop()
+{
+    if (!m_running)
+        return;
+    QProcess::execute(script(), {QStringLiteral("stop"), m_state.path()});
+    m_running = false;
+}
+
+QStringList LocalWebServer::accessLog() const
+{
+    QFile log(m_state.filePath(QStringLiteral("access.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void LocalWebServer::clearAccessLog()
+{
+    // nginx keeps the file open and appends, so emptying it in place works.
+    QFile log(m_state.filePath(QStringLiteral("access.log")));
+    log.resize(0);
+}
