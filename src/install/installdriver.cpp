@@ -80,16 +80,22 @@ void VemoUpdaterEngine::installUpdates()
             // file, the backup of the earlier one holds the original content
             // and must be the one written last. Packages the run never reached
             // have nothing to restore and count as restored.
+            bool rolledBack = true;
             for (int step = 0; step < count; ++step) {
                 const int restoring = index - step;
-                if (restoring >= 0 && !installers.at(size_t(restoring))->restore(workDir))
+                if (restoring >= 0 && !installers.at(size_t(restoring))->restore(workDir)) {
+                    rolledBack = false;
                     reportRollbackError();
+                }
                 emit installProgress(100 * (step + 1) / count);
             }
 
             m_installLog = QString::fromLatin1(FailureLog);
             emit installFinished();
-            WorkDirCleanup::clear(workDir, WorkDirCleanup::runningProgramFiles());
+            // Backups that could not be put back are the only copy of the
+            // user's files left: the work directory then stays as it is.
+            if (rolledBack)
+                WorkDirCleanup::clear(workDir, WorkDirCleanup::runningProgramFiles());
 
             if (retry) {
                 QProcess::startDetached(QCoreApplication::applicationFilePath(),

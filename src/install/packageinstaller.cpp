@@ -15,9 +15,35 @@
 
 #include <minizip/unzip.h>
 
+#include <cstdio>
 #include <utility>
 
 namespace {
+
+// Puts a copy of source in target's place. The copy is made under a
+// temporary name beside the target and then renamed over it, so the current
+// file goes only once its replacement is complete: a full disk leaves the
+// target as it was.
+bool replaceWithCopy(const QString &source, const QString &target)
+{
+    const QString temporary = target + QStringLiteral(".vemo-restore");
+    QFile::remove(temporary);
+    if (!QFile::copy(source, temporary)) {
+        QFile::remove(temporary);
+        return false;
+    }
+#ifdef Q_OS_WIN
+    QFile::remove(target);
+    if (QFile::rename(temporary, target))
+        return true;
+#else
+    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData())
+        == 0)
+        return true;
+#endif
+    QFile::remove(temporary);
+    return false;
+}
 
 // Entry data is streamed to disk through one block of this size.
 constexpr int ReadBlockSize = 4096;
@@ -383,7 +409,10 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path,
         QProcess::execute(target, {QStringLiteral("/Q")});
         QFile::remove(target);
     }
-    if (QFileInfo::exists(target))
+    // A root that does not exist yet (a first plug-in) reports no rights at
+    // all; its files keep the rights they were unpacked with rather than
+    // becoming unreadable.
+    if (m_rootPermissions.toInt() != 0 && QFileInfo::exists(target))
         QFile::setPermissions(target, m_rootPermissions);
     return true;
 }
@@ -392,13 +421,7 @@ bool PackageInstaller::backUp(const QString &target, const QString &path, const 
 {
     const QString backupPath = backupPathFor(target);
 
-    bool savedBefore = false;
-    for (const QString &entry : std::as_const(m_backedUpFiles)) {
-        if (backupPathFor(targetInRoot(entry)) == backupPath) {
-            savedBefore = true;
-            break;
-        }
-    }
+    const bool savedBefore = m_savedBackupPaths.contains(backupPath);
 
     // A target met again keeps its first copy, the content from before the
     // update. At the first meeting whatever lies at the backup's place (an
@@ -416,10 +439,13 @@ bool PackageInstaller::backUp(const QString &target, const QString &path, const 
                     .arg(target, backupPath));
             return false;
         }
+        m_savedBackupPaths.insert(backupPath);
     }
 
-    if (!m_backedUpDirs.contains(path))
+    if (!m_backedUpDirSet.contains(path)) {
+        m_backedUpDirSet.insert(path);
         m_backedUpDirs.append(path);
+    }
     m_backedUpFiles.append(path + QLatin1Char('/') + name);
     return true;
 }
@@ -447,9 +473,7 @@ bool PackageInstaller::restore(const QString &workDir)
         const QString directory = QFileInfo(target).absolutePath();
         if (!existsOrIsLink(directory))
             QDir().mkpath(directory);
-        if (existsOrIsLink(target) && !QFile::remove(target))
-            return false;
-        if (!QFile::copy(saved, target))
+        if (!replaceWithCopy(saved, target))
             return false;
     }
     return true;

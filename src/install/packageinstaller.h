@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFileDevice>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -59,4 +60,9 @@ private:
     QStringList m_backedUpDirs;
     QStringList m_backedUpFiles;
     QFileDevice::Permissions m_rootPermissions;
+
+    // Look-up aids for the two lists above, so that a package of many files
+    // does not compare every new backup with every earlier one.
+    QSet<QString> m_savedBackupPaths;
+    QSet<QString> m_backedUpDirSet;
 };

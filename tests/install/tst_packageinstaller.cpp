@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QProcess>
 #include <QTest>
 
 #include <memory>
@@ -43,6 +44,8 @@ private slots:
     void restore_data();
     void restore();
     void restoreOfPackageNeverInstalled();
+    void restoreOnAFullDisk();
+    void firstPluginKeepsReadableFiles();
 
 private:
     QString temp() const { return m_temp->path(); }
@@ -843,6 +846,76 @@ void PackageInstallerTest::restoreOfPackageNeverInstalled()
     PackageInstaller *installer = makeInstaller();
     QVERIFY(installer->restore(workDir()));
     QCOMPARE(treeListing(temp()), before);
+}
+
+void PackageInstallerTest::restoreOnAFullDisk()
+{
+    // The install root is a tiny file system; once the update is in, the
+    // disk fills up, so the original no longer fits. The file in place must
+    // stay whole instead of being deleted for a copy that cannot be made.
+    QVERIFY(QDir().mkpath(root()));
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                           QStringLiteral("-o"), QStringLiteral("size=512k"),
+                                           QStringLiteral("tmpfs"), root()});
+    if (!mount.waitForFinished() || mount.exitCode() != 0)
+        QSKIP("needs a tmpfs mount (root in a system that allows it)");
+    struct Unmount
+    {
+        QString path;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), path}); }
+    } unmount{root()};
+
+    QVERIFY(writeScript(root() + QStringLiteral("/vemo7.exe"), "echo '<s></s>'\n"));
+    const QByteArray original(300 * 1024, 'o');
+    QVERIFY(writeFile(root() + QStringLiteral("/big.dat"), original));
+    QVERIFY(writePackage({entry("big.dat", "small")},
+                         identity("<file name=\"big.dat\" action=\"add\"/>")));
+
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installed;
+    PackageInstaller *installer = makeInstaller();
+    QVERIFY(installer->install(workDir(), &errorText, &installed));
+    QCOMPARE(readFile(root() + QStringLiteral("/big.dat")), QByteArray("small"));
+
+    QFile filler(root() + QStringLiteral("/filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(64 * 1024, 'f');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    QVERIFY(QFile::resize(filler.fileName(), filler.size() - 100 * 1024));
+
+    QVERIFY(!installer->restore(workDir()));
+    QCOMPARE(readFile(root() + QStringLiteral("/big.dat")), QByteArray("small"));
+    QVERIFY(!QFile::exists(root() + QStringLiteral("/big.dat.vemo-restore")));
+    // The saved copy is still there for a later attempt.
+    QCOMPARE(readFile(installer->backupDir() + QStringLiteral("big.dat")), original);
+}
+
+void PackageInstallerTest::firstPluginKeepsReadableFiles()
+{
+    // The plug-in folder does not exist before the first plug-in: its
+    // permissions read as none, and the installed files must not end up
+    // with none either.
+    const QString appData = temp() + QStringLiteral("/appdata");
+    qputenv("APPDATA", QFile::encodeName(appData));
+    ArchiveEntries entries{entry("core.xml", "<package project=\"vemo\" name=\"core\" "
+                                             "type=\"plugin\"><file name=\"p.dll\" "
+                                             "action=\"add\"/></package>"),
+                           entry("p.dll", "plugin")};
+    QVERIFY(writeArchive(workDir() + QStringLiteral("core.zip"), entries));
+
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installed;
+    PackageInstaller *installer = makeInstaller("core", "plugin");
+    QVERIFY(installer->install(workDir(), &errorText, &installed));
+    const QString plugin = appData + QStringLiteral("/Vemo/plugins/p.dll");
+    QCOMPARE(readFile(plugin), QByteArray("plugin"));
+    QVERIFY(QFile::permissions(plugin) & QFile::ReadOwner);
+    QVERIFY(QFile::permissions(plugin) & QFile::WriteOwner);
 }
 
 VEMO_TEST_MAIN(PackageInstallerTest)
