@@ -1,0 +1,350 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the built updater, started from a demo installation,
+against the stand-in update server and nginx, on its own X server.
+
+    run_e2e.py --build BUILD_DIR --screenshots DIR SCENARIO
+
+Each scenario checks the files on disk afterwards and saves screenshots of
+the windows it passes in DIR/SCENARIO/. On failure the scenario's directory
+(installation, plug-ins, work directory, logs) is kept and its path printed.
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import traceback
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from vemoe2e import (Desktop, DemoWorld, Display, E2EError, Servers, become_subreaper,
+                     command_line, log, make_temp_root, processes_running, reap,
+                     stop_on_termination, tree, tree_difference, wait_for_relocated,
+                     without_mode)
+
+
+class Scenario:
+    def __init__(self, build, screenshots, name, slow_rate="64k"):
+        self.name = name
+        self.root = make_temp_root("vemo-e2e-%s-" % name)
+        self.world = DemoWorld(build, self.root)
+        self.world.create_installation()
+        self.servers = Servers(build, self.world.state, self.world.catalogue, slow_rate)
+        self.display = Display()
+        self.desktop = Desktop(self.display)
+        self.shots = Path(screenshots) / name
+        if self.shots.exists():
+            shutil.rmtree(self.shots)
+        self.shots.mkdir(parents=True)
+        self.shot_number = 0
+        self.started = []
+
+    # -- helpers ---------------------------------------------------------
+
+    def shot(self, label, window=None):
+        self.shot_number += 1
+        path = self.shots / ("%02d-%s.png" % (self.shot_number, label))
+        if window is not None:
+            self.display.screenshot_window(window, path)
+        else:
+            self.display.screenshot(path)
+        return path
+
+    def folders(self):
+        install = tree(self.world.install)
+        install.pop("vemo7.started", None)
+        return install, tree(self.world.plugins)
+
+    def start(self, *args):
+        """Starts the updater in the installation directory and returns the
+        pid of the relocated instance."""
+        known = processes_running(self.world.relocated)
+        relocating = self.world.start_updater(self.display, *args)
+        code = relocating.wait(30)
+        check(code == 0, "the relocating updater ended with %r" % code)
+        pid = wait_for_relocated(self.world, known)
+        self.started.append(pid)
+        return pid
+
+    def expect_arguments(self, pid, expected):
+        line = command_line(pid)
+        check(line[1:] == expected, "relaunched with %r, expected %r" % (line[1:], expected))
+
+    def end_with(self, pid, code, timeout=30):
+        result = reap(pid, timeout)
+        self.started.remove(pid)
+        check(result == code, "updater %d ended with %r, expected %r" % (pid, result, code))
+
+    def offer_download(self, show_changelog=True):
+        offer = self.desktop.wait_for("offer")
+        self.shot("offer", offer)
+        if show_changelog:
+            hidden_height = offer.height
+            # "Show changelog" has the focus when the window opens.
+            self.desktop.press(offer, "space")
+            shown = self.wait_for_height(hidden_height)
+            self.shot("offer-changelog", shown)
+            offer = shown
+        # Tab to "Download now".
+        self.desktop.press(offer, "Tab", "space")
+
+    def wait_for_height(self, than, timeout=20):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            offers = [w for w in self.desktop.windows() if w.kind == "offer"]
+            if offers and offers[0].height > than:
+                time.sleep(0.3)
+                return offers[0]
+            time.sleep(0.1)
+        raise E2EError("the changelog did not open")
+
+    def close_summary(self):
+        summary = self.desktop.wait_for("summary", timeout=120)
+        self.shot("summary", summary)
+        return summary
+
+    def press_close(self, summary):
+        # "View details" first, then "Close".
+        self.desktop.press(summary, "Tab", "space")
+
+    def cleanup(self, failed):
+        for pid in list(self.started):
+            try:
+                os.kill(pid, signal.SIGKILL)
+                reap(pid, 10)
+            except (OSError, E2EError):
+                pass
+        self.servers.stop()
+        self.display.stop()
+        if failed:
+            log("kept for diagnosis:", self.root)
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+def check(condition, message):
+    if not condition:
+        raise E2EError(message)
+
+
+def same_folders(before, after, what):
+    """Compares tree listings, or pairs of them (installation, plug-ins)."""
+    if isinstance(before, tuple):
+        for b, a, part in zip(before, after, ("installation", "plug-in folder")):
+            same_folders(b, a, "%s (%s)" % (what, part))
+        return
+    check(before == after, "%s changed:\n%s" % (what, tree_difference(before, after)))
+
+
+# -- scenarios -------------------------------------------------------------
+
+def full_update(s, quiet=False, show_changelog=True):
+    """Runs the standard update from the first start to the restart of the
+    messenger and checks every step. Returns the folders afterwards."""
+    install_before, plugins_before = s.folders()
+    expected_install, expected_plugins = s.world.expected_after_standard_update(
+        without_mode(install_before), without_mode(plugins_before))
+    starts_before = len(s.world.messenger_starts())
+
+    pid = s.start(*(["-q"] if quiet else []))
+    root = str(s.world.install)
+    s.expect_arguments(pid, ["-u", "-q", "-root", root] if quiet else ["-u", "-root", root])
+
+    if not quiet:
+        s.offer_download(show_changelog)
+    summary = s.close_summary()
+    check(not [w for w in s.desktop.windows() if w.kind == "offer"],
+          "an update offer is open beside the summary")
+
+    install_after, plugins_after = s.folders()
+    same_folders(expected_install, without_mode(install_after), "the installation")
+    same_folders(expected_plugins, without_mode(plugins_after), "the plug-in folder")
+    # Of the work directory only the running program's own file is left.
+    left = sorted(p.name for p in s.world.work_dir.iterdir())
+    check(left == ["updater"], "work directory not cleared: %r" % left)
+
+    s.press_close(summary)
+    s.end_with(pid, 0)
+    starts = s.world.messenger_starts()
+    check(len(starts) == starts_before + 1, "the messenger was not started: %r" % starts)
+    check(starts[-1].split("\t")[-1] == "", "the messenger got arguments: %r" % starts[-1])
+    return install_after, plugins_after
+
+
+def scenario_interactive(s):
+    s.world.standard_update()
+    s.servers.start_web()
+    s.servers.start_update_server()
+    full_update(s)
+
+
+def scenario_quiet(s):
+    s.world.standard_update()
+    s.servers.start_web()
+    s.servers.start_update_server()
+    seen = []
+    original = s.desktop.wait_for
+
+    def watching(kind, **kw):
+        result = original(kind, **kw)
+        seen.extend(w.kind for w in s.desktop.windows())
+        return result
+    s.desktop.wait_for = watching
+    full_update(s, quiet=True)
+    check("offer" not in seen, "quiet mode showed the update offer")
+
+
+def scenario_second_run(s):
+    s.world.standard_update()
+    s.servers.start_web()
+    s.servers.start_update_server()
+    install, plugins = full_update(s, show_changelog=False)
+
+    pid = s.start()
+    box = s.desktop.wait_for("box")
+    s.shot("no-updates", box)
+    check(not [w for w in s.desktop.windows() if w.kind == "offer"], "an offer was shown")
+    s.desktop.press(box, "Return")
+    s.end_with(pid, 0)
+    same_folders((install, plugins), s.folders(), "the folders")
+
+
+def broken_run(s, answer):
+    s.world.broken_update()
+    s.servers.start_web()
+    s.servers.start_update_server()
+    before = s.folders()
+    pid = s.start()
+    s.offer_download(show_changelog=False)
+
+    # The installer's own box ("Wrong type!"), then the Abort/Retry question.
+    failure = s.desktop.wait_for("box", timeout=60)
+    s.shot("package-failure", failure)
+    s.desktop.press(failure, "Return")
+    s.desktop.wait_gone(failure)
+    question = s.desktop.wait_for("box", timeout=30)
+    install = [w for w in s.desktop.windows() if w.kind == "install"]
+    if install:
+        s.shot("install", install[0])
+    s.shot("abort-or-retry", question)
+    s.desktop.press(question, answer)
+    return before, pid
+
+
+def scenario_broken_abort(s):
+    before, pid = broken_run(s, "Escape")
+    summary = s.close_summary()
+    same_folders(before, s.folders(), "the folders after the rollback")
+    s.press_close(summary)
+    s.end_with(pid, 0)
+    check(len(s.world.messenger_starts()) == 1, "the messenger was not started")
+    check(not processes_running(s.world.relocated), "an updater is still running")
+
+
+def scenario_broken_retry(s):
+    before, pid = broken_run(s, "Return")
+    # Retry: the summary opens, the program quits at once, and a new updater
+    # starts from the work directory with the same arguments.
+    s.end_with(pid, 0)
+    deadline = time.time() + 30
+    again = []
+    while time.time() < deadline and not again:
+        again = processes_running(s.world.relocated)
+        time.sleep(0.05)
+    check(again, "no new updater started after Retry")
+    s.started.append(again[0])
+    root = str(s.world.install)
+    program = str(s.world.relocated)
+    s.expect_arguments(again[0], [program, "-u", "-root", root])
+    same_folders(before, s.folders(), "the folders after the rollback")
+
+    offer = s.desktop.wait_for("offer")
+    s.shot("offer-after-retry", offer)
+    # "Download later": the third button.
+    s.desktop.press(offer, "Tab", "Tab", "space")
+    s.end_with(again[0], 0)
+    same_folders(before, s.folders(), "the folders")
+    check(not s.world.messenger_starts(), "the messenger was started")
+
+
+def scenario_cancel(s):
+    s.world.standard_update(slow=True)
+    s.servers.start_web()
+    s.servers.start_update_server()
+    before = s.folders()
+    pid = s.start()
+    s.offer_download(show_changelog=False)
+    download = s.desktop.wait_for("download", timeout=30)
+    time.sleep(2)
+    s.shot("download", download)
+    # Cancel is the window's only button and has the focus.
+    s.desktop.press(download, "space")
+    s.end_with(pid, 0)
+    same_folders(before, s.folders(), "the folders")
+    check(not s.world.messenger_starts(), "the messenger was started")
+    partial = s.world.work_dir / "slow-core-7.1.0.zip"
+    full = s.world.catalogue / "slow-core-7.1.0.zip"
+    check(partial.exists() and partial.stat().st_size < full.stat().st_size,
+          "no partial archive left by the cancelled download")
+
+
+def scenario_server_down(s):
+    s.world.standard_update()
+    s.servers.start_web()
+    before = s.folders()
+    pid = s.start()
+    box = s.desktop.wait_for("box", timeout=60)
+    check(box.title == "Sprawdź aktualizacje", "box titled %r" % box.title)
+    s.shot("connection-error", box)
+    s.desktop.press(box, "Return")
+    s.end_with(pid, 0)
+    same_folders(before, s.folders(), "the folders")
+
+
+SCENARIOS = {
+    "interactive": scenario_interactive,
+    "quiet": scenario_quiet,
+    "second-run": scenario_second_run,
+    "broken-abort": scenario_broken_abort,
+    "broken-retry": scenario_broken_retry,
+    "cancel": scenario_cancel,
+    "server-down": scenario_server_down,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--screenshots", required=True)
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    args = parser.parse_args()
+
+    stop_on_termination()
+    become_subreaper()
+    s = Scenario(args.build, args.screenshots, args.scenario)
+    failed = True
+    try:
+        s.display.start()
+        log("scenario", args.scenario, "on display", s.display.name, "in", s.root)
+        SCENARIOS[args.scenario](s)
+        failed = False
+        log("passed:", args.scenario)
+    except Exception as error:  # every failure is reported the same way
+        s.shot("failure")
+        log("FAILED:", args.scenario, "-", error)
+        if not isinstance(error, E2EError):
+            traceback.print_exc()
+        log("windows:", s.desktop.windows() if s.display.name else [])
+        output = s.world.state / "updater-output.log"
+        if output.exists():
+            log("updater output:\n" + output.read_text(errors="replace")[-3000:])
+    finally:
+        s.cleanup(failed)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,516 @@
+"""Runs the real updater the way a user meets it: a demo installation of the
+messenger, the stand-in update server and nginx on loopback, the program on an
+X server of its own (Xvfb), its buttons pressed with xdotool.
+
+Used by the end-to-end tests (run_e2e.py) and by scripts/demo.
+"""
+
+import ctypes
+import hashlib
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+UPDATE_PORT = 18443
+DOWNLOAD_PORT = 18080
+# Titles of the updater's windows and boxes: the Polish catalogue is always
+# loaded, so "Update" reads "Aktualizuj" and "Check updates" reads
+# "Sprawdź aktualizacje".
+TITLES = ("Aktualizuj", "Update", "Sprawdź aktualizacje", "Check updates")
+
+# Window sizes fixed by the forms; the update offer adjusts its height to its
+# contents, the other three keep the form's size.
+DOWNLOAD_SIZE = (450, 189)
+INSTALL_SIZE = (450, 158)
+SUMMARY_SIZE = (400, 222)
+OFFER_WIDTH = 450
+
+
+class E2EError(Exception):
+    pass
+
+
+def log(*parts):
+    print("[e2e %s]" % time.strftime("%H:%M:%S"), *parts, flush=True)
+
+
+def stop_on_termination():
+    """Turns SIGTERM (a test timeout) into an exception, so that the servers
+    and the display are stopped on the way out."""
+    def handler(signum, frame):
+        raise E2EError("terminated by signal %d" % signum)
+    signal.signal(signal.SIGTERM, handler)
+    signal.signal(signal.SIGINT, handler)
+
+
+def become_subreaper():
+    """Detached processes that the updater starts become our children, so
+    that their exit codes can be collected."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    PR_SET_CHILD_SUBREAPER = 36
+    libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+
+
+def tree(root):
+    """Every entry below root: relative path -> ("dir",) or ("file", sha256, mode)."""
+    result = {}
+    root = Path(root)
+    if not root.exists():
+        return result
+    for path in sorted(root.rglob("*")):
+        rel = str(path.relative_to(root))
+        if path.is_symlink():
+            result[rel] = ("link", os.readlink(path))
+        elif path.is_dir():
+            result[rel] = ("dir",)
+        else:
+            digest = hashlib.sha256(path.read_bytes()).hexdigest()
+            result[rel] = ("file", digest, oct(path.stat().st_mode & 0o7777))
+    return result
+
+
+def tree_difference(before, after):
+    lines = []
+    for key in sorted(set(before) | set(after)):
+        if before.get(key) != after.get(key):
+            lines.append("  %s: %s -> %s" % (key, before.get(key), after.get(key)))
+    return "\n".join(lines)
+
+
+class Servers:
+    """The stand-in update server and nginx, both on loopback."""
+
+    def __init__(self, build, state, catalogue, slow_rate="64k"):
+        self.build = Path(build)
+        self.state = Path(state)
+        self.catalogue = Path(catalogue)
+        self.slow_rate = slow_rate
+        self.update_server = None
+        self.webserver_state = self.state / "nginx"
+        self.web_started = False
+        self.source = Path(__file__).resolve().parents[2]
+
+    def start_web(self):
+        subprocess.run([str(self.source / "tools/webserver/vemo-webserver"), "start",
+                        str(self.webserver_state), str(self.catalogue), "127.0.0.1",
+                        str(DOWNLOAD_PORT), self.slow_rate], check=True)
+        self.web_started = True
+
+    def start_update_server(self):
+        log_file = self.state / "update-server.log"
+        self.update_server = subprocess.Popen(
+            [str(self.build / "tools/vemo-update-server"), "--catalogue", str(self.catalogue),
+             "--address", "127.0.0.1", "--port", str(UPDATE_PORT), "--log", str(log_file)],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        line = self.update_server.stdout.readline()
+        if "listening on" not in line:
+            raise E2EError("update server did not start: %r" % line)
+
+    def stop(self):
+        if self.update_server:
+            self.update_server.terminate()
+            try:
+                self.update_server.wait(10)
+            except subprocess.TimeoutExpired:
+                self.update_server.kill()
+                self.update_server.wait()
+            self.update_server = None
+        if self.web_started:
+            subprocess.run([str(self.source / "tools/webserver/vemo-webserver"), "stop",
+                            str(self.webserver_state)], check=False)
+            self.web_started = False
+
+
+class Display:
+    """An X server of our own, or the user's display."""
+
+    def __init__(self, use_existing=False):
+        self.process = None
+        self.name = os.environ.get("DISPLAY") if use_existing else None
+        self.auth_dir = None
+
+    def start(self):
+        if self.name:
+            return
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.time() + 20
+        while not number.endswith(b"\n") and time.time() < deadline:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        if not number.strip():
+            raise E2EError("Xvfb did not start")
+        self.name = ":" + number.decode().strip()
+
+    def stop(self):
+        if self.process:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+            self.process = None
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.name
+        return env
+
+    def run(self, *args, check=True):
+        return subprocess.run(list(args), env=self.env(), check=check, text=True,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def screenshot(self, path):
+        Path(path).parent.mkdir(parents=True, exist_ok=True)
+        self.run("import", "-window", "root", str(path), check=False)
+
+    def screenshot_window(self, window, path):
+        Path(path).parent.mkdir(parents=True, exist_ok=True)
+        self.run("import", "-window", window.wid, str(path), check=False)
+
+
+class Window:
+    def __init__(self, wid, title, x, y, width, height, dialog):
+        self.wid = wid
+        self.title = title
+        self.x, self.y = x, y
+        self.width, self.height = width, height
+        self.dialog = dialog
+
+    @property
+    def kind(self):
+        if self.dialog:
+            return "box"
+        size = (self.width, self.height)
+        if size == DOWNLOAD_SIZE:
+            return "download"
+        if size == INSTALL_SIZE:
+            return "install"
+        if size == SUMMARY_SIZE:
+            return "summary"
+        if self.width == OFFER_WIDTH:
+            return "offer"
+        return "unknown"
+
+    def __repr__(self):
+        return "<%s %s %r %dx%d>" % (self.kind, self.wid, self.title, self.width, self.height)
+
+
+class Desktop:
+    """The updater's windows on a display, and the keys to press them."""
+
+    def __init__(self, display):
+        self.display = display
+
+    def windows(self):
+        found = self.display.run("xdotool", "search", "--onlyvisible", "--name", ".",
+                                 check=False).stdout.split()
+        result = []
+        for wid in found:
+            title = self.display.run("xdotool", "getwindowname", wid, check=False).stdout
+            title = title.rstrip("\n")
+            if title not in TITLES:
+                continue
+            geometry = self.display.run("xdotool", "getwindowgeometry", "--shell", wid,
+                                        check=False).stdout
+            values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+            if not values:
+                continue
+            kind = self.display.run("xprop", "-id", wid, "_NET_WM_WINDOW_TYPE",
+                                    check=False).stdout
+            result.append(Window(wid, title, int(values["X"]), int(values["Y"]),
+                                 int(values["WIDTH"]), int(values["HEIGHT"]),
+                                 "_NET_WM_WINDOW_TYPE_DIALOG" in kind))
+        return result
+
+    def wait_for(self, kind, timeout=60, gone=False):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            matching = [w for w in self.windows() if w.kind == kind]
+            if gone and not matching:
+                return None
+            if not gone and matching:
+                # Let the toolkit finish mapping and painting it.
+                time.sleep(0.4)
+                return matching[0]
+            time.sleep(0.1)
+        raise E2EError("%s window %s after %ds; windows now: %r"
+                       % (kind, "still there" if gone else "did not appear", timeout,
+                          self.windows()))
+
+    def wait_gone(self, window, timeout=20):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if all(w.wid != window.wid for w in self.windows()):
+                return
+            time.sleep(0.1)
+        raise E2EError("%r is still open after %ds" % (window, timeout))
+
+    def press(self, window, *keys):
+        """Gives the window the keyboard focus and types the keys. There is no
+        window manager, so the focus is set directly."""
+        self.display.run("xdotool", "windowfocus", "--sync", window.wid, check=False)
+        time.sleep(0.3)
+        for key in keys:
+            self.display.run("xdotool", "key", "--clearmodifiers", key)
+            time.sleep(0.15)
+
+
+def processes_running(executable):
+    """Pids of the processes whose executable is the given file."""
+    executable = os.path.realpath(executable)
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if os.readlink("/proc/%s/exe" % entry) == executable:
+                pids.append(int(entry))
+        except OSError:
+            pass
+    return sorted(pids)
+
+
+def command_line(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return [a.decode() for a in f.read().split(b"\0") if a]
+    except OSError:
+        return []
+
+
+def reap(pid, timeout):
+    """Waits for a child (or an orphan adopted as subreaper) and returns its
+    exit code."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        try:
+            done, status = os.waitpid(pid, os.WNOHANG)
+        except ChildProcessError:
+            return None
+        if done == pid:
+            return os.waitstatus_to_exitcode(status)
+        time.sleep(0.05)
+    raise E2EError("process %d did not end within %ds" % (pid, timeout))
+
+
+def component(project, name, kind, version):
+    return ('<component project="%s" name="%s" type="%s" version="%s"/>\n'
+            % (project, name, kind, version))
+
+
+class DemoWorld:
+    """A messenger installation with an older version, a user's plug-in folder,
+    and a catalogue with newer packages, all below one directory."""
+
+    def __init__(self, build, root):
+        self.build = Path(build)
+        self.root = Path(root)
+        self.install = self.root / "Vemo Messenger"
+        self.appdata = self.root / "appdata"
+        self.plugins = self.appdata / "Vemo" / "plugins"
+        self.catalogue = self.root / "server"
+        self.tmp = self.root / "tmp"
+        self.state = self.root / "state"
+        self.sources = self.root / "package-sources"
+
+    @property
+    def work_dir(self):
+        return self.tmp / "vupdates"
+
+    @property
+    def relocated(self):
+        return self.work_dir / "updater"
+
+    def create_installation(self):
+        for d in (self.install, self.plugins, self.catalogue, self.tmp,
+                  self.state, self.sources):
+            d.mkdir(parents=True, exist_ok=True)
+        os.chmod(self.tmp, 0o700)
+        shutil.copy2(self.build / "tools/vemo7.exe", self.install / "vemo7.exe")
+        shutil.copy2(self.build / "src/updater", self.install / "updater")
+        (self.install / "core.component").write_text(component("vemo", "core", "app", "7.0.0"))
+        (self.install / "readme.txt").write_text("Vemo instant messenger 7.0.0\n")
+        (self.install / "lang").mkdir(exist_ok=True)
+        (self.install / "lang/vemo_pl.qm").write_bytes(b"catalogue 7.0.0\n" * 64)
+        (self.install / "libvemocore.so").write_bytes(os.urandom(64 * 1024))
+        (self.plugins / "emoticons.component").write_text(
+            component("vemo", "emoticons", "plugin", "1.0"))
+        (self.plugins / "emoticons.dll").write_bytes(b"emoticons 1.0\n" * 100)
+
+    def write_package(self, name, kind, version, files, url_path, manifest=None, stored=False):
+        """files: relative path -> bytes. The component record of the new
+        version is added. Returns the link to put in the catalogue."""
+        folder = self.sources / ("%s-%s" % (name, version))
+        if folder.exists():
+            shutil.rmtree(folder)
+        folder.mkdir(parents=True)
+        files = dict(files)
+        files.setdefault("%s.component" % name,
+                         component("vemo", name, kind, version).encode())
+        for rel, content in files.items():
+            path = folder / rel
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(content)
+        out = self.catalogue / url_path.lstrip("/")
+        out.parent.mkdir(parents=True, exist_ok=True)
+        command = [str(self.build / "tools/vemo-package"), "build", "--folder", str(folder),
+                   "--out", str(out), "--url-path", url_path]
+        if manifest is not None:
+            manifest_file = self.sources / ("%s-%s.xml" % (name, version))
+            manifest_file.write_text(manifest)
+            command += ["--manifest", str(manifest_file)]
+        else:
+            command += ["--project", "vemo", "--name", name, "--type", kind]
+        if stored:
+            command.append("--stored")
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+        return "http://127.0.0.1%s" % url_path
+
+    def write_catalogue(self, entries):
+        """entries: list of dicts with name, type, version, description,
+        changelog, link."""
+        parts = ["<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<catalogue>\n"]
+        for e in entries:
+            parts.append(
+                ' <component project="vemo" name="%(name)s" type="%(type)s">\n'
+                "  <version>%(version)s</version>\n"
+                "  <description>%(description)s</description>\n"
+                "  <changelog>%(changelog)s</changelog>\n"
+                "  <link>%(link)s</link>\n"
+                "  <critical>false</critical>\n"
+                "  <timestamp>1765000000</timestamp>\n"
+                " </component>\n" % e)
+        parts.append("</catalogue>\n")
+        (self.catalogue / "catalogue.xml").write_text("".join(parts), encoding="utf-8")
+
+    def standard_update(self, slow=False):
+        """Newer "core" (app) and "emoticons" (plugin) packages, each replacing
+        files and adding one."""
+        # The updater keeps each archive in its work directory under the URL
+        # path and makes no directory for it: packages lie at the top.
+        prefix = "/slow-" if slow else "/"
+        padding = os.urandom(1024 * 1024) if slow else b""
+        core = self.write_package("core", "app", "7.1.0", {
+            "readme.txt": b"Vemo instant messenger 7.1.0\n",
+            "lang/vemo_pl.qm": b"catalogue 7.1.0\n" * 64,
+            "libvemocore.so": os.urandom(64 * 1024) + padding,
+            "whatsnew.txt": "Co nowego w 7.1: szybszy start, poprawki.\n".encode(),
+        }, prefix + "core-7.1.0.zip")
+        emoticons = self.write_package("emoticons", "plugin", "1.1", {
+            "emoticons.dll": b"emoticons 1.1\n" * 120,
+            "smileys/extra.png": os.urandom(2048),
+        }, prefix + "emoticons-1.1.zip")
+        self.write_catalogue([
+            dict(name="core", type="app", version="7.1.0",
+                 description="Komunikator Vemo", link=core,
+                 changelog="Szybszy start programu\nNowy tekst powitalny\nPoprawki błędów"),
+            dict(name="emoticons", type="plugin", version="1.1",
+                 description="Emotikony", link=emoticons,
+                 changelog="Dwanaście nowych emotikon"),
+        ])
+
+    def broken_update(self):
+        """A good "core" package and an "emoticons" package that replaces its
+        files and then turns out to be of the wrong type: the installation
+        fails after files were applied, and everything must be rolled back.
+        Both packages only replace files, so a rollback restores the folders
+        exactly."""
+        core = self.write_package("core", "app", "7.1.0", {
+            "readme.txt": b"Vemo instant messenger 7.1.0\n",
+            "libvemocore.so": os.urandom(64 * 1024),
+        }, "/core-7.1.0.zip")
+        manifest = ('<?xml version="1.0"?>\n<package project="vemo" name="emoticons">\n'
+                    ' <file path="" name="emoticons.dll" action="add"/>\n'
+                    ' <file path="" name="emoticons.component" action="add"/>\n'
+                    ' <package type="app"/>\n</package>\n')
+        emoticons = self.write_package("emoticons", "plugin", "1.1", {
+            "emoticons.dll": b"broken emoticons\n",
+        }, "/emoticons-1.1.zip", manifest=manifest)
+        self.write_catalogue([
+            dict(name="core", type="app", version="7.1.0", description="Komunikator Vemo",
+                 changelog="Poprawki", link=core),
+            dict(name="emoticons", type="plugin", version="1.1", description="Emotikony",
+                 changelog="Nowe emotikony", link=emoticons),
+        ])
+
+    def expected_after_standard_update(self, before_install, before_plugins):
+        """What the two folders hold after the standard update, from the
+        package sources."""
+        install = dict(before_install)
+        plugins = dict(before_plugins)
+        for folder, target in ((self.sources / "core-7.1.0", install),
+                               (self.sources / "emoticons-1.1", plugins)):
+            for path in sorted(folder.rglob("*")):
+                rel = str(path.relative_to(folder))
+                if path.is_dir():
+                    target.setdefault(rel, ("dir",))
+                    continue
+                parts = rel.split("/")
+                for i in range(1, len(parts)):
+                    target.setdefault("/".join(parts[:i]), ("dir",))
+                target[rel] = ("file", hashlib.sha256(path.read_bytes()).hexdigest())
+        return install, plugins
+
+    def env(self, display):
+        env = display.env()
+        env["TMPDIR"] = str(self.tmp)
+        env["APPDATA"] = str(self.appdata)
+        runtime = self.state / "runtime"
+        runtime.mkdir(parents=True, exist_ok=True)
+        os.chmod(runtime, 0o700)
+        env["XDG_RUNTIME_DIR"] = str(runtime)
+        env.pop("QT_QPA_PLATFORM", None)
+        env["QT_QPA_PLATFORM"] = "xcb"
+        return env
+
+    def start_updater(self, display, *args):
+        """Starts the updater in the installation directory, as the
+        messenger would."""
+        # The relocated updater inherits the output channels: a file, not a
+        # pipe, so nobody waits for it to close them.
+        output = open(self.state / "updater-output.log", "ab")
+        try:
+            return subprocess.Popen([str(self.install / "updater"), *args],
+                                    env=self.env(display), cwd=str(self.install),
+                                    stdout=output, stderr=subprocess.STDOUT)
+        finally:
+            output.close()
+
+    def messenger_starts(self):
+        record = self.install / "vemo7.started"
+        if not record.exists():
+            return []
+        return [l for l in record.read_text().splitlines() if l.strip()]
+
+
+def without_mode(listing):
+    """Tree listing without permissions, to compare with the package sources."""
+    return {k: v[:2] for k, v in listing.items()}
+
+
+def wait_for_relocated(world, known=(), timeout=30):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        pids = [p for p in processes_running(world.relocated) if p not in known]
+        if pids:
+            return pids[0]
+        time.sleep(0.05)
+    raise E2EError("no relocated updater appeared in %s" % world.work_dir)
+
+
+def make_temp_root(prefix):
+    return Path(tempfile.mkdtemp(prefix=prefix))
