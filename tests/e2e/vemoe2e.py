@@ -169,17 +169,21 @@ class Display:
         env["DISPLAY"] = self.name
         return env
 
-    def run(self, *args, check=True):
+    def run(self, *args, check=True, timeout=30):
         return subprocess.run(list(args), env=self.env(), check=check, text=True,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
 
     def screenshot(self, path):
         Path(path).parent.mkdir(parents=True, exist_ok=True)
         self.run("import", "-window", "root", str(path), check=False)
 
     def screenshot_window(self, window, path):
+        """The screen cut to the window's place. (Grabbing the window itself
+        makes import wait for a mouse click when the window has just gone.)"""
         Path(path).parent.mkdir(parents=True, exist_ok=True)
-        self.run("import", "-window", window.wid, str(path), check=False)
+        self.run("import", "-window", "root", "-crop",
+                 "%dx%d+%d+%d" % (window.width, window.height, window.x, window.y),
+                 "+repage", str(path), check=False)
 
 
 class Window:

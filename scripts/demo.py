@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Runs the updater on a demo installation against local stand-ins.
+
+    demo.py --build BUILD_DIR --dir DEMO_DIR [--reset] [--xvfb]
+
+The first run (or one with --reset) makes DEMO_DIR: an installed messenger
+7.0.0 with the "core" (app) and "emoticons" (plug-in) components, and a
+catalogue offering 7.1.0 and 1.1. Then it starts the stand-in update server
+and nginx on loopback, runs the updater as the messenger would (from the
+installation directory), waits until it has ended, and stops everything it
+started. The installation stays updated, so the next run reports that there
+are no updates.
+
+With a usable display the updater appears there and waits for you. Without
+one (or with --xvfb) it runs on a private X server and the demo clicks
+through by itself, saving screenshots in DEMO_DIR/screenshots/.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+
+from vemoe2e import (Desktop, DemoWorld, Display, E2EError, Servers, become_subreaper,
+                     log, processes_running, reap, stop_on_termination, wait_for_relocated)
+
+
+def display_usable():
+    if not os.environ.get("DISPLAY"):
+        return False
+    return subprocess.run(["xdpyinfo"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+def autopilot(world, desktop, display, pid, shots):
+    """Clicks through whatever the updater shows, the way a user would."""
+    shots.mkdir(parents=True, exist_ok=True)
+    number = 0
+
+    def shot(label, window):
+        nonlocal number
+        number += 1
+        path = shots / ("%02d-%s.png" % (number, label))
+        display.screenshot_window(window, path)
+        log("screenshot", path)
+
+    seen_download = False
+    deadline = time.time() + 300
+    while time.time() < deadline:
+        if not processes_running(world.relocated):
+            return
+        windows = desktop.windows()
+        kinds = {w.kind: w for w in windows}
+        if "box" in kinds:
+            time.sleep(0.5)
+            shot("message", kinds["box"])
+            desktop.press(kinds["box"], "Return")
+            desktop.wait_gone(kinds["box"])
+        elif "offer" in kinds:
+            offer = kinds["offer"]
+            time.sleep(0.5)
+            shot("update-offer", offer)
+            desktop.press(offer, "space")          # Show changelog
+            time.sleep(1)
+            offer = desktop.wait_for("offer")
+            shot("changelog", offer)
+            desktop.press(offer, "Tab", "space")    # Download now
+            time.sleep(0.5)
+        elif "download" in kinds and not seen_download:
+            time.sleep(0.8)
+            shot("download", kinds["download"])
+            seen_download = True
+        elif "summary" in kinds:
+            time.sleep(0.5)
+            shot("summary", kinds["summary"])
+            desktop.press(kinds["summary"], "Tab", "space")  # Close: starts the messenger
+            desktop.wait_gone(kinds["summary"])
+        time.sleep(0.1)
+    raise E2EError("the demo did not finish within 5 minutes")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--reset", action="store_true",
+                        help="start over with the old version")
+    parser.add_argument("--xvfb", action="store_true",
+                        help="run on a private X server even when a display is there")
+    args = parser.parse_args()
+
+    stop_on_termination()
+    become_subreaper()
+    root = Path(args.dir).resolve()
+    if args.reset and root.exists():
+        shutil.rmtree(root)
+    world = DemoWorld(args.build, root)
+    if not (world.install / "vemo7.exe").exists():
+        log("making the demo installation in", root)
+        world.create_installation()
+        world.standard_update(slow=True)
+    else:
+        # The updater copy in the installation follows the latest build.
+        shutil.copy2(Path(args.build) / "src/updater", world.install / "updater")
+
+    log("installed:", subprocess.run(
+        [str(world.install / "vemo7.exe"), "-updatequery"], env=dict(os.environ,
+        APPDATA=str(world.appdata)), stdout=subprocess.PIPE, text=True).stdout.splitlines()[1])
+
+    servers = Servers(args.build, world.state, world.catalogue, slow_rate="1m")
+    interactive = display_usable() and not args.xvfb
+    display = Display(use_existing=interactive)
+    pid = None
+    try:
+        display.start()
+        servers.start_web()
+        servers.start_update_server()
+        log("update server on 127.0.0.1:18443, packages from nginx on 127.0.0.1:18080")
+        relocating = world.start_updater(display)
+        relocating.wait(30)
+        pid = wait_for_relocated(world)
+        if interactive:
+            log("the updater is on your display; the demo ends when it does")
+            reap(pid, 24 * 3600)
+        else:
+            log("no display: running on Xvfb", display.name, "and clicking through")
+            autopilot(world, Desktop(display), display, pid, root / "screenshots")
+            reap(pid, 60)
+        pid = None
+    finally:
+        if pid:
+            try:
+                os.kill(pid, 9)
+            except OSError:
+                pass
+        servers.stop()
+        display.stop()
+
+    log("installed now:", subprocess.run(
+        [str(world.install / "vemo7.exe"), "-updatequery"], env=dict(os.environ,
+        APPDATA=str(world.appdata)), stdout=subprocess.PIPE, text=True).stdout.splitlines()[1])
+    starts = world.messenger_starts()
+    if starts:
+        log("the messenger was started %d time(s); last: %s" % (len(starts), starts[-1]))
+    log("demo installation:", world.install, "- run again to see that no updates remain,"
+        " or use --reset to start over")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
