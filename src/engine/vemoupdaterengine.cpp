@@ -22,14 +22,11 @@ constexpr int ServerTimeoutMs = 30000;
 // communication error instead of filling memory.
 constexpr qsizetype MaxAnswerSize = 16 * 1024 * 1024;
 
-QString tr(const char *text)
+void showCheckError(const QString &text)
 {
-    return QCoreApplication::translate("translation", text, "nc");
-}
-
-void showCheckError(const char *text)
-{
-    QMessageBox::critical(nullptr, tr("Check updates"), tr(text), QMessageBox::Ok);
+    QMessageBox::critical(nullptr,
+                          QCoreApplication::translate("translation", "Check updates", "nc"), text,
+                          QMessageBox::Ok);
 }
 
 } // namespace
@@ -97,7 +94,9 @@ bool VemoUpdaterEngine::checkForUpdates()
     querySocket.connectToHost(QStringLiteral(VEMO_UPDATE_HOST), VEMO_UPDATE_PORT,
                               QIODevice::ReadWrite);
     if (!querySocket.waitForConnected(ServerTimeoutMs)) {
-        showCheckError("Couldn't connect to update server. Check your internet connection.");
+        showCheckError(QCoreApplication::translate(
+            "translation", "Couldn't connect to update server. Check your internet connection.",
+            "nc"));
         return false;
     }
 
@@ -108,8 +107,11 @@ bool VemoUpdaterEngine::checkForUpdates()
     QDomDocument answer;
     while (!UpdateAnswer::parse(received, &answer)) {
         if (received.size() > MaxAnswerSize || !querySocket.waitForReadyRead(ServerTimeoutMs)) {
-            showCheckError("An error occured while comunicating update server. Check your "
-                           "internet connection.");
+            showCheckError(QCoreApplication::translate("translation",
+                                                       "An error occured while comunicating "
+                                                       "update server. Check your internet "
+                                                       "connection.",
+                                                       "nc"));
             return false;
         }
         received += querySocket.readAll();

@@ -11,11 +11,6 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("translation", text, "nc");
-}
-
 bool refuse(QString *problem, const QString &text)
 {
     if (problem)
@@ -42,7 +37,8 @@ bool preparePrivate(const QString &dir, QString *problem)
     if (::lstat(native.constData(), &info) != 0) {
         if (errno != ENOENT) {
             return refuse(problem,
-                          tr("Cannot use the work directory %1: %2")
+                          QCoreApplication::translate("translation",
+                                                      "Cannot use the work directory %1: %2", "nc")
                               .arg(clean, QString::fromLocal8Bit(std::strerror(errno))));
         }
         QDir().mkpath(QFileInfo(clean).absolutePath());
@@ -50,32 +46,44 @@ bool preparePrivate(const QString &dir, QString *problem)
         // rights away; the checks below still run on what was created.
         if (::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST) {
             return refuse(problem,
-                          tr("Cannot create the work directory %1: %2")
+                          QCoreApplication::translate(
+                              "translation", "Cannot create the work directory %1: %2", "nc")
                               .arg(clean, QString::fromLocal8Bit(std::strerror(errno))));
         }
         if (::lstat(native.constData(), &info) != 0) {
             return refuse(problem,
-                          tr("Cannot use the work directory %1: %2")
+                          QCoreApplication::translate("translation",
+                                                      "Cannot use the work directory %1: %2", "nc")
                               .arg(clean, QString::fromLocal8Bit(std::strerror(errno))));
         }
     }
 
     if (!S_ISDIR(info.st_mode)) {
-        return refuse(problem,
-                      tr("The work directory %1 is not a directory. Remove it and start the update "
-                         "again.")
-                          .arg(clean));
+        return refuse(
+            problem,
+            QCoreApplication::translate(
+                "translation",
+                "The work directory %1 is not a directory. Remove it and start the update "
+                "again.",
+                "nc")
+                .arg(clean));
     }
     if (info.st_uid != ::geteuid()) {
         return refuse(problem,
-                      tr("The work directory %1 belongs to another user. Remove it, or set TMPDIR "
-                         "to a directory of your own, and start the update again.")
+                      QCoreApplication::translate(
+                          "translation",
+                          "The work directory %1 belongs to another user. Remove it, or set TMPDIR "
+                          "to a directory of your own, and start the update again.",
+                          "nc")
                           .arg(clean));
     }
     if (info.st_mode & (S_IWGRP | S_IWOTH)) {
         return refuse(problem,
-                      tr("The work directory %1 can be changed by other users. Remove it, or set "
-                         "TMPDIR to a directory of your own, and start the update again.")
+                      QCoreApplication::translate(
+                          "translation",
+                          "The work directory %1 can be changed by other users. Remove it, or set "
+                          "TMPDIR to a directory of your own, and start the update again.",
+                          "nc")
                           .arg(clean));
     }
     return true;

@@ -189,5 +189,57 @@
         <source>Cannot read file from archive!</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Cannot download package %1: the server answered %2 %3.</source>
+        <translation>Nie można pobrać pakietu %1: serwer odpowiedział %2 %3.</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: its address %2 is not a valid package address.</source>
+        <translation>Nie można pobrać pakietu %1: adres %2 nie jest poprawnym adresem pakietu.</translation>
+    </message>
+    <message>
+        <source>Cannot use the work directory %1: %2</source>
+        <translation>Nie można użyć katalogu roboczego %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot create the work directory %1: %2</source>
+        <translation>Nie można utworzyć katalogu roboczego %1: %2</translation>
+    </message>
+    <message>
+        <source>The work directory %1 is not a directory. Remove it and start the update again.</source>
+        <translation>Katalog roboczy %1 nie jest katalogiem. Usuń go i uruchom aktualizację ponownie.</translation>
+    </message>
+    <message>
+        <source>The work directory %1 belongs to another user. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
+        <translation>Katalog roboczy %1 należy do innego użytkownika. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
+    </message>
+    <message>
+        <source>The work directory %1 can be changed by other users. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
+        <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
+    </message>
+    <message>
+        <source>Invalid package name &quot;%1&quot;!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot find the folder to install package %1 into!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Invalid file name in update archive: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot write file %1 (%2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Damaged file in update archive: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot back up file %1 to %2!</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 </TS>
