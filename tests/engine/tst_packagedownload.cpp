@@ -1,3 +1,4 @@
+#include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
 #include "fakehttpserver.h"
 #include "fakeupdateserver.h"
@@ -15,10 +16,10 @@
 namespace {
 
 // nginx and the fake server of this test executable; downloads always go to
-// port 18080 of the link's host.
+// the build's download port on the link's host.
 const QString WebAddress = QStringLiteral("127.0.0.22");
 const QString FakeAddress = QStringLiteral("127.0.0.24");
-constexpr quint16 DownloadPort = 18080;
+constexpr quint16 DownloadPort = VEMO_DOWNLOAD_PORT;
 
 // Files by path relative to the work directory.
 using Files = QMap<QString, QByteArray>;
@@ -100,7 +101,7 @@ void PackageDownloadTest::initTestCase()
     QVERIFY(QFile::setPermissions(m_installDir.filePath("vemo7.exe"),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     m_updateServer = std::make_unique<FakeUpdateServer>();
-    QVERIFY(m_updateServer->listen(QHostAddress(QStringLiteral("127.0.0.1")), 18443));
+    QVERIFY(m_updateServer->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
     TestMain::setApplicationArguments(
         {QCoreApplication::applicationFilePath(), "-u", "-root", m_installDir.path()});
 }

@@ -1,3 +1,4 @@
+#include "buildconfig.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
 
@@ -158,8 +159,8 @@ void InstallDriverTest::cleanupTestCase()
 void InstallDriverTest::initTestCase()
 {
     m_server = std::make_unique<FakeUpdateServer>();
-    QVERIFY2(m_server->listen(QHostAddress(QStringLiteral("127.0.0.1")), 18443),
-             "the fake update server needs 127.0.0.1:18443");
+    QVERIFY2(m_server->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT),
+             "the fake update server needs the update server's address");
     m_savedTmpDir = qgetenv("TMPDIR");
     m_savedAppData = qgetenv("APPDATA");
 }
