@@ -2,6 +2,7 @@
 
 #include "engine/messenger.h"
 #include "engine/updateinfo.h"
+#include "filecopy.h"
 #include "removetree.h"
 
 #include <QCoreApplication>
@@ -15,38 +16,18 @@
 
 #include <minizip/unzip.h>
 
-#include <cstdio>
 #include <utility>
+#include <vector>
 
 namespace {
 
-// Puts a copy of source in target's place. The copy is made under a
-// temporary name beside the target and then renamed over it, so the current
-// file goes only once its replacement is complete: a full disk leaves the
-// target as it was.
-bool replaceWithCopy(const QString &source, const QString &target)
-{
-    const QString temporary = target + QStringLiteral(".vemo-restore");
-    QFile::remove(temporary);
-    if (!QFile::copy(source, temporary)) {
-        QFile::remove(temporary);
-        return false;
-    }
-#ifdef Q_OS_WIN
-    QFile::remove(target);
-    if (QFile::rename(temporary, target))
-        return true;
-#else
-    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData())
-        == 0)
-        return true;
-#endif
-    QFile::remove(temporary);
-    return false;
-}
-
-// Entry data is streamed to disk through one block of this size.
+// Entry data is read from the archive in blocks of this size...
 constexpr int ReadBlockSize = 4096;
+// ...and written to disk in runs of up to this many bytes: a 4096-byte write
+// per block made large files slow to unpack.
+constexpr int WriteBufferSize = 64 * ReadBlockSize;
+// Name under which a restored file is staged beside its target.
+const QLatin1String RestoreSuffix(".vemo-restore");
 // Entry names are read into a buffer of this size, terminating zero included.
 constexpr int NameBufferSize = 256;
 // The file name extension (dot and three letters) that the archive's URL
@@ -218,6 +199,7 @@ bool PackageInstaller::extractArchive(const QString &archivePath, const QString 
     }
 
     const QString manifestEntry = m_packageName + QLatin1String(".xml");
+    std::vector<char> buffer(WriteBufferSize);
     do {
         // The information record comes along with the name because its
         // size_filename gives the name's full length: a name that does not fit
@@ -274,19 +256,30 @@ bool PackageInstaller::extractArchive(const QString &archivePath, const QString 
             return false;
         }
 
-        char block[ReadBlockSize];
+        // Blocks are read one after the other into the buffer and written out
+        // together when the next one might not fit.
+        qsizetype filled = 0;
+        const auto writeOut = [&output, &buffer, &filled] {
+            const bool written = output.write(buffer.data(), filled) == filled;
+            filled = 0;
+            return written;
+        };
         for (;;) {
-            const int count = unzReadCurrentFile(archive, block, sizeof block);
-            if (count == 0)
-                break;
-            if (count < 0) {
+            const int count = unzReadCurrentFile(archive, buffer.data() + filled, ReadBlockSize);
+            if (count > 0) {
+                filled += count;
+                if (filled + ReadBlockSize <= qsizetype(buffer.size()))
+                    continue;
+            } else if (count < 0) {
+                // What was read before the damage stays in the file.
+                writeOut();
                 unzCloseCurrentFile(archive);
                 unzClose(archive);
                 showFailure(QCoreApplication::translate("translation",
                                                         "Cannot read file from archive!", "nc"));
                 return false;
             }
-            if (output.write(block, count) != count) {
+            if (!writeOut()) {
                 *errorText = output.errorString();
                 unzCloseCurrentFile(archive);
                 unzClose(archive);
@@ -295,6 +288,8 @@ bool PackageInstaller::extractArchive(const QString &archivePath, const QString 
                         .arg(entryName, output.errorString()));
                 return false;
             }
+            if (count == 0)
+                break;
         }
         output.close();
 
@@ -372,18 +367,20 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path,
         return true; // leads outside the install root: skipped without a word
 
     const bool targetExists = QFileInfo::exists(target);
-    if (targetExists && !backUp(target, path, name))
+    const bool deletesTarget = action == ActionRemove || action == ActionAdd;
+    bool movedAway = false;
+    if (targetExists && !backUp(target, path, name, deletesTarget, &movedAway))
         return false;
 
     if (action == ActionRemove) {
-        if (targetExists)
+        if (targetExists && !movedAway)
             QFile::remove(target);
         return true;
     }
     if (action != ActionAdd)
         return true;
 
-    if (targetExists)
+    if (targetExists && !movedAway)
         QFile::remove(target);
     QDir().mkpath(QFileInfo(target).absolutePath());
 
@@ -396,7 +393,7 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path,
 
     const QString source =
         QDir::cleanPath(unpackDir + QLatin1Char('/') + path + QLatin1Char('/') + name);
-    if (!QFile::copy(source, target)) {
+    if (!FileCopy::copyToNew(source, target)) {
         showFailure(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
                         .arg(source, target));
         return false;
@@ -417,11 +414,15 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path,
     return true;
 }
 
-bool PackageInstaller::backUp(const QString &target, const QString &path, const QString &name)
+bool PackageInstaller::backUp(const QString &target, const QString &path, const QString &name,
+                              bool deletesTarget, bool *movedAway)
 {
     const QString backupPath = backupPathFor(target);
 
-    const bool savedBefore = m_savedBackupPaths.contains(backupPath);
+    // Targets are kept by their path below the root, which names the backup
+    // just as well in a third of the memory.
+    const QString savedKey = target.mid(rootPrefix().size());
+    const bool savedBefore = m_savedBackupPaths.contains(savedKey);
 
     // A target met again keeps its first copy, the content from before the
     // update. At the first meeting whatever lies at the backup's place (an
@@ -433,13 +434,17 @@ bool PackageInstaller::backUp(const QString &target, const QString &path, const 
             removeTree(backupPath);
         else if (stale.exists() || stale.isSymLink())
             QFile::remove(backupPath);
-        if (!QFile::copy(target, backupPath)) {
+        // A target that is deleted next anyway becomes its own backup: moving
+        // it keeps the content, the rights and the disk space of the
+        // original, at the cost of a rename instead of a copy.
+        *movedAway = deletesTarget && FileCopy::moveRegularFile(target, backupPath);
+        if (!*movedAway && !FileCopy::copyToNew(target, backupPath)) {
             showFailure(
                 QCoreApplication::translate("translation", "Cannot back up file %1 to %2!", "nc")
                     .arg(target, backupPath));
             return false;
         }
-        m_savedBackupPaths.insert(backupPath);
+        m_savedBackupPaths.insert(savedKey);
     }
 
     if (!m_backedUpDirSet.contains(path)) {
@@ -454,7 +459,7 @@ bool PackageInstaller::restore(const QString &workDir)
 {
     m_backupDir = workDir + QLatin1Char('/') + m_packageName + QLatin1String("/unwind/");
 
-    const QString prefix = rootPrefix();
+    const QString &prefix = rootPrefix();
     for (const QString &path : std::as_const(m_backedUpDirs)) {
         const QString directory = normalisedPath(m_rootDir + QLatin1Char('/') + path);
         // Only directories within the install root are created again.
@@ -473,16 +478,21 @@ bool PackageInstaller::restore(const QString &workDir)
         const QString directory = QFileInfo(target).absolutePath();
         if (!existsOrIsLink(directory))
             QDir().mkpath(directory);
-        if (!replaceWithCopy(saved, target))
+        if (!FileCopy::replaceWith(saved, target, RestoreSuffix))
             return false;
     }
     return true;
 }
 
-QString PackageInstaller::rootPrefix() const
+const QString &PackageInstaller::rootPrefix() const
 {
-    const QString root = normalisedPath(m_rootDir);
-    return root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    // The root never changes after construction; every target of a package
+    // is compared with it.
+    if (m_rootPrefix.isEmpty()) {
+        const QString root = normalisedPath(m_rootDir);
+        m_rootPrefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    }
+    return m_rootPrefix;
 }
 
 QString PackageInstaller::targetInRoot(const QString &relative) const

@@ -40,11 +40,14 @@ private:
     bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
                    const QString &action);
-    bool backUp(const QString &target, const QString &path, const QString &name);
+    // Saves target before the action touches it; *movedAway tells whether the
+    // target itself went into the backup (only when deletesTarget).
+    bool backUp(const QString &target, const QString &path, const QString &name,
+                bool deletesTarget, bool *movedAway);
 
     // The install root made absolute and normalised, ending with "/": every
     // path below the root starts with it.
-    QString rootPrefix() const;
+    const QString &rootPrefix() const;
     // Absolute, normalised form of rootDir + "/" + relative; empty when that
     // does not lie below the install root.
     QString targetInRoot(const QString &relative) const;
@@ -63,6 +66,7 @@ private:
 
     // Look-up aids for the two lists above, so that a package of many files
     // does not compare every new backup with every earlier one.
-    QSet<QString> m_savedBackupPaths;
+    QSet<QString> m_savedBackupPaths; // targets saved so far, relative to the root
     QSet<QString> m_backedUpDirSet;
+    mutable QString m_rootPrefix;
 };

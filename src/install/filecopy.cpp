@@ -1,0 +1,210 @@
+#include "filecopy.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Read-and-write fallback where the kernel cannot copy between the two files.
+constexpr size_t CopyBufferSize = 256 * 1024;
+// copy_file_range() moves at most this much per call.
+constexpr size_t KernelCopyChunk = 1024 * 1024 * 1024;
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return m_fd; }
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    // Closes now and tells whether the last writes made it.
+    bool close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool fail(QString *errorString, int error)
+{
+    if (errorString)
+        *errorString = systemError(error);
+    return false;
+}
+
+bool writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (written == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += written;
+        size -= size_t(written);
+    }
+    return true;
+}
+
+bool copyWithBuffer(int in, int out)
+{
+    const std::unique_ptr<char[]> buffer(new char[CopyBufferSize]);
+    for (;;) {
+        const ssize_t count = ::read(in, buffer.get(), CopyBufferSize);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (count == 0)
+            return true;
+        if (!writeAll(out, buffer.get(), size_t(count)))
+            return false;
+    }
+}
+
+// Copies everything from in (at offset 0) to the empty out.
+bool copyData(int in, int out)
+{
+    bool copiedAny = false;
+    for (;;) {
+        const ssize_t count = ::copy_file_range(in, nullptr, out, nullptr, KernelCopyChunk, 0);
+        if (count > 0) {
+            copiedAny = true;
+            continue;
+        }
+        if (count == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        // Not possible between these two files: copy by hand, from where
+        // the kernel stopped (nothing was copied when it refuses outright).
+        if (!copiedAny
+            && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL
+                || errno == EBADF))
+            return copyWithBuffer(in, out);
+        return false;
+    }
+}
+
+bool isDanglingLink(const QByteArray &path)
+{
+    struct stat info;
+    return ::lstat(path.constData(), &info) == 0 && S_ISLNK(info.st_mode)
+           && ::stat(path.constData(), &info) != 0;
+}
+
+} // namespace
+
+namespace FileCopy {
+
+bool copyToNew(const QString &source, const QString &target, QString *errorString)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(target);
+
+    FileDescriptor in(::open(from.constData(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        return fail(errorString, errno);
+    struct stat info;
+    if (::fstat(in.get(), &info) != 0)
+        return fail(errorString, errno);
+    if (S_ISDIR(info.st_mode))
+        return fail(errorString, EISDIR);
+
+    constexpr int CreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    FileDescriptor out(::open(to.constData(), CreateFlags, S_IRUSR | S_IWUSR));
+    if (out.get() < 0 && errno == EEXIST && isDanglingLink(to) && ::unlink(to.constData()) == 0)
+        out.reset(::open(to.constData(), CreateFlags, S_IRUSR | S_IWUSR));
+    if (out.get() < 0)
+        return fail(errorString, errno);
+
+    // The permission bits as QFile reports them: read, write and execute for
+    // owner, group and others.
+    if (!copyData(in.get(), out.get()) || ::fchmod(out.get(), info.st_mode & 0777) != 0) {
+        const int error = errno;
+        out.close();
+        ::unlink(to.constData());
+        return fail(errorString, error);
+    }
+    if (!out.close()) {
+        const int error = errno;
+        ::unlink(to.constData());
+        return fail(errorString, error);
+    }
+    return true;
+}
+
+bool replaceWith(const QString &source, const QString &target, const QString &temporarySuffix)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(target);
+
+    struct stat sourceInfo;
+    if (::lstat(from.constData(), &sourceInfo) != 0)
+        return false;
+    const bool regular = S_ISREG(sourceInfo.st_mode);
+
+    // Already the very same file (a second restore of one entry): done.
+    struct stat targetInfo;
+    if (regular && ::lstat(to.constData(), &targetInfo) == 0 && S_ISREG(targetInfo.st_mode)
+        && sourceInfo.st_dev == targetInfo.st_dev && sourceInfo.st_ino == targetInfo.st_ino)
+        return true;
+
+    // Only a regular file is linked: a link to a symbolic link would put the
+    // link, not the content, in place.
+    const QString temporary = target + temporarySuffix;
+    const QByteArray staged = QFile::encodeName(temporary);
+    ::unlink(staged.constData());
+    const bool linked = regular && ::link(from.constData(), staged.constData()) == 0;
+    if (!linked && !copyToNew(source, temporary))
+        return false;
+    if (::rename(staged.constData(), to.constData()) == 0)
+        return true;
+    ::unlink(staged.constData());
+    return false;
+}
+
+bool moveRegularFile(const QString &source, const QString &target)
+{
+    const QByteArray from = QFile::encodeName(source);
+    struct stat info;
+    if (::lstat(from.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    return ::rename(from.constData(), QFile::encodeName(target).constData()) == 0;
+}
+
+} // namespace FileCopy

@@ -1,0 +1,274 @@
+#include "install/filecopy.h"
+
+#include "testmain.h"
+#include "treelisting.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <sys/stat.h>
+
+// Each test works in a temporary folder T: the source at T/src/s.dat, the
+// target at T/dst/t.dat, and whatever a row puts in the target's place.
+class FileCopyTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void copyToNew_data();
+    void copyToNew();
+    void replaceWith_data();
+    void replaceWith();
+    void moveRegularFile_data();
+    void moveRegularFile();
+
+private:
+    QString path(const QString &relative) const { return m_dir->filePath(relative); }
+    QString source() const { return path(QStringLiteral("src/s.dat")); }
+    QString target() const { return path(QStringLiteral("dst/t.dat")); }
+    // "none", "file", "directory", "dangling link", "link to file", "no folder"
+    bool prepareTarget(const QString &kind);
+    // A folder on another file system than T, for the copies the kernel
+    // cannot make between two files; empty when there is none.
+    QString otherFileSystem();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QTemporaryDir> m_otherDir;
+};
+
+namespace {
+
+// Content that is not the same at every offset, so a copy that drops or
+// repeats a chunk shows.
+QByteArray pattern(int size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 31 + i / 4093) & 0xff);
+    return data;
+}
+
+const QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+const QFile::Permissions Executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                      | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                      | QFile::ExeOther;
+const QFile::Permissions Odd = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther;
+
+} // namespace
+
+void FileCopyTest::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir().mkpath(path(QStringLiteral("src"))));
+}
+
+bool FileCopyTest::prepareTarget(const QString &kind)
+{
+    if (kind == QLatin1String("no folder"))
+        return true;
+    if (!QDir().mkpath(path(QStringLiteral("dst"))))
+        return false;
+    if (kind == QLatin1String("file"))
+        return writeFile(target(), "already there");
+    if (kind == QLatin1String("directory"))
+        return writeFile(target() + QStringLiteral("/inner"), "inner");
+    if (kind == QLatin1String("dangling link"))
+        return QFile::link(path(QStringLiteral("elsewhere/gone.dat")), target());
+    if (kind == QLatin1String("link to file"))
+        return writeFile(path(QStringLiteral("elsewhere/kept.dat")), "kept")
+               && QFile::link(path(QStringLiteral("elsewhere/kept.dat")), target());
+    return true;
+}
+
+QString FileCopyTest::otherFileSystem()
+{
+    struct stat here;
+    struct stat there;
+    if (::stat(QFile::encodeName(m_dir->path()).constData(), &here) != 0
+        || ::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev)
+        return QString();
+    m_otherDir = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/vemo-copy-XXXXXX"));
+    return m_otherDir->isValid() ? m_otherDir->path() : QString();
+}
+
+void FileCopyTest::copyToNew_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QFile::Permissions>("permissions");
+    QTest::addColumn<QString>("targetKind");
+    QTest::addColumn<bool>("acrossFileSystems");
+    QTest::addColumn<bool>("copied");
+
+    const QByteArray large = pattern(3 * 256 * 1024 + 123); // several fallback buffers
+
+    QTest::newRow("empty file") << QByteArray() << OwnerOnly << "none" << false << true;
+    QTest::newRow("owner-only rights are kept") << QByteArray("abc") << OwnerOnly << "none"
+                                                << false << true;
+    QTest::newRow("execute rights are kept") << QByteArray("#!/bin/sh\n") << Executable << "none"
+                                             << false << true;
+    QTest::newRow("large file") << large << Odd << "none" << false << true;
+    QTest::newRow("large file to another file system")
+        << large << Odd << "none" << true << true;
+    QTest::newRow("dangling link in the way is replaced")
+        << QByteArray("new") << OwnerOnly << "dangling link" << false << true;
+    QTest::newRow("existing file is not overwritten")
+        << QByteArray("new") << OwnerOnly << "file" << false << false;
+    QTest::newRow("link to an existing file is not followed")
+        << QByteArray("new") << OwnerOnly << "link to file" << false << false;
+    QTest::newRow("directory in the way") << QByteArray("new") << OwnerOnly << "directory"
+                                          << false << false;
+    QTest::newRow("target folder missing") << QByteArray("new") << OwnerOnly << "no folder"
+                                           << false << false;
+}
+
+void FileCopyTest::copyToNew()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QFile::Permissions, permissions);
+    QFETCH(QString, targetKind);
+    QFETCH(bool, acrossFileSystems);
+    QFETCH(bool, copied);
+
+    QString from = source();
+    if (acrossFileSystems) {
+        const QString other = otherFileSystem();
+        if (other.isEmpty())
+            QSKIP("needs /dev/shm on another file system than the temporary folder");
+        from = other + QStringLiteral("/s.dat");
+    }
+    QVERIFY(writeFile(from, content));
+    QVERIFY(QFile::setPermissions(from, permissions));
+    QVERIFY(prepareTarget(targetKind));
+    const QStringList sourceBefore = treeListing(QFileInfo(from).absolutePath());
+    const QStringList outside = treeListing(path(QStringLiteral("elsewhere")));
+    const QStringList targetBefore = treeListing(path(QStringLiteral("dst")));
+
+    QString error;
+    QCOMPARE(FileCopy::copyToNew(from, target(), &error), copied);
+
+    QCOMPARE(treeListing(QFileInfo(from).absolutePath()), sourceBefore);
+    QCOMPARE(treeListing(path(QStringLiteral("elsewhere"))), outside);
+    if (copied) {
+        QVERIFY(error.isEmpty());
+        const QFileInfo result(target());
+        QVERIFY(result.isFile() && !result.isSymLink());
+        QCOMPARE(readFile(target()), content);
+        QCOMPARE(QFile::permissions(target()), QFile::permissions(from));
+    } else {
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(treeListing(path(QStringLiteral("dst"))), targetBefore);
+    }
+}
+
+void FileCopyTest::replaceWith_data()
+{
+    QTest::addColumn<QString>("targetKind");
+    QTest::addColumn<bool>("sourceExists");
+    QTest::addColumn<bool>("acrossFileSystems");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<bool>("replaced");
+
+    QTest::newRow("replaces a file") << "file" << true << false << 1 << true;
+    QTest::newRow("puts back a file that is gone") << "none" << true << false << 1 << true;
+    QTest::newRow("the same entry twice") << "file" << true << false << 2 << true;
+    QTest::newRow("from another file system") << "file" << true << true << 1 << true;
+    QTest::newRow("a dangling link gives way") << "dangling link" << true << false << 1 << true;
+    QTest::newRow("directory in the way stays") << "directory" << true << false << 1 << false;
+    QTest::newRow("missing source leaves the target") << "file" << false << false << 1 << false;
+}
+
+void FileCopyTest::replaceWith()
+{
+    QFETCH(QString, targetKind);
+    QFETCH(bool, sourceExists);
+    QFETCH(bool, acrossFileSystems);
+    QFETCH(int, times);
+    QFETCH(bool, replaced);
+
+    QString from = source();
+    if (acrossFileSystems) {
+        const QString other = otherFileSystem();
+        if (other.isEmpty())
+            QSKIP("needs /dev/shm on another file system than the temporary folder");
+        from = other + QStringLiteral("/s.dat");
+    }
+    const QByteArray saved = pattern(10000);
+    if (sourceExists) {
+        QVERIFY(writeFile(from, saved));
+        QVERIFY(QFile::setPermissions(from, Odd));
+    }
+    QVERIFY(prepareTarget(targetKind));
+    const QStringList sourceBefore = treeListing(QFileInfo(from).absolutePath());
+    const QStringList targetBefore = treeListing(path(QStringLiteral("dst")));
+
+    for (int i = 0; i < times; ++i)
+        QCOMPARE(FileCopy::replaceWith(from, target(), QStringLiteral(".staged")), replaced);
+
+    QCOMPARE(treeListing(QFileInfo(from).absolutePath()), sourceBefore);
+    QVERIFY(!QFileInfo(target() + QStringLiteral(".staged")).exists());
+    QVERIFY(!QFileInfo(target() + QStringLiteral(".staged")).isSymLink());
+    if (replaced) {
+        // The target now reads exactly like the saved file: bytes and rights.
+        QStringList expected = sourceBefore;
+        expected.replaceInStrings(QStringLiteral("s.dat"), QStringLiteral("t.dat"));
+        QCOMPARE(treeListing(path(QStringLiteral("dst"))), expected);
+        QVERIFY(!QFileInfo(target()).isSymLink());
+    } else {
+        QCOMPARE(treeListing(path(QStringLiteral("dst"))), targetBefore);
+    }
+}
+
+void FileCopyTest::moveRegularFile_data()
+{
+    QTest::addColumn<QString>("sourceKind"); // "file", "link", "missing"
+    QTest::addColumn<QString>("targetKind");
+    QTest::addColumn<bool>("moved");
+
+    QTest::newRow("a file moves") << "file" << "none" << true;
+    QTest::newRow("a stale file at the target gives way") << "file" << "file" << true;
+    QTest::newRow("a symbolic link is not moved") << "link" << "none" << false;
+    QTest::newRow("a directory at the target stays") << "file" << "directory" << false;
+    QTest::newRow("target folder missing") << "file" << "no folder" << false;
+    QTest::newRow("missing source") << "missing" << "none" << false;
+}
+
+void FileCopyTest::moveRegularFile()
+{
+    QFETCH(QString, sourceKind);
+    QFETCH(QString, targetKind);
+    QFETCH(bool, moved);
+
+    QFile::Permissions rights;
+    if (sourceKind == QLatin1String("file")) {
+        QVERIFY(writeFile(source(), "original"));
+        QVERIFY(QFile::setPermissions(source(), Odd));
+        rights = QFile::permissions(source());
+    } else if (sourceKind == QLatin1String("link")) {
+        QVERIFY(writeFile(path(QStringLiteral("elsewhere/real.dat")), "real"));
+        QVERIFY(QFile::link(path(QStringLiteral("elsewhere/real.dat")), source()));
+    }
+    QVERIFY(prepareTarget(targetKind));
+    const QStringList sourceBefore = treeListing(path(QStringLiteral("src")));
+    const QStringList targetBefore = treeListing(path(QStringLiteral("dst")));
+
+    QCOMPARE(FileCopy::moveRegularFile(source(), target()), moved);
+
+    if (moved) {
+        QVERIFY(!QFileInfo::exists(source()));
+        QCOMPARE(readFile(target()), QByteArray("original"));
+        QCOMPARE(QFile::permissions(target()), rights);
+    } else {
+        QCOMPARE(treeListing(path(QStringLiteral("src"))), sourceBefore);
+        QCOMPARE(treeListing(path(QStringLiteral("dst"))), targetBefore);
+    }
+}
+
+VEMO_TEST_MAIN(FileCopyTest)
+#include "tst_filecopy.moc"
