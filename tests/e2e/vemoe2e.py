@@ -36,7 +36,7 @@ class E2EError(Exception):
 
 
 def log(*parts):
-    print("[e2e %s]" % time.strftime("%H:%M:%S"), *parts, flush=True)
+    print("[%s]" % time.strftime("%H:%M:%S"), *parts, flush=True)
 
 
 def stop_on_termination():
