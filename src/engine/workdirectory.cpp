@@ -1,5 +1,7 @@
 #include "workdirectory.h"
 
+#include "buildconfig.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -21,6 +23,15 @@ bool refuse(QString *problem, const QString &text)
 } // namespace
 
 namespace WorkDirectory {
+
+QStringList bundledLibraries()
+{
+    QStringList libraries =
+        QString::fromUtf8(VEMO_BUNDLED_LIBRARIES).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (QString &library : libraries)
+        library = library.trimmed();
+    return libraries;
+}
 
 QString path()
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The updater's private work directory: the system's temporary directory
 // followed by "/vupdates/". It holds the relocated updater, the downloaded
@@ -9,6 +10,11 @@ namespace WorkDirectory {
 
 // Temporary location + "/vupdates/"; always ends with a slash.
 QString path();
+
+// File names of the shared libraries that the build ships beside the
+// executable (VEMO_BUNDLED_LIBRARIES): relocation copies them into the work
+// directory, and clearing the work directory keeps them.
+QStringList bundledLibraries();
 
 // Creates the directory (with missing parents) with mode 0700 when it does not
 // exist yet. Returns false with a user-readable reason when the directory

@@ -133,10 +133,7 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record)
         const bool found =
             Messenger::installationDirectory(QCoreApplication::arguments(), &m_rootDir);
         if (!found || !QFile::exists(Messenger::executablePath(m_rootDir))) {
-            QMessageBox::critical(
-                nullptr, QCoreApplication::translate("translation", "Update", "program update"),
-                QCoreApplication::translate("translation", "Cannot run update!", "nc"),
-                QMessageBox::Ok);
+            showFailure(QCoreApplication::translate("translation", "Cannot run update!", "nc"));
             // Takes effect when control is back in the event loop; the install
             // run in progress goes on until then.
             QCoreApplication::quit();

@@ -1,6 +1,6 @@
 #include "workdircleanup.h"
 
-#include "buildconfig.h"
+#include "engine/workdirectory.h"
 #include "removetree.h"
 
 #include <QCoreApplication>
@@ -32,10 +32,8 @@ QStringList runningProgramFiles()
 {
     QStringList files{QCoreApplication::applicationFilePath()};
     const QString directory = QCoreApplication::applicationDirPath();
-    const QStringList libraries =
-        QString::fromUtf8(VEMO_BUNDLED_LIBRARIES).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    for (const QString &library : libraries)
-        files << directory + QLatin1Char('/') + library.trimmed();
+    for (const QString &library : WorkDirectory::bundledLibraries())
+        files << directory + QLatin1Char('/') + library;
     return files;
 }
 

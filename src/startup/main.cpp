@@ -1,4 +1,4 @@
-#include "buildconfig.h"
+#include "engine/workdirectory.h"
 #include "startup/relocation.h"
 #include "startup/startupoptions.h"
 #include "startup/updatemode.h"
@@ -23,9 +23,7 @@ int main(int argc, char *argv[])
     if (options.updateMode)
         return runUpdateMode(options.quiet);
 
-    const QStringList libraries =
-        QString::fromUtf8(VEMO_BUNDLED_LIBRARIES).split(QLatin1Char(','), Qt::SkipEmptyParts);
     return Relocation::run(QCoreApplication::applicationDirPath(),
                            QFileInfo(QCoreApplication::applicationFilePath()).fileName(),
-                           libraries, options.quiet);
+                           WorkDirectory::bundledLibraries(), options.quiet);
 }
