@@ -10,6 +10,9 @@
 
 #include <QCoreApplication>
 
+#include <sched.h>
+#include <sys/mount.h>
+
 namespace {
 
 constexpr int LocalHeaderSize = 30;
@@ -118,6 +121,23 @@ bool writeScript(const QString &path, const QByteArray &body)
         return false;
     return QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup
                                            | QFile::ExeOther);
+}
+
+bool mountSmallFileSystem(const QString &path, const QByteArray &size)
+{
+    static const bool privateNamespace =
+        ::unshare(CLONE_NEWNS) == 0
+        && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    if (!privateNamespace || !QDir().mkpath(path))
+        return false;
+    const QByteArray options = "size=" + size;
+    return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData())
+           == 0;
+}
+
+void unmountSmallFileSystem(const QString &path)
+{
+    ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
 }
 
 bool requestsQuit(const std::function<void()> &action)

@@ -50,6 +50,13 @@ bool writeFiles(const QString &root, const FileMap &files);
 // Writes an executable shell script.
 bool writeScript(const QString &path, const QByteArray &body);
 
+// Mounts a tmpfs of the given size (e.g. "64k") on path, in a mount
+// namespace of this test process alone (made at the first call), so the
+// mount goes away with the process. False where that is not allowed (not
+// root): the caller skips.
+bool mountSmallFileSystem(const QString &path, const QByteArray &size);
+void unmountSmallFileSystem(const QString &path);
+
 // Runs the action from the application's event loop and tells whether it
 // asked the application to quit (QCoreApplication::quit() takes effect only
 // when control is back in the loop).
