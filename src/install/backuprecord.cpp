@@ -172,7 +172,8 @@ bool BackupRecord::restore(QString *error)
     // where the package had put a directory.
     for (auto it = m_createdFiles.crbegin(); it != m_createdFiles.crend(); ++it) {
         const QByteArray path = QFile::encodeName(*it);
-        if (::unlink(path.constData()) != 0 && errno != ENOENT) {
+        // Not there, or never made (its folder is a file): nothing to delete.
+        if (::unlink(path.constData()) != 0 && errno != ENOENT && errno != ENOTDIR) {
             *error = QStringLiteral("%1 (%2)").arg(*it, systemError());
             return false;
         }

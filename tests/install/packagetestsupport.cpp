@@ -72,6 +72,32 @@ bool damageArchiveEntry(const QString &zipPath, const QByteArray &entryName, Dam
         bytes[central + 2] = 'X';
         break;
     }
+    case Damage::DeclaredSmall: {
+        constexpr int LocalSizeOffset = 22;
+        constexpr int CentralSizeOffset = 24;
+        constexpr int CentralNameLengthOffset = 28;
+        constexpr int CentralHeaderSize = 46;
+        // The entry's own record in the archive's directory.
+        qsizetype central = -1;
+        for (qsizetype at = bytes.indexOf(QByteArray("PK\x01\x02", 4), data); at >= 0;
+             at = bytes.indexOf(QByteArray("PK\x01\x02", 4), at + 1)) {
+            const uchar *record = reinterpret_cast<const uchar *>(bytes.constData()) + at;
+            const int length = qFromLittleEndian<quint16>(record + CentralNameLengthOffset);
+            if (bytes.mid(at + CentralHeaderSize, length) == entryName) {
+                central = at;
+                break;
+            }
+        }
+        if (central < 0)
+            return false;
+        for (const qsizetype at : {header + LocalSizeOffset, central + CentralSizeOffset}) {
+            bytes[at] = char(1000 & 0xff);
+            bytes[at + 1] = char(1000 >> 8);
+            bytes[at + 2] = 0;
+            bytes[at + 3] = 0;
+        }
+        break;
+    }
     case Damage::FlipDataByte:
         bytes[data + 1] = char(bytes.at(data + 1) ^ 0x5a);
         break;

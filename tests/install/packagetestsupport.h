@@ -34,6 +34,7 @@ enum class Damage {
     InvalidDeflateBlock, // the first deflate block gets an invalid type: inflating fails
     LocalMethodMismatch, // the local header names another method than the directory
     CentralHeader,       // the entry's record in the archive's directory is unreadable
+    DeclaredSmall,       // both headers declare 1000 bytes, far fewer than the entry holds
 };
 Q_DECLARE_METATYPE(Damage)
 

@@ -1,4 +1,5 @@
 #include "install/packageinstaller.h"
+#include "install/runtimeinstaller.h"
 
 #include "messageboxwatcher.h"
 #include "packagetestsupport.h"
@@ -6,6 +7,7 @@
 #include "treelisting.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -39,6 +41,7 @@ private slots:
     void manifest();
     void runtimeInstaller_data();
     void runtimeInstaller();
+    void runtimeInstallerThatHangs();
     void failures_data();
     void failures();
     void unsafeEntryNames_data();
@@ -579,15 +582,26 @@ void PackageInstallerTest::runtimeInstaller_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<bool>("existedBefore");
     QTest::addColumn<bool>("runs");
+    QTest::addColumn<QByteArray>("ending"); // the script's last line
+    QTest::addColumn<QString>("problem");   // empty: the package installs
 
     QTest::newRow("new, at the root") << QByteArray() << QByteArray("vcredist.exe") << false
-                                      << true;
+                                      << true << QByteArray("exit 0") << QString();
+    QTest::newRow("failing exit code fails the package")
+        << QByteArray() << QByteArray("vcredist.exe") << false << true << QByteArray("exit 1")
+        << "The runtime installer %R/vcredist.exe failed with exit code 1.";
+    QTest::newRow("a crash fails the package")
+        << QByteArray() << QByteArray("vcredist.exe") << false << true
+        << QByteArray("kill -SEGV $$") << "The runtime installer %R/vcredist.exe crashed.";
     QTest::newRow("replacing an old one, in a folder")
-        << QByteArray("redist") << QByteArray("vcredist.exe") << true << true;
+        << QByteArray("redist") << QByteArray("vcredist.exe") << true << true
+        << QByteArray("exit 0") << QString();
     QTest::newRow("name that ends like it is an ordinary file")
-        << QByteArray() << QByteArray("x86_vcredist.exe") << false << false;
+        << QByteArray() << QByteArray("x86_vcredist.exe") << false << false
+        << QByteArray("exit 0") << QString();
     QTest::newRow("other letter case is an ordinary file")
-        << QByteArray() << QByteArray("VCREDIST.EXE") << false << false;
+        << QByteArray() << QByteArray("VCREDIST.EXE") << false << false << QByteArray("exit 0")
+        << QString();
 }
 
 void PackageInstallerTest::runtimeInstaller()
@@ -596,6 +610,8 @@ void PackageInstallerTest::runtimeInstaller()
     QFETCH(QByteArray, name);
     QFETCH(bool, existedBefore);
     QFETCH(bool, runs);
+    QFETCH(QByteArray, ending);
+    QFETCH(QString, problem);
 
     const QString record = temp() + QStringLiteral("/ran.txt");
     const QByteArray entryName = path.isEmpty() ? name : path + '/' + name;
@@ -605,7 +621,7 @@ void PackageInstallerTest::runtimeInstaller()
     // The archive keeps no permissions: the script is not executable when
     // it is extracted.
     const QByteArray script =
-        "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + QFile::encodeName(record) + "'\n";
+        "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + QFile::encodeName(record) + "'\n" + ending + "\n";
     QVERIFY(writePackage({entry(entryName, script)},
                          identity("<file name=\"" + name + "\" path=\"" + path
                                   + "\" action=\"add\"/>")));
@@ -613,13 +629,29 @@ void PackageInstallerTest::runtimeInstaller()
     MessageBoxWatcher boxes;
     QString errorText;
     QStringList installed;
-    QVERIFY(makeInstaller()->install(workDir(), &errorText, &installed));
-    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(makeInstaller()->install(workDir(), &errorText, &installed), problem.isEmpty());
+    QCOMPARE(boxes.count(), problem.isEmpty() ? 0 : 1);
+    if (!problem.isEmpty())
+        QCOMPARE(boxes.last().text, expand(problem));
 
     QCOMPARE(readFile(record), runs ? QByteArray("/Q|") : QByteArray());
     QCOMPARE(QFileInfo::exists(target), !runs);
     const QString backup = backupDir() + QLatin1Char('/') + QString::fromLatin1(entryName);
     QCOMPARE(readFile(backup), existedBefore ? QByteArray("old installer") : QByteArray());
+}
+
+void PackageInstallerTest::runtimeInstallerThatHangs()
+{
+    const QString installer = temp() + QStringLiteral("/vcredist.exe");
+    QVERIFY(writeScript(installer, "exec sleep 30\n"));
+    QElapsedTimer timer;
+    timer.start();
+    QString problem;
+    QVERIFY(!RuntimeInstaller::run(installer, 300, &problem));
+    QVERIFY(timer.elapsed() < 10000);
+    QCOMPARE(problem, QStringLiteral("The runtime installer %1 did not finish within 1 minutes "
+                                     "and was stopped.")
+                          .arg(installer));
 }
 
 void PackageInstallerTest::failures_data()
