@@ -30,7 +30,7 @@ bool writeArchive(const QString &path, const ArchiveEntries &entries)
     for (const ArchiveEntry &entry : entries) {
         const bool ok = entry.name.endsWith('/') ? zip.addDirectory(entry.name)
                                                  : zip.addFile(entry.name, entry.content,
-                                                               entry.method);
+                                                               entry.method, entry.mode);
         if (!ok)
             return false;
     }

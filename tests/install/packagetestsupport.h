@@ -19,6 +19,7 @@ struct ArchiveEntry
     QByteArray name; // a name ending with '/' is a directory entry
     QByteArray content;
     ZipWriter::Method method = ZipWriter::Deflated;
+    unsigned mode = 0; // the entry's Unix mode; 0: none recorded
 };
 Q_DECLARE_METATYPE(ArchiveEntry)
 

@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 // Every test works in its own temporary folder T:
 //   T/install          the install root of "app" packages (holds vemo7.exe)
@@ -39,6 +40,8 @@ private slots:
     void extraction();
     void manifest_data();
     void manifest();
+    void fileModes_data();
+    void fileModes();
     void runtimeInstaller_data();
     void runtimeInstaller();
     void runtimeInstallerThatHangs();
@@ -278,6 +281,8 @@ void PackageInstallerTest::manifestLocation()
     QVERIFY(makeInstaller("core", "app", link)->install(workDir(), &errorText, &installed));
     QCOMPARE(boxes.count(), 0);
     QCOMPARE(readFile(root() + QStringLiteral("/new.txt")), QByteArray("installed"));
+    // The manifest that was read is the one entry the summary leaves out.
+    QCOMPARE(installed, QStringList{QStringLiteral(" - new.txt")});
 }
 
 void PackageInstallerTest::extraction_data()
@@ -574,6 +579,50 @@ void PackageInstallerTest::manifest()
     QCOMPARE(QDir::cleanPath(installer->backupDir()), backupDir());
 
     QCOMPARE(fileMap(installer->backupDir()), backups);
+}
+
+void PackageInstallerTest::fileModes_data()
+{
+    QTest::addColumn<int>("rootMode");
+    QTest::addColumn<int>("targetMode"); // -1: no file there before
+    QTest::addColumn<int>("entryMode");  // 0: the archive records none
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("new file under a root everyone may write") << 0777 << -1 << 0 << 0644;
+    QTest::newRow("new file under a private root") << 0700 << -1 << 0 << 0600;
+    QTest::newRow("replaced file keeps its mode") << 0755 << 0640 << 0 << 0640;
+    QTest::newRow("replaced file writable by others is not any more") << 0755 << 0666 << 0 << 0644;
+    QTest::newRow("replaced program keeps its execute bits") << 0755 << 0755 << 0 << 0755;
+    QTest::newRow("new program from an executable entry") << 0755 << -1 << 0755 << 0755;
+    QTest::newRow("execute bits only where the root lets read") << 0750 << -1 << 0777 << 0750;
+}
+
+void PackageInstallerTest::fileModes()
+{
+    QFETCH(int, rootMode);
+    QFETCH(int, targetMode);
+    QFETCH(int, entryMode);
+    QFETCH(int, expected);
+
+    const QString target = root() + QStringLiteral("/bin/tool");
+    QVERIFY(QDir().mkpath(root() + QStringLiteral("/bin")));
+    if (targetMode >= 0) {
+        QVERIFY(writeFile(target, "old"));
+        QCOMPARE(::chmod(QFile::encodeName(target).constData(), mode_t(targetMode)), 0);
+    }
+    QCOMPARE(::chmod(QFile::encodeName(root()).constData(), mode_t(rootMode)), 0);
+    ArchiveEntry tool = entry("bin/tool", "new");
+    tool.mode = unsigned(entryMode);
+    QVERIFY(writePackage({tool}, identity("<file name=\"tool\" path=\"bin\" action=\"add\"/>")));
+
+    MessageBoxWatcher boxes;
+    QString errorText;
+    QStringList installed;
+    QVERIFY(makeInstaller()->install(workDir(), &errorText, &installed));
+    struct stat info;
+    QCOMPARE(::stat(QFile::encodeName(target).constData(), &info), 0);
+    QCOMPARE(QString::number(info.st_mode & 07777, 8), QString::number(expected, 8));
+    QCOMPARE(readFile(target), QByteArray("new"));
 }
 
 void PackageInstallerTest::runtimeInstaller_data()
