@@ -12,9 +12,6 @@
 
 namespace {
 
-// Written without a catalogue lookup: the summary shows it as it stands.
-const char FailureLog[] = "An error occured while installing updates";
-
 // Asks whether to abort or to retry after a package failed. True for Retry;
 // closing the box counts as Abort.
 bool askForRetry(const QString &packageName, const QString &errorText)
@@ -90,7 +87,8 @@ void VemoUpdaterEngine::installUpdates()
                 emit installProgress(100 * (step + 1) / count);
             }
 
-            m_installLog = QString::fromLatin1(FailureLog);
+            m_installLog = QCoreApplication::translate(
+                "translation", "An error occured while installing updates", "nc");
             emit installFinished();
             // Backups that could not be put back are the only copy of the
             // user's files left: the work directory then stays as it is.

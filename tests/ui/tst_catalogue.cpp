@@ -4,8 +4,9 @@
 #include <QCoreApplication>
 #include <QTest>
 
-// The texts of the code as the Polish catalogue answers them. The form texts
-// are checked with the forms.
+// The texts of the code as the Polish catalogues answer them. The form texts
+// are checked with the forms; check_catalogue.py checks that nothing is left
+// untranslated.
 class CatalogueTest : public QObject
 {
     Q_OBJECT
@@ -36,13 +37,9 @@ void CatalogueTest::lookup_data()
     // "Update" has its own entries for both comments.
     row("Update, nc", "translation", "Update", "nc", "Aktualizuj");
     row("Update, program update", "translation", "Update", "program update", "Aktualizuj");
-    row("Update, no comment", "translation", "Update", nullptr, "Aktualizuj");
-    // The download window's error box uses its class's own context, which the
-    // catalogue does not know.
     row("Update in the download window's context", "VemoDownloadDialog", "Update", nullptr,
-        "Update");
+        "Aktualizuj");
 
-    // Looked up with "nc" or a descriptive comment, stored without comment.
     row("Show changelog", "translation", "Show changelog", "nc", polish("Pokaż listę zmian"));
     row("Hide changelog", "translation", "Hide changelog", "nc", polish("Ukryj listę zmian"));
     row("Installation failed", "translation", "Installation failed", "nc",
@@ -61,12 +58,20 @@ void CatalogueTest::lookup_data()
                "działać poprawnie. Zalecamy ręczną instalację najnowszej wersji komunikatora Vemo "
                "ze strony ")
             + Site);
+    row("install log after a failure", "translation", "An error occured while installing updates",
+        "nc", polish("Wystąpił błąd podczas instalowania aktualizacji"));
+    row("installer's check", "translation", "Wrong project!", "nc",
+        polish("Nieprawidłowy projekt!"));
 
-    // An entry without a translation shows the English text.
-    row("untranslated entry", "translation", "Wrong project!", "nc", "Wrong project!");
     // A form text is not a code text: the "translation" context does not know
     // it.
     row("form text in the code context", "translation", "Download now", "nc", "Download now");
+
+    // Qt's own texts come from Qt's catalogue, compiled in beside ours.
+    row("Qt: Retry button", "QPlatformTheme", "Retry", nullptr, polish("Ponów"));
+    row("Qt: Abort button", "QPlatformTheme", "Abort", nullptr, polish("Przerwij"));
+    row("Qt: text box menu", "QWidgetTextControl", "Select All", nullptr,
+        polish("Zaznacz wszystko"));
 }
 
 void CatalogueTest::lookup()

@@ -106,7 +106,7 @@ void SummaryDialogTest::texts_data()
     QTest::newRow("failed package, Polish catalogue")
         << "failing" << true << QString::fromUtf8("Aktualizacja nie powiodła się")
         << QString::fromUtf8("Prosze pobrać i zainstalować vemo ze strony https://www.vemo.example/")
-        << failedLog;
+        << QString::fromUtf8("Wystąpił błąd podczas instalowania aktualizacji");
 }
 
 void SummaryDialogTest::texts()

@@ -46,16 +46,4 @@ int runEventLoop(const std::function<void()> &action, int timeoutMs)
     return QCoreApplication::exec();
 }
 
-PolishCatalogue::PolishCatalogue()
-{
-    if (m_translator.load(QStringLiteral(":/languages/vemo_pl_PL.qm")))
-        m_installed = QCoreApplication::installTranslator(&m_translator);
-}
-
-PolishCatalogue::~PolishCatalogue()
-{
-    if (m_installed)
-        QCoreApplication::removeTranslator(&m_translator);
-}
-
 } // namespace UiTest

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "startup/polishcatalogues.h"
+
 #include <QList>
 #include <QString>
-#include <QTranslator>
 
 #include <functional>
 
@@ -27,21 +28,17 @@ void closeAllWindows();
 // 'timeoutMs' is ended with the result 99, so a test fails instead of hanging.
 int runEventLoop(const std::function<void()> &action, int timeoutMs = 10000);
 
-// The Polish catalogue from the resources, installed for the lifetime of the
-// object.
+// The Polish catalogues from the resources (the updater's and Qt's), installed
+// for the lifetime of the object as the updater installs them.
 class PolishCatalogue
 {
 public:
-    PolishCatalogue();
-    ~PolishCatalogue();
-
-    PolishCatalogue(const PolishCatalogue &) = delete;
-    PolishCatalogue &operator=(const PolishCatalogue &) = delete;
+    PolishCatalogue() { m_installed = m_catalogues.install(); }
 
     bool isInstalled() const { return m_installed; }
 
 private:
-    QTranslator m_translator;
+    PolishCatalogues m_catalogues;
     bool m_installed = false;
 };
 
