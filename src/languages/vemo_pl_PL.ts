@@ -5,7 +5,7 @@
     <name>Updater_Changelog_MainWindow</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Vemo IM update</source>
@@ -13,7 +13,7 @@
     </message>
     <message>
         <source>Vemo instant messenger update is available. Do you wish to download it now?</source>
-        <translation>Są dostępne aktualizacje dla komunikatora Vemo. Czy chcesz pobrać je teraz?</translation>
+        <translation>Dostępne są aktualizacje komunikatora Vemo. Czy chcesz je teraz pobrać?</translation>
     </message>
     <message>
         <source>Show changelog</source>
@@ -32,7 +32,7 @@
     <name>Updater_Download_MainWindow</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Vemo IM update</source>
@@ -51,7 +51,7 @@
     <name>Updater_Install_MainWindow</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Vemo IM update</source>
@@ -59,22 +59,22 @@
     </message>
     <message>
         <source>Installing...</source>
-        <translation>Instalacja...</translation>
+        <translation>Instalowanie...</translation>
     </message>
 </context>
 <context>
     <name>Updater_Summary_MainWindow</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Installation complete</source>
-        <translation>Aktualizacje zainstalowane pomyślnie</translation>
+        <translation>Aktualizacja zakończona pomyślnie</translation>
     </message>
     <message>
         <source>To complete the update process please restart Vemo instant messenger.</source>
-        <translation>By zakończyć proces instalacji należy uruchomić ponownie komunikator.</translation>
+        <translation>Aby zakończyć aktualizację, uruchom ponownie komunikator Vemo.</translation>
     </message>
     <message>
         <source>View details</source>
@@ -89,7 +89,7 @@
     <name>VemoDownloadDialog</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
 </context>
 <context>
@@ -97,12 +97,12 @@
     <message>
         <source>Update</source>
         <comment>nc</comment>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Update</source>
         <comment>program update</comment>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Cannot write the downloaded data: %1</source>
@@ -142,17 +142,17 @@
     <message>
         <source>Check updates</source>
         <comment>nc</comment>
-        <translation>Sprawdź aktualizacje</translation>
+        <translation>Sprawdzanie aktualizacji</translation>
     </message>
     <message>
         <source>Couldn&apos;t connect to update server. Check your internet connection.</source>
         <comment>nc</comment>
-        <translation>Nie można nawiązać połączenie z serwerem aktualizacji. Sprawdź swoje połączenie internetowe.</translation>
+        <translation>Nie można nawiązać połączenia z serwerem aktualizacji. Sprawdź połączenie z internetem.</translation>
     </message>
     <message>
         <source>An error occured while comunicating update server. Check your internet connection.</source>
         <comment>nc</comment>
-        <translation>Wystąpił błąd podczas komunikacji z serwerem aktualizacji. Sprawdź swoje połączenie internetowe.</translation>
+        <translation>Wystąpił błąd podczas komunikacji z serwerem aktualizacji. Sprawdź połączenie z internetem.</translation>
     </message>
     <message>
         <source>Cannot use the work directory %1: %2</source>
@@ -182,12 +182,12 @@
     <message>
         <source>Failed installing package </source>
         <comment>nc</comment>
-        <translation>Błąd podczas instalowania paczki </translation>
+        <translation>Nie udało się zainstalować pakietu </translation>
     </message>
     <message>
         <source>An error occured while rolling back update progress. Software may not work properly. Try reinstalling whole application</source>
         <comment>nc</comment>
-        <translation>Wystąpił bład podczas cofania procesu aktualizacji. Oprogramowanie może nie działać poprawnie. Zalecamy ręczną instalację najnowszej wersji komunikatora Vemo ze strony https://www.vemo.example/</translation>
+        <translation>Wystąpił błąd podczas cofania aktualizacji. Program może nie działać poprawnie. Zalecamy ręczną instalację najnowszej wersji komunikatora Vemo ze strony https://www.vemo.example/</translation>
     </message>
     <message>
         <source>Installing package %1:</source>
@@ -197,7 +197,7 @@
     <message>
         <source>Rollback update</source>
         <comment>restoring application to state before installing update</comment>
-        <translation>Cofanie akutalizacji</translation>
+        <translation>Cofanie aktualizacji</translation>
     </message>
     <message>
         <source>An error occured while installing updates</source>
@@ -222,7 +222,7 @@
     <message>
         <source>Unable to open update archive</source>
         <comment>nc</comment>
-        <translation>Nie udało się zaktualizować archiwum</translation>
+        <translation>Nie można otworzyć archiwum aktualizacji</translation>
     </message>
     <message>
         <source>Cannot read file from archive!</source>
@@ -307,7 +307,7 @@
     <message>
         <source>Please reinstall application with package from official web page</source>
         <comment>nc</comment>
-        <translation>Prosze pobrać i zainstalować vemo ze strony https://www.vemo.example/</translation>
+        <translation>Proszę pobrać i zainstalować Vemo ze strony https://www.vemo.example/</translation>
     </message>
 </context>
 </TS>

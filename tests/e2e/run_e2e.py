@@ -297,7 +297,7 @@ def scenario_server_down(s):
     before = s.folders()
     pid = s.start()
     box = s.desktop.wait_for("box", timeout=60)
-    check(box.title == "Sprawdź aktualizacje", "box titled %r" % box.title)
+    check(box.title == "Sprawdzanie aktualizacji", "box titled %r" % box.title)
     s.shot("connection-error", box)
     s.desktop.press(box, "Return")
     s.end_with(pid, 0)

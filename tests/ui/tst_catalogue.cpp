@@ -35,10 +35,10 @@ void CatalogueTest::lookup_data()
     auto polish = [](const char *text) { return QString::fromUtf8(text); };
 
     // "Update" has its own entries for both comments.
-    row("Update, nc", "translation", "Update", "nc", "Aktualizuj");
-    row("Update, program update", "translation", "Update", "program update", "Aktualizuj");
+    row("Update, nc", "translation", "Update", "nc", "Aktualizacja");
+    row("Update, program update", "translation", "Update", "program update", "Aktualizacja");
     row("Update in the download window's context", "VemoDownloadDialog", "Update", nullptr,
-        "Aktualizuj");
+        "Aktualizacja");
 
     row("Show changelog", "translation", "Show changelog", "nc", polish("Pokaż listę zmian"));
     row("Hide changelog", "translation", "Hide changelog", "nc", polish("Ukryj listę zmian"));
@@ -46,20 +46,24 @@ void CatalogueTest::lookup_data()
         polish("Aktualizacja nie powiodła się"));
     row("reinstall instruction", "translation",
         "Please reinstall application with package from official web page", "nc",
-        polish("Prosze pobrać i zainstalować vemo ze strony ") + Site);
+        polish("Proszę pobrać i zainstalować Vemo ze strony ") + Site);
     row("rollback, descriptive comment", "translation", "Rollback update",
         "restoring application to state before installing update",
-        polish("Cofanie akutalizacji"));
+        polish("Cofanie aktualizacji"));
     row("rollback error ends with the web site", "translation",
         "An error occured while rolling back update progress. Software may not work properly. "
         "Try reinstalling whole application",
         "nc",
-        polish("Wystąpił bład podczas cofania procesu aktualizacji. Oprogramowanie może nie "
+        polish("Wystąpił błąd podczas cofania aktualizacji. Program może nie "
                "działać poprawnie. Zalecamy ręczną instalację najnowszej wersji komunikatora Vemo "
                "ze strony ")
             + Site);
     row("install log after a failure", "translation", "An error occured while installing updates",
         "nc", polish("Wystąpił błąd podczas instalowania aktualizacji"));
+    row("archive that does not open", "translation", "Unable to open update archive", "nc",
+        polish("Nie można otworzyć archiwum aktualizacji"));
+    row("failed package, name follows", "translation", "Failed installing package ", "nc",
+        polish("Nie udało się zainstalować pakietu "));
     row("installer's check", "translation", "Wrong project!", "nc",
         polish("Nieprawidłowy projekt!"));
 

@@ -300,20 +300,20 @@ void FormsTest::polishTexts_data()
 
     // The window title is checked on the form itself (empty name).
     for (const QString &form : {ChangelogForm, DownloadForm, InstallForm, SummaryForm})
-        row(form, "", "Aktualizuj");
+        row(form, "", "Aktualizacja");
     for (const QString &form : {ChangelogForm, DownloadForm, InstallForm})
         row(form, "label_2", "Aktualizacja komunikatora Vemo");
     row(ChangelogForm, "label_3",
-        "Są dostępne aktualizacje dla komunikatora Vemo. Czy chcesz pobrać je teraz?");
+        "Dostępne są aktualizacje komunikatora Vemo. Czy chcesz je teraz pobrać?");
     row(ChangelogForm, "Updater_Changelog_ViewChangelog", "Pokaż listę zmian");
     row(ChangelogForm, "Updater_Changelog_DownloadNow", "Pobierz teraz");
     row(ChangelogForm, "Updater_Changelog_DownloadLater", "Pobierz później");
     row(DownloadForm, "Updater_Download_ProgressText", "Pobieranie...");
     row(DownloadForm, "Updater_Download_Cancel", "Anuluj");
-    row(InstallForm, "Updater_Install_ProgressText", "Instalacja...");
-    row(SummaryForm, "Updater_Summary_Status", "Aktualizacje zainstalowane pomyślnie");
+    row(InstallForm, "Updater_Install_ProgressText", "Instalowanie...");
+    row(SummaryForm, "Updater_Summary_Status", "Aktualizacja zakończona pomyślnie");
     row(SummaryForm, "Updater_Summary_Instruction",
-        "By zakończyć proces instalacji należy uruchomić ponownie komunikator.");
+        "Aby zakończyć aktualizację, uruchom ponownie komunikator Vemo.");
     row(SummaryForm, "Updater_Summary_ViewDetails", "Pokaż szczegóły");
     row(SummaryForm, "Updater_Summary_Restart", "Zamknij");
 }

@@ -178,7 +178,7 @@ void ChangelogDialogTest::toggle_data()
     QTest::newRow("English") << false << "Update"
                              << "Show changelog"
                              << "Hide changelog";
-    QTest::newRow("Polish catalogue") << true << "Aktualizuj" << QString::fromUtf8("Pokaż listę zmian")
+    QTest::newRow("Polish catalogue") << true << "Aktualizacja" << QString::fromUtf8("Pokaż listę zmian")
                                       << QString::fromUtf8("Ukryj listę zmian");
 }
 

@@ -187,7 +187,7 @@ void DownloadDialogTest::endings()
     }
     QCOMPARE(boxes.count(), 1);
     const MessageBoxWatcher::Box &box = boxes.last();
-    QCOMPARE(box.title, polish ? QStringLiteral("Aktualizuj") : QStringLiteral("Update"));
+    QCOMPARE(box.title, polish ? QStringLiteral("Aktualizacja") : QStringLiteral("Update"));
     QCOMPARE(box.text, errorText);
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));

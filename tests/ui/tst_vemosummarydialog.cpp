@@ -93,8 +93,8 @@ void SummaryDialogTest::texts_data()
                                 "messenger."
                              << "";
     QTest::newRow("success, Polish catalogue")
-        << "empty" << true << QString::fromUtf8("Aktualizacje zainstalowane pomyślnie")
-        << QString::fromUtf8("By zakończyć proces instalacji należy uruchomić ponownie komunikator.")
+        << "empty" << true << QString::fromUtf8("Aktualizacja zakończona pomyślnie")
+        << QString::fromUtf8("Aby zakończyć aktualizację, uruchom ponownie komunikator Vemo.")
         << "";
     QTest::newRow("no installation counts as failed")
         << "none" << false << "Installation failed"
@@ -105,7 +105,7 @@ void SummaryDialogTest::texts_data()
         << "Please reinstall application with package from official web page" << failedLog;
     QTest::newRow("failed package, Polish catalogue")
         << "failing" << true << QString::fromUtf8("Aktualizacja nie powiodła się")
-        << QString::fromUtf8("Prosze pobrać i zainstalować vemo ze strony https://www.vemo.example/")
+        << QString::fromUtf8("Proszę pobrać i zainstalować Vemo ze strony https://www.vemo.example/")
         << QString::fromUtf8("Wystąpił błąd podczas instalowania aktualizacji");
 }
 
