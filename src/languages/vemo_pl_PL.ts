@@ -27,6 +27,14 @@
         <source>Download later</source>
         <translation>Pobierz później</translation>
     </message>
+    <message>
+        <source>Updater icon</source>
+        <translation>Ikona programu aktualizującego</translation>
+    </message>
+    <message>
+        <source>Changelog</source>
+        <translation>Lista zmian</translation>
+    </message>
 </context>
 <context>
     <name>Updater_Download_MainWindow</name>
@@ -46,6 +54,14 @@
         <source>Cancel</source>
         <translation>Anuluj</translation>
     </message>
+    <message>
+        <source>Updater icon</source>
+        <translation>Ikona programu aktualizującego</translation>
+    </message>
+    <message>
+        <source>Download progress</source>
+        <translation>Postęp pobierania</translation>
+    </message>
 </context>
 <context>
     <name>Updater_Install_MainWindow</name>
@@ -60,6 +76,14 @@
     <message>
         <source>Installing...</source>
         <translation>Instalowanie...</translation>
+    </message>
+    <message>
+        <source>Updater icon</source>
+        <translation>Ikona programu aktualizującego</translation>
+    </message>
+    <message>
+        <source>Installation progress</source>
+        <translation>Postęp instalacji</translation>
     </message>
 </context>
 <context>
@@ -83,6 +107,14 @@
     <message>
         <source>Close</source>
         <translation>Zamknij</translation>
+    </message>
+    <message>
+        <source>Updater icon</source>
+        <translation>Ikona programu aktualizującego</translation>
+    </message>
+    <message>
+        <source>Installation log</source>
+        <translation>Dziennik instalacji</translation>
     </message>
 </context>
 <context>

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace {
 
@@ -56,6 +57,11 @@ VemoChangelogDialog::VemoChangelogDialog(VemoUpdaterEngine *engine)
     auto *downloadLaterButton
         = widget->findChild<QPushButton *>(QStringLiteral("Updater_Changelog_DownloadLater"));
     connect(downloadLaterButton, &QAbstractButton::clicked, widget, &QWidget::close);
+    // Keyboard: Enter downloads (the form's default button has the focus),
+    // Escape is "Download later".
+    downloadNowButton->setFocus();
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated,
+            downloadLaterButton, &QAbstractButton::click);
 
     details = widget->findChild<QPlainTextEdit *>(QStringLiteral("Updater_Changelog_Details"));
     details->setPlainText(changelogText(engine->updates()));

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
@@ -29,6 +30,10 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     // Abort first, then close: the engine is stopped before the window goes.
     connect(cancelButton, &QAbstractButton::clicked, engine, &VemoUpdaterEngine::abortDownload);
     connect(cancelButton, &QAbstractButton::clicked, widget, &QWidget::close);
+    // Escape cancels. Enter does not: a key held down from the update offer
+    // must not cancel the download it has just started.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated,
+            cancelButton, &QAbstractButton::click);
 
     widget->setAttribute(Qt::WA_DeleteOnClose);
     widget->show();

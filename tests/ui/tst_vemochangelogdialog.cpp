@@ -235,6 +235,8 @@ void ChangelogDialogTest::leaving_data()
     QTest::newRow("title-bar close ends the program") << "close" << QStringList();
     QTest::newRow("Download now opens the download window and the program goes on")
         << "now" << QStringList{DownloadWindow};
+    QTest::newRow("Escape is Download later") << "Escape" << QStringList();
+    QTest::newRow("Enter is Download now") << "Enter" << QStringList{DownloadWindow};
 }
 
 void ChangelogDialogTest::leaving()
@@ -247,6 +249,7 @@ void ChangelogDialogTest::leaving()
     QPointer<VemoChangelogDialog> controller = new VemoChangelogDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(OfferWindow);
     QVERIFY(window);
+    QVERIFY(UiTest::activate(window));
 
     QObject context;
     QStringList seenOpen;
@@ -254,6 +257,9 @@ void ChangelogDialogTest::leaving()
     const int result = UiTest::runEventLoop([&] {
         if (action == QLatin1String("close")) {
             window->windowHandle()->close();
+        } else if (action == QLatin1String("Escape") || action == QLatin1String("Enter")) {
+            UiTest::pressKey(window, action == QLatin1String("Enter") ? Qt::Key_Return
+                                                                      : Qt::Key_Escape);
         } else {
             const char *button = action == QLatin1String("now") ? "Updater_Changelog_DownloadNow"
                                                                 : "Updater_Changelog_DownloadLater";

@@ -136,6 +136,7 @@ void DownloadDialogTest::endings_data()
 
     QTest::newRow("Cancel") << "cancel" << QString() << false;
     QTest::newRow("title-bar close") << "close" << QString() << false;
+    QTest::newRow("Escape is Cancel") << "Escape" << QString() << false;
     QTest::newRow("error") << "error" << "Connection refused" << false;
     QTest::newRow("error with several lines")
         << "error" << "Cannot open /tmp/vupdates/a/b.zip\nNo such file or directory" << false;
@@ -158,6 +159,7 @@ void DownloadDialogTest::endings()
     QPointer<VemoDownloadDialog> controller = new VemoDownloadDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(DownloadWindow);
     QVERIFY(window);
+    QVERIFY(UiTest::activate(window));
 
     // Whether the download window was still on screen while a box was.
     bool windowBesideBox = false;
@@ -171,6 +173,8 @@ void DownloadDialogTest::endings()
     const int result = UiTest::runEventLoop([&] {
         if (action == QLatin1String("cancel"))
             window->findChild<QPushButton *>(QStringLiteral("Updater_Download_Cancel"))->click();
+        else if (action == QLatin1String("Escape"))
+            UiTest::pressKey(window, Qt::Key_Escape);
         else if (action == QLatin1String("close"))
             window->windowHandle()->close();
         else

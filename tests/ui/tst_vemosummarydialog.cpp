@@ -155,6 +155,11 @@ void SummaryDialogTest::texts()
     QCOMPARE(instructionLabel->text(), instruction);
     QCOMPARE(details->toPlainText(), log);
     QVERIFY(details->isVisible());
+
+    // "View details" takes the keyboard to the log.
+    QVERIFY(UiTest::activate(window));
+    window->findChild<QPushButton *>(QStringLiteral("Updater_Summary_ViewDetails"))->click();
+    QVERIFY(details->hasFocus());
 }
 
 void SummaryDialogTest::restart_data()
@@ -180,6 +185,10 @@ void SummaryDialogTest::restart_data()
         << QStringList{"-u", "-root"} << "Vemo" << "button" << false;
     QTest::newRow("title-bar close ends the updater")
         << QStringList{"-u", "-root", "%ROOT%"} << "Vemo" << "close" << false;
+    QTest::newRow("Enter is Close") << QStringList{"-u", "-root", "%ROOT%"} << "Vemo" << "Enter"
+                                    << true;
+    QTest::newRow("Escape closes like the title bar")
+        << QStringList{"-u", "-root", "%ROOT%"} << "Vemo" << "Escape" << false;
 }
 
 void SummaryDialogTest::restart()
@@ -201,10 +210,15 @@ void SummaryDialogTest::restart()
     QPointer<VemoSummaryDialog> controller = new VemoSummaryDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(SummaryWindow);
     QVERIFY(window);
+    QVERIFY(UiTest::activate(window));
 
     const int result = UiTest::runEventLoop([&] {
         if (action == QLatin1String("button"))
             window->findChild<QPushButton *>(QStringLiteral("Updater_Summary_Restart"))->click();
+        else if (action == QLatin1String("Enter"))
+            UiTest::pressKey(window, Qt::Key_Return);
+        else if (action == QLatin1String("Escape"))
+            UiTest::pressKey(window, Qt::Key_Escape);
         else
             window->windowHandle()->close();
     });
@@ -217,7 +231,7 @@ void SummaryDialogTest::restart()
         QCOMPARE(QString::fromLocal8Bit(readFile(record)),
                  QStringLiteral("0\n") + QDir::currentPath() + QLatin1Char('\n'));
     }
-    if (action == QLatin1String("close"))
+    if (action == QLatin1String("close") || action == QLatin1String("Escape"))
         QTRY_VERIFY(controller.isNull());
 }
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -33,6 +34,18 @@ void closeAllWindows()
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
     }
+}
+
+bool activate(QWidget *window)
+{
+    window->activateWindow();
+    return QTest::qWaitForWindowActive(window);
+}
+
+void pressKey(QWidget *window, Qt::Key key)
+{
+    QWidget *target = window->focusWidget() ? window->focusWidget() : window;
+    QTest::keyClick(target, key);
 }
 
 int runEventLoop(const std::function<void()> &action, int timeoutMs)

@@ -23,6 +23,15 @@ QWidget *openWindow(const QString &objectName);
 // that no window of one test survives into the next.
 void closeAllWindows();
 
+// Makes the window the active one, as a click on it would; false when the
+// platform does not activate it.
+bool activate(QWidget *window);
+
+// Presses and releases a key the way a user does: in the window, on the widget
+// that has its focus (the window itself when none has), so the window's
+// shortcuts apply as well.
+void pressKey(QWidget *window, Qt::Key key);
+
 // Runs the application's event loop, calls 'action' from inside it, and
 // returns the loop's result once it ends. A loop still running after
 // 'timeoutMs' is ended with the result 99, so a test fails instead of hanging.
