@@ -2,10 +2,10 @@
 
 #include "engine/vemoupdaterengine.h"
 #include "formloader.h"
+#include "messageboxes.h"
 #include "vemoinstalldialog.h"
 
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -13,16 +13,12 @@
 
 VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     : engine(engine)
-    , progressBar(nullptr)
-    , widget(nullptr)
 {
-    widget = loadForm(QStringLiteral(":/res/Download.ui"));
-    progressBar = widget->findChild<QProgressBar *>(QStringLiteral("Updater_Download_Progress"));
-    auto *label = widget->findChild<QLabel *>(QStringLiteral("Updater_Download_ProgressText"));
-    auto *cancelButton
-        = widget->findChild<QPushButton *>(QStringLiteral("Updater_Download_Cancel"));
+    widget = openForm(this, QStringLiteral(":/res/Download.ui"));
+    progressBar = formChild<QProgressBar>(widget, "Updater_Download_Progress");
+    auto *label = formChild<QLabel>(widget, "Updater_Download_ProgressText");
+    auto *cancelButton = formChild<QPushButton>(widget, "Updater_Download_Cancel");
 
-    connect(widget, &QObject::destroyed, this, &QObject::deleteLater);
     connect(engine, &VemoUpdaterEngine::downloadProgress, progressBar, &QProgressBar::setValue);
     connect(engine, &VemoUpdaterEngine::error, this, &VemoDownloadDialog::error);
     connect(engine, &VemoUpdaterEngine::downloadFile, label, &QLabel::setText);
@@ -35,7 +31,6 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated,
             cancelButton, &QAbstractButton::click);
 
-    widget->setAttribute(Qt::WA_DeleteOnClose);
     widget->show();
 
     // Starts once control is back in the event loop, with the window shown.
@@ -45,9 +40,8 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
 void VemoDownloadDialog::error(const QString &str)
 {
     widget->close();
-    // The title uses this class's own context, which the catalogue does not
-    // translate.
-    QMessageBox::critical(nullptr, tr("Update"), str, QMessageBox::Ok);
+    // The title is looked up in this class's own context.
+    MessageBoxes::critical(tr("Update"), str);
 }
 
 void VemoDownloadDialog::finished()

@@ -15,23 +15,21 @@
 VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
     : engine(engine)
 {
-    QWidget *widget = loadForm(QStringLiteral(":/res/Summary.ui"));
+    QWidget *widget = openForm(this, QStringLiteral(":/res/Summary.ui"));
 
-    auto *details = widget->findChild<QPlainTextEdit *>(QStringLiteral("Updater_Summary_Details"));
+    auto *details = formChild<QPlainTextEdit>(widget, "Updater_Summary_Details");
     details->setPlainText(engine->installLog());
 
     if (!engine->installSucceeded()) {
-        auto *status = widget->findChild<QLabel *>(QStringLiteral("Updater_Summary_Status"));
-        auto *instruction
-            = widget->findChild<QLabel *>(QStringLiteral("Updater_Summary_Instruction"));
+        auto *status = formChild<QLabel>(widget, "Updater_Summary_Status");
+        auto *instruction = formChild<QLabel>(widget, "Updater_Summary_Instruction");
         status->setText(QCoreApplication::translate("translation", "Installation failed", "nc"));
         instruction->setText(QCoreApplication::translate(
             "translation", "Please reinstall application with package from official web page",
             "nc"));
     }
 
-    auto *restartButton
-        = widget->findChild<QAbstractButton *>(QStringLiteral("Updater_Summary_Restart"));
+    auto *restartButton = formChild<QAbstractButton>(widget, "Updater_Summary_Restart");
     connect(restartButton, &QAbstractButton::clicked, this, &VemoSummaryDialog::restartVemo);
     // Keyboard: Enter is "Close" (the default button has the focus), Escape
     // closes the window like its title bar does, and "View details" takes
@@ -39,13 +37,10 @@ VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
     restartButton->setFocus();
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated, widget,
             &QWidget::close);
-    auto *viewDetails
-        = widget->findChild<QAbstractButton *>(QStringLiteral("Updater_Summary_ViewDetails"));
+    auto *viewDetails = formChild<QAbstractButton>(widget, "Updater_Summary_ViewDetails");
     connect(viewDetails, &QAbstractButton::clicked, details,
             [details] { details->setFocus(Qt::OtherFocusReason); });
-    connect(widget, &QObject::destroyed, this, &QObject::deleteLater);
 
-    widget->setAttribute(Qt::WA_DeleteOnClose);
     widget->show();
 }
 

@@ -1,7 +1,12 @@
 #include "uitesthelpers.h"
 
+#include "buildconfig.h"
+#include "fakeupdateserver.h"
+#include "testmain.h"
+
 #include <QApplication>
 #include <QEvent>
+#include <QHostAddress>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -57,6 +62,26 @@ int runEventLoop(const std::function<void()> &action, int timeoutMs)
     fallback.start(timeoutMs);
     QTimer::singleShot(0, &context, action);
     return QCoreApplication::exec();
+}
+
+WindowTestCase::WindowTestCase() = default;
+WindowTestCase::~WindowTestCase() = default;
+
+void WindowTestCase::initTestCase()
+{
+    m_server.reset(new FakeUpdateServer);
+    QVERIFY(m_server->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
+}
+
+void WindowTestCase::cleanupTestCase()
+{
+    m_server.reset();
+}
+
+void WindowTestCase::cleanup()
+{
+    closeAllWindows();
+    TestMain::resetApplicationArguments();
 }
 
 } // namespace UiTest
