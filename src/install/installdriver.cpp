@@ -89,8 +89,8 @@ void InstallDriver::run()
                 emit progress(100 * (step + 1) / count);
             }
 
-            m_log = QCoreApplication::translate(
-                "translation", "An error occured while installing updates", "nc");
+            m_log = QCoreApplication::translate("translation",
+                                                "An error occured while installing updates", "nc");
             emit finished();
             // Backups that could not be put back are the only copy of the
             // user's files left: the work directory then stays as it is.

@@ -62,6 +62,10 @@
         <source>Download progress</source>
         <translation>Postęp pobierania</translation>
     </message>
+    <message>
+        <source>Finding out the download size...</source>
+        <translation>Ustalanie rozmiaru pobieranych plików...</translation>
+    </message>
 </context>
 <context>
     <name>Updater_Install_MainWindow</name>
@@ -345,6 +349,25 @@
         <source>A window of the updater is damaged (%1). Please reinstall the application.</source>
         <comment>nc</comment>
         <translation>Okno programu aktualizującego jest uszkodzone (%1). Zainstaluj aplikację ponownie.</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <comment>nc</comment>
+        <translation>%1 z %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 left</source>
+        <comment>time left of the download; the number decides the form</comment>
+        <translation>
+            <numerusform>została %1</numerusform>
+            <numerusform>zostały %1</numerusform>
+            <numerusform>zostało %1</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1, version %2</source>
+        <comment>nc</comment>
+        <translation>%1, wersja %2</translation>
     </message>
 </context>
 </TS>

@@ -11,6 +11,13 @@
 #include <QShortcut>
 #include <QTimer>
 
+namespace {
+
+// How often the text under the bar is brought up to date.
+constexpr int StatusIntervalMs = 500;
+
+} // namespace
+
 VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     : engine(engine)
 {
@@ -18,6 +25,7 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     progressBar = formChild<QProgressBar>(widget, "Updater_Download_Progress");
     auto *label = formChild<QLabel>(widget, "Updater_Download_ProgressText");
     auto *cancelButton = formChild<QPushButton>(widget, "Updater_Download_Cancel");
+    statusLabel = formChild<QLabel>(widget, "Updater_Download_Status");
 
     connect(engine, &VemoUpdaterEngine::downloadProgress, progressBar, &QProgressBar::setValue);
     connect(engine, &VemoUpdaterEngine::error, this, &VemoDownloadDialog::error);
@@ -31,10 +39,37 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated,
             cancelButton, &QAbstractButton::click);
 
+    // The byte counts come with every packet; the text under the bar follows
+    // them only a few times a second, so that it can be read.
+    connect(engine, &VemoUpdaterEngine::downloadBytes, this, &VemoDownloadDialog::bytesArrived);
+    auto *ticker = new QTimer(widget);
+    connect(ticker, &QTimer::timeout, this, &VemoDownloadDialog::showStatus);
+    ticker->start(StatusIntervalMs);
+    clock.start();
+
     widget->show();
 
     // Starts once control is back in the event loop, with the window shown.
     QTimer::singleShot(0, engine, &VemoUpdaterEngine::beginDownload);
+}
+
+void VemoDownloadDialog::bytesArrived(qint64 done, qint64 total)
+{
+    const bool first = bytesDone < 0;
+    bytesDone = done;
+    bytesTotal = total;
+    // The size is known: say so at once rather than at the next tick.
+    if (first)
+        showStatus();
+}
+
+void VemoDownloadDialog::showStatus()
+{
+    // Until the sizes are known the form's own text stays.
+    if (bytesDone < 0)
+        return;
+    status.addSample(clock.elapsed(), bytesDone, bytesTotal);
+    statusLabel->setText(status.text());
 }
 
 void VemoDownloadDialog::error(const QString &str)

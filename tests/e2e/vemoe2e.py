@@ -25,7 +25,7 @@ TITLES = ("Aktualizacja", "Update", "Sprawdzanie aktualizacji", "Check updates")
 
 # Window sizes fixed by the forms; the update offer adjusts its height to its
 # contents, the other three keep the form's size.
-DOWNLOAD_SIZE = (450, 189)
+DOWNLOAD_SIZE = (450, 212)
 INSTALL_SIZE = (450, 158)
 SUMMARY_SIZE = (400, 222)
 OFFER_WIDTH = 450

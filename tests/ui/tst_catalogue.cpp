@@ -48,8 +48,7 @@ void CatalogueTest::lookup_data()
         "Please reinstall application with package from official web page", "nc",
         polish("Proszę pobrać i zainstalować Vemo ze strony ") + Site);
     row("rollback, descriptive comment", "translation", "Rollback update",
-        "restoring application to state before installing update",
-        polish("Cofanie aktualizacji"));
+        "restoring application to state before installing update", polish("Cofanie aktualizacji"));
     row("rollback error ends with the web site", "translation",
         "An error occured while rolling back update progress. Software may not work properly. "
         "Try reinstalling whole application",

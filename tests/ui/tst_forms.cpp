@@ -112,6 +112,7 @@ void FormsTest::objects_data()
     row(DownloadForm, "frame", "QFrame", QString());
     row(DownloadForm, "Updater_Download_ProgressText", "QLabel", "Downloading...");
     row(DownloadForm, "Updater_Download_Progress", "QProgressBar", QString());
+    row(DownloadForm, "Updater_Download_Status", "QLabel", "Finding out the download size...");
     row(DownloadForm, "Updater_Download_Cancel", "QPushButton", "Cancel");
 
     row(InstallForm, "label_2", "QLabel", "Vemo IM update");
@@ -161,7 +162,7 @@ void FormsTest::windows_data()
     QTest::newRow("Changelog") << ChangelogForm << "Updater_Changelog_MainWindow" << QSize(450, 218)
                                << fixedWidthMin << fixedWidthMax << int(QSizePolicy::Minimum)
                                << int(QSizePolicy::Preferred);
-    QTest::newRow("Download") << DownloadForm << "Updater_Download_MainWindow" << QSize(450, 189)
+    QTest::newRow("Download") << DownloadForm << "Updater_Download_MainWindow" << QSize(450, 212)
                               << fixedWidthMin << fixedWidthMax << int(QSizePolicy::Minimum)
                               << int(QSizePolicy::Preferred);
     QTest::newRow("Install") << InstallForm << "Updater_Install_MainWindow" << QSize(450, 158)
@@ -367,14 +368,19 @@ void FormsTest::accessibleNames_data()
                                          "Updater_Changelog_DownloadLater|Pobierz później",
                                          "Updater_Changelog_Details|Lista zmian"});
     QTest::newRow("Download") << DownloadForm
-                              << names({icon, heading, "Updater_Download_ProgressText|Pobieranie...",
+                              << names({icon, heading,
+                                        "Updater_Download_ProgressText|Pobieranie...",
                                         "Updater_Download_Progress|Postęp pobierania",
+                                        "Updater_Download_Status|Ustalanie rozmiaru pobieranych "
+                                        "plików...",
                                         "Updater_Download_Cancel|Anuluj"});
     QTest::newRow("Install") << InstallForm
-                             << names({icon, heading, "Updater_Install_ProgressText|Instalowanie...",
+                             << names({icon, heading,
+                                       "Updater_Install_ProgressText|Instalowanie...",
                                        "Updater_Install_Progress|Postęp instalacji"});
     QTest::newRow("Summary") << SummaryForm
-                             << names({icon, "Updater_Summary_Status|Aktualizacja zakończona pomyślnie",
+                             << names({icon,
+                                       "Updater_Summary_Status|Aktualizacja zakończona pomyślnie",
                                        "Updater_Summary_Instruction|Aby zakończyć aktualizację, "
                                        "uruchom ponownie komunikator Vemo.",
                                        "Updater_Summary_ViewDetails|Pokaż szczegóły",

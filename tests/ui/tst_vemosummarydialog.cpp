@@ -80,7 +80,8 @@ void SummaryDialogTest::texts_data()
         << "Please reinstall application with package from official web page" << failedLog;
     QTest::newRow("failed package, Polish catalogue")
         << "failing" << true << QString::fromUtf8("Aktualizacja nie powiodła się")
-        << QString::fromUtf8("Proszę pobrać i zainstalować Vemo ze strony https://www.vemo.example/")
+        << QString::fromUtf8(
+               "Proszę pobrać i zainstalować Vemo ze strony https://www.vemo.example/")
         << QString::fromUtf8("Wystąpił błąd podczas instalowania aktualizacji");
 }
 
@@ -160,10 +161,11 @@ void SummaryDialogTest::restart_data()
         << QStringList{"-u", "-root"} << "Vemo" << "button" << false;
     QTest::newRow("title-bar close ends the updater")
         << QStringList{"-u", "-root", "%ROOT%"} << "Vemo" << "close" << false;
-    QTest::newRow("Enter is Close") << QStringList{"-u", "-root", "%ROOT%"} << "Vemo" << "Enter"
-                                    << true;
+    QTest::newRow("Enter is Close") << QStringList{"-u", "-root", "%ROOT%"} << "Vemo"
+                                    << "Enter" << true;
     QTest::newRow("Escape closes like the title bar")
-        << QStringList{"-u", "-root", "%ROOT%"} << "Vemo" << "Escape" << false;
+        << QStringList{"-u", "-root", "%ROOT%"} << "Vemo"
+        << "Escape" << false;
 }
 
 void SummaryDialogTest::restart()
