@@ -65,11 +65,11 @@ def autopilot(world, desktop, display, pid, shots):
             offer = kinds["offer"]
             time.sleep(0.5)
             shot("update-offer", offer)
-            desktop.press(offer, "space")          # Show changelog
+            desktop.press(offer, "shift+Tab", "space")  # Show changelog
             time.sleep(1)
             offer = desktop.wait_for("offer")
             shot("changelog", offer)
-            desktop.press(offer, "Tab", "space")    # Download now
+            desktop.press(offer, "Tab", "space")        # Download now
             time.sleep(0.5)
         elif "download" in kinds and not seen_download:
             time.sleep(0.8)
@@ -78,7 +78,7 @@ def autopilot(world, desktop, display, pid, shots):
         elif "summary" in kinds:
             time.sleep(0.5)
             shot("summary", kinds["summary"])
-            desktop.press(kinds["summary"], "Tab", "space")  # Close: starts the messenger
+            desktop.press(kinds["summary"], "Return")  # Close: starts the messenger
             desktop.wait_gone(kinds["summary"])
         time.sleep(0.1)
     raise E2EError("the demo did not finish within 5 minutes")

@@ -105,6 +105,10 @@ void PackageDownload::startFetching()
 {
     m_state = Fetching;
     m_currentIndex = 0;
+    emit bytes(0, m_bytesTotal);
+    // A receiver may have cancelled the run.
+    if (m_state != Fetching)
+        return;
     startArchive();
 }
 
@@ -139,6 +143,8 @@ void PackageDownload::dataReadProgress(int done, int total)
     m_fileBytesDone = done;
     m_bytesDone += delta;
     emit progress(downloadPercentage(m_bytesDone, m_bytesTotal));
+    if (m_state == Fetching)
+        emit bytes(m_bytesDone, m_bytesTotal);
 }
 
 void PackageDownload::requestFinished(int id, bool error)

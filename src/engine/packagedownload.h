@@ -16,8 +16,9 @@ class UpdateInfo;
 // The engine owns the HTTP client and hands its signals on to the three
 // handlers below. Signals, in a successful run of N archives: for each
 // archive fileStarted(name) and any number of progress(percentage of all
-// bytes announced), then finished(). failed(text) ends a run at most once;
-// after abort() nothing more is emitted.
+// bytes announced), then finished(). bytes(done, total) comes once with 0 done
+// when the sizes are known and then with every progress(). failed(text) ends
+// a run at most once; after abort() nothing more is emitted.
 class PackageDownload : public QObject
 {
     Q_OBJECT
@@ -47,6 +48,7 @@ signals:
     void progress(int done);
     void finished();
     void failed(const QString &text);
+    void bytes(qint64 done, qint64 total);
 
 private:
     void startFetching();

@@ -41,6 +41,7 @@ VemoUpdaterEngine::VemoUpdaterEngine()
     connect(&download, &PackageDownload::progress, this, &VemoUpdaterEngine::downloadProgress);
     connect(&download, &PackageDownload::finished, this, &VemoUpdaterEngine::downloadFinished);
     connect(&download, &PackageDownload::failed, this, &VemoUpdaterEngine::error);
+    connect(&download, &PackageDownload::bytes, this, &VemoUpdaterEngine::downloadBytes);
 
     connect(&http, &HttpClient::requestFinished, this, &VemoUpdaterEngine::requestFinished);
     connect(&http, &HttpClient::dataReadProgress, this, &VemoUpdaterEngine::dataReadProgress);

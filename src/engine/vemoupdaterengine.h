@@ -37,6 +37,11 @@ signals:
     void installFile(const QString &name);
     void installFinished();
     void error(const QString &str);
+    // The download's bytes: 'done' of the 'total' that the servers announced.
+    // Emitted with every downloadProgress(), and once with 0 done when the
+    // sizes are known. Declared after the others so that their order in the
+    // meta-object stays as it was.
+    void downloadBytes(qint64 done, qint64 total);
 
 public slots:
     void beginDownload();

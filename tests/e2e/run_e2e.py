@@ -81,15 +81,17 @@ class Scenario:
     def offer_download(self, show_changelog=True):
         offer = self.desktop.wait_for("offer")
         self.shot("offer", offer)
-        if show_changelog:
-            hidden_height = offer.height
-            # "Show changelog" has the focus when the window opens.
-            self.desktop.press(offer, "space")
-            shown = self.wait_for_height(hidden_height)
-            self.shot("offer-changelog", shown)
-            offer = shown
-        # Tab to "Download now".
-        self.desktop.press(offer, "Tab", "space")
+        if not show_changelog:
+            # "Download now" has the focus when the window opens: Enter.
+            self.desktop.press(offer, "Return")
+            return
+        hidden_height = offer.height
+        # "Show changelog" comes before "Download now" in the tab order.
+        self.desktop.press(offer, "shift+Tab", "space")
+        shown = self.wait_for_height(hidden_height)
+        self.shot("offer-changelog", shown)
+        # Tab back to "Download now".
+        self.desktop.press(shown, "Tab", "space")
 
     def wait_for_height(self, than, timeout=20):
         deadline = time.time() + timeout
@@ -107,8 +109,8 @@ class Scenario:
         return summary
 
     def press_close(self, summary):
-        # "View details" first, then "Close".
-        self.desktop.press(summary, "Tab", "space")
+        # "Close" has the focus: Enter.
+        self.desktop.press(summary, "Return")
 
     def cleanup(self, failed):
         for pid in list(self.started):
@@ -263,8 +265,8 @@ def scenario_broken_retry(s):
 
     offer = s.desktop.wait_for("offer")
     s.shot("offer-after-retry", offer)
-    # "Download later": the third button.
-    s.desktop.press(offer, "Tab", "Tab", "space")
+    # Escape is "Download later".
+    s.desktop.press(offer, "Escape")
     s.end_with(again[0], 0)
     same_folders(before, s.folders(), "the folders")
     check(not s.world.messenger_starts(), "the messenger was started")
@@ -280,8 +282,8 @@ def scenario_cancel(s):
     download = s.desktop.wait_for("download", timeout=30)
     time.sleep(2)
     s.shot("download", download)
-    # Cancel is the window's only button and has the focus.
-    s.desktop.press(download, "space")
+    # Escape is Cancel.
+    s.desktop.press(download, "Escape")
     s.end_with(pid, 0)
     same_folders(before, s.folders(), "the folders")
     check(not s.world.messenger_starts(), "the messenger was started")
@@ -297,7 +299,7 @@ def scenario_server_down(s):
     before = s.folders()
     pid = s.start()
     box = s.desktop.wait_for("box", timeout=60)
-    check(box.title == "Sprawdź aktualizacje", "box titled %r" % box.title)
+    check(box.title == "Sprawdzanie aktualizacji", "box titled %r" % box.title)
     s.shot("connection-error", box)
     s.desktop.press(box, "Return")
     s.end_with(pid, 0)

@@ -19,13 +19,13 @@ from pathlib import Path
 UPDATE_PORT = 18443
 DOWNLOAD_PORT = 18080
 # Titles of the updater's windows and boxes: the Polish catalogue is always
-# loaded, so "Update" reads "Aktualizuj" and "Check updates" reads
-# "Sprawdź aktualizacje".
-TITLES = ("Aktualizuj", "Update", "Sprawdź aktualizacje", "Check updates")
+# loaded, so "Update" reads "Aktualizacja" and "Check updates" reads
+# "Sprawdzanie aktualizacji".
+TITLES = ("Aktualizacja", "Update", "Sprawdzanie aktualizacji", "Check updates")
 
 # Window sizes fixed by the forms; the update offer adjusts its height to its
 # contents, the other three keep the form's size.
-DOWNLOAD_SIZE = (450, 189)
+DOWNLOAD_SIZE = (450, 212)
 INSTALL_SIZE = (450, 158)
 SUMMARY_SIZE = (400, 222)
 OFFER_WIDTH = 450

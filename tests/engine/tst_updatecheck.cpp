@@ -287,10 +287,10 @@ void UpdateCheckTest::polishMessages()
     QCoreApplication::removeTranslator(&polish);
 
     QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().title, QString::fromUtf8("Sprawdź aktualizacje"));
+    QCOMPARE(boxes.last().title, QString::fromUtf8("Sprawdzanie aktualizacji"));
     QCOMPARE(boxes.last().text,
-             QString::fromUtf8("Nie można nawiązać połączenie z serwerem aktualizacji. "
-                               "Sprawdź swoje połączenie internetowe."));
+             QString::fromUtf8("Nie można nawiązać połączenia z serwerem aktualizacji. "
+                               "Sprawdź połączenie z internetem."));
 }
 
 VEMO_TEST_MAIN(UpdateCheckTest)

@@ -134,10 +134,10 @@ void InstallDialogTest::progress_data()
         << "Installation failed";
     QTest::newRow("rollback under the Polish catalogue")
         << true << true
-        << QStringList{"Instalacja...|0", "core|0", "core|33", "jabber|33",
-                       "Cofanie akutalizacji|33", "Cofanie akutalizacji|0",
-                       "Cofanie akutalizacji|33", "Cofanie akutalizacji|66",
-                       "Cofanie akutalizacji|100"}
+        << QStringList{"Instalowanie...|0", "core|0", "core|33", "jabber|33",
+                       "Cofanie aktualizacji|33", "Cofanie aktualizacji|0",
+                       "Cofanie aktualizacji|33", "Cofanie aktualizacji|66",
+                       "Cofanie aktualizacji|100"}
         << QString::fromUtf8("Aktualizacja nie powiodła się");
 }
 
