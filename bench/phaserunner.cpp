@@ -101,7 +101,7 @@ bool PhaseRunner::download()
     qint64 bytes = 0;
     const QString workDir = WorkDirectory::path();
     for (const UpdateInfo *update : m_engine->updates()) {
-        const QUrl url(QString::fromUtf8(update->link()));
+        const QUrl url(recordText(update->link()));
         bytes += QFileInfo(workDir + QLatin1Char('/') + url.path()).size();
     }
     const double mebibytes = double(bytes) / (1024 * 1024);

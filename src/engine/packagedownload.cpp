@@ -1,23 +1,17 @@
-// The engine's package download: one HEAD per archive to learn the total
-// size, then one GET per archive into the work directory.
+#include "packagedownload.h"
 
 #include "buildconfig.h"
+#include "httpclient.h"
 #include "updateinfo.h"
-#include "vemoupdaterengine.h"
 
 #include <QCoreApplication>
 #include <QUrl>
 
 namespace {
 
-QString decoded(const std::string &text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
 QUrl packageUrl(const UpdateInfo *update)
 {
-    return QUrl(decoded(update->link()));
+    return QUrl(recordText(update->link()));
 }
 
 // The archive is written to work directory + "/" + this path, so a path that
@@ -39,133 +33,156 @@ int downloadPercentage(int done, int total)
     return int(qint64(done) * 100 / total);
 }
 
-void VemoUpdaterEngine::beginDownload()
+PackageDownload::PackageDownload(HttpClient &http, const QString &workDir)
+    : m_http(http)
+    , m_workDir(workDir)
 {
+}
+
+void PackageDownload::begin(const QVector<UpdateInfo *> &updates)
+{
+    m_updates = updates;
+
     // Every address is checked before anything is requested: a path with a
     // ".." segment would put the archive outside the work directory.
-    for (const UpdateInfo *update : std::as_const(updateList)) {
+    for (const UpdateInfo *update : std::as_const(m_updates)) {
         if (!isPackagePath(packageUrl(update).path())) {
             stopWithError(
                 QCoreApplication::translate(
                     "translation",
                     "Cannot download package %1: its address %2 is not a valid package address.",
                     "nc")
-                    .arg(decoded(update->name()), decoded(update->link())));
+                    .arg(recordText(update->name()), recordText(update->link())));
             return;
         }
     }
 
-    downloadState = Sizing;
-    // While sizing, currentIndex follows the HEAD whose answer is awaited.
-    currentIndex = 0;
-    for (const UpdateInfo *update : std::as_const(updateList)) {
+    m_state = Sizing;
+    m_headsAnswered = 0;
+    for (const UpdateInfo *update : std::as_const(m_updates)) {
         const QUrl url = packageUrl(update);
         // Always plain HTTP on the download port, whatever scheme or port the
         // link names.
-        http.setHost(url.host(), VEMO_DOWNLOAD_PORT);
-        http.head(url.path());
+        m_http.setHost(url.host(), VEMO_DOWNLOAD_PORT);
+        m_http.head(url.path());
     }
 }
 
-void VemoUpdaterEngine::abortDownload()
+void PackageDownload::abort()
 {
-    downloadState = Aborted;
-    http.abort();
+    m_state = Aborted;
+    m_http.abort();
 }
 
-void VemoUpdaterEngine::responseHeaderReceived(const HttpResponseHeader &resp)
+void PackageDownload::responseHeaderReceived(const HttpResponseHeader &resp)
 {
-    if (downloadState == Fetching && http.currentId() != currentRequestId)
+    switch (m_state) {
+    case Sizing:
+        if (!resp.isSuccess()) {
+            refuseResponse(m_headsAnswered, resp);
+            return;
+        }
+        m_bytesTotal += int(resp.contentLength());
+        ++m_headsAnswered;
+        // No request waits behind this one: it was the last HEAD. Its own
+        // completion is still to come and must not count as archive 0's.
+        if (!m_http.hasPendingRequests())
+            startFetching();
         return;
-    if (downloadState != Sizing && downloadState != Fetching)
+    case Fetching:
+        // The current archive's GET is the only response judged here; its
+        // body goes to the archive's file as it arrives.
+        if (m_http.currentId() == m_currentRequestId && !resp.isSuccess())
+            refuseResponse(m_currentIndex, resp);
         return;
-
-    // An error page is neither a size to count nor an archive to keep.
-    if (!resp.isSuccess()) {
-        stopWithError(
-            QCoreApplication::translate(
-                "translation", "Cannot download package %1: the server answered %2 %3.", "nc")
-                .arg(decoded(updateList.at(currentIndex)->name()),
-                     QString::number(resp.statusCode()), resp.reasonPhrase()));
+    case Idle:
+    case Aborted:
         return;
-    }
-    if (downloadState == Fetching)
-        return;
-
-    bytesTotal += int(resp.contentLength());
-    ++currentIndex;
-    if (!http.hasPendingRequests()) {
-        // That was the last HEAD; its own completion is still to come and
-        // must not count as archive 0's.
-        currentIndex = 0;
-        downloadState = Fetching;
-        startArchive();
     }
 }
 
-void VemoUpdaterEngine::startArchive()
+void PackageDownload::startFetching()
 {
-    const UpdateInfo *update = updateList.at(currentIndex);
+    m_state = Fetching;
+    m_currentIndex = 0;
+    startArchive();
+}
+
+void PackageDownload::startArchive()
+{
+    const UpdateInfo *update = m_updates.at(m_currentIndex);
     const QUrl url = packageUrl(update);
 
-    emit downloadFile(decoded(update->name()));
-    if (downloadState != Fetching)
+    emit fileStarted(recordText(update->name()));
+    // A receiver of fileStarted may have cancelled the run.
+    if (m_state != Fetching)
         return;
 
-    fileBytesDone = 0;
-    outputFile.setFileName(QString("%1/%2").arg(workDir, url.path()));
-    if (!outputFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        stopWithError(outputFile.errorString());
+    m_fileBytesDone = 0;
+    m_outputFile.setFileName(QString("%1/%2").arg(m_workDir, url.path()));
+    if (!m_outputFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        stopWithError(m_outputFile.errorString());
         return;
     }
 
-    http.setHost(url.host(), VEMO_DOWNLOAD_PORT);
-    currentRequestId = http.get(url.path(), &outputFile);
+    m_http.setHost(url.host(), VEMO_DOWNLOAD_PORT);
+    m_currentRequestId = m_http.get(url.path(), &m_outputFile);
 }
 
-void VemoUpdaterEngine::dataReadProgress(int done, int total)
+void PackageDownload::dataReadProgress(int done, int total)
 {
     Q_UNUSED(total);
-    if (downloadState != Fetching)
+    if (m_state != Fetching)
         return;
 
-    const int delta = done - fileBytesDone;
-    fileBytesDone = done;
-    bytesDone += delta;
-    emit downloadProgress(downloadPercentage(bytesDone, bytesTotal));
+    const int delta = done - m_fileBytesDone;
+    m_fileBytesDone = done;
+    m_bytesDone += delta;
+    emit progress(downloadPercentage(m_bytesDone, m_bytesTotal));
 }
 
-void VemoUpdaterEngine::requestFinished(int id, bool error)
+void PackageDownload::requestFinished(int id, bool error)
 {
     if (error) {
-        if (downloadState != Aborted)
-            emit this->error(http.errorString());
+        if (m_state != Aborted)
+            emit failed(m_http.errorString());
         return;
     }
-    if (downloadState != Fetching || id != currentRequestId)
+    // Completions of setHost and HEAD requests, and the last HEAD's after
+    // fetching began, are not archives.
+    if (m_state != Fetching || id != m_currentRequestId)
         return;
 
-    outputFile.close();
-    ++currentIndex;
-    if (currentIndex < updateList.size()) {
+    m_outputFile.close();
+    ++m_currentIndex;
+    if (m_currentIndex < m_updates.size()) {
         startArchive();
     } else {
-        downloadState = Idle;
-        emit downloadFinished();
+        m_state = Idle;
+        emit finished();
     }
 }
 
-void VemoUpdaterEngine::stopWithError(const QString &text)
+void PackageDownload::refuseResponse(int index, const HttpResponseHeader &resp)
+{
+    // An error page is neither a size to count nor an archive to keep.
+    stopWithError(QCoreApplication::translate(
+                      "translation", "Cannot download package %1: the server answered %2 %3.", "nc")
+                      .arg(recordText(m_updates.at(index)->name()),
+                           QString::number(resp.statusCode()), resp.reasonPhrase()));
+}
+
+void PackageDownload::stopWithError(const QString &text)
 {
     // Aborted is final and keeps the client's own error completion from
     // producing a second report.
-    downloadState = Aborted;
-    http.abort();
+    m_state = Aborted;
+    m_http.abort();
     // An archive file is open only when its GET was refused before any of
     // the body arrived: it holds nothing worth keeping.
-    if (outputFile.isOpen()) {
-        outputFile.close();
-        outputFile.remove();
+    if (m_outputFile.isOpen()) {
+        m_outputFile.close();
+        m_outputFile.remove();
     }
-    emit error(text);
+    emit failed(text);
 }

@@ -1,11 +1,19 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <string>
 
+// The records' text fields hold UTF-8 bytes; this is how every reader takes
+// one as text.
+inline QString recordText(const std::string &field)
+{
+    return QString::fromUtf8(field.data(), qsizetype(field.size()));
+}
+
 // One component of the messenger as the update server names it. The text
-// fields are UTF-8 byte strings; readers decode them with QString::fromUtf8.
+// fields are UTF-8 byte strings; readers decode them with recordText().
 class ComponentInfo
 {
 public:

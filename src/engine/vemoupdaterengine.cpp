@@ -1,15 +1,15 @@
 #include "vemoupdaterengine.h"
 
 #include "buildconfig.h"
+#include "install/installdriver.h"
 #include "messenger.h"
+#include "ui/messageboxes.h"
 #include "updateanswer.h"
 #include "updateinfo.h"
 #include "workdirectory.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QDomDocument>
-#include <QMessageBox>
 
 namespace {
 
@@ -24,25 +24,23 @@ constexpr qsizetype MaxAnswerSize = 16 * 1024 * 1024;
 
 void showCheckError(const QString &text)
 {
-    QMessageBox::critical(nullptr,
-                          QCoreApplication::translate("translation", "Check updates", "nc"), text,
-                          QMessageBox::Ok);
+    MessageBoxes::critical(MessageBoxes::checkTitle(), text);
 }
 
 } // namespace
 
 VemoUpdaterEngine::VemoUpdaterEngine()
+    // The start-up has made the work directory and checked that it is ours
+    // alone before the engine exists; nothing here prepares it again.
+    : workDir(WorkDirectory::path())
+    , download(http, workDir)
 {
     qRegisterMetaType<HttpResponseHeader>();
 
-    bytesDone = 0;
-    bytesTotal = 0;
-    downloadState = Idle;
-    m_installSucceeded = false;
-
-    workDir = WorkDirectory::path();
-    QString ignored;
-    WorkDirectory::preparePrivate(workDir, &ignored);
+    connect(&download, &PackageDownload::fileStarted, this, &VemoUpdaterEngine::downloadFile);
+    connect(&download, &PackageDownload::progress, this, &VemoUpdaterEngine::downloadProgress);
+    connect(&download, &PackageDownload::finished, this, &VemoUpdaterEngine::downloadFinished);
+    connect(&download, &PackageDownload::failed, this, &VemoUpdaterEngine::error);
 
     connect(&http, &HttpClient::requestFinished, this, &VemoUpdaterEngine::requestFinished);
     connect(&http, &HttpClient::dataReadProgress, this, &VemoUpdaterEngine::dataReadProgress);
@@ -100,6 +98,8 @@ bool VemoUpdaterEngine::checkForUpdates()
         return false;
     }
 
+    // Neither result is looked at: a query that did not get through shows as
+    // an answer that never comes, and the wait below reports that.
     querySocket.write(query);
     querySocket.waitForBytesWritten(ServerTimeoutMs);
 
@@ -119,4 +119,44 @@ bool VemoUpdaterEngine::checkForUpdates()
 
     updateList = UpdateAnswer::availableUpdates(answer);
     return true;
+}
+
+void VemoUpdaterEngine::beginDownload()
+{
+    download.begin(updateList);
+}
+
+void VemoUpdaterEngine::abortDownload()
+{
+    download.abort();
+}
+
+void VemoUpdaterEngine::installUpdates()
+{
+    InstallDriver driver(updateList, workDir);
+    connect(&driver, &InstallDriver::fileStarted, this, &VemoUpdaterEngine::installFile);
+    connect(&driver, &InstallDriver::progress, this, &VemoUpdaterEngine::installProgress);
+    // The summary window reads the log and the result as soon as it hears
+    // that the installation is over.
+    connect(&driver, &InstallDriver::finished, this, [this, &driver] {
+        m_installLog = driver.log();
+        m_installSucceeded = driver.succeeded();
+        emit installFinished();
+    });
+    driver.run();
+}
+
+void VemoUpdaterEngine::requestFinished(int id, bool error)
+{
+    download.requestFinished(id, error);
+}
+
+void VemoUpdaterEngine::dataReadProgress(int done, int total)
+{
+    download.dataReadProgress(done, total);
+}
+
+void VemoUpdaterEngine::responseHeaderReceived(const HttpResponseHeader &resp)
+{
+    download.responseHeaderReceived(resp);
 }

@@ -2,8 +2,8 @@
 
 #include "httpclient.h"
 #include "httpresponseheader.h"
+#include "packagedownload.h"
 
-#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
@@ -20,13 +20,6 @@ class VemoUpdaterEngine : public QObject
     Q_OBJECT
 
 public:
-    enum DownloadState {
-        Idle = 0,     // nothing requested yet, or every package fetched
-        Sizing = 1,   // HEAD requests under way, sizes being summed
-        Fetching = 2, // packages being downloaded one by one
-        Aborted = 3,  // the user cancelled (or the run was stopped for good)
-    };
-
     VemoUpdaterEngine();
     ~VemoUpdaterEngine() override;
 
@@ -56,25 +49,11 @@ private slots:
     void responseHeaderReceived(const HttpResponseHeader &resp);
 
 private:
-    void startArchive();
-    void stopWithError(const QString &text);
-
     QTcpSocket querySocket;
     HttpClient http;
     QString m_installLog;
-    QFile outputFile;
     QVector<UpdateInfo *> updateList;
-    int currentIndex = 0;
     QString workDir;
-    int fileBytesDone = 0;
-    int bytesDone = 0;
-    int bytesTotal = 0;
-    int currentRequestId = 0;
-    int downloadState = Idle;
+    PackageDownload download;
     bool m_installSucceeded = false;
 };
-
-// Percentage of 'done' against 'total', computed with a 64-bit intermediate and
-// truncated toward zero; not clamped, so more bytes than announced give more
-// than 100. A total of 0 gives 0.
-int downloadPercentage(int done, int total);

@@ -1,10 +1,12 @@
 #include "workdirectory.h"
 
 #include "buildconfig.h"
+#include "install/removetree.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QStandardPaths>
 #include <cerrno>
 #include <cstring>
@@ -18,6 +20,19 @@ bool refuse(QString *problem, const QString &text)
     if (problem)
         *problem = text;
     return false;
+}
+
+// The form of a path that compares equal for every way of writing it:
+// links in the directory part resolved (TMPDIR may lead through one), the
+// last component taken as it stands so that a link is never confused with
+// its target.
+QString comparablePath(const QString &path)
+{
+    const QFileInfo info(QDir::cleanPath(path));
+    const QString directory = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (directory.isEmpty())
+        return info.absoluteFilePath();
+    return directory + QLatin1Char('/') + info.fileName();
 }
 
 } // namespace
@@ -98,6 +113,48 @@ bool preparePrivate(const QString &dir, QString *problem)
                           .arg(clean));
     }
     return true;
+}
+
+QStringList runningProgramFiles()
+{
+    QStringList files{QCoreApplication::applicationFilePath()};
+    const QString directory = QCoreApplication::applicationDirPath();
+    for (const QString &library : bundledLibraries())
+        files << directory + QLatin1Char('/') + library;
+    return files;
+}
+
+void clear(const QString &dir, const QStringList &keptFiles)
+{
+    const QString directory = QFileInfo(QDir::cleanPath(dir)).canonicalFilePath();
+    if (directory.isEmpty())
+        return; // nothing there
+
+    QSet<QString> keptNames;
+    for (const QString &file : keptFiles) {
+        const QString comparable = comparablePath(file);
+        if (QFileInfo(comparable).absolutePath() == directory)
+            keptNames.insert(QFileInfo(comparable).fileName());
+    }
+
+    if (keptNames.isEmpty()) {
+        removeTree(dir);
+        return;
+    }
+
+    const QDir listing(directory);
+    const QStringList entries = listing.entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QString &name : entries) {
+        if (keptNames.contains(name))
+            continue;
+        const QString path = listing.absoluteFilePath(name);
+        const QFileInfo info(path);
+        if (info.isDir() && !info.isSymLink())
+            removeTree(path);
+        else
+            QFile::remove(path);
+    }
 }
 
 } // namespace WorkDirectory

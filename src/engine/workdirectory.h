@@ -18,8 +18,20 @@ QStringList bundledLibraries();
 
 // Creates the directory (with missing parents) with mode 0700 when it does not
 // exist yet. Returns false with a user-readable reason when the directory
-// cannot be used safely (problem may be null): it is not a directory (or is a symbolic link), it
-// belongs to another user, or users other than its owner may write to it.
+// cannot be used safely (problem may be null): it is not a directory (or is a
+// symbolic link), it belongs to another user, or users other than its owner
+// may write to it. The start-up calls it once, before anything is put there;
+// everything later relies on that check.
 bool preparePrivate(const QString &dir, QString *problem);
+
+// The running program's own files: its executable, then the libraries the
+// build ships beside it in the executable's directory. Absolute paths.
+QStringList runningProgramFiles();
+
+// Clears the work directory at the end of an install run: removes everything
+// in dir except the files named in keptFiles that lie directly in it (the
+// relocated updater runs from there, and a restart after a failed run needs
+// it). When none of them lies there, dir itself is removed as well.
+void clear(const QString &dir, const QStringList &keptFiles);
 
 } // namespace WorkDirectory

@@ -1,10 +1,11 @@
+#include "installdriver.h"
+
 #include "engine/updateinfo.h"
-#include "engine/vemoupdaterengine.h"
-#include "install/packageinstaller.h"
-#include "install/workdircleanup.h"
+#include "engine/workdirectory.h"
+#include "packageinstaller.h"
+#include "ui/messageboxes.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QProcess>
 
 #include <memory>
@@ -15,8 +16,7 @@ namespace {
 // Written without a catalogue lookup: the summary shows it as it stands.
 const char FailureLog[] = "An error occured while installing updates";
 
-// Asks whether to abort or to retry after a package failed. True for Retry;
-// closing the box counts as Abort.
+// Asks whether to abort or to retry after a package failed. True for Retry.
 bool askForRetry(const QString &packageName, const QString &errorText)
 {
     QString message =
@@ -24,57 +24,59 @@ bool askForRetry(const QString &packageName, const QString &errorText)
         + packageName;
     if (!errorText.isEmpty())
         message += QLatin1Char('\n') + errorText;
-    const QMessageBox::StandardButton answer = QMessageBox::warning(
-        nullptr, QCoreApplication::translate("translation", "Update", "nc"), message,
-        QMessageBox::Abort | QMessageBox::Retry, QMessageBox::Retry);
-    return answer == QMessageBox::Retry;
+    return MessageBoxes::askRetry(MessageBoxes::installTitle(), message);
 }
 
 void reportRollbackError()
 {
-    QMessageBox::critical(
-        nullptr, QCoreApplication::translate("translation", "Update", "nc"),
+    MessageBoxes::critical(
+        MessageBoxes::installTitle(),
         QCoreApplication::translate("translation",
                                     "An error occured while rolling back update progress. "
                                     "Software may not work properly. Try reinstalling whole "
                                     "application",
-                                    "nc"),
-        QMessageBox::Ok);
+                                    "nc"));
     QCoreApplication::quit();
 }
 
 } // namespace
 
-void VemoUpdaterEngine::installUpdates()
+InstallDriver::InstallDriver(const QVector<UpdateInfo *> &updates, const QString &workDir)
+    : m_updates(updates)
+    , m_workDir(workDir)
 {
-    const int count = int(updateList.size());
+}
+
+void InstallDriver::run()
+{
+    const int count = int(m_updates.size());
     // Every installer of the run stays until the run ends: the rollback
     // restores from the backup records each one made.
     std::vector<std::unique_ptr<PackageInstaller>> installers;
     installers.reserve(size_t(count));
 
     for (int index = 0; index < count; ++index) {
-        const UpdateInfo &record = *updateList.at(index);
+        const UpdateInfo &record = *m_updates.at(index);
         installers.push_back(std::make_unique<PackageInstaller>(record));
         PackageInstaller &installer = *installers.back();
 
-        const QString name = QString::fromUtf8(record.name());
-        emit installFile(name);
-        m_installLog += QCoreApplication::translate(
-                            "translation", "Installing package %1:",
-                            "status information about currently installed package")
-                            .arg(name)
-                        + QLatin1Char('\n');
+        const QString name = recordText(record.name());
+        emit fileStarted(name);
+        m_log += QCoreApplication::translate("translation", "Installing package %1:",
+                                             "status information about currently installed "
+                                             "package")
+                     .arg(name)
+                 + QLatin1Char('\n');
 
         QString errorText;
         QStringList installedList;
-        if (!installer.install(workDir, &errorText, &installedList)) {
+        if (!installer.install(m_workDir, &errorText, &installedList)) {
             const bool retry = askForRetry(name, errorText);
 
-            emit installFile(QCoreApplication::translate(
+            emit fileStarted(QCoreApplication::translate(
                 "translation", "Rollback update",
                 "restoring application to state before installing update"));
-            emit installProgress(0);
+            emit progress(0);
 
             // Last reached package first: when two packages replaced the same
             // file, the backup of the earlier one holds the original content
@@ -83,19 +85,19 @@ void VemoUpdaterEngine::installUpdates()
             bool rolledBack = true;
             for (int step = 0; step < count; ++step) {
                 const int restoring = index - step;
-                if (restoring >= 0 && !installers.at(size_t(restoring))->restore(workDir)) {
+                if (restoring >= 0 && !installers.at(size_t(restoring))->restore(m_workDir)) {
                     rolledBack = false;
                     reportRollbackError();
                 }
-                emit installProgress(100 * (step + 1) / count);
+                emit progress(100 * (step + 1) / count);
             }
 
-            m_installLog = QString::fromLatin1(FailureLog);
-            emit installFinished();
+            m_log = QString::fromLatin1(FailureLog);
+            emit finished();
             // Backups that could not be put back are the only copy of the
             // user's files left: the work directory then stays as it is.
             if (rolledBack)
-                WorkDirCleanup::clear(workDir, WorkDirCleanup::runningProgramFiles());
+                WorkDirectory::clear(m_workDir, WorkDirectory::runningProgramFiles());
 
             if (retry) {
                 QProcess::startDetached(QCoreApplication::applicationFilePath(),
@@ -106,11 +108,11 @@ void VemoUpdaterEngine::installUpdates()
         }
 
         installedList.sort();
-        m_installLog += installedList.join(QLatin1Char('\n')) + QLatin1String("\n\n");
-        emit installProgress(100 * (index + 1) / count);
+        m_log += installedList.join(QLatin1Char('\n')) + QLatin1String("\n\n");
+        emit progress(100 * (index + 1) / count);
     }
 
-    m_installSucceeded = true;
-    emit installFinished();
-    WorkDirCleanup::clear(workDir, WorkDirCleanup::runningProgramFiles());
+    m_succeeded = true;
+    emit finished();
+    WorkDirectory::clear(m_workDir, WorkDirectory::runningProgramFiles());
 }

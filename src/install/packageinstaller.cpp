@@ -4,12 +4,12 @@
 #include "engine/updateinfo.h"
 #include "filecopy.h"
 #include "removetree.h"
+#include "ui/messageboxes.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QProcess>
 #include <QUrl>
 #include <QXmlStreamReader>
@@ -44,9 +44,7 @@ const QLatin1String RuntimeInstaller("vcredist.exe");
 
 void showFailure(const QString &text)
 {
-    QMessageBox::critical(nullptr,
-                          QCoreApplication::translate("translation", "Update", "program update"),
-                          text, QMessageBox::Ok);
+    MessageBoxes::critical(MessageBoxes::updateTitle(), text);
 }
 
 QString normalisedPath(const QString &path)
@@ -123,12 +121,12 @@ QString attributeValue(const QXmlStreamAttributes &attributes, QLatin1String nam
 
 PackageInstaller::PackageInstaller(const UpdateInfo &record)
     : record(record)
-    , m_packageName(QString::fromUtf8(record.name()))
-    , m_manifestBase(QUrl(QString::fromUtf8(record.link())).path())
+    , m_packageName(recordText(record.name()))
+    , m_manifestBase(QUrl(recordText(record.link())).path())
 {
     m_manifestBase.chop(ArchiveExtensionLength);
 
-    const QString type = QString::fromUtf8(record.type());
+    const QString type = recordText(record.type());
     if (type == AppType) {
         const bool found =
             Messenger::installationDirectory(QCoreApplication::arguments(), &m_rootDir);
@@ -176,8 +174,7 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
     QDir().mkpath(unpackDir);
     QDir().mkpath(m_backupDir);
 
-    const QString archivePath =
-        workDir + QLatin1Char('/') + QUrl(QString::fromUtf8(record.link())).path();
+    const QString archivePath = workDir + QLatin1Char('/') + QUrl(recordText(record.link())).path();
     if (!extractArchive(archivePath, unpackDir, errorText, installedList))
         return false;
     return applyManifest(unpackDir);
@@ -338,17 +335,17 @@ bool PackageInstaller::checkPackageAttributes(const QXmlStreamAttributes &attrib
 {
     for (const QXmlStreamAttribute &attribute : attributes) {
         if (attribute.name() == QLatin1String("project")
-            && attribute.value() != QString::fromUtf8(record.project())) {
+            && attribute.value() != recordText(record.project())) {
             showFailure(QCoreApplication::translate("translation", "Wrong project!", "nc"));
             return false;
         }
         if (attribute.name() == QLatin1String("name")
-            && attribute.value() != QString::fromUtf8(record.name())) {
+            && attribute.value() != recordText(record.name())) {
             showFailure(QCoreApplication::translate("translation", "Wrong name!", "nc"));
             return false;
         }
         if (attribute.name() == QLatin1String("type")
-            && attribute.value() != QString::fromUtf8(record.type())) {
+            && attribute.value() != recordText(record.type())) {
             showFailure(QCoreApplication::translate("translation", "Wrong type!", "nc"));
             return false;
         }
@@ -381,10 +378,13 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path,
         QFile::remove(target);
     QDir().mkpath(QFileInfo(target).absolutePath());
 
-    const QString identityPrefix =
-        QStringLiteral("%1_%2_%3")
-            .arg(QString::fromUtf8(record.project()), QString::fromUtf8(record.name()),
-                 QString::fromUtf8(record.type()));
+    // Files named after the package's identity ("project_name_type...") are
+    // the package's own bookkeeping, not part of the installation: they never
+    // reach the root, and adding one only takes away (after its backup) a
+    // copy that an older release left there.
+    const QString identityPrefix = QStringLiteral("%1_%2_%3")
+                                       .arg(recordText(record.project()), recordText(record.name()),
+                                            recordText(record.type()));
     if (name.startsWith(identityPrefix))
         return true;
 

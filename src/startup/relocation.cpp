@@ -1,35 +1,17 @@
 #include "relocation.h"
 
 #include "engine/workdirectory.h"
+#include "ui/messageboxes.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QMessageBox>
 #include <QProcess>
-
-namespace {
-
-QString updateTitle()
-{
-    return QCoreApplication::translate("translation", "Update", "program update");
-}
-
-} // namespace
 
 namespace Relocation {
 
 QStringList fileList(const QString &executableName, const QStringList &libraries)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(executableName);
-    Q_UNUSED(libraries);
-    return {QStringLiteral("updater.exe"), QStringLiteral("QtCore4.dll"),
-            QStringLiteral("QtGui4.dll"),  QStringLiteral("QtNetwork4.dll"),
-            QStringLiteral("QtXml4.dll"),  QStringLiteral("ssleay32.dll"),
-            QStringLiteral("libeay32.dll")};
-#else
     return QStringList{executableName} + libraries;
-#endif
 }
 
 QStringList relaunchArguments(bool quiet, const QString &sourceDir)
@@ -49,7 +31,7 @@ int run(const QString &sourceDir, const QString &executableName, const QStringLi
 
     QString problem;
     if (!WorkDirectory::preparePrivate(workDir, &problem)) {
-        QMessageBox::critical(nullptr, updateTitle(), problem, QMessageBox::Ok);
+        MessageBoxes::critical(MessageBoxes::updateTitle(), problem);
         return 1;
     }
 
@@ -62,12 +44,10 @@ int run(const QString &sourceDir, const QString &executableName, const QStringLi
             QFile::remove(target);
             source.unsetError();
             if (!source.copy(target)) {
-                QMessageBox::critical(
-                    nullptr, updateTitle(),
-                    QCoreApplication::translate("translation", "Copy error: %1 (%2)",
-                                                "program update")
-                        .arg(source.errorString(), source.fileName()),
-                    QMessageBox::Ok);
+                MessageBoxes::critical(MessageBoxes::updateTitle(),
+                                       QCoreApplication::translate(
+                                           "translation", "Copy error: %1 (%2)", "program update")
+                                           .arg(source.errorString(), source.fileName()));
                 return 1;
             }
         }
@@ -76,9 +56,8 @@ int run(const QString &sourceDir, const QString &executableName, const QStringLi
     if (QProcess::startDetached(workDir + files.first(), relaunchArguments(quiet, sourceDir)))
         return 0;
 
-    QMessageBox::critical(nullptr, updateTitle(),
-                          QCoreApplication::translate("translation", "Cannot run update!", "nc"),
-                          QMessageBox::Ok);
+    MessageBoxes::critical(MessageBoxes::updateTitle(),
+                           QCoreApplication::translate("translation", "Cannot run update!", "nc"));
     return 1;
 }
 

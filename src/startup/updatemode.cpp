@@ -2,20 +2,14 @@
 
 #include "engine/vemoupdaterengine.h"
 #include "engine/workdirectory.h"
+#include "ui/messageboxes.h"
 #include "ui/vemochangelogdialog.h"
 #include "ui/vemodownloaddialog.h"
 
 #include <QApplication>
-#include <QMessageBox>
-
 #include <exception>
 
 namespace {
-
-QString updateTitle()
-{
-    return QCoreApplication::translate("translation", "Update", "program update");
-}
 
 int checkAndOffer(bool quiet)
 {
@@ -32,10 +26,9 @@ int checkAndOffer(bool quiet)
     }
 
     if (!quiet)
-        QMessageBox::information(
-            nullptr, updateTitle(),
-            QCoreApplication::translate("translation", "No updates available.", "nc"),
-            QMessageBox::Ok);
+        MessageBoxes::information(
+            MessageBoxes::updateTitle(),
+            QCoreApplication::translate("translation", "No updates available.", "nc"));
     return 0;
 }
 
@@ -47,15 +40,14 @@ int runUpdateMode(bool quiet)
     // it must be ours alone before anything is put there.
     QString problem;
     if (!WorkDirectory::preparePrivate(WorkDirectory::path(), &problem)) {
-        QMessageBox::critical(nullptr, updateTitle(), problem, QMessageBox::Ok);
+        MessageBoxes::critical(MessageBoxes::updateTitle(), problem);
         return 1;
     }
 
     try {
         return checkAndOffer(quiet);
     } catch (const std::exception &e) {
-        QMessageBox::critical(nullptr, updateTitle(), QString::fromLocal8Bit(e.what()),
-                              QMessageBox::Ok);
+        MessageBoxes::critical(MessageBoxes::updateTitle(), QString::fromLocal8Bit(e.what()));
         return 1;
     } catch (...) {
         return 1;

@@ -1,15 +1,43 @@
 #include "formloader.h"
 
+#include "messageboxes.h"
+
+#include <QCoreApplication>
 #include <QFile>
 #include <QUiLoader>
-#include <QWidget>
+#include <cstdlib>
 
 QWidget *loadForm(const QString &resourcePath)
 {
-    QUiLoader loader;
     QFile file(resourcePath);
-    file.open(QIODevice::ReadOnly);
+    if (!file.open(QIODevice::ReadOnly))
+        reportBrokenForm(resourcePath, file.errorString());
+    QUiLoader loader;
     QWidget *widget = loader.load(&file, nullptr);
-    file.close();
+    if (!widget)
+        reportBrokenForm(resourcePath, loader.errorString());
     return widget;
+}
+
+QWidget *openForm(QObject *controller, const QString &resourcePath)
+{
+    QWidget *widget = loadForm(resourcePath);
+    widget->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(widget, &QObject::destroyed, controller, &QObject::deleteLater);
+    return widget;
+}
+
+void reportBrokenForm(const QString &form, const QString &problem)
+{
+    const QString details = QStringLiteral("%1: %2").arg(form, problem);
+    Q_ASSERT_X(false, "reportBrokenForm", qPrintable(details));
+    qCritical("Broken window %s", qPrintable(details));
+    MessageBoxes::critical(
+        MessageBoxes::updateTitle(),
+        QCoreApplication::translate("translation",
+                                    "A window of the updater is damaged (%1). Please reinstall the "
+                                    "application.",
+                                    "nc")
+            .arg(details));
+    std::exit(1);
 }

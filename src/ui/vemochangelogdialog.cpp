@@ -14,22 +14,17 @@ namespace {
 // Fixed Polish heading in front of each version; the same in every language.
 const QString VersionPrefix = QStringLiteral("Zmiany w wersji ");
 
-QString fromUtf8(const std::string &text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
 QString changelogText(const QVector<UpdateInfo *> &updates)
 {
     QString text;
     for (const UpdateInfo *update : updates) {
         if (!text.isEmpty())
             text += QLatin1String("\n\n");
-        text += fromUtf8(update->description());
+        text += recordText(update->description());
         text += QLatin1Char('\n');
-        text += VersionPrefix + fromUtf8(update->version());
+        text += VersionPrefix + recordText(update->version());
         text += QLatin1Char('\n');
-        text += fromUtf8(update->changelog());
+        text += recordText(update->changelog());
     }
     return text;
 }
@@ -38,30 +33,22 @@ QString changelogText(const QVector<UpdateInfo *> &updates)
 
 VemoChangelogDialog::VemoChangelogDialog(VemoUpdaterEngine *engine)
     : engine(engine)
-    , details(nullptr)
-    , toggleButton(nullptr)
-    , widget(nullptr)
 {
-    widget = loadForm(QStringLiteral(":/res/Changelog.ui"));
-    connect(widget, &QObject::destroyed, this, &QObject::deleteLater);
+    widget = openForm(this, QStringLiteral(":/res/Changelog.ui"));
 
-    toggleButton
-        = widget->findChild<QPushButton *>(QStringLiteral("Updater_Changelog_ViewChangelog"));
+    toggleButton = formChild<QPushButton>(widget, "Updater_Changelog_ViewChangelog");
     connect(toggleButton, &QAbstractButton::clicked, this, &VemoChangelogDialog::toggleChangelog);
 
-    auto *downloadNowButton
-        = widget->findChild<QPushButton *>(QStringLiteral("Updater_Changelog_DownloadNow"));
+    auto *downloadNowButton = formChild<QPushButton>(widget, "Updater_Changelog_DownloadNow");
     connect(downloadNowButton, &QAbstractButton::clicked, this, &VemoChangelogDialog::downloadNow);
 
-    auto *downloadLaterButton
-        = widget->findChild<QPushButton *>(QStringLiteral("Updater_Changelog_DownloadLater"));
+    auto *downloadLaterButton = formChild<QPushButton>(widget, "Updater_Changelog_DownloadLater");
     connect(downloadLaterButton, &QAbstractButton::clicked, widget, &QWidget::close);
 
-    details = widget->findChild<QPlainTextEdit *>(QStringLiteral("Updater_Changelog_Details"));
+    details = formChild<QPlainTextEdit>(widget, "Updater_Changelog_Details");
     details->setPlainText(changelogText(engine->updates()));
     details->hide();
 
-    widget->setAttribute(Qt::WA_DeleteOnClose);
     // The width is fixed by the form, so this only fits the height to the
     // layout without the text box.
     widget->adjustSize();

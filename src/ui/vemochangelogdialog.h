@@ -22,7 +22,7 @@ private slots:
 
 private:
     VemoUpdaterEngine *engine;
-    QPlainTextEdit *details;
-    QPushButton *toggleButton;
-    QWidget *widget;
+    QPlainTextEdit *details = nullptr;
+    QPushButton *toggleButton = nullptr;
+    QWidget *widget = nullptr;
 };

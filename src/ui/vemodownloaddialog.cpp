@@ -2,26 +2,22 @@
 
 #include "engine/vemoupdaterengine.h"
 #include "formloader.h"
+#include "messageboxes.h"
 #include "vemoinstalldialog.h"
 
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
 VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     : engine(engine)
-    , progressBar(nullptr)
-    , widget(nullptr)
 {
-    widget = loadForm(QStringLiteral(":/res/Download.ui"));
-    progressBar = widget->findChild<QProgressBar *>(QStringLiteral("Updater_Download_Progress"));
-    auto *label = widget->findChild<QLabel *>(QStringLiteral("Updater_Download_ProgressText"));
-    auto *cancelButton
-        = widget->findChild<QPushButton *>(QStringLiteral("Updater_Download_Cancel"));
+    widget = openForm(this, QStringLiteral(":/res/Download.ui"));
+    progressBar = formChild<QProgressBar>(widget, "Updater_Download_Progress");
+    auto *label = formChild<QLabel>(widget, "Updater_Download_ProgressText");
+    auto *cancelButton = formChild<QPushButton>(widget, "Updater_Download_Cancel");
 
-    connect(widget, &QObject::destroyed, this, &QObject::deleteLater);
     connect(engine, &VemoUpdaterEngine::downloadProgress, progressBar, &QProgressBar::setValue);
     connect(engine, &VemoUpdaterEngine::error, this, &VemoDownloadDialog::error);
     connect(engine, &VemoUpdaterEngine::downloadFile, label, &QLabel::setText);
@@ -30,7 +26,6 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     connect(cancelButton, &QAbstractButton::clicked, engine, &VemoUpdaterEngine::abortDownload);
     connect(cancelButton, &QAbstractButton::clicked, widget, &QWidget::close);
 
-    widget->setAttribute(Qt::WA_DeleteOnClose);
     widget->show();
 
     // Starts once control is back in the event loop, with the window shown.
@@ -42,7 +37,7 @@ void VemoDownloadDialog::error(const QString &str)
     widget->close();
     // The title uses this class's own context, which the catalogue does not
     // translate.
-    QMessageBox::critical(nullptr, tr("Update"), str, QMessageBox::Ok);
+    MessageBoxes::critical(tr("Update"), str);
 }
 
 void VemoDownloadDialog::finished()

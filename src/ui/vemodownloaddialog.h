@@ -21,6 +21,6 @@ private slots:
 
 private:
     VemoUpdaterEngine *engine;
-    QProgressBar *progressBar;
-    QWidget *widget;
+    QProgressBar *progressBar = nullptr;
+    QWidget *widget = nullptr;
 };

@@ -9,19 +9,15 @@
 
 VemoInstallDialog::VemoInstallDialog(VemoUpdaterEngine *engine)
     : engine(engine)
-    , widget(nullptr)
-    , progressBar(nullptr)
 {
-    widget = loadForm(QStringLiteral(":/res/Install.ui"));
-    progressBar = widget->findChild<QProgressBar *>(QStringLiteral("Updater_Install_Progress"));
-    auto *label = widget->findChild<QLabel *>(QStringLiteral("Updater_Install_ProgressText"));
+    widget = openForm(this, QStringLiteral(":/res/Install.ui"));
+    progressBar = formChild<QProgressBar>(widget, "Updater_Install_Progress");
+    auto *label = formChild<QLabel>(widget, "Updater_Install_ProgressText");
 
-    connect(widget, &QObject::destroyed, this, &QObject::deleteLater);
     connect(engine, &VemoUpdaterEngine::installProgress, progressBar, &QProgressBar::setValue);
     connect(engine, &VemoUpdaterEngine::installFile, label, &QLabel::setText);
     connect(engine, &VemoUpdaterEngine::installFinished, this, &VemoInstallDialog::finished);
 
-    widget->setAttribute(Qt::WA_DeleteOnClose);
     widget->show();
 
     // The installation runs here, synchronously; its end opens the summary

@@ -20,6 +20,6 @@ private slots:
 
 private:
     VemoUpdaterEngine *engine;
-    QWidget *widget;
-    QProgressBar *progressBar;
+    QWidget *widget = nullptr;
+    QProgressBar *progressBar = nullptr;
 };

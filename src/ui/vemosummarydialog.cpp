@@ -14,27 +14,23 @@
 VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
     : engine(engine)
 {
-    QWidget *widget = loadForm(QStringLiteral(":/res/Summary.ui"));
+    QWidget *widget = openForm(this, QStringLiteral(":/res/Summary.ui"));
 
-    auto *details = widget->findChild<QPlainTextEdit *>(QStringLiteral("Updater_Summary_Details"));
+    auto *details = formChild<QPlainTextEdit>(widget, "Updater_Summary_Details");
     details->setPlainText(engine->installLog());
 
     if (!engine->installSucceeded()) {
-        auto *status = widget->findChild<QLabel *>(QStringLiteral("Updater_Summary_Status"));
-        auto *instruction
-            = widget->findChild<QLabel *>(QStringLiteral("Updater_Summary_Instruction"));
+        auto *status = formChild<QLabel>(widget, "Updater_Summary_Status");
+        auto *instruction = formChild<QLabel>(widget, "Updater_Summary_Instruction");
         status->setText(QCoreApplication::translate("translation", "Installation failed", "nc"));
         instruction->setText(QCoreApplication::translate(
             "translation", "Please reinstall application with package from official web page",
             "nc"));
     }
 
-    auto *restartButton
-        = widget->findChild<QAbstractButton *>(QStringLiteral("Updater_Summary_Restart"));
+    auto *restartButton = formChild<QAbstractButton>(widget, "Updater_Summary_Restart");
     connect(restartButton, &QAbstractButton::clicked, this, &VemoSummaryDialog::restartVemo);
-    connect(widget, &QObject::destroyed, this, &QObject::deleteLater);
 
-    widget->setAttribute(Qt::WA_DeleteOnClose);
     widget->show();
 }
 

@@ -12,12 +12,12 @@ namespace {
 // One record as a line of its fields, so a whole answer compares at once.
 QString describe(const UpdateInfo &u)
 {
-    return QStringList{QString::fromUtf8(u.project()),     QString::fromUtf8(u.name()),
-                       QString::fromUtf8(u.type()),        QString::fromUtf8(u.version()),
-                       QString::fromUtf8(u.description()), QString::fromUtf8(u.copyrights()),
-                       QString::fromUtf8(u.author()),      QString::fromUtf8(u.webpage()),
-                       QString::fromUtf8(u.email()),       QString::fromUtf8(u.changelog()),
-                       QString::fromUtf8(u.link()),        u.critical() ? "critical" : "normal",
+    return QStringList{recordText(u.project()),       recordText(u.name()),
+                       recordText(u.type()),          recordText(u.version()),
+                       recordText(u.description()),   recordText(u.copyrights()),
+                       recordText(u.author()),        recordText(u.webpage()),
+                       recordText(u.email()),         recordText(u.changelog()),
+                       recordText(u.link()),          u.critical() ? "critical" : "normal",
                        QString::number(u.timestamp())}
         .join(QLatin1Char('|'));
 }

@@ -50,7 +50,7 @@ QStringList names(const VemoUpdaterEngine &engine)
 {
     QStringList result;
     for (const UpdateInfo *u : engine.updates())
-        result << QString::fromUtf8(u->name());
+        result << recordText(u->name());
     return result;
 }
 
@@ -157,7 +157,7 @@ void UpdateCheckTest::answerInPieces()
     VemoUpdaterEngine engine;
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(names(engine), (QStringList{"core", "sms"}));
-    QCOMPARE(QString::fromUtf8(engine.updates().at(0)->link()),
+    QCOMPARE(recordText(engine.updates().at(0)->link()),
              QStringLiteral("http://127.0.0.1/core.zip"));
     QCOMPARE(boxes.count(), 0);
 }
@@ -191,11 +191,8 @@ void UpdateCheckTest::serverFailures()
     QVERIFY(!engine.checkForUpdates());
     QVERIFY(!engine.hasUpdates());
     QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
-    QCOMPARE(boxes.last().title, CheckTitle);
-    QCOMPARE(boxes.last().text, CommunicationError);
-    QCOMPARE(boxes.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QVERIFY(!boxes.last().hadParent);
+    QCOMPARE(boxes.last().summary(), "critical | " + CheckTitle + " | " + CommunicationError);
+    QVERIFY(boxes.last().hasUsualShape());
 }
 
 void UpdateCheckTest::refusedConnection()

@@ -87,14 +87,6 @@ TestPackage package(const QByteArray &name, const QByteArray &type,
     return result;
 }
 
-QString describe(const MessageBoxWatcher::Box &box)
-{
-    const char *icon = box.icon == QMessageBox::Critical  ? "critical"
-                       : box.icon == QMessageBox::Warning ? "warning"
-                                                          : "other";
-    return QStringLiteral("%1 | %2 | %3").arg(QLatin1String(icon), box.title, box.text);
-}
-
 // Builds a folder with the given files, folders 0755 and files 0644; what a
 // package writes takes the root's permissions, which are the same 0755.
 bool buildTree(const QString &dir, const FileMap &files, const QStringList &installed = {})
@@ -243,14 +235,9 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     m_boxes = watcher.boxes();
 
     for (const MessageBoxWatcher::Box &box : std::as_const(m_boxes)) {
-        QVERIFY2(!box.answerMissing, qPrintable(describe(box)));
-        QVERIFY(!box.hadParent);
-        if (box.icon == QMessageBox::Warning) {
-            QCOMPARE(box.buttons, QMessageBox::Abort | QMessageBox::Retry);
-            QCOMPARE(box.defaultButton, QMessageBox::Retry);
-        } else {
-            QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        }
+        QVERIFY2(!box.answerMissing, qPrintable(box.summary()));
+        QVERIFY2(box.hasUsualShape(), qPrintable(box.summary()));
+        QCOMPARE(box.icon == QMessageBox::Warning, box.buttons.testFlag(QMessageBox::Retry));
     }
     QCOMPARE(m_events.count(QStringLiteral("finished")), 1);
     QCOMPARE(m_events.last(), QStringLiteral("finished"));
@@ -507,7 +494,7 @@ void InstallDriverTest::run()
     QCOMPARE(m_engine->installSucceeded(), succeeds);
     QStringList shown;
     for (const MessageBoxWatcher::Box &box : std::as_const(m_boxes))
-        shown << describe(box);
+        shown << box.summary();
     QCOMPARE(shown, boxes);
     QCOMPARE(m_quit, quits);
     // After a rollback that could not put everything back, the backups are

@@ -225,11 +225,8 @@ void PackageInstallerTest::installRoot()
     QCOMPARE(quit, cannotRun);
     if (cannotRun) {
         QCOMPARE(boxes.count(), 1);
-        QCOMPARE(boxes.last().icon, QMessageBox::Critical);
-        QCOMPARE(boxes.last().title, QStringLiteral("Update"));
-        QCOMPARE(boxes.last().text, QStringLiteral("Cannot run update!"));
-        QCOMPARE(boxes.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QVERIFY(!boxes.last().hadParent);
+        QCOMPARE(boxes.last().summary(), QStringLiteral("critical | Update | Cannot run update!"));
+        QVERIFY(boxes.last().hasUsualShape());
         QCOMPARE(m_installer->rootPermissions(), QFileDevice::Permissions());
     } else {
         QCOMPARE(boxes.count(), 0);
@@ -689,12 +686,10 @@ void PackageInstallerTest::failures()
     QVERIFY(!makeInstaller(name, type)->install(workDir(), &errorText, &installedList));
 
     QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
-    QCOMPARE(boxes.last().title, QStringLiteral("Update"));
-    QCOMPARE(boxes.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QVERIFY(!boxes.last().hadParent);
+    QVERIFY(boxes.last().hasUsualShape());
     QCOMPARE(errorText.isEmpty(), !errorTextSet);
-    QCOMPARE(boxes.last().text, QString(boxText).replace(QStringLiteral("%E"), errorText));
+    QCOMPARE(boxes.last().summary(),
+             "critical | Update | " + QString(boxText).replace(QStringLiteral("%E"), errorText));
     QCOMPARE(installedList, installed);
     QCOMPARE(m_installer->backedUpFiles(), QStringList());
     QCOMPARE(treeListing(root()), rootBefore);

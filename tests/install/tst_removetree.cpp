@@ -1,6 +1,5 @@
+#include "engine/workdirectory.h"
 #include "install/removetree.h"
-#include "install/workdircleanup.h"
-
 #include "packagetestsupport.h"
 #include "testmain.h"
 #include "treelisting.h"
@@ -136,7 +135,7 @@ void RemoveTreeTest::clearWorkDirectory()
         keptFiles << temp.path() + QLatin1Char('/') + file;
 
     const QString workDir = temp.path() + QStringLiteral("/tmp/vupdates/");
-    WorkDirCleanup::clear(workDir, keptFiles);
+    WorkDirectory::clear(workDir, keptFiles);
 
     QCOMPARE(fileMap(temp.path()), remaining);
     QCOMPARE(QFileInfo::exists(workDir), workDirRemains);

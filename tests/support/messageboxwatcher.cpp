@@ -4,6 +4,24 @@
 #include <QApplication>
 #include <QPushButton>
 
+QString MessageBoxWatcher::Box::summary() const
+{
+    const char *kind = icon == QMessageBox::Critical      ? "critical"
+                       : icon == QMessageBox::Warning     ? "warning"
+                       : icon == QMessageBox::Information ? "information"
+                                                          : "other";
+    return QStringLiteral("%1 | %2 | %3").arg(QLatin1String(kind), title, text);
+}
+
+bool MessageBoxWatcher::Box::hasUsualShape() const
+{
+    if (hadParent)
+        return false;
+    if (buttons == (QMessageBox::Abort | QMessageBox::Retry))
+        return defaultButton == QMessageBox::Retry;
+    return buttons == QMessageBox::StandardButtons(QMessageBox::Ok);
+}
+
 MessageBoxWatcher::MessageBoxWatcher(QObject *parent)
     : QObject(parent)
 {

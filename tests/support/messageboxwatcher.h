@@ -25,6 +25,12 @@ public:
         QMessageBox::StandardButton answered = QMessageBox::NoButton;
         bool hadParent = false;
         bool answerMissing = false;
+
+        // "critical | title | text" ("warning", "information" or "other").
+        QString summary() const;
+        // As the updater shows every box: no parent window, and either OK
+        // alone or Abort and Retry with Retry as the default.
+        bool hasUsualShape() const;
     };
 
     explicit MessageBoxWatcher(QObject *parent = nullptr);

@@ -1,3 +1,4 @@
+#include "messageboxwatcher.h"
 #include "testmain.h"
 #include "ui/formloader.h"
 #include "uitesthelpers.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QScopedPointer>
 #include <QTest>
 #include <QWidget>
@@ -37,6 +39,8 @@ private slots:
     void polishTexts_data();
     void polishTexts();
     void iconFile();
+    void brokenForm_data();
+    void brokenForm();
 };
 
 namespace {
@@ -357,4 +361,46 @@ void FormsTest::iconFile()
 }
 
 VEMO_TEST_MAIN(FormsTest)
+// A form that cannot be loaded, or lacks an object its controller needs, is a
+// broken build: the program says so and ends with exit code 1 instead of
+// using a null widget. Each row runs in a child process of this test.
+void FormsTest::brokenForm_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QByteArray>("child");
+    QTest::addColumn<QString>("details");
+
+    QTest::newRow("resource missing") << QStringLiteral(":/res/Missing.ui") << QByteArray()
+                                      << QStringLiteral(":/res/Missing.ui: ");
+    QTest::newRow("object missing")
+        << DownloadForm << QByteArray("Updater_Download_Nothing")
+        << QStringLiteral("Updater_Download_MainWindow: no object \"Updater_Download_Nothing\"");
+}
+
+void FormsTest::brokenForm()
+{
+    QFETCH(QString, form);
+    QFETCH(QByteArray, child);
+    QFETCH(QString, details);
+
+    if (qEnvironmentVariableIsSet("VEMO_BROKEN_FORM_CHILD")) {
+        MessageBoxWatcher watcher;
+        QWidget *widget = loadForm(form);
+        formChild<QLabel>(widget, child.constData());
+        QFAIL("the broken form was taken");
+    }
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VEMO_BROKEN_FORM_CHILD"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("brokenForm:") + QString::fromLatin1(QTest::currentDataTag())});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY2(QString::fromLocal8Bit(process.readAll()).contains(details), qPrintable(details));
+}
+
 #include "tst_forms.moc"

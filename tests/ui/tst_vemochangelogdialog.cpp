@@ -20,25 +20,17 @@
 
 // The update offer: its changelog, the link button that shows and hides it,
 // and the ways out of the window.
-class ChangelogDialogTest : public QObject
+class ChangelogDialogTest : public UiTest::WindowTestCase
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
-
     void changelogText_data();
     void changelogText();
     void toggle_data();
     void toggle();
     void leaving_data();
     void leaving();
-
-private:
-    // Made and destroyed while the application exists.
-    QScopedPointer<FakeUpdateServer> server;
 };
 
 namespace {
@@ -82,23 +74,6 @@ bool makeInstallation(const QString &dir)
 }
 
 } // namespace
-
-void ChangelogDialogTest::initTestCase()
-{
-    server.reset(new FakeUpdateServer);
-    QVERIFY(server->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
-}
-
-void ChangelogDialogTest::cleanupTestCase()
-{
-    server.reset();
-}
-
-void ChangelogDialogTest::cleanup()
-{
-    UiTest::closeAllWindows();
-    TestMain::resetApplicationArguments();
-}
 
 void ChangelogDialogTest::changelogText_data()
 {
@@ -154,7 +129,7 @@ void ChangelogDialogTest::changelogText()
                                                              : nullptr);
     MessageBoxWatcher boxes;
     VemoUpdaterEngine engine;
-    server->answerWith(answerFor(updates));
+    updateServer().answerWith(answerFor(updates));
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), updates.size());
 

@@ -25,48 +25,23 @@
 // Cancel, the title bar and an error end it. Most tests drive it with an
 // engine that has no updates, so the download it starts does nothing of its
 // own; the last one lets it start a real transfer.
-class DownloadDialogTest : public QObject
+class DownloadDialogTest : public UiTest::WindowTestCase
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
-
     void followsSignals_data();
     void followsSignals();
     void endings_data();
     void endings();
     void realTransfer_data();
     void realTransfer();
-
-private:
-    // Made and destroyed while the application exists.
-    QScopedPointer<FakeUpdateServer> updateServer;
 };
 
 namespace {
 const QString DownloadWindow = QStringLiteral("Updater_Download_MainWindow");
 const QString InstallWindow = QStringLiteral("Updater_Install_MainWindow");
 } // namespace
-
-void DownloadDialogTest::initTestCase()
-{
-    updateServer.reset(new FakeUpdateServer);
-    QVERIFY(updateServer->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
-}
-
-void DownloadDialogTest::cleanupTestCase()
-{
-    updateServer.reset();
-}
-
-void DownloadDialogTest::cleanup()
-{
-    UiTest::closeAllWindows();
-    TestMain::resetApplicationArguments();
-}
 
 void DownloadDialogTest::followsSignals_data()
 {
@@ -187,11 +162,8 @@ void DownloadDialogTest::endings()
     }
     QCOMPARE(boxes.count(), 1);
     const MessageBoxWatcher::Box &box = boxes.last();
-    QCOMPARE(box.title, QStringLiteral("Update"));
-    QCOMPARE(box.text, errorText);
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QVERIFY(!box.hadParent);
+    QCOMPARE(box.summary(), QStringLiteral("critical | Update | ") + errorText);
+    QVERIFY(box.hasUsualShape());
     QVERIFY(!windowBesideBox);
 }
 
@@ -222,8 +194,8 @@ void DownloadDialogTest::realTransfer()
 
     MessageBoxWatcher boxes;
     VemoUpdaterEngine engine;
-    updateServer->answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
-                            "<link>http://127.0.0.63/core.zip</link></request></updates>");
+    updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
+                              "<link>http://127.0.0.63/core.zip</link></request></updates>");
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), 1);
 

@@ -11,6 +11,7 @@
 #include "zipwriter.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -19,22 +20,14 @@
 
 // The install window runs the installation inside its constructor and gives
 // way to the summary window when the engine reports the end.
-class InstallDialogTest : public QObject
+class InstallDialogTest : public UiTest::WindowTestCase
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
-
     void handOver();
     void progress_data();
     void progress();
-
-private:
-    // Made and destroyed while the application exists.
-    QScopedPointer<FakeUpdateServer> server;
 };
 
 namespace {
@@ -89,23 +82,6 @@ private:
 };
 
 } // namespace
-
-void InstallDialogTest::initTestCase()
-{
-    server.reset(new FakeUpdateServer);
-    QVERIFY(server->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
-}
-
-void InstallDialogTest::cleanupTestCase()
-{
-    server.reset();
-}
-
-void InstallDialogTest::cleanup()
-{
-    UiTest::closeAllWindows();
-    TestMain::resetApplicationArguments();
-}
 
 // The end of the download opens the install window, whose run (here without
 // packages) opens the summary window, all within the one signal.
@@ -188,8 +164,8 @@ void InstallDialogTest::progress()
     boxes.answerWith({QMessageBox::Ok, QMessageBox::Abort});
 
     VemoUpdaterEngine engine;
-    server->answerWith(QString::fromUtf8(
-                          "<updates>"
+    updateServer().answerWith(
+        QString::fromUtf8("<updates>"
                           "<request project=\"vemo\" name=\"core\" type=\"app\">"
                           "<link>http://127.0.0.1/core.zip</link></request>"
                           "<request project=\"vemo\" name=\"jabber\" type=\"app\">"
@@ -197,11 +173,13 @@ void InstallDialogTest::progress()
                           "<request project=\"vemo\" name=\"dźwięki\" type=\"app\">"
                           "<link>http://127.0.0.1/sounds.zip</link></request>"
                           "</updates>")
-                          .toUtf8());
+            .toUtf8());
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), 3);
 
-    // The archives as the download leaves them in the work directory.
+    // The archives as the download leaves them in the work directory, which
+    // the start-up has made.
+    QVERIFY(QDir().mkpath(tmp.workDir()));
     for (const char *name : {"core", "jabber", "sounds"}) {
         const QString path = tmp.workDir() + QLatin1String(name) + QLatin1String(".zip");
         if (secondBroken && qstrcmp(name, "jabber") == 0) {

@@ -19,23 +19,15 @@
 
 // The last window: success or failure with the installation log, and the
 // button that starts the messenger and ends the updater.
-class SummaryDialogTest : public QObject
+class SummaryDialogTest : public UiTest::WindowTestCase
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
-
     void texts_data();
     void texts();
     void restart_data();
     void restart();
-
-private:
-    // Made and destroyed while the application exists.
-    QScopedPointer<FakeUpdateServer> server;
 };
 
 namespace {
@@ -58,23 +50,6 @@ const QByteArray RecordingMessenger = "#!/bin/sh\n"
                                       "mv \"$dir/started.tmp\" \"$dir/started.txt\"\n";
 
 } // namespace
-
-void SummaryDialogTest::initTestCase()
-{
-    server.reset(new FakeUpdateServer);
-    QVERIFY(server->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
-}
-
-void SummaryDialogTest::cleanupTestCase()
-{
-    server.reset();
-}
-
-void SummaryDialogTest::cleanup()
-{
-    UiTest::closeAllWindows();
-    TestMain::resetApplicationArguments();
-}
 
 void SummaryDialogTest::texts_data()
 {
@@ -129,9 +104,9 @@ void SummaryDialogTest::texts()
     VemoUpdaterEngine engine;
 
     if (run == QLatin1String("failing")) {
-        server->answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
-                          "<version>2</version><link>http://127.0.0.1/core.zip</link>"
-                          "</request></updates>");
+        updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
+                                  "<version>2</version><link>http://127.0.0.1/core.zip</link>"
+                                  "</request></updates>");
         QVERIFY(engine.checkForUpdates());
         QCOMPARE(engine.updates().size(), 1);
         // The installer's own error, then Abort in the Abort/Retry question.

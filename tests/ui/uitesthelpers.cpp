@@ -1,7 +1,13 @@
 #include "uitesthelpers.h"
 
+#include "buildconfig.h"
+#include "fakeupdateserver.h"
+#include "testmain.h"
+
 #include <QApplication>
 #include <QEvent>
+#include <QHostAddress>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -56,6 +62,26 @@ PolishCatalogue::~PolishCatalogue()
 {
     if (m_installed)
         QCoreApplication::removeTranslator(&m_translator);
+}
+
+WindowTestCase::WindowTestCase() = default;
+WindowTestCase::~WindowTestCase() = default;
+
+void WindowTestCase::initTestCase()
+{
+    m_server.reset(new FakeUpdateServer);
+    QVERIFY(m_server->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
+}
+
+void WindowTestCase::cleanupTestCase()
+{
+    m_server.reset();
+}
+
+void WindowTestCase::cleanup()
+{
+    closeAllWindows();
+    TestMain::resetApplicationArguments();
 }
 
 } // namespace UiTest

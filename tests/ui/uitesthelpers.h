@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QList>
+#include <QObject>
+#include <QScopedPointer>
 #include <QString>
 #include <QTranslator>
 
 #include <functional>
 
+class FakeUpdateServer;
 class QWidget;
 
 // Helpers for tests that drive the updater's windows.
@@ -43,6 +46,30 @@ public:
 private:
     QTranslator m_translator;
     bool m_installed = false;
+};
+
+// What the window tests share: a fake update server listening where the
+// build's updater asks, and no window or changed command line left behind by
+// one test for the next.
+class WindowTestCase : public QObject
+{
+    Q_OBJECT
+
+public:
+    WindowTestCase();
+    ~WindowTestCase() override;
+
+protected:
+    FakeUpdateServer &updateServer() { return *m_server; }
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+private:
+    // Made and destroyed while the application exists.
+    QScopedPointer<FakeUpdateServer> m_server;
 };
 
 } // namespace UiTest
