@@ -166,6 +166,7 @@ void AnswerScanner::step(uint c, qsizetype at)
                     m_status = Complete;
                 }
             } else if (++m_depth > m_maxDepth) {
+                m_depthExceeded = true;
                 refuse(QStringLiteral("elements nested deeper than %1 levels").arg(m_maxDepth));
             }
         } else if (!isSpace(c)) {

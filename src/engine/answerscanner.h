@@ -42,6 +42,8 @@ public:
 
     Status status() const { return m_status; }
     QString errorString() const { return m_error; }
+    // Refused because elements nest deeper than the limit.
+    bool depthExceeded() const { return m_depthExceeded; }
     // Offset just past the ">" that closes the root element.
     qsizetype rootEnd() const { return m_rootEnd; }
     // Offset of the "<" of the root element's start tag, and just past the
@@ -76,6 +78,7 @@ private:
     int m_depth = 0;
     qsizetype m_markupBegin = 0;
     Status m_status = Incomplete;
+    bool m_depthExceeded = false;
     QString m_error;
     qsizetype m_rootBegin = -1;
     qsizetype m_rootStartTagEnd = -1;

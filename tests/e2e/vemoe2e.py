@@ -184,7 +184,13 @@ class Interceptor:
                 client.sendall(self.alter_answer(answer))
 
     def stop(self):
+        # Closing alone does not wake a thread blocked in accept().
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
         self.listener.close()
+        self.thread.join(10)
 
 
 class Display:
