@@ -23,15 +23,15 @@ class AnswerScanner
 public:
     enum Status {
         Incomplete, // the root element has not ended yet
-        Complete,   // rootEnd() is known
-        Refused,    // errorString() says why; more bytes cannot help
+        Complete, // rootEnd() is known
+        Refused, // errorString() says why; more bytes cannot help
     };
 
     struct Instruction
     {
         qsizetype begin = 0; // offset of its "<"
-        qsizetype end = 0;   // offset just past its ">"
-        QByteArray text;     // its code units as Latin-1, from "<?" through "?>"
+        qsizetype end = 0; // offset just past its ">"
+        QByteArray text; // its code units as Latin-1, from "<?" through "?>"
     };
 
     explicit AnswerScanner(int maxDepth = 64);
@@ -57,8 +57,19 @@ public:
     QVector<Instruction> prologInstructions() const { return m_instructions; }
 
 private:
-    enum State { Text, Open, Instr, Bang, CommentOpen, Comment, CData, Decl, StartTag, TagQuote,
-                 EndTag };
+    enum State {
+        Text,
+        Open,
+        Instr,
+        Bang,
+        CommentOpen,
+        Comment,
+        CData,
+        Decl,
+        StartTag,
+        TagQuote,
+        EndTag
+    };
     static constexpr qsizetype MaxInstructionText = 4096;
 
     bool detectEncoding(const QByteArray &data);
@@ -72,8 +83,8 @@ private:
     qsizetype m_pos = 0;
     State m_state = Text;
     uint m_quote = 0;
-    int m_run = 0;          // how many '-' or ']' were just seen
-    uint m_previous = 0;    // last unit inside the current markup (outside quotes)
+    int m_run = 0; // how many '-' or ']' were just seen
+    uint m_previous = 0; // last unit inside the current markup (outside quotes)
     int m_declBrackets = 0; // '[' depth inside a document type declaration
     int m_depth = 0;
     qsizetype m_markupBegin = 0;

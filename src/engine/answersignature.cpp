@@ -79,8 +79,8 @@ bool AnswerSignature::split(const QByteArray &document, QByteArray *message, QBy
         *reason = QStringLiteral("the answer holds %1 signature instructions").arg(found.size());
         return false;
     }
-    static const QRegularExpression form(
-        QStringLiteral("^<\\?vemo-signature\\s+value\\s*=\\s*([\"'])([A-Za-z0-9+/=]*)\\1\\s*\\?>$"));
+    static const QRegularExpression form(QStringLiteral(
+        "^<\\?vemo-signature\\s+value\\s*=\\s*([\"'])([A-Za-z0-9+/=]*)\\1\\s*\\?>$"));
     const QRegularExpressionMatch match = form.match(QString::fromLatin1(found.first().text));
     if (!match.hasMatch()
         || !decodeBase64(match.captured(2).toLatin1(), SignatureSize, signature)) {
@@ -121,8 +121,7 @@ bool AnswerSignature::checkRoot(const QByteArray &message, const QByteArray *que
                                 QString *reason)
 {
     QXmlStreamReader reader(message);
-    while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) {
-    }
+    while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) { }
     if (!reader.isStartElement()) {
         *reason = QStringLiteral("the answer has no root element");
         return false;
@@ -138,7 +137,8 @@ bool AnswerSignature::checkRoot(const QByteArray &message, const QByteArray *que
         *reason = QStringLiteral("the answer expired at %1").arg(expires);
         return false;
     }
-    if (query && attributes.value(QStringLiteral("query-sha256")) != QLatin1String(queryHash(*query))) {
+    if (query
+        && attributes.value(QStringLiteral("query-sha256")) != QLatin1String(queryHash(*query))) {
         *reason = QStringLiteral("the answer was made for another query");
         return false;
     }

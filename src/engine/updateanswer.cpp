@@ -13,11 +13,6 @@
 
 namespace {
 
-QString translated(const char *text)
-{
-    return QCoreApplication::translate("translation", text, "nc");
-}
-
 // A name that can stand for one directory entry: no separators, no drive or
 // stream colon, no control characters, not "." or "..".
 bool isPlainName(const QString &name)
@@ -88,9 +83,9 @@ QVector<UpdateInfo *> availableUpdates(const QDomDocument &document)
         const std::string size = childText(request, QStringLiteral("size"));
         const std::string sha256 = childText(request, QStringLiteral("sha256"));
 
-        updates.append(new UpdateInfo(project, name, type, version, description, copyrights,
-                                      author, webpage, email, changelog, link, critical,
-                                      timestamp, size, sha256));
+        updates.append(new UpdateInfo(project, name, type, version, description, copyrights, author,
+                                      webpage, email, changelog, link, critical, timestamp, size,
+                                      sha256));
     }
     return updates;
 }
@@ -99,27 +94,38 @@ bool isUsable(const QDomDocument &document, const QVector<UpdateInfo *> &updates
               bool requireArchiveDigests, QString *problem)
 {
     if (document.elementsByTagName(QStringLiteral("request")).isEmpty()) {
-        *problem = translated("The update server's answer says nothing about the installed "
-                              "components.");
+        *problem = QCoreApplication::translate(
+            "translation",
+            "The update server's answer says nothing about the installed "
+            "components.",
+            "nc");
         return false;
     }
     QSet<QString> names;
     for (const UpdateInfo *update : updates) {
         const QString name = recordText(update->name());
         if (!isPlainName(name)) {
-            *problem = translated("The update server's answer names a component \"%1\", which "
-                                  "is not a valid component name.")
+            *problem = QCoreApplication::translate(
+                           "translation",
+                           "The update server's answer names a component \"%1\", which "
+                           "is not a valid component name.",
+                           "nc")
                            .arg(name);
             return false;
         }
         if (update->type() != "app" && update->type() != "plugin") {
-            *problem = translated("The update server's answer gives the component %1 the "
-                                  "unknown type \"%2\".")
-                           .arg(name, recordText(update->type()));
+            *problem =
+                QCoreApplication::translate("translation",
+                                            "The update server's answer gives the component %1 the "
+                                            "unknown type \"%2\".",
+                                            "nc")
+                    .arg(name, recordText(update->type()));
             return false;
         }
         if (names.contains(name)) {
-            *problem = translated("The update server's answer offers the component %1 twice.")
+            *problem = QCoreApplication::translate(
+                           "translation",
+                           "The update server's answer offers the component %1 twice.", "nc")
                            .arg(name);
             return false;
         }
@@ -127,10 +133,14 @@ bool isUsable(const QDomDocument &document, const QVector<UpdateInfo *> &updates
         const bool given = !update->archiveSize().empty() || !update->archiveSha256().empty();
         if ((given || requireArchiveDigests)
             && (update->archiveBytes() < 0
-                || !ArchiveDigest::isHexDigest(QByteArray::fromStdString(update->archiveSha256())))) {
-            *problem = translated("The update server's answer does not give the size and "
-                                  "checksum of the package %1.")
-                           .arg(name);
+                || !ArchiveDigest::isHexDigest(
+                    QByteArray::fromStdString(update->archiveSha256())))) {
+            *problem =
+                QCoreApplication::translate("translation",
+                                            "The update server's answer does not give the size and "
+                                            "checksum of the package %1.",
+                                            "nc")
+                    .arg(name);
             return false;
         }
     }

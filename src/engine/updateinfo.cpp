@@ -17,11 +17,11 @@ ComponentInfo::ComponentInfo(std::string project, std::string name, std::string 
 {
 }
 
-UpdateInfo::UpdateInfo(std::string project, std::string name, std::string type,
-                       std::string version, std::string description, std::string copyrights,
-                       std::string author, std::string webpage, std::string email,
-                       std::string changelog, std::string link, bool critical, quint32 timestamp,
-                       std::string archiveSize, std::string archiveSha256)
+UpdateInfo::UpdateInfo(std::string project, std::string name, std::string type, std::string version,
+                       std::string description, std::string copyrights, std::string author,
+                       std::string webpage, std::string email, std::string changelog,
+                       std::string link, bool critical, quint32 timestamp, std::string archiveSize,
+                       std::string archiveSha256)
     : ComponentInfo(std::move(project), std::move(name), std::move(type), std::move(version),
                     std::move(description), std::move(copyrights), std::move(author),
                     std::move(webpage), std::move(email))

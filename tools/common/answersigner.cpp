@@ -52,7 +52,8 @@ bool AnswerSigner::generateKey(const QString &path, QByteArray *publicKey, QStri
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
-        *error = QStringLiteral("Cannot create %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        *error = QStringLiteral("Cannot create %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     // The mode given to open() is narrowed by the umask, never widened; make
@@ -65,7 +66,8 @@ bool AnswerSigner::generateKey(const QString &path, QByteArray *publicKey, QStri
     sodium_memzero(seed.data(), size_t(seed.size()));
     if (!ok) {
         ::unlink(name.constData());
-        *error = QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(writeErrno)));
+        *error = QStringLiteral("Cannot write %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(writeErrno)));
         return false;
     }
     AnswerSigner signer;
@@ -88,7 +90,8 @@ bool AnswerSigner::loadKey(const QString &path)
     const QByteArray::FromBase64Result seed =
         QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
     if (!seed || !setSeed(seed.decoded)) {
-        m_error = QStringLiteral("%1 is not a private key written by \"vemo-sign keygen\"").arg(path);
+        m_error =
+            QStringLiteral("%1 is not a private key written by \"vemo-sign keygen\"").arg(path);
         return false;
     }
     return true;
@@ -117,8 +120,7 @@ bool AnswerSigner::stamp(const QByteArray &document, qint64 expires, const QByte
     if (!scanComplete(document, &scanner, error))
         return false;
     QXmlStreamReader reader(document);
-    while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) {
-    }
+    while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) { }
     for (const char *name : {"expires", "query-sha256"}) {
         if (reader.attributes().hasAttribute(QLatin1String(name))) {
             *error = QStringLiteral("the root element already carries %1").arg(QLatin1String(name));

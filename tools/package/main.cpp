@@ -65,8 +65,8 @@ int buildPackage(const PackageCommandLine &commandLine)
         const QString path = commandLine.value(QStringLiteral("manifest"));
         QFile manifest(path);
         if (!manifest.open(QIODevice::ReadOnly))
-            return fail(
-                QStringLiteral("Cannot read the manifest %1: %2").arg(path, manifest.errorString()));
+            return fail(QStringLiteral("Cannot read the manifest %1: %2")
+                            .arg(path, manifest.errorString()));
         builder.setManifest(manifest.readAll());
     } else {
         builder.setGeneratedManifest(manifestFrom(commandLine));
@@ -96,8 +96,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     PackageCommandLine commandLine;
     if (!commandLine.parse(QCoreApplication::arguments().mid(1)))
-        return fail(commandLine.errorString() + QStringLiteral("\n")
-                    + PackageCommandLine::usage());
+        return fail(commandLine.errorString() + QStringLiteral("\n") + PackageCommandLine::usage());
     switch (commandLine.command()) {
     case PackageCommandLine::Help:
         printText(stdout, PackageCommandLine::usage());

@@ -1,7 +1,7 @@
 // vemo-sign: makes release keys, signs update answers and checks them.
 
-#include "answersigner.h"
 #include "answersignature.h"
+#include "answersigner.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -134,7 +134,8 @@ int main(int argc, char **argv)
         {QStringLiteral("lifetime"), QStringLiteral("Seconds."), QStringLiteral("SECONDS")},
         {QStringLiteral("query"), QStringLiteral("Query file."), QStringLiteral("FILE")},
         {QStringLiteral("query-sha256"), QStringLiteral("Query hash."), QStringLiteral("HEX")},
-        {QStringLiteral("now"), QStringLiteral("Time to check against."), QStringLiteral("SECONDS")},
+        {QStringLiteral("now"), QStringLiteral("Time to check against."),
+         QStringLiteral("SECONDS")},
         {QStringLiteral("out"), QStringLiteral("Output file."), QStringLiteral("FILE")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Usage.")},
     });
@@ -146,7 +147,8 @@ int main(int argc, char **argv)
         return 0;
     }
     const QString command = arguments.value(0);
-    const int files = command == QLatin1String("sign") || command == QLatin1String("verify") ? 1 : 0;
+    const int files =
+        command == QLatin1String("sign") || command == QLatin1String("verify") ? 1 : 0;
     if (command.isEmpty() || arguments.size() != 1 + files)
         return fail(QStringLiteral("wrong arguments\n") + QLatin1String(Usage));
     const bool needsKey = command != QLatin1String("verify");

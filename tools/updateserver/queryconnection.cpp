@@ -13,14 +13,12 @@ constexpr qint64 MaximumQueryBytes = 1024 * 1024;
 } // namespace
 
 QueryConnection::QueryConnection(QTcpSocket *socket, const QString &cataloguePath,
-                                 int idleTimeoutMs, AnswerSigner *signer,
-                                 qint64 lifetimeSeconds, QObject *parent)
+                                 int idleTimeoutMs, AnswerSigner *signer, qint64 lifetimeSeconds,
+                                 QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_cataloguePath(cataloguePath)
-    , m_peer(QStringLiteral("%1:%2")
-                 .arg(socket->peerAddress().toString())
-                 .arg(socket->peerPort()))
+    , m_peer(QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()))
     , m_signer(signer)
     , m_lifetime(lifetimeSeconds)
 {
@@ -105,8 +103,7 @@ void QueryConnection::timedOut()
         return;
     }
     reject(qint64(m_received.size()) == 0
-               ? QStringLiteral("closed: nothing received within %1 ms")
-                     .arg(m_idleTimer.interval())
+               ? QStringLiteral("closed: nothing received within %1 ms").arg(m_idleTimer.interval())
                : QStringLiteral("closed: query not complete after %1 ms of silence")
                      .arg(m_idleTimer.interval()));
 }
