@@ -42,8 +42,13 @@ QByteArray runUpdateQuery(const QString &installDir, int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     if (!messenger.waitForStarted(int(deadline.remainingTime())))
         return QByteArray();
-    const auto stopGroup = [&messenger] {
-        ::kill(-pid_t(messenger.processId()), SIGKILL);
+    // The group's id is the messenger's process id. Once the messenger has
+    // been reaped that id reads 0, and kill() with 0 would hit the updater's
+    // own group, so the id is taken while it runs.
+    const pid_t group = pid_t(messenger.processId());
+    const auto stopGroup = [&messenger, group] {
+        if (group > 0)
+            ::kill(-group, SIGKILL);
         messenger.waitForFinished(5000);
         return QByteArray();
     };
