@@ -58,6 +58,8 @@ QByteArray answerFor(const Updates &updates)
         xml.writeTextElement(QStringLiteral("changelog"), updates[i].at(2));
         xml.writeTextElement(QStringLiteral("link"),
                              QStringLiteral("http://127.0.0.1/component%1.zip").arg(i));
+        xml.writeTextElement(QStringLiteral("size"), QStringLiteral("1"));
+        xml.writeTextElement(QStringLiteral("sha256"), QString(64, QLatin1Char('a')));
         xml.writeEndElement();
     }
     xml.writeEndElement();
@@ -70,7 +72,7 @@ QByteArray answerFor(const Updates &updates)
 bool makeInstallation(const QString &dir)
 {
     const QString messenger = dir + QStringLiteral("/vemo7.exe");
-    return writeFile(messenger, "#!/bin/sh\necho '<s></s>'\n")
+    return writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n")
         && QFile::setPermissions(messenger, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 

@@ -197,7 +197,7 @@ void DownloadDialogTest::realTransfer()
     QVERIFY(QDir().mkpath(tmp.workDir()));
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
     const QString messenger = installDir + QStringLiteral("/vemo7.exe");
-    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s></s>'\n"));
+    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
     QVERIFY(QFile::setPermissions(messenger,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     TestMain::setApplicationArguments(
@@ -207,7 +207,8 @@ void DownloadDialogTest::realTransfer()
     MessageBoxWatcher boxes;
     VemoUpdaterEngine engine;
     updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
-                              "<link>http://127.0.0.63/slow-core.zip</link></request></updates>");
+                              "<link>http://127.0.0.63/slow-core.zip</link>" + AnyArchiveDigests
+                              + "</request></updates>");
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), 1);
 
