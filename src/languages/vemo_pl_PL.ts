@@ -369,5 +369,75 @@
         <comment>nc</comment>
         <translation>%1, wersja %2</translation>
     </message>
+    <message>
+        <source>Cannot download package %1: the download server gave its size as %2 bytes and then as %3 bytes.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: serwer pobierania podał najpierw rozmiar %2 B, a potem %3 B.</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: the download server gives its size as %2 bytes, the update server as %3 bytes.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: według serwera pobierania ma on %2 B, a według serwera aktualizacji %3 B.</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: the download server sent more than the %2 bytes announced.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: serwer pobierania wysłał więcej niż zapowiedziane %2 B.</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: the download server sent %2 bytes instead of the %3 bytes announced.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: serwer pobierania wysłał %2 B zamiast zapowiedzianych %3 B.</translation>
+    </message>
+    <message>
+        <source>The downloaded package %1 is not the one the update server announced: its checksum differs. Nothing was installed.</source>
+        <comment>nc</comment>
+        <translation>Pobrany pakiet %1 nie jest tym, który zapowiedział serwer aktualizacji: jego suma kontrolna się nie zgadza. Niczego nie zainstalowano.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer says nothing about the installed components.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji nie zawiera żadnych informacji o zainstalowanych składnikach.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer names a component &quot;%1&quot;, which is not a valid component name.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji wymienia składnik „%1”, którego nazwa jest nieprawidłowa.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer gives the component %1 the unknown type &quot;%2&quot;.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji przypisuje składnikowi %1 nieznany typ „%2”.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer offers the component %1 twice.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji dwukrotnie oferuje składnik %1.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer does not give the size and checksum of the package %1.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji nie podaje rozmiaru i sumy kontrolnej pakietu %1.</translation>
+    </message>
+    <message>
+        <source>Vemo did not report its installed components, so updates cannot be checked. Reinstalling Vemo may help.</source>
+        <comment>nc</comment>
+        <translation>Komunikator Vemo nie podał listy zainstalowanych składników, więc nie można sprawdzić aktualizacji. Może pomóc ponowna instalacja komunikatora Vemo.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer is not a valid XML document.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji nie jest poprawnym dokumentem XML.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer is larger or more deeply nested than any answer can be (%1 MiB, %2 levels).</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji jest większa lub bardziej zagnieżdżona, niż może być jakakolwiek odpowiedź (%1 MiB, %2 poziomów).</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer could not be verified, so no updates will be installed. Someone may be interfering with your connection; try again later or from another network.</source>
+        <comment>nc</comment>
+        <translation>Nie udało się zweryfikować odpowiedzi serwera aktualizacji, więc żadne aktualizacje nie zostaną zainstalowane. Ktoś może ingerować w połączenie; spróbuj ponownie później lub z innej sieci.</translation>
+    </message>
 </context>
 </TS>

@@ -313,7 +313,7 @@ def refused(s, label):
     before = s.folders()
     pid = s.start()
     box = s.desktop.wait_for("box", timeout=60)
-    check(box.title == "Sprawdź aktualizacje", "%s: box titled %r" % (label, box.title))
+    check(box.title == "Sprawdzanie aktualizacji", "%s: box titled %r" % (label, box.title))
     check(not [w for w in s.desktop.windows() if w.kind != "box"],
           "%s: a window beside the box: %r" % (label, s.desktop.windows()))
     s.shot(label, box)

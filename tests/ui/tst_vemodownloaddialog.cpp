@@ -10,6 +10,7 @@
 #include "uitesthelpers.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLabel>
 #include <QPointer>
@@ -206,8 +207,16 @@ void DownloadDialogTest::realTransfer()
     UiTest::PolishCatalogue catalogue;
     MessageBoxWatcher boxes;
     VemoUpdaterEngine engine;
+    // The slow server's archive is real, so its answer gives its real size and
+    // SHA-256.
+    const QByteArray slowArchive(2000000, 'z');
+    const QByteArray digests = server == QLatin1String("slow")
+        ? "<size>2000000</size><sha256>"
+            + QCryptographicHash::hash(slowArchive, QCryptographicHash::Sha256).toHex()
+            + "</sha256>"
+        : AnyArchiveDigests;
     updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
-                              "<link>http://127.0.0.63/slow-core.zip</link>" + AnyArchiveDigests
+                              "<link>http://127.0.0.63/slow-core.zip</link>" + digests
                               + "</request></updates>");
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), 1);
@@ -235,7 +244,7 @@ void DownloadDialogTest::realTransfer()
     LocalWebServer nginx;
     const QString root = tmp.filePath(QStringLiteral("www"));
     if (server == QLatin1String("slow")) {
-        QVERIFY(writeFile(root + QStringLiteral("/slow-core.zip"), QByteArray(2000000, 'z')));
+        QVERIFY(writeFile(root + QStringLiteral("/slow-core.zip"), slowArchive));
         QVERIFY(nginx.start(root, QStringLiteral("127.0.0.63"), VEMO_DOWNLOAD_PORT));
     }
     QSignalSpy errors(&engine, &VemoUpdaterEngine::error);
