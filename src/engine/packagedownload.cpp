@@ -59,6 +59,7 @@ void PackageDownload::begin(const QVector<UpdateInfo *> &updates)
 
     m_state = Sizing;
     m_headsAnswered = 0;
+    m_headLengths.clear();
     for (const UpdateInfo *update : std::as_const(m_updates)) {
         const QUrl url = packageUrl(update);
         // Always plain HTTP on the download port, whatever scheme or port the
@@ -78,22 +79,29 @@ void PackageDownload::responseHeaderReceived(const HttpResponseHeader &resp)
 {
     switch (m_state) {
     case Sizing:
-        if (!resp.isSuccess()) {
+        if (resp.isSuccess())
+            countSize(resp);
+        else
             refuseResponse(m_headsAnswered, resp);
-            return;
-        }
-        m_bytesTotal += int(resp.contentLength());
-        ++m_headsAnswered;
-        // No request waits behind this one: it was the last HEAD. Its own
-        // completion is still to come and must not count as archive 0's.
-        if (!m_http.hasPendingRequests())
-            startFetching();
         return;
     case Fetching:
         // The current archive's GET is the only response judged here; its
         // body goes to the archive's file as it arrives.
-        if (m_http.currentId() == m_currentRequestId && !resp.isSuccess())
+        if (m_http.currentId() != m_currentRequestId)
+            return;
+        if (!resp.isSuccess()) {
             refuseResponse(m_currentIndex, resp);
+        } else if (resp.hasContentLength() && m_headLengths.at(m_currentIndex) >= 0
+                   && resp.contentLength() != m_headLengths.at(m_currentIndex)) {
+            rejectArchive(QCoreApplication::translate(
+                              "translation",
+                              "Cannot download package %1: the download server gave its size "
+                              "as %2 bytes and then as %3 bytes.",
+                              "nc")
+                              .arg(recordText(m_updates.at(m_currentIndex)->name()))
+                              .arg(m_headLengths.at(m_currentIndex))
+                              .arg(resp.contentLength()));
+        }
         return;
     case Idle:
     case Aborted:
@@ -101,10 +109,39 @@ void PackageDownload::responseHeaderReceived(const HttpResponseHeader &resp)
     }
 }
 
+void PackageDownload::countSize(const HttpResponseHeader &resp)
+{
+    const UpdateInfo *update = m_updates.at(m_headsAnswered);
+    const qint64 announced = resp.hasContentLength() ? resp.contentLength() : -1;
+    const qint64 size = update->archiveBytes();
+    if (size >= 0 && announced >= 0 && announced != size) {
+        stopWithError(QCoreApplication::translate(
+                          "translation",
+                          "Cannot download package %1: the download server gives its size as "
+                          "%2 bytes, the update server as %3 bytes.",
+                          "nc")
+                          .arg(recordText(update->name()))
+                          .arg(announced)
+                          .arg(size));
+        return;
+    }
+    m_headLengths.append(announced);
+    m_bytesTotal += int(size >= 0 ? size : qMax<qint64>(announced, 0));
+    ++m_headsAnswered;
+    // No request waits behind this one: it was the last HEAD. Its own
+    // completion is still to come and must not count as archive 0's.
+    if (!m_http.hasPendingRequests())
+        startFetching();
+}
+
 void PackageDownload::startFetching()
 {
     m_state = Fetching;
     m_currentIndex = 0;
+    emit bytes(0, m_bytesTotal);
+    // A receiver may have cancelled the run.
+    if (m_state != Fetching)
+        return;
     startArchive();
 }
 
@@ -120,7 +157,7 @@ void PackageDownload::startArchive()
 
     m_fileBytesDone = 0;
     m_outputFile.setFileName(QString("%1/%2").arg(m_workDir, url.path()));
-    if (!m_outputFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!m_outputFile.openForDownload()) {
         stopWithError(m_outputFile.errorString());
         return;
     }
@@ -135,10 +172,60 @@ void PackageDownload::dataReadProgress(int done, int total)
     if (m_state != Fetching)
         return;
 
+    // A server that sends more than announced is cut off: no endless data.
+    const qint64 expected = expectedSize();
+    if (expected >= 0 && done > expected) {
+        rejectArchive(QCoreApplication::translate(
+                          "translation",
+                          "Cannot download package %1: the download server sent more than the "
+                          "%2 bytes announced.",
+                          "nc")
+                          .arg(recordText(m_updates.at(m_currentIndex)->name()))
+                          .arg(expected));
+        return;
+    }
+
     const int delta = done - m_fileBytesDone;
     m_fileBytesDone = done;
     m_bytesDone += delta;
     emit progress(downloadPercentage(m_bytesDone, m_bytesTotal));
+    if (m_state == Fetching)
+        emit bytes(m_bytesDone, m_bytesTotal);
+}
+
+qint64 PackageDownload::expectedSize() const
+{
+    const qint64 size = m_updates.at(m_currentIndex)->archiveBytes();
+    return size >= 0 ? size : m_headLengths.value(m_currentIndex, -1);
+}
+
+bool PackageDownload::verifyArchive()
+{
+    const UpdateInfo *update = m_updates.at(m_currentIndex);
+    const qint64 expected = expectedSize();
+    const qint64 received = m_outputFile.size();
+    if (expected >= 0 && received != expected) {
+        rejectArchive(QCoreApplication::translate(
+                          "translation",
+                          "Cannot download package %1: the download server sent %2 bytes "
+                          "instead of the %3 bytes announced.",
+                          "nc")
+                          .arg(recordText(update->name()))
+                          .arg(received)
+                          .arg(expected));
+        return false;
+    }
+    const QByteArray sha256 = QByteArray::fromStdString(update->archiveSha256());
+    if (!sha256.isEmpty() && m_outputFile.hexDigest() != sha256) {
+        rejectArchive(QCoreApplication::translate(
+                          "translation",
+                          "The downloaded package %1 is not the one the update server "
+                          "announced: its checksum differs. Nothing was installed.",
+                          "nc")
+                          .arg(recordText(update->name())));
+        return false;
+    }
+    return true;
 }
 
 void PackageDownload::requestFinished(int id, bool error)
@@ -154,6 +241,8 @@ void PackageDownload::requestFinished(int id, bool error)
         return;
 
     m_outputFile.close();
+    if (!verifyArchive())
+        return;
     ++m_currentIndex;
     if (m_currentIndex < m_updates.size()) {
         startArchive();
@@ -170,6 +259,15 @@ void PackageDownload::refuseResponse(int index, const HttpResponseHeader &resp)
                       "translation", "Cannot download package %1: the server answered %2 %3.", "nc")
                       .arg(recordText(m_updates.at(index)->name()),
                            QString::number(resp.statusCode()), resp.reasonPhrase()));
+}
+
+void PackageDownload::rejectArchive(const QString &text)
+{
+    // An archive that failed its check must not stay where a later step
+    // could take it for a good one.
+    m_outputFile.close();
+    m_outputFile.remove();
+    stopWithError(text);
 }
 
 void PackageDownload::stopWithError(const QString &text)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QFile>
+#include "archivefile.h"
+
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -16,8 +17,16 @@ class UpdateInfo;
 // The engine owns the HTTP client and hands its signals on to the three
 // handlers below. Signals, in a successful run of N archives: for each
 // archive fileStarted(name) and any number of progress(percentage of all
-// bytes announced), then finished(). failed(text) ends a run at most once;
-// after abort() nothing more is emitted.
+// bytes announced), then finished(). bytes(done, total) comes once with 0 done
+// when the sizes are known and then with every progress(). failed(text) ends
+// a run at most once; after abort() nothing more is emitted.
+//
+// When a record gives the archive's size and SHA-256, the archive must match
+// them: a HEAD that announces another size, a GET that announces another
+// size than its HEAD or sends more bytes than announced, and an archive
+// whose SHA-256 differs each end the run with an error naming the package,
+// and the archive is deleted. Each archive is checked before the next one
+// starts, so finished() means that every archive was verified.
 class PackageDownload : public QObject
 {
     Q_OBJECT
@@ -47,12 +56,20 @@ signals:
     void progress(int done);
     void finished();
     void failed(const QString &text);
+    void bytes(qint64 done, qint64 total);
 
 private:
+    void countSize(const HttpResponseHeader &resp);
     void startFetching();
     void startArchive();
     void refuseResponse(int index, const HttpResponseHeader &resp);
     void stopWithError(const QString &text);
+    // Deletes the current archive, then stops with the error.
+    void rejectArchive(const QString &text);
+    bool verifyArchive();
+    // The size the current archive must have: the record's, else what its
+    // HEAD announced; -1 when neither is known.
+    qint64 expectedSize() const;
 
     HttpClient &m_http;
     const QString m_workDir;
@@ -65,7 +82,9 @@ private:
     // Fetching: the archive being downloaded, its GET and its file.
     int m_currentIndex = 0;
     int m_currentRequestId = 0;
-    QFile m_outputFile;
+    ArchiveFile m_outputFile;
+    // Content-Length of each archive's HEAD; -1 where it had none.
+    QVector<qint64> m_headLengths;
 
     int m_fileBytesDone = 0; // of the current archive, already in m_bytesDone
     int m_bytesDone = 0; // over the whole run

@@ -30,10 +30,10 @@ bool prepare(QString *problem)
     if (::mkdir(QFile::encodeName(dir).constData(), S_IRWXU) == 0 || QFileInfo(dir).isDir())
         return true;
     if (problem) {
-        *problem = QCoreApplication::translate(
-                       "translation", "Cannot create the folder %1 for the update's records: %2",
-                       "nc")
-                       .arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
+        *problem =
+            QCoreApplication::translate(
+                "translation", "Cannot create the folder %1 for the update's records: %2", "nc")
+                .arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
     }
     return false;
 }

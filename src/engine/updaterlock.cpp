@@ -83,8 +83,8 @@ bool UpdaterLock::acquire(int waitMs, QString *problem)
         if (problem) {
             *problem = m_lock.error() == QLockFile::LockFailedError
                            ? anotherUpdate()
-                           : QCoreApplication::translate(
-                                 "translation", "Cannot create the lock file %1.", "nc")
+                           : QCoreApplication::translate("translation",
+                                                         "Cannot create the lock file %1.", "nc")
                                  .arg(m_directory + LockName);
         }
         return false;

@@ -29,11 +29,6 @@ constexpr int NameBufferSize = 256;
 // attributes then hold the file's mode in their upper half.
 constexpr int UnixHost = 3;
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("translation", text, "nc");
-}
-
 // An entry is written to the unpack directory followed by its name, so the
 // name must be relative and must not climb above its start. Both separators
 // count, as archives made on Windows may use either.
@@ -182,7 +177,8 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
     if (!archive.get()) {
         if (isEmptyZipArchive(m_archivePath))
             return true;
-        return fail(tr("Unable to open update archive"));
+        return fail(
+            QCoreApplication::translate("translation", "Unable to open update archive", "nc"));
     }
 
     // First the archive's directory alone: every entry readable, and room
@@ -194,11 +190,13 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
         unz_file_info64 info;
         if (unzGetCurrentFileInfo64(archive.get(), &info, nullptr, 0, nullptr, 0, nullptr, 0)
             != UNZ_OK)
-            return fail(tr("Cannot read file from archive!"));
+            return fail(
+                QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
         declared += qint64(qMin<ZPOS64_T>(info.uncompressed_size, ZPOS64_T(1) << 50));
     }
     if (status != UNZ_END_OF_LIST_OF_FILE)
-        return fail(tr("Cannot read file from archive!"));
+        return fail(
+            QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
     const QStorageInfo storage(m_unpackDir);
     if (storage.isValid() && declared > storage.bytesAvailable()) {
         const QLocale locale;
@@ -212,7 +210,8 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
                              locale.formattedDataSize(storage.bytesAvailable())));
     }
     if (unzGoToFirstFile(archive.get()) != UNZ_OK)
-        return fail(tr("Cannot read file from archive!"));
+        return fail(
+            QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
 
     std::vector<char> buffer(WriteBufferSize);
     do {
@@ -225,14 +224,15 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
         if (unzGetCurrentFileInfo64(archive.get(), &info, nameBuffer, sizeof nameBuffer, nullptr, 0,
                                     nullptr, 0)
             != UNZ_OK)
-            return fail(tr("Cannot read file from archive!"));
+            return fail(
+                QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
 
         const qsizetype nameLength = qstrnlen(nameBuffer, sizeof nameBuffer);
         const QString entryName = QString::fromLatin1(nameBuffer, nameLength);
         if (info.size_filename >= uLong(NameBufferSize) || uLong(nameLength) != info.size_filename
             || !isSafeEntryName(entryName)) {
-            return fail(QCoreApplication::translate(
-                            "translation", "Invalid file name in update archive: %1", "nc")
+            return fail(QCoreApplication::translate("translation",
+                                                    "Invalid file name in update archive: %1", "nc")
                             .arg(entryName));
         }
 
@@ -248,15 +248,15 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
         OutputFile output;
         if (!output.open(destination)) {
             const QString error = systemError();
-            return fail(QCoreApplication::translate("translation", "Cannot create file %1 (%2)",
-                                                    "nc")
-                            .arg(entryName, error),
-                        error);
+            return fail(
+                QCoreApplication::translate("translation", "Cannot create file %1 (%2)", "nc")
+                    .arg(entryName, error),
+                error);
         }
         if (!archive.openEntry()) {
-            return fail(QCoreApplication::translate("translation",
-                                                    "Cannot extract update file (%1)!", "nc")
-                            .arg(entryName));
+            return fail(
+                QCoreApplication::translate("translation", "Cannot extract update file (%1)!", "nc")
+                    .arg(entryName));
         }
 
         // Blocks are read one after the other into the buffer and written out
@@ -270,7 +270,8 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
             if (count < 0) {
                 // What was read before the damage stays in the file.
                 output.write(buffer.data(), filled);
-                return fail(tr("Cannot read file from archive!"));
+                return fail(QCoreApplication::translate("translation",
+                                                        "Cannot read file from archive!", "nc"));
             }
             total += count;
             if (total > declaredSize) {
@@ -285,10 +286,10 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
                 continue;
             if (!output.write(buffer.data(), filled)) {
                 const QString error = systemError();
-                return fail(QCoreApplication::translate("translation",
-                                                        "Cannot write file %1 (%2)", "nc")
-                                .arg(entryName, error),
-                            error);
+                return fail(
+                    QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
+                        .arg(entryName, error),
+                    error);
             }
             filled = 0;
             if (count == 0)
@@ -299,10 +300,10 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
         const mode_t executable = unixEntry ? mode_t((info.external_fa >> 16) & 0111) : 0;
         if (!output.finish(S_IRUSR | S_IWUSR | executable)) {
             const QString error = systemError();
-            return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)",
-                                                    "nc")
-                            .arg(entryName, error),
-                        error);
+            return fail(
+                QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
+                    .arg(entryName, error),
+                error);
         }
 
         // A stored entry whose bytes were damaged reads to its end without

@@ -64,7 +64,8 @@ BackupRecord BackupRecord::fromJournal(int index, const QString &root, const QSt
     // a saved file or link; a copy in the making is never there (it is
     // made under another name and renamed in when complete).
     const QDir base(backupDir);
-    QDirIterator it(backupDir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    QDirIterator it(backupDir,
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
@@ -99,9 +100,9 @@ bool BackupRecord::makeDirectories(const QString &dir, QString *error)
         }
         m_createdDirectories.append(path);
         if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST) {
-            *error = QCoreApplication::translate("translation", "Cannot create folder %1 (%2)",
-                                                 "nc")
-                         .arg(path, systemError());
+            *error =
+                QCoreApplication::translate("translation", "Cannot create folder %1 (%2)", "nc")
+                    .arg(path, systemError());
             return false;
         }
     }
@@ -187,8 +188,8 @@ bool BackupRecord::restore(QString *error)
         const QString saved = m_backupDir + QLatin1Char('/') + relative;
         const QString target = m_root + QLatin1Char('/') + relative;
         if (!entryExists(saved)) {
-            *error = QStringLiteral("%1 (%2)").arg(saved,
-                                                  QString::fromLocal8Bit(std::strerror(ENOENT)));
+            *error =
+                QStringLiteral("%1 (%2)").arg(saved, QString::fromLocal8Bit(std::strerror(ENOENT)));
             return false;
         }
         const QString directory = QFileInfo(target).absolutePath();

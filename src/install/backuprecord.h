@@ -19,8 +19,7 @@ public:
     // root: the install root, absolute, with its links resolved, without a
     // trailing slash. backupDir: this package's backup directory, directly
     // inside a directory of the run inside the root. journal may be null.
-    BackupRecord(int index, const QString &root, const QString &backupDir,
-                 InstallJournal *journal);
+    BackupRecord(int index, const QString &root, const QString &backupDir, InstallJournal *journal);
 
     // Rebuilds the record of a package from the journal of a run that did
     // not end: its creations from the journal, its backups from what lies in
@@ -51,8 +50,8 @@ public:
     // With deletesTarget the target itself moves into the backup where it
     // can (*movedAway tells); otherwise a copy is made. Links are saved as
     // links, never followed.
-    bool save(const QString &target, const QString &relative, bool deletesTarget,
-              bool *movedAway, QString *error);
+    bool save(const QString &target, const QString &relative, bool deletesTarget, bool *movedAway,
+              QString *error);
 
     // Takes the package back: deletes what it created (directories only when
     // empty of anything else), then puts every saved file back. Can be run

@@ -20,7 +20,10 @@ constexpr size_t KernelCopyChunk = 1024 * 1024 * 1024;
 class FileDescriptor
 {
 public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    explicit FileDescriptor(int fd = -1)
+        : m_fd(fd)
+    {
+    }
     ~FileDescriptor()
     {
         if (m_fd >= 0)
@@ -171,8 +174,8 @@ bool copyToNew(const QString &source, const QString &target, QString *errorStrin
 bool copyLink(const QString &source, const QString &target, QString *errorString)
 {
     char destination[4096];
-    const ssize_t length = ::readlink(QFile::encodeName(source).constData(), destination,
-                                      sizeof destination - 1);
+    const ssize_t length =
+        ::readlink(QFile::encodeName(source).constData(), destination, sizeof destination - 1);
     if (length < 0)
         return fail(errorString, errno);
     destination[length] = '\0';

@@ -17,15 +17,11 @@
 
 namespace {
 
-// Written without a catalogue lookup: the summary shows it as it stands.
-const char FailureLog[] = "An error occured while installing updates";
-
 // Asks whether to abort or to retry after a package failed. True for Retry.
 bool askForRetry(const QString &packageName, const QString &errorText)
 {
-    QString message =
-        QCoreApplication::translate("translation", "Failed installing package ", "nc")
-        + packageName;
+    QString message = QCoreApplication::translate("translation", "Failed installing package ", "nc")
+                      + packageName;
     if (!errorText.isEmpty())
         message += QLatin1Char('\n') + errorText;
     return MessageBoxes::askRetry(MessageBoxes::installTitle(), message);
@@ -48,9 +44,9 @@ void reportRollbackError(const QString &problem, const QString &backups, bool re
                   "nc")
                   .arg(QDir::toNativeSeparators(backups));
     if (retryDropped) {
-        text += QLatin1Char(' ')
-                + QCoreApplication::translate("translation",
-                                              "The update is not started again.", "nc");
+        text +=
+            QLatin1Char(' ')
+            + QCoreApplication::translate("translation", "The update is not started again.", "nc");
     }
     MessageBoxes::critical(MessageBoxes::installTitle(), text);
 }
@@ -118,8 +114,9 @@ void InstallDriver::run()
                     PackageInstaller &reached = *installers.at(size_t(restoring));
                     if (!reached.restore(m_workDir)) {
                         rolledBack = false;
-                        reportRollbackError(reached.restoreError(),
-                                            QFileInfo(QDir::cleanPath(reached.backupDir())).absolutePath(), retry);
+                        reportRollbackError(
+                            reached.restoreError(),
+                            QFileInfo(QDir::cleanPath(reached.backupDir())).absolutePath(), retry);
                         quitWhenDone = true;
                     }
                 }
@@ -128,7 +125,8 @@ void InstallDriver::run()
             if (rolledBack && journal.isStarted())
                 journal.markRolledBack();
 
-            m_log = QString::fromLatin1(FailureLog);
+            m_log = QCoreApplication::translate("translation",
+                                                "An error occured while installing updates", "nc");
             emit finished();
             // Backups that could not be put back are the only copy of the
             // user's files left: they stay, and so does the journal that

@@ -72,9 +72,9 @@ InstallJournal::~InstallJournal()
 
 bool InstallJournal::fail(const QString &what)
 {
-    m_error = QCoreApplication::translate("translation", "Cannot write the update journal %1: %2",
-                                          "nc")
-                  .arg(m_path, what);
+    m_error =
+        QCoreApplication::translate("translation", "Cannot write the update journal %1: %2", "nc")
+            .arg(m_path, what);
     return false;
 }
 

@@ -16,8 +16,7 @@ QList<BackupRecord> recordsOf(const InstallJournal::Contents &contents)
     QList<BackupRecord> records;
     for (const InstallJournal::Package &package : contents.packages) {
         records.append(BackupRecord::fromJournal(package.index, package.root, package.backupDir,
-                                                 package.createdDirectories,
-                                                 package.createdFiles));
+                                                 package.createdDirectories, package.createdFiles));
     }
     // The last package first, as the run's own rollback goes.
     std::reverse(records.begin(), records.end());
@@ -48,9 +47,8 @@ Result run(const QString &journalPath)
         return result;
     case InstallJournal::State::Unreadable:
         result.outcome = Outcome::Failed;
-        result.problem = QCoreApplication::translate("translation",
-                                                     "The update journal %1 cannot be read: %2",
-                                                     "nc")
+        result.problem = QCoreApplication::translate(
+                             "translation", "The update journal %1 cannot be read: %2", "nc")
                              .arg(journalPath, contents.problem);
         return result;
     case InstallJournal::State::Finished:

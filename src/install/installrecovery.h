@@ -15,15 +15,15 @@ namespace InstallRecovery {
 
 enum class Outcome {
     NothingToDo, // no journal, or one written before the first change
-    CleanedUp,   // the run had finished or rolled back; its leftovers are gone
-    RolledBack,  // the run was cut short and has been taken back
-    Failed,      // not everything could be put back; journal and backups stay
+    CleanedUp, // the run had finished or rolled back; its leftovers are gone
+    RolledBack, // the run was cut short and has been taken back
+    Failed, // not everything could be put back; journal and backups stay
 };
 
 struct Result
 {
     Outcome outcome = Outcome::NothingToDo;
-    QString problem;       // for Failed
+    QString problem; // for Failed
     QStringList backupDirs; // for Failed: where the saved files are
 };
 

@@ -24,9 +24,8 @@ ManifestReader::Token ManifestReader::next()
     // A document cut short ends with an error as well: the reader wants
     // the root element closed.
     if (m_reader.hasError()) {
-        m_error = QStringLiteral("%1 (line %2)")
-                      .arg(m_reader.errorString())
-                      .arg(m_reader.lineNumber());
+        m_error =
+            QStringLiteral("%1 (line %2)").arg(m_reader.errorString()).arg(m_reader.lineNumber());
         return Error;
     }
     return End;

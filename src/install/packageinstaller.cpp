@@ -35,11 +35,6 @@ const QLatin1String ActionAdd("add");
 const QLatin1String ActionRemove("remove");
 const QLatin1String BackupFolderPrefix(".vemo-backup-");
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("translation", text, "nc");
-}
-
 QString absoluteClean(const QString &path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -77,7 +72,9 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJ
             // The install driver fails the package and asks the application
             // to quit once its run is over: a quit asked for now would close
             // every later box of the run at once.
-            MessageBoxes::critical(MessageBoxes::updateTitle(), tr("Cannot run update!"));
+            MessageBoxes::critical(
+                MessageBoxes::updateTitle(),
+                QCoreApplication::translate("translation", "Cannot run update!", "nc"));
             m_setupFailed = true;
             return;
         }
@@ -130,14 +127,15 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
     m_backupDir = resolvedRoot() + QLatin1Char('/') + BackupFolderPrefix
                   + (m_journal ? m_journal->runId() : QStringLiteral("0")) + QLatin1Char('/')
                   + QString::number(m_index) + QLatin1Char('/');
-    const QString unpackDir = QDir::cleanPath(workDir) + QLatin1Char('/')
-                              + QString::number(m_index) + QLatin1Char('/');
+    const QString unpackDir =
+        QDir::cleanPath(workDir) + QLatin1Char('/') + QString::number(m_index) + QLatin1Char('/');
     const QString archivePath = workDir + QLatin1Char('/') + QUrl(recordText(record.link())).path();
     // The directory starts empty: files left there by an earlier run must
     // never stand in for entries this archive lacks. An archive that lies
     // inside it is one no unpacking could keep.
     if (absoluteClean(archivePath).startsWith(unpackDir))
-        return fail(tr("Unable to open update archive"));
+        return fail(
+            QCoreApplication::translate("translation", "Unable to open update archive", "nc"));
     removeTree(unpackDir);
 
     // The manifest is the entry named after the archive's URL path; it is
@@ -170,9 +168,8 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorTex
 {
     ManifestReader reader;
     if (!reader.open(QStringLiteral("%1/%2.xml").arg(unpackDir, m_manifestBase))) {
-        return fail(QCoreApplication::translate("translation",
-                                                "Cannot read the manifest of package %1 (%2).",
-                                                "nc")
+        return fail(QCoreApplication::translate(
+                        "translation", "Cannot read the manifest of package %1 (%2).", "nc")
                         .arg(m_packageName, reader.errorString()));
     }
     if (!startRecord())
@@ -183,9 +180,8 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorTex
         case ManifestReader::End:
             return true;
         case ManifestReader::Error:
-            return fail(QCoreApplication::translate("translation",
-                                                    "The manifest of package %1 is damaged: %2",
-                                                    "nc")
+            return fail(QCoreApplication::translate(
+                            "translation", "The manifest of package %1 is damaged: %2", "nc")
                             .arg(m_packageName, reader.errorString()));
         case ManifestReader::Package:
             if (!checkPackageAttributes(reader.attributes()))
@@ -209,19 +205,19 @@ bool PackageInstaller::checkPackageAttributes(const QXmlStreamAttributes &attrib
     for (const QXmlStreamAttribute &attribute : attributes) {
         if (attribute.name() == QLatin1String("project")
             && attribute.value() != recordText(record.project()))
-            return fail(tr("Wrong project!"));
+            return fail(QCoreApplication::translate("translation", "Wrong project!", "nc"));
         if (attribute.name() == QLatin1String("name")
             && attribute.value() != recordText(record.name()))
-            return fail(tr("Wrong name!"));
+            return fail(QCoreApplication::translate("translation", "Wrong name!", "nc"));
         if (attribute.name() == QLatin1String("type")
             && attribute.value() != recordText(record.type()))
-            return fail(tr("Wrong type!"));
+            return fail(QCoreApplication::translate("translation", "Wrong type!", "nc"));
     }
     return true;
 }
 
-bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path,
-                                 const QString &name, const QString &action, QString *errorText)
+bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, const QString &name,
+                                 const QString &action, QString *errorText)
 {
     const QString target = targetInRoot(path + QLatin1Char('/') + name);
     if (target.isEmpty())
@@ -281,8 +277,7 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path,
     // A file it replaces hands on its mode; a new one gets the root's read
     // bits and the execute bits its entry had. Never writable by others.
     const bool replacesFile = exists && S_ISREG(before.st_mode);
-    const mode_t mode =
-        replacesFile ? mode_t(before.st_mode & 0755) : modeForNewFile(source);
+    const mode_t mode = replacesFile ? mode_t(before.st_mode & 0755) : modeForNewFile(source);
     ::chmod(QFile::encodeName(target).constData(), mode);
 
     if (RuntimeInstaller::isRuntimeInstaller(target)) {
@@ -383,7 +378,9 @@ QString PackageInstaller::targetInRoot(const QString &relative) const
     if (!target.startsWith(rootPrefix))
         return QString();
     // The run's backups are no place for a package to write to.
-    if (target.mid(rootPrefix.size()).section(QLatin1Char('/'), 0, 0).startsWith(BackupFolderPrefix))
+    if (target.mid(rootPrefix.size())
+            .section(QLatin1Char('/'), 0, 0)
+            .startsWith(BackupFolderPrefix))
         return QString();
     return target;
 }

@@ -3,10 +3,10 @@
 #include "engine/updaterlock.h"
 #include "engine/vemoupdaterengine.h"
 #include "engine/workdirectory.h"
+#include "startupchecks.h"
 #include "ui/messageboxes.h"
 #include "ui/vemochangelogdialog.h"
 #include "ui/vemodownloaddialog.h"
-#include "startupchecks.h"
 
 #include <QApplication>
 #include <exception>

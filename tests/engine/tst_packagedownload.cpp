@@ -6,7 +6,9 @@
 #include "testmain.h"
 #include "treelisting.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QUrl>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,14 +34,35 @@ QByteArray sampleData(int size, char seed)
     return data;
 }
 
-// The update server's answer offering one update per "name|link" item.
-QByteArray answerOffering(const QStringList &packages)
+QString sha256Of(const QByteArray &data)
 {
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+}
+
+// The update server's answer offering one update per "name|link" or
+// "name|link|size|sha256" item. Without the last two, the size and SHA-256
+// of the file that nginx serves for the link are given, if there is one;
+// *digests tells whether every update got both.
+QByteArray answerOffering(const QStringList &packages, const QString &webRoot, bool *digests)
+{
+    *digests = true;
     QString document = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><updates>");
-    for (const QString &package : packages)
-        document += QStringLiteral("<request project=\"vemo\" name=\"%1\" type=\"app\"><link>%2</link></request>")
-                        .arg(package.section('|', 0, 0).toHtmlEscaped(),
-                             package.section('|', 1).toHtmlEscaped());
+    for (const QString &package : packages) {
+        const QString link = package.section('|', 1, 1);
+        QString size = package.section('|', 2, 2);
+        QString sha256 = package.section('|', 3, 3);
+        const QString served = webRoot + QUrl(link).path();
+        if (size.isEmpty() && link.contains(WebAddress) && QFileInfo(served).isFile()) {
+            const QByteArray data = readFile(served);
+            size = QString::number(data.size());
+            sha256 = sha256Of(data);
+        }
+        *digests = *digests && !size.isEmpty();
+        document += QStringLiteral("<request project=\"vemo\" name=\"%1\" type=\"app\"><link>%2</link>"
+                                   "<size>%3</size><sha256>%4</sha256></request>")
+                        .arg(package.section('|', 0, 0).toHtmlEscaped(), link.toHtmlEscaped(),
+                             size, sha256);
+    }
     return (document + QStringLiteral("</updates>")).toUtf8();
 }
 
@@ -91,13 +114,16 @@ void PackageDownloadTest::initTestCase()
         if (target == "/gone.zip")
             return {head ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n")
                          : FakeHttpServer::response("HTTP/1.1 404 Not Found", "<html>gone</html>")};
+        if (target == "/shifty.zip")
+            return {head ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n")
+                         : FakeHttpServer::response("HTTP/1.1 200 OK", sampleData(12, 's'))};
         if (target == "/cut.zip")
             return {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\n"
                     + (head ? QByteArray() : sampleData(400, 'x'))};
         return {QByteArray(), false}; // silence
     });
 
-    QVERIFY(writeFile(m_installDir.filePath("vemo7.exe"), "#!/bin/sh\necho '<s></s>'\n"));
+    QVERIFY(writeFile(m_installDir.filePath("vemo7.exe"), "#!/bin/sh\necho '<s><c/></s>'\n"));
     QVERIFY(QFile::setPermissions(m_installDir.filePath("vemo7.exe"),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     m_updateServer = std::make_unique<FakeUpdateServer>();
@@ -222,6 +248,35 @@ void PackageDownloadTest::run_data()
         << QStringList{"error Cannot download package Blank: its address  is not a valid package address."}
         << QStringList() << QStringList() << Files() << none;
 
+    QByteArray changed = a;
+    changed[150] = char(changed.at(150) ^ 0x01);
+    QTest::newRow("archive changed by one byte: deleted, nothing further fetched")
+        << QStringList{"Core|" + web + "/a.zip|300|" + sha256Of(changed), "Sounds|" + web + "/b.zip"}
+        << none
+        << QStringList{"file Core", "progress 30",
+                       "error The downloaded package Core is not the one the update server "
+                       "announced: its checksum differs. Nothing was installed."}
+        << QStringList{"HEAD /a.zip 200 0", "HEAD /b.zip 200 0", "GET /a.zip 200 300"}
+        << QStringList() << Files() << none;
+    QTest::newRow("HEAD announces another size than the answer")
+        << QStringList{"Core|" + web + "/a.zip|299|" + sha256Of(a)} << none
+        << QStringList{"error Cannot download package Core: the download server gives its size "
+                       "as 300 bytes, the update server as 299 bytes."}
+        << QStringList{"HEAD /a.zip 200 0"} << QStringList() << Files() << none;
+    QTest::newRow("body longer than the size given is cut off")
+        << QStringList{"Skin|" + fake + "/nolength.zip|20|" + sha256Of(sampleData(20, 'n'))}
+        << none
+        << QStringList{"file Skin", "error Cannot download package Skin: the download server "
+                                    "sent more than the 20 bytes announced."}
+        << QStringList() << QStringList{"HEAD /nolength.zip", "GET /nolength.zip"} << Files()
+        << none;
+    QTest::newRow("GET announces another size than its HEAD")
+        << QStringList{"Shifty|" + fake + "/shifty.zip"} << none
+        << QStringList{"file Shifty", "error Cannot download package Shifty: the download server "
+                                      "gave its size as 10 bytes and then as 12 bytes."}
+        << QStringList() << QStringList{"HEAD /shifty.zip", "GET /shifty.zip"} << Files()
+        << none;
+
     QTest::newRow("cancel before any answer")
         << QStringList{"Core|" + web + "/a.zip"} << "now" << QStringList{"cancel"}
         << QStringList() << QStringList() << Files() << none;
@@ -252,8 +307,13 @@ void PackageDownloadTest::run()
     QFETCH(Files, files);
     QFETCH(QString, partial);
 
+    // Links whose archives have no known size and digest (the fake server's,
+    // missing files) are offered by a server to an updater without keys.
     VemoUpdaterEngine engine;
-    m_updateServer->answerWith(answerOffering(packages));
+    bool digests = false;
+    m_updateServer->answerWith(answerOffering(packages, m_root.path(), &digests));
+    if (!digests)
+        engine.setUpdateKeys(QByteArray());
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), packages.size());
     // The rate-limited archive is saved below "slow/", which must exist.

@@ -132,7 +132,7 @@ void UpdaterProcessTest::initTestCase()
     // Pristine roots.
     const QString install = m_shared.filePath("install");
     const QString plugins = m_shared.filePath("appdata/Vemo/plugins");
-    QVERIFY(writeFile(Messenger::executablePath(install), "#!/bin/sh\necho '<s></s>'\n"));
+    QVERIFY(writeFile(Messenger::executablePath(install), "#!/bin/sh\necho '<s><c/></s>'\n"));
     QVERIFY(QFile::setPermissions(Messenger::executablePath(install), Executable));
     CrashPackage alpha{"alpha", "app", {}, {}};
     CrashPackage beta{"beta", "plugin", {}, {}};
@@ -184,7 +184,7 @@ void UpdaterProcessTest::init()
                               "{ echo \"$PPID\"; readlink \"/proc/$PPID/exe\";"
                               "  tr '\\0' '\\n' < \"/proc/$PPID/cmdline\"; } > '"
                               + record + ".part'\nmv '" + record + ".part' '" + record
-                              + "'\necho '<s></s>'\n";
+                              + "'\necho '<s><c/></s>'\n";
     QVERIFY(writeFile(Messenger::executablePath(m_install), script));
     QVERIFY(QFile::setPermissions(Messenger::executablePath(m_install), Executable));
 }
@@ -294,7 +294,7 @@ void UpdaterProcessTest::prepareCrashRun(const QStringList &archives)
         const QByteArray type = name == "beta" ? "plugin" : "app";
         answer += "<request project=\"vemo\" name=\"" + name.toUtf8() + "\" type=\"" + type
                   + "\"><version>2</version><link>http://127.0.0.1/" + name.toUtf8()
-                  + ".zip</link></request>";
+                  + ".zip</link>" + AnyArchiveDigests + "</request>";
     }
     m_server->answerWith(answer + "</updates>");
 }
@@ -462,7 +462,7 @@ void UpdaterProcessTest::secondUpdaterDuringADownload()
     QVERIFY(stalled.listen(QHostAddress(QStringLiteral("127.0.0.61")), VEMO_DOWNLOAD_PORT));
     m_server->answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
                          "<version>2</version><link>http://127.0.0.61/core.zip</link>"
-                         "</request></updates>");
+                         + AnyArchiveDigests + "</request></updates>");
     qputenv("XDG_STATE_HOME", QFile::encodeName(m_temp->filePath("state")));
 
     QProcess first;

@@ -49,12 +49,11 @@ bool ZipWriter::openEntry(const QByteArray &name, Method method, bool large, uns
     constexpr uLong RegularFile = 0100000;
     info.external_fa = unixMode ? (RegularFile | unixMode) << 16 : 0;
     if (zipOpenNewFileInZip4_64(m_zip, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                zipMethod, level, 0, -MAX_WBITS, DEF_MEM_LEVEL,
-                                Z_DEFAULT_STRATEGY, nullptr, 0,
-                                unixMode ? UnixHost | ZipVersion : 0, 0, large ? 1 : 0)
+                                zipMethod, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                                nullptr, 0, unixMode ? UnixHost | ZipVersion : 0, 0, large ? 1 : 0)
         != ZIP_OK) {
-        m_error = QStringLiteral("Cannot add entry %1 to %2")
-                      .arg(QString::fromLatin1(name), m_path);
+        m_error =
+            QStringLiteral("Cannot add entry %1 to %2").arg(QString::fromLatin1(name), m_path);
         return false;
     }
     return true;
@@ -76,8 +75,8 @@ bool ZipWriter::addFile(const QByteArray &name, const QByteArray &content, Metho
         return false;
     if (!content.isEmpty()
         && zipWriteInFileInZip(m_zip, content.constData(), unsigned(content.size())) != ZIP_OK) {
-        m_error = QStringLiteral("Cannot write entry %1 to %2")
-                      .arg(QString::fromLatin1(name), m_path);
+        m_error =
+            QStringLiteral("Cannot write entry %1 to %2").arg(QString::fromLatin1(name), m_path);
         closeEntry();
         return false;
     }
