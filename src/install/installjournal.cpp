@@ -150,10 +150,12 @@ bool InstallJournal::markRolledBack(const QString &path)
 
 bool InstallJournal::remove()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    // Only a journal this run wrote: one found in place belongs to a run
+    // that was never taken back.
+    if (m_fd < 0)
+        return true;
+    ::close(m_fd);
+    m_fd = -1;
     if (::unlink(QFile::encodeName(m_path).constData()) != 0 && errno != ENOENT)
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
     StateDirectory::syncDirectory(QFileInfo(m_path).absolutePath());

@@ -61,7 +61,8 @@ public:
     bool packageInstalled(int index);
     bool markFinished();
     bool markRolledBack();
-    // Deletes the file; the run is over.
+    // Deletes the file this run wrote (nothing when it never wrote one);
+    // the run is over.
     bool remove();
 
     bool isStarted() const { return m_fd >= 0; }

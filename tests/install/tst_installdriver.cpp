@@ -480,6 +480,11 @@ void InstallDriverTest::nothingLost_data()
         << TestPackages{sound, lyingBomb} << abort << "small work folder" << false << asBefore
         << asBefore;
 
+    // The backups of a run that was never taken back must wait for the next
+    // start's recovery: a run that finds its journal does not touch it.
+    QTest::newRow("journal of an earlier run left in place")
+        << TestPackages{core} << abort << "earlier journal" << false << asBefore << asBefore;
+
     const QByteArray failingInstaller = "#!/bin/sh\nexit 1\n";
     QTest::newRow("runtime installer fails")
         << TestPackages{sound, package("core", "app",
@@ -514,6 +519,8 @@ void InstallDriverTest::nothingLost()
         QVERIFY(QDir().mkpath(temp() + QStringLiteral("/elsewhere")));
         arguments = QStringList{QCoreApplication::applicationFilePath(), QStringLiteral("-u"),
                                 QStringLiteral("-root"), temp() + QStringLiteral("/elsewhere")};
+    } else if (setup == QLatin1String("earlier journal")) {
+        QVERIFY(writeFile(journal(), "vemo-update-journal 1 earlier\n"));
     } else if (setup == QLatin1String("small work folder")) {
         if (!mountSmallFileSystem(temp() + QStringLiteral("/tmp"), "1m"))
             QSKIP("needs a tmpfs mount (root)");
@@ -542,7 +549,10 @@ void InstallDriverTest::nothingLost()
     QCOMPARE(m_succeeded, succeeds);
     // Nothing of the run is left: neither work folder nor journal.
     QVERIFY(!QFileInfo::exists(workDir()));
-    QVERIFY(!QFileInfo::exists(journal()));
+    if (setup == QLatin1String("earlier journal"))
+        QCOMPARE(readFile(journal()), QByteArray("vemo-update-journal 1 earlier\n"));
+    else
+        QVERIFY(!QFileInfo::exists(journal()));
     if (answers.contains(QMessageBox::Retry))
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(relaunchRecord()), 20000);
 }
