@@ -122,17 +122,21 @@ void InstallDriver::run()
                 }
                 emit progress(100 * (step + 1) / count);
             }
-            if (rolledBack && journal.isStarted())
-                journal.markRolledBack();
-
             m_log = QCoreApplication::translate("translation",
                                                 "An error occured while installing updates", "nc");
             emit finished();
             // Backups that could not be put back are the only copy of the
             // user's files left: they stay, and so does the journal that
-            // leads the next start to them.
-            if (rolledBack)
+            // leads the next start to them. Otherwise the mark on the disk
+            // tells a start that finds the journal (this process cut short
+            // while clearing up) that the backups may already be partly gone;
+            // without it, that start takes the run back once more, which
+            // changes nothing.
+            if (rolledBack) {
+                if (journal.isStarted())
+                    journal.markRolledBack();
                 removeBackups();
+            }
             WorkDirectory::clear(m_workDir, WorkDirectory::runningProgramFiles());
 
             if (retry && rolledBack) {
