@@ -49,20 +49,13 @@ QString updateLines(const QVector<UpdateInfo *> &updates)
     return lines.join(QLatin1Char('\n'));
 }
 
-// The size of an update's archive as the update answer gives it; -1 when it
-// gives none. The records carry no size yet, so the offer names none.
-qint64 announcedSize(const UpdateInfo &)
-{
-    return -1;
-}
-
-// The bytes "Download now" will fetch, when the answer gave every size; -1
-// otherwise.
+// The bytes "Download now" will fetch, when the answer gave every archive's
+// size (a signed answer always does); -1 otherwise.
 qint64 announcedTotal(const QVector<UpdateInfo *> &updates)
 {
     qint64 total = 0;
     for (const UpdateInfo *update : updates) {
-        const qint64 size = announcedSize(*update);
+        const qint64 size = update->archiveBytes();
         if (size < 0)
             return -1;
         total += size;

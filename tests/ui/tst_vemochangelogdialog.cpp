@@ -39,7 +39,8 @@ namespace {
 const QString OfferWindow = QStringLiteral("Updater_Changelog_MainWindow");
 const QString DownloadWindow = QStringLiteral("Updater_Download_MainWindow");
 
-// One update as the server describes it: description, version, changelog.
+// One update as the server describes it: description, version, changelog and
+// optionally the size of its archive (1 byte when not given).
 using Updates = QList<QStringList>;
 
 QByteArray answerFor(const Updates &updates)
@@ -58,7 +59,7 @@ QByteArray answerFor(const Updates &updates)
         xml.writeTextElement(QStringLiteral("changelog"), updates[i].at(2));
         xml.writeTextElement(QStringLiteral("link"),
                              QStringLiteral("http://127.0.0.1/component%1.zip").arg(i));
-        xml.writeTextElement(QStringLiteral("size"), QStringLiteral("1"));
+        xml.writeTextElement(QStringLiteral("size"), updates[i].value(3, QStringLiteral("1")));
         xml.writeTextElement(QStringLiteral("sha256"), QString(64, QLatin1Char('a')));
         xml.writeEndElement();
     }
@@ -117,13 +118,15 @@ void ChangelogDialogTest::changelogText_data()
         << QString::fromUtf8("Wtyczka – łączność\nZmiany w wersji 1.0β\nZażółć gęślą jaźń\n修正 €")
         << QString();
     QTest::newRow("the offer names each update with its version")
-        << Updates{{"Komunikator Vemo", "7.1.0", "a"}, {"", "1.1", "b"}, {"<b>Core</b>", "2", "c"}}
+        << Updates{{"Komunikator Vemo", "7.1.0", "a", "12000000"},
+                   {"", "1.1", "b", "299999"},
+                   {"<b>Core</b>", "2", "c", "1"}}
         << true
         << "Komunikator Vemo\nZmiany w wersji 7.1.0\na\n\n\nZmiany w wersji 1.1\nb\n\n"
            "<b>Core</b>\nZmiany w wersji 2\nc"
         << QString::fromUtf8("Dostępne są aktualizacje komunikatora Vemo. Czy chcesz je teraz "
                              "pobrać?\n• Komunikator Vemo, wersja 7.1.0\n• component1, wersja 1.1\n"
-                             "• <b>Core</b>, wersja 2");
+                             "• <b>Core</b>, wersja 2\n[Pobierz teraz (12,3 MB)]");
     QTest::newRow("the prefix is the same under the Polish catalogue")
         << Updates{{"Vemo core", "7.1.2", "Faster start"}} << true
         << "Vemo core\nZmiany w wersji 7.1.2\nFaster start" << QString();
@@ -160,8 +163,11 @@ void ChangelogDialogTest::changelogText()
     QVERIFY(!details->isVisible());
     if (!offer.isNull()) {
         // Shown as written: the server's texts are never markup.
+        // The last line is the download button: its text names the total size.
         auto *question = window->findChild<QLabel *>(QStringLiteral("label_3"));
-        QCOMPARE(question->text(), offer);
+        auto *download =
+            window->findChild<QPushButton *>(QStringLiteral("Updater_Changelog_DownloadNow"));
+        QCOMPARE(question->text() + "\n[" + download->text() + "]", offer);
         QCOMPARE(question->textFormat(), Qt::PlainText);
     }
     QCOMPARE(boxes.count(), 0);
