@@ -141,7 +141,10 @@ private:
     QString pluginDir() const { return temp() + QStringLiteral("/appdata/Vemo/plugins"); }
     QString workDir() const { return temp() + QStringLiteral("/tmp/vupdates/"); }
     QString relaunchRecord() const { return temp() + QStringLiteral("/relaunch.txt"); }
-    QString journal() const { return temp() + QStringLiteral("/state/vemo-updater/install-journal"); }
+    QString journal() const
+    {
+        return temp() + QStringLiteral("/state/vemo-updater/install-journal");
+    }
 
     // Checks for updates, lays out the archives and runs the installation
     // from the event loop. Fills m_events, m_quit and m_boxes.
@@ -239,8 +242,9 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     QVector<UpdateInfo *> records;
     if (direct) {
         for (const TestPackage &package : packages) {
-            m_records.push_back(std::make_unique<UpdateInfo>(makeRecord(
-                "vemo", package.name, package.type, "http://127.0.0.1/" + archiveOf(package) + ".zip")));
+            const QByteArray link = "http://127.0.0.1/" + archiveOf(package) + ".zip";
+            m_records.push_back(std::make_unique<UpdateInfo>(
+                makeRecord("vemo", package.name, package.type, link)));
             records << m_records.back().get();
         }
     } else {
@@ -432,14 +436,14 @@ void InstallDriverTest::nothingLost_data()
         << TestPackages{replaceOnly, coreAgain} << abort << QString() << false << asBefore
         << asBefore;
 
-    TestPackage soundApp = package("sound", "app", {entry("sound.cfg", "cfg"), entry("core.dll", "c")},
-                                   fileElement("sound.cfg", "", "add")
-                                       + fileElement("core.dll", "", "add"));
+    TestPackage soundApp =
+        package("sound", "app", {entry("sound.cfg", "cfg"), entry("core.dll", "c")},
+                fileElement("sound.cfg", "", "add") + fileElement("core.dll", "", "add"));
     soundApp.archive = "sound-app";
     const TestPackage soundFails =
         package("sound", "plugin", {entry("sound/sound.dll", "sound 2")},
-                fileElement("sound.dll", "sound", "add") + fileElement("beep.wav", "sound", "remove")
-                    + "<package project=\"other\"/>");
+                fileElement("sound.dll", "sound", "add")
+                    + fileElement("beep.wav", "sound", "remove") + "<package project=\"other\"/>");
     QTest::newRow("an application and a plug-in of one name")
         << TestPackages{soundApp, soundFails} << abort << QString() << false << asBefore
         << asBefore;

@@ -34,7 +34,8 @@ constexpr int Replaced = 400;
 
 QByteArray content(const char *what, int n)
 {
-    return QByteArray(what) + ' ' + QByteArray::number(n) + '\n' + QByteArray(200, char('a' + n % 26));
+    return QByteArray(what) + ' ' + QByteArray::number(n) + '\n'
+           + QByteArray(200, char('a' + n % 26));
 }
 
 QByteArray fileName(const char *folder, int n)
@@ -141,7 +142,8 @@ void UpdaterProcessTest::initTestCase()
         QVERIFY(writeFile(install + '/' + fileName("a", n), content("old", n)));
         alpha.files.append({fileName("a", n), content("new", n)});
         alpha.elements += element(fileName("a", n), "add");
-        const QByteArray added = "n/d" + QByteArray::number(n % 20) + "/f" + QByteArray::number(n) + ".dat";
+        const QByteArray added =
+            "n/d" + QByteArray::number(n % 20) + "/f" + QByteArray::number(n) + ".dat";
         alpha.files.append({added, content("added", n)});
         alpha.elements += element(added, "add");
     }
@@ -282,8 +284,8 @@ void UpdaterProcessTest::prepareCrashRun(const QStringList &archives)
 {
     for (const char *dir : {"install", "appdata", "tmp", "state"})
         QVERIFY(QDir(m_temp->filePath(dir)).removeRecursively());
-    QCOMPARE(QProcess::execute("cp", {"-a", m_shared.filePath("install"), m_shared.filePath("appdata"),
-                                      m_temp->path()}),
+    QCOMPARE(QProcess::execute("cp", {"-a", m_shared.filePath("install"),
+                                      m_shared.filePath("appdata"), m_temp->path()}),
              0);
     QVERIFY(QDir().mkpath(m_temp->workDir()));
     QVERIFY(QFile::setPermissions(m_temp->workDir(), Executable));
