@@ -4,7 +4,8 @@
 // prints its duration. MODE is one of:
 //   check     the update check (messenger run, query, answer)
 //   download  the download of every available package into $TMPDIR/vupdates/
-//   install   the installation of the packages already placed there
+//   install   the installation of the packages already placed there, run by
+//             the install window (offscreen) as the updater runs it
 //   rollback  an installation in which a package fails, timed from the start
 //             of the rollback to its end
 // Every mode runs the update check first, as the updater does. --report
@@ -16,6 +17,7 @@
 #include "engine/vemoupdaterengine.h"
 #include "engine/workdirectory.h"
 #include "phaserunner.h"
+#include "ui/updaterresources.h"
 
 #include <QApplication>
 #include <QFile>
@@ -60,6 +62,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    registerUpdaterResources();
 
     const QStringList arguments = QCoreApplication::arguments();
     const QString mode = arguments.value(1);

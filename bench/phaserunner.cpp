@@ -4,6 +4,7 @@
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
 #include "engine/workdirectory.h"
+#include "ui/vemoinstalldialog.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -126,7 +127,9 @@ bool PhaseRunner::install()
 
     const qsizetype boxesBefore = m_answerer->texts().size();
     timer.start();
-    m_engine->installUpdates();
+    // As the updater installs: through the install window, which paints
+    // its progress while the installation runs and opens the summary.
+    new VemoInstallDialog(m_engine);
     if (elapsed < 0)
         return fail(QStringLiteral("the installation never finished"));
     if (!m_engine->installSucceeded() || m_answerer->texts().size() != boxesBefore)
@@ -164,7 +167,7 @@ bool PhaseRunner::rollback()
     });
 
     run.start();
-    m_engine->installUpdates();
+    new VemoInstallDialog(m_engine);
     if (m_engine->installSucceeded())
         return fail(QStringLiteral("every package installed, so nothing was rolled back"));
     if (elapsed < 0)

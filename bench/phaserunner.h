@@ -19,7 +19,8 @@ public:
     bool check();
     // From beginDownload() to downloadFinished().
     bool download();
-    // From installUpdates() to installFinished(); every package must install.
+    // From installUpdates() to installFinished(), run by the install window
+    // as in the updater; every package must install.
     bool install();
     // From installFile("Rollback update") to installFinished(): a package
     // must fail so that the run rolls back.

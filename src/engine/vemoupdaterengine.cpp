@@ -56,6 +56,7 @@ VemoUpdaterEngine::VemoUpdaterEngine()
     , download(http, workDir)
     , m_updateKeys(UpdateKeys::list())
     , m_checkTimeoutMs(CheckTimeoutMs)
+    , m_installDetailIntervalMs(InstallDriver::DefaultDetailIntervalMs)
 {
     qRegisterMetaType<HttpResponseHeader>();
 
@@ -229,8 +230,11 @@ void VemoUpdaterEngine::abortDownload()
 void VemoUpdaterEngine::installUpdates()
 {
     InstallDriver driver(updateList, workDir);
+    driver.setDetailInterval(m_installDetailIntervalMs);
     connect(&driver, &InstallDriver::fileStarted, this, &VemoUpdaterEngine::installFile);
     connect(&driver, &InstallDriver::progress, this, &VemoUpdaterEngine::installProgress);
+    connect(&driver, &InstallDriver::detailedProgress, this,
+            &VemoUpdaterEngine::installDetailedProgress);
     // The summary window reads the log and the result as soon as it hears
     // that the installation is over.
     connect(&driver, &InstallDriver::finished, this, [this, &driver] {

@@ -31,6 +31,9 @@ public:
     void setUpdateKeys(const QByteArray &keys) { m_updateKeys = keys; }
     // The time the whole check may take, 60 s unless changed here.
     void setCheckTimeout(int milliseconds) { m_checkTimeoutMs = milliseconds; }
+    // The least time between two installDetailedProgress() signals, 250 ms
+    // unless changed here.
+    void setInstallDetailInterval(int milliseconds) { m_installDetailIntervalMs = milliseconds; }
     bool hasUpdates() const;
     QVector<UpdateInfo *> updates() const;
     QString installLog() const;
@@ -49,6 +52,11 @@ signals:
     // sizes are known. Declared after the others so that their order in the
     // meta-object stays as it was.
     void downloadBytes(qint64 done, qint64 total);
+    // While a package installs: the percentage of the whole installation
+    // with the part of that package done, at most every few hundred
+    // milliseconds and only when it changed. installProgress() still marks
+    // each package's end.
+    void installDetailedProgress(int done);
 
 public slots:
     void beginDownload();
@@ -73,4 +81,5 @@ private:
     bool m_installSucceeded = false;
     QByteArray m_updateKeys;
     int m_checkTimeoutMs;
+    int m_installDetailIntervalMs;
 };

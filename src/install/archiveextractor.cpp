@@ -1,5 +1,7 @@
 #include "archiveextractor.h"
 
+#include "compactstringlist.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -10,6 +12,7 @@
 #include <minizip/unzip.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,6 +31,11 @@ constexpr int NameBufferSize = 256;
 // "Version made by" of an entry written on a Unix system: its external
 // attributes then hold the file's mode in their upper half.
 constexpr int UnixHost = 3;
+// The archive is read through windows of this size, one for each place where
+// minizip reads in turn (the central directory at the end, the entries'
+// headers and data from the start).
+constexpr qint64 ReadWindowSize = 128 * 1024;
+constexpr int ReadWindowCount = 2;
 
 // An entry is written to the unpack directory followed by its name, so the
 // name must be relative and must not climb above its start. Both separators
@@ -71,13 +79,152 @@ bool isEmptyZipArchive(const QString &path)
            && EndRecordSize + field(20) == bytes.size();
 }
 
+// The archive file as minizip reads it. minizip reads an entry's header in
+// pieces of a few bytes, and goes back and forth between the central
+// directory and the entries; through the C library's streams that took
+// several system calls per entry. Here every read is served from windows of
+// the file read with pread(), so an archive of many small entries costs
+// about one system call per window.
+class ArchiveFile
+{
+public:
+    static voidpf open(voidpf, const void *path, int mode)
+    {
+        if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
+            return nullptr;
+        const int fd = ::open(static_cast<const char *>(path), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return nullptr;
+        struct stat info;
+        if (::fstat(fd, &info) != 0) {
+            ::close(fd);
+            return nullptr;
+        }
+        return new ArchiveFile(fd, info.st_size);
+    }
+    static uLong read(voidpf, voidpf stream, void *buffer, uLong size)
+    {
+        return uLong(static_cast<ArchiveFile *>(stream)->read(static_cast<char *>(buffer),
+                                                              qint64(size)));
+    }
+    static uLong write(voidpf, voidpf, const void *, uLong) { return 0; }
+    static ZPOS64_T tell(voidpf, voidpf stream)
+    {
+        return ZPOS64_T(static_cast<ArchiveFile *>(stream)->m_position);
+    }
+    static long seek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
+    {
+        auto *file = static_cast<ArchiveFile *>(stream);
+        qint64 base = 0;
+        if (origin == ZLIB_FILEFUNC_SEEK_CUR)
+            base = file->m_position;
+        else if (origin == ZLIB_FILEFUNC_SEEK_END)
+            base = file->m_size;
+        else if (origin != ZLIB_FILEFUNC_SEEK_SET)
+            return -1;
+        const qint64 position = base + qint64(offset);
+        if (position < 0)
+            return -1;
+        file->m_position = position;
+        return 0;
+    }
+    static int close(voidpf, voidpf stream)
+    {
+        delete static_cast<ArchiveFile *>(stream);
+        return 0;
+    }
+    static int error(voidpf, voidpf stream) { return static_cast<ArchiveFile *>(stream)->m_error; }
+
+    static zlib_filefunc64_def functions()
+    {
+        zlib_filefunc64_def functions;
+        functions.zopen64_file = &ArchiveFile::open;
+        functions.zread_file = &ArchiveFile::read;
+        functions.zwrite_file = &ArchiveFile::write;
+        functions.ztell64_file = &ArchiveFile::tell;
+        functions.zseek64_file = &ArchiveFile::seek;
+        functions.zclose_file = &ArchiveFile::close;
+        functions.zerror_file = &ArchiveFile::error;
+        functions.opaque = nullptr;
+        return functions;
+    }
+
+private:
+    ArchiveFile(int fd, qint64 size)
+        : m_fd(fd)
+        , m_size(size)
+    {
+    }
+    ~ArchiveFile() { ::close(m_fd); }
+
+    struct Window
+    {
+        std::vector<char> bytes;
+        qint64 start = 0;
+        quint64 lastUse = 0;
+    };
+
+    qint64 read(char *buffer, qint64 size)
+    {
+        qint64 done = 0;
+        while (done < size && m_position < m_size) {
+            Window *window = windowAt(m_position);
+            if (!window)
+                break;
+            const qint64 offset = m_position - window->start;
+            const qint64 count = qMin(size - done, qint64(window->bytes.size()) - offset);
+            std::memcpy(buffer + done, window->bytes.data() + offset, size_t(count));
+            done += count;
+            m_position += count;
+        }
+        return done;
+    }
+
+    // The window that holds the byte at position, read into the one used
+    // longest ago when none does.
+    Window *windowAt(qint64 position)
+    {
+        Window *oldest = &m_windows[0];
+        for (Window &window : m_windows) {
+            if (position >= window.start && position < window.start + qint64(window.bytes.size())) {
+                window.lastUse = ++m_uses;
+                return &window;
+            }
+            if (window.lastUse < oldest->lastUse)
+                oldest = &window;
+        }
+        oldest->bytes.resize(size_t(ReadWindowSize));
+        ssize_t count;
+        do {
+            count = ::pread(m_fd, oldest->bytes.data(), oldest->bytes.size(), off_t(position));
+        } while (count < 0 && errno == EINTR);
+        if (count <= 0) {
+            oldest->bytes.clear();
+            m_error = count < 0 ? errno : 0;
+            return nullptr;
+        }
+        oldest->bytes.resize(size_t(count));
+        oldest->start = position;
+        oldest->lastUse = ++m_uses;
+        return oldest;
+    }
+
+    int m_fd;
+    qint64 m_size;
+    qint64 m_position = 0;
+    Window m_windows[ReadWindowCount];
+    quint64 m_uses = 0;
+    int m_error = 0;
+};
+
 // The archive, and the entry open in it, closed on every way out.
 class UnzipHandle
 {
 public:
     explicit UnzipHandle(const QString &path)
-        : m_file(unzOpen64(QFile::encodeName(path).constData()))
     {
+        zlib_filefunc64_def functions = ArchiveFile::functions();
+        m_file = unzOpen2_64(QFile::encodeName(path).constData(), &functions);
     }
     ~UnzipHandle()
     {
@@ -103,7 +250,7 @@ public:
     }
 
 private:
-    unzFile m_file;
+    unzFile m_file = nullptr;
     bool m_entryOpen = false;
 };
 
@@ -116,10 +263,20 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    bool open(const QString &path)
+    // The new file gets its mode as it is made. Only where the process's
+    // umask takes bits away, or the file was there already (an entry named
+    // twice), does finish() set the mode as well.
+    bool open(const QString &path, mode_t mode, mode_t umask)
     {
-        m_fd = ::open(QFile::encodeName(path).constData(),
-                      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        const QByteArray name = QFile::encodeName(path);
+        constexpr int Flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+        m_fd = ::open(name.constData(), Flags | O_EXCL, mode);
+        m_setMode = (mode & umask) != 0;
+        if (m_fd < 0 && errno == EEXIST) {
+            m_fd = ::open(name.constData(), Flags | O_TRUNC, mode);
+            m_setMode = true;
+        }
+        m_mode = mode;
         return m_fd >= 0;
     }
     bool write(const char *data, qsizetype size)
@@ -138,17 +295,27 @@ public:
         }
         return true;
     }
-    bool finish(mode_t mode)
+    bool finish()
     {
         const int fd = m_fd;
         m_fd = -1;
-        const bool changed = ::fchmod(fd, mode) == 0;
+        const bool changed = !m_setMode || ::fchmod(fd, m_mode) == 0;
         return ::close(fd) == 0 && changed;
     }
 
 private:
     int m_fd = -1;
+    mode_t m_mode = 0;
+    bool m_setMode = true;
 };
+
+mode_t processUmask()
+{
+    // There is no call that only reads it.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
 
 QString systemError()
 {
@@ -170,7 +337,16 @@ bool ArchiveExtractor::fail(const QString &message, const QString &errorText)
     return false;
 }
 
-bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *installedList)
+void ArchiveExtractor::makeDirectory(const QString &path)
+{
+    if (m_madeDirectories.contains(path))
+        return;
+    QDir().mkpath(path);
+    m_madeDirectories.insert(path);
+}
+
+bool ArchiveExtractor::extract(const QString &skippedEntry, CompactStringList *installedList,
+                               const Step &step)
 {
     QDir().mkpath(m_unpackDir);
     UnzipHandle archive(m_archivePath);
@@ -185,6 +361,7 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
     // for what the entries declare. The sizes count only as a bound; the
     // extraction below holds every entry to its declared size.
     qint64 declared = 0;
+    int entries = 0;
     int status = UNZ_OK;
     for (; status == UNZ_OK; status = unzGoToNextFile(archive.get())) {
         unz_file_info64 info;
@@ -193,6 +370,8 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
             return fail(
                 QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
         declared += qint64(qMin<ZPOS64_T>(info.uncompressed_size, ZPOS64_T(1) << 50));
+        if (entries < INT_MAX)
+            ++entries;
     }
     if (status != UNZ_END_OF_LIST_OF_FILE)
         return fail(
@@ -213,8 +392,11 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
         return fail(
             QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
 
+    const mode_t umask = processUmask();
     std::vector<char> buffer(WriteBufferSize);
     do {
+        if (step && m_entryCount > 0)
+            step(m_entryCount, entries);
         ++m_entryCount;
         // The information record comes along with the name because its
         // size_filename gives the name's full length: a name that does not fit
@@ -237,16 +419,20 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
         }
 
         if (entryName.endsWith(QLatin1Char('/'))) {
-            QDir().mkpath(m_unpackDir + entryName);
+            makeDirectory(m_unpackDir + entryName);
             continue;
         }
 
         const QString destination = m_unpackDir + entryName;
-        if (entryName.contains(QLatin1Char('/')))
-            QDir().mkpath(QFileInfo(destination).absolutePath());
+        const qsizetype slash = destination.lastIndexOf(QLatin1Char('/'));
+        if (slash >= m_unpackDir.size())
+            makeDirectory(destination.left(slash));
 
+        // Unpacked files carry the execute bits of their entries.
+        const bool unixEntry = (info.version >> 8) == UnixHost;
+        const mode_t executable = unixEntry ? mode_t((info.external_fa >> 16) & 0111) : 0;
         OutputFile output;
-        if (!output.open(destination)) {
+        if (!output.open(destination, S_IRUSR | S_IWUSR | executable, umask)) {
             const QString error = systemError();
             return fail(
                 QCoreApplication::translate("translation", "Cannot create file %1 (%2)", "nc")
@@ -296,9 +482,7 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
                 break;
         }
 
-        const bool unixEntry = (info.version >> 8) == UnixHost;
-        const mode_t executable = unixEntry ? mode_t((info.external_fa >> 16) & 0111) : 0;
-        if (!output.finish(S_IRUSR | S_IWUSR | executable)) {
+        if (!output.finish()) {
             const QString error = systemError();
             return fail(
                 QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
@@ -317,5 +501,7 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, QStringList *install
         if (entryName != skippedEntry)
             installedList->append(QLatin1String(" - ") + entryName);
     } while (unzGoToNextFile(archive.get()) == UNZ_OK);
+    if (step)
+        step(m_entryCount, entries);
     return true;
 }

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
-#include <QStringList>
+
+#include <functional>
+
+class CompactStringList;
 
 // Unpacks an update archive (a zip file) into a directory, entry by entry,
 // streaming each through a small buffer. Before anything is written the
@@ -16,10 +20,14 @@ class ArchiveExtractor
 public:
     ArchiveExtractor(const QString &archivePath, const QString &unpackDir);
 
+    // Called after each entry: how many of the archive's entries are done.
+    using Step = std::function<void(int done, int entries)>;
+
     // Extracts every entry; appends " - " + name for each file entry except
     // skippedEntry to *installedList. On false, message() says what failed,
     // for the user.
-    bool extract(const QString &skippedEntry, QStringList *installedList);
+    bool extract(const QString &skippedEntry, CompactStringList *installedList,
+                 const Step &step = Step());
 
     const QString &message() const { return m_message; }
     // The system's error text when a file could not be created or written.
@@ -29,10 +37,14 @@ public:
 
 private:
     bool fail(const QString &message, const QString &errorText = QString());
+    // Makes the directory (below the unpack directory) exist; each is made
+    // once, whatever the number of entries in it.
+    void makeDirectory(const QString &path);
 
     QString m_archivePath;
     QString m_unpackDir;
     QString m_message;
     QString m_errorText;
     int m_entryCount = 0;
+    QSet<QString> m_madeDirectories;
 };

@@ -59,7 +59,8 @@ BackupRecord BackupRecord::fromJournal(int index, const QString &root, const QSt
 {
     BackupRecord record(index, root, backupDir, nullptr);
     record.m_createdDirectories = createdDirectories;
-    record.m_createdFiles = createdFiles;
+    for (const QString &file : createdFiles)
+        record.m_createdFiles.append(file);
     // Every entry below the backup directory that is not a directory is
     // a saved file or link; a copy in the making is never there (it is
     // made under another name and renamed in when complete).
@@ -67,14 +68,17 @@ BackupRecord BackupRecord::fromJournal(int index, const QString &root, const QSt
     QDirIterator it(backupDir,
                     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
+    QStringList saved;
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
         if (info.isDir() && !info.isSymLink())
             continue;
-        record.m_saved.append(base.relativeFilePath(info.filePath()));
+        saved.append(base.relativeFilePath(info.filePath()));
     }
-    record.m_saved.sort();
+    saved.sort();
+    for (const QString &relative : std::as_const(saved))
+        record.m_saved.append(relative);
     return record;
 }
 
@@ -85,6 +89,9 @@ QString BackupRecord::runDir() const
 
 bool BackupRecord::makeDirectories(const QString &dir, QString *error)
 {
+    // Files come directory by directory: most calls end here.
+    if (m_existingDirectories.contains(dir))
+        return true;
     QStringList missing;
     for (QString path = QDir::cleanPath(dir); !entryExists(path);) {
         missing.prepend(path);
@@ -106,6 +113,7 @@ bool BackupRecord::makeDirectories(const QString &dir, QString *error)
             return false;
         }
     }
+    m_existingDirectories.insert(dir);
     return true;
 }
 
@@ -115,29 +123,26 @@ bool BackupRecord::noteNewFile(const QString &path, QString *error)
         *error = m_journal->errorString();
         return false;
     }
-    if (!m_createdFileSet.contains(path)) {
-        m_createdFileSet.insert(path);
+    if (!m_createdFiles.contains(path))
         m_createdFiles.append(path);
-    }
     return true;
 }
 
-bool BackupRecord::save(const QString &target, const QString &relative, bool deletesTarget,
-                        bool *movedAway, QString *error)
+bool BackupRecord::save(const QString &target, const QString &relative, mode_t mode,
+                        bool deletesTarget, bool *movedAway, QString *error)
 {
     *movedAway = false;
-    if (m_savedSet.contains(relative))
+    if (m_saved.contains(relative))
         return true; // the first copy holds the content from before the update
 
     const QString backup = m_backupDir + QLatin1Char('/') + relative;
-    QDir().mkpath(QFileInfo(backup).absolutePath());
-
-    struct stat info;
-    if (::lstat(QFile::encodeName(target).constData(), &info) != 0) {
-        *error = cannotBackUp(target, backup, systemError());
-        return false;
+    const QString backupDirectory = backup.left(backup.lastIndexOf(QLatin1Char('/')));
+    if (!m_existingDirectories.contains(backupDirectory)) {
+        QDir().mkpath(backupDirectory);
+        m_existingDirectories.insert(backupDirectory);
     }
-    if (S_ISDIR(info.st_mode)) {
+
+    if (S_ISDIR(mode)) {
         *error = cannotBackUp(target, backup, QString::fromLocal8Bit(std::strerror(EISDIR)));
         return false;
     }
@@ -146,14 +151,17 @@ bool BackupRecord::save(const QString &target, const QString &relative, bool del
     // keeps its content, rights and disk space. Otherwise a copy is made
     // under another name first, so that the backup directory never holds a
     // half-made copy that a recovery would take for the original.
-    if (deletesTarget && FileCopy::moveRegularFile(target, backup)) {
+    const bool movable = S_ISREG(mode) || S_ISLNK(mode);
+    if (deletesTarget && movable
+        && ::rename(QFile::encodeName(target).constData(), QFile::encodeName(backup).constData())
+               == 0) {
         *movedAway = true;
     } else {
         const QString staging = runDir() + QLatin1Char('/') + SavingName;
         QFile::remove(staging);
         QString reason;
-        const bool copied = S_ISLNK(info.st_mode) ? FileCopy::copyLink(target, staging, &reason)
-                                                  : FileCopy::copyToNew(target, staging, &reason);
+        const bool copied = S_ISLNK(mode) ? FileCopy::copyLink(target, staging, &reason)
+                                          : FileCopy::copyToNew(target, staging, &reason);
         if (!copied || !FileCopy::moveRegularFile(staging, backup)) {
             if (copied)
                 reason = systemError();
@@ -162,7 +170,6 @@ bool BackupRecord::save(const QString &target, const QString &relative, bool del
             return false;
         }
     }
-    m_savedSet.insert(relative);
     m_saved.append(relative);
     return true;
 }
@@ -171,11 +178,12 @@ bool BackupRecord::restore(QString *error)
 {
     // What the package created goes first: a saved file may have to go back
     // where the package had put a directory.
-    for (auto it = m_createdFiles.crbegin(); it != m_createdFiles.crend(); ++it) {
-        const QByteArray path = QFile::encodeName(*it);
+    for (qsizetype i = m_createdFiles.size() - 1; i >= 0; --i) {
+        const QString created = m_createdFiles.at(i);
         // Not there, or never made (its folder is a file): nothing to delete.
-        if (::unlink(path.constData()) != 0 && errno != ENOENT && errno != ENOTDIR) {
-            *error = QStringLiteral("%1 (%2)").arg(*it, systemError());
+        if (::unlink(QFile::encodeName(created).constData()) != 0 && errno != ENOENT
+            && errno != ENOTDIR) {
+            *error = QStringLiteral("%1 (%2)").arg(created, systemError());
             return false;
         }
     }
@@ -184,7 +192,8 @@ bool BackupRecord::restore(QString *error)
         ::rmdir(QFile::encodeName(*it).constData());
 
     const QString staging = runDir() + QLatin1Char('/') + RestoringName;
-    for (const QString &relative : std::as_const(m_saved)) {
+    for (qsizetype i = 0; i < m_saved.size(); ++i) {
+        const QString relative = m_saved.at(i);
         const QString saved = m_backupDir + QLatin1Char('/') + relative;
         const QString target = m_root + QLatin1Char('/') + relative;
         if (!entryExists(saved)) {

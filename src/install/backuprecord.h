@@ -1,8 +1,12 @@
 #pragma once
 
+#include "compactstringlist.h"
+
 #include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <sys/types.h>
 
 class InstallJournal;
 
@@ -32,26 +36,22 @@ public:
     const QString &backupDir() const { return m_backupDir; }
     // Where the run keeps the backups of all its packages in this root.
     QString runDir() const;
-    const QStringList &createdFiles() const { return m_createdFiles; }
-    const QStringList &createdDirectories() const { return m_createdDirectories; }
-    // Paths below the root whose original content this record holds, in
-    // the order saved.
-    const QStringList &savedPaths() const { return m_saved; }
 
-    bool wasCreated(const QString &path) const { return m_createdFileSet.contains(path); }
-    bool wasSaved(const QString &relative) const { return m_savedSet.contains(relative); }
+    bool wasCreated(const QString &path) const { return m_createdFiles.contains(path); }
+    bool wasSaved(const QString &relative) const { return m_saved.contains(relative); }
 
     // Makes the absolute directory dir exist, entering every directory it
-    // creates in the journal first.
+    // creates in the journal first. A directory it has seen exist is not
+    // looked at again.
     bool makeDirectories(const QString &dir, QString *error);
     // Enters path, about to be created where nothing is, in the journal.
     bool noteNewFile(const QString &path, QString *error);
-    // Saves target (relative below the root) unless it was saved before.
-    // With deletesTarget the target itself moves into the backup where it
-    // can (*movedAway tells); otherwise a copy is made. Links are saved as
-    // links, never followed.
-    bool save(const QString &target, const QString &relative, bool deletesTarget, bool *movedAway,
-              QString *error);
+    // Saves target (relative below the root; mode: its st_mode as lstat()
+    // reported it) unless it was saved before. With deletesTarget the target
+    // itself moves into the backup where it can (*movedAway tells);
+    // otherwise a copy is made. Links are saved as links, never followed.
+    bool save(const QString &target, const QString &relative, mode_t mode, bool deletesTarget,
+              bool *movedAway, QString *error);
 
     // Takes the package back: deletes what it created (directories only when
     // empty of anything else), then puts every saved file back. Can be run
@@ -68,8 +68,8 @@ private:
     QString m_backupDir;
     InstallJournal *m_journal;
     QStringList m_createdDirectories;
-    QStringList m_createdFiles;
-    QSet<QString> m_createdFileSet;
-    QStringList m_saved;
-    QSet<QString> m_savedSet;
+    CompactStringList m_createdFiles;
+    CompactStringList m_saved;
+    // Directories known to exist, in the root and in the backups.
+    QSet<QString> m_existingDirectories;
 };

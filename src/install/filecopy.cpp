@@ -171,6 +171,16 @@ bool copyToNew(const QString &source, const QString &target, QString *errorStrin
     return true;
 }
 
+bool linkOrCopy(const QString &source, const QString &target, QString *errorString)
+{
+    // A link costs no new file on the disk, and that is what makes a file
+    // expensive to install: creating it. Across file systems, on one that
+    // knows no links, or onto a dangling link, the copy does what it can.
+    if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
+        return true;
+    return copyToNew(source, target, errorString);
+}
+
 bool copyLink(const QString &source, const QString &target, QString *errorString)
 {
     char destination[4096];

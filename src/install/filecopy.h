@@ -14,6 +14,13 @@ namespace FileCopy {
 // given, says why.
 bool copyToNew(const QString &source, const QString &target, QString *errorString = nullptr);
 
+// Gives target, which must not exist yet, what source holds: a second name
+// (hard link) for source where its file system allows one, otherwise a copy
+// as copyToNew() makes it. A linked target shares source's file, its
+// permission bits included: meant for a source that nothing changes or
+// writes to afterwards, such as a file just unpacked.
+bool linkOrCopy(const QString &source, const QString &target, QString *errorString = nullptr);
+
 // Makes a symbolic link at target (which must not exist) that points where
 // the link source points.
 bool copyLink(const QString &source, const QString &target, QString *errorString = nullptr);

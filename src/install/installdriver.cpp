@@ -3,6 +3,7 @@
 #include "engine/updateinfo.h"
 #include "engine/updaterlock.h"
 #include "engine/workdirectory.h"
+#include "compactstringlist.h"
 #include "installjournal.h"
 #include "packageinstaller.h"
 #include "ui/messageboxes.h"
@@ -61,9 +62,23 @@ InstallDriver::InstallDriver(const QVector<UpdateInfo *> &updates, const QString
 {
 }
 
+void InstallDriver::reportStep(int index, qint64 done, qint64 total)
+{
+    if (total <= 0 || m_sinceDetail.elapsed() < m_detailIntervalMs)
+        return;
+    const qint64 count = m_updates.size();
+    const int percent = int(100 * (index * total + qMin(done, total)) / (count * total));
+    if (percent == m_lastDetail)
+        return;
+    m_lastDetail = percent;
+    m_sinceDetail.start();
+    emit detailedProgress(percent);
+}
+
 void InstallDriver::run()
 {
     const int count = int(m_updates.size());
+    m_sinceDetail.start();
     InstallJournal journal(m_journalPath);
     // A quit asked for while the run goes on would close every later box
     // by itself: it waits until the run is over.
@@ -94,8 +109,12 @@ void InstallDriver::run()
                  + QLatin1Char('\n');
 
         QString errorText;
-        QStringList installedList;
-        if (!installer.install(m_workDir, &errorText, &installedList)) {
+        // One line per file: kept compact, since an update may hold many.
+        CompactStringList installedList;
+        const auto step = [this, index](qint64 done, qint64 total) {
+            reportStep(index, done, total);
+        };
+        if (!installer.install(m_workDir, &errorText, &installedList, step)) {
             const bool retry = askForRetry(name, errorText);
 
             emit fileStarted(QCoreApplication::translate(
@@ -153,7 +172,8 @@ void InstallDriver::run()
 
         journal.packageInstalled(index);
         installedList.sort();
-        m_log += installedList.join(QLatin1Char('\n')) + QLatin1String("\n\n");
+        m_log += installedList.join(QLatin1Char('\n'));
+        m_log += QLatin1String("\n\n");
         emit progress(100 * (index + 1) / count);
     }
 

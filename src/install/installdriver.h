@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -24,7 +25,9 @@ class UpdateInfo;
 // Signals, all delivered during run(): for each package fileStarted(name) and
 // then progress(percentage of packages done); after a failure
 // fileStarted("Rollback update"), progress(0) and one progress per package
-// until 100; finished() exactly once.
+// until 100; finished() exactly once. While a package installs,
+// detailedProgress() tells the percentage of the run with the part of that
+// package done, when it has changed and at most once per detail interval.
 class InstallDriver : public QObject
 {
     Q_OBJECT
@@ -37,6 +40,10 @@ public:
     // Runs the whole installation before it returns; call it once.
     void run();
 
+    // The least time between two detailedProgress() signals.
+    static constexpr int DefaultDetailIntervalMs = 250;
+    void setDetailInterval(int milliseconds) { m_detailIntervalMs = milliseconds; }
+
     const QString &log() const { return m_log; }
     bool succeeded() const { return m_succeeded; }
 
@@ -44,11 +51,17 @@ signals:
     void fileStarted(const QString &name);
     void progress(int done);
     void finished();
+    void detailedProgress(int done);
 
 private:
+    void reportStep(int index, qint64 done, qint64 total);
+
     const QVector<UpdateInfo *> m_updates;
     const QString m_workDir;
     const QString m_journalPath;
     QString m_log;
     bool m_succeeded = false;
+    int m_detailIntervalMs = DefaultDetailIntervalMs;
+    QElapsedTimer m_sinceDetail;
+    int m_lastDetail = -1;
 };

@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,6 +64,9 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJ
     , m_journal(journal)
 {
     m_manifestBase.chop(ArchiveExtensionLength);
+    m_identityPrefix = QStringLiteral("%1_%2_%3")
+                           .arg(recordText(record.project()), recordText(record.name()),
+                                recordText(record.type()));
 
     const QString type = recordText(record.type());
     if (type == AppType) {
@@ -106,7 +110,7 @@ bool PackageInstaller::fail(const QString &message, QString *errorText, const QS
 }
 
 bool PackageInstaller::install(const QString &workDir, QString *errorText,
-                               QStringList *installedList)
+                               CompactStringList *installedList, const Step &step)
 {
     if (m_setupFailed)
         return false; // the user has been told; nothing is touched
@@ -144,12 +148,17 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
     while (manifestEntry.startsWith(QLatin1Char('/')))
         manifestEntry.remove(0, 1);
 
+    // Unpacking is the first half of the steps, applying the manifest the
+    // second, one step per entry each.
     ArchiveExtractor extractor(archivePath, unpackDir);
-    if (!extractor.extract(manifestEntry, installedList))
+    ArchiveExtractor::Step unpacked;
+    if (step)
+        unpacked = [&step](int done, int entries) { step(done, 2 * qint64(entries)); };
+    if (!extractor.extract(manifestEntry, installedList, unpacked))
         return fail(extractor.message(), errorText, extractor.errorText());
     if (extractor.entryCount() == 0)
         return true; // nothing in it, nothing to do
-    return applyManifest(unpackDir, errorText);
+    return applyManifest(unpackDir, errorText, extractor.entryCount(), step);
 }
 
 bool PackageInstaller::startRecord()
@@ -164,7 +173,8 @@ bool PackageInstaller::startRecord()
     return true;
 }
 
-bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorText)
+bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorText, int entries,
+                                     const Step &step)
 {
     ManifestReader reader;
     if (!reader.open(QStringLiteral("%1/%2.xml").arg(unpackDir, m_manifestBase))) {
@@ -175,7 +185,11 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorTex
     if (!startRecord())
         return fail(m_journal->errorString(), errorText, m_journal->errorString());
 
+    const qint64 total = 2 * qint64(entries);
+    qint64 done = entries;
     for (;;) {
+        if (step && done < total)
+            step(++done, total);
         switch (reader.next()) {
         case ManifestReader::End:
             return true;
@@ -223,65 +237,66 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     if (target.isEmpty())
         return true; // leads outside the install root: skipped without a word
 
+    const QByteArray encodedTarget = QFile::encodeName(target);
     struct stat before;
-    const bool exists = lstatPath(target, &before);
+    const bool exists = ::lstat(encodedTarget.constData(), &before) == 0;
     const bool ours = m_backups->wasCreated(target);
     const bool deletesTarget = action == ActionRemove || action == ActionAdd;
     bool movedAway = false;
     if (exists && !ours) {
         QString error;
         const QString relative = target.mid(resolvedRoot().size() + 1);
-        if (!m_backups->save(target, relative, deletesTarget, &movedAway, &error))
+        if (!m_backups->save(target, relative, before.st_mode, deletesTarget, &movedAway, &error))
             return fail(error, errorText, error);
-        if (!m_backedUpDirSet.contains(path)) {
-            m_backedUpDirSet.insert(path);
+        if (!m_backedUpDirs.contains(path))
             m_backedUpDirs.append(path);
-        }
         m_backedUpFiles.append(path + QLatin1Char('/') + name);
     }
 
     // Links are removed and replaced themselves, never followed.
     if (action == ActionRemove) {
         if (exists && !movedAway)
-            QFile::remove(target);
+            ::unlink(encodedTarget.constData());
         return true;
     }
     if (action != ActionAdd)
         return true;
     if (exists && !movedAway)
-        QFile::remove(target);
+        ::unlink(encodedTarget.constData());
 
     // Files named after the package's identity ("project_name_type...") are
     // the package's own bookkeeping, not part of the installation: they never
     // reach the root, and adding one only takes away (after its backup) a
     // copy that an older release left there.
-    const QString identityPrefix = QStringLiteral("%1_%2_%3")
-                                       .arg(recordText(record.project()), recordText(record.name()),
-                                            recordText(record.type()));
-    if (name.startsWith(identityPrefix))
+    if (name.startsWith(m_identityPrefix))
         return true;
 
     const QString source =
         QDir::cleanPath(unpackDir + QLatin1Char('/') + path + QLatin1Char('/') + name);
-    const QString copyFailed =
-        QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
-            .arg(source, target);
+    const auto copyFailed = [&](const QString &error) {
+        return fail(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
+                        .arg(source, target),
+                    errorText, error);
+    };
     QString error;
-    if (!m_backups->makeDirectories(QFileInfo(target).absolutePath(), &error))
-        return fail(copyFailed, errorText, error);
+    const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
+    if (!m_backups->makeDirectories(slash > 0 ? target.left(slash) : QStringLiteral("/"), &error))
+        return copyFailed(error);
     if (!exists && !ours && !m_backups->noteNewFile(target, &error))
-        return fail(copyFailed, errorText, error);
-    if (!FileCopy::copyToNew(source, target, &error))
-        return fail(copyFailed, errorText, error);
+        return copyFailed(error);
+    // The unpacked file itself becomes the installed one where it can: it
+    // is never written again, and the work directory goes at the end.
+    if (!FileCopy::linkOrCopy(source, target, &error))
+        return copyFailed(error);
 
     // A file it replaces hands on its mode; a new one gets the root's read
     // bits and the execute bits its entry had. Never writable by others.
     const bool replacesFile = exists && S_ISREG(before.st_mode);
     const mode_t mode = replacesFile ? mode_t(before.st_mode & 0755) : modeForNewFile(source);
-    ::chmod(QFile::encodeName(target).constData(), mode);
+    ::chmod(encodedTarget.constData(), mode);
 
     if (RuntimeInstaller::isRuntimeInstaller(target)) {
-        ::chmod(QFile::encodeName(target).constData(), S_IRWXU);
+        ::chmod(encodedTarget.constData(), S_IRWXU);
         QString problem;
         const bool ran = RuntimeInstaller::run(target, RuntimeInstaller::TimeoutMs, &problem);
         QFile::remove(target);
@@ -293,9 +308,14 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
 
 mode_t PackageInstaller::modeForNewFile(const QString &unpacked)
 {
-    // Read now: a root made by this package did not exist at set-up.
-    struct stat root;
-    const mode_t rootMode = lstatPath(resolvedRoot(), &root) ? root.st_mode : mode_t(0755);
+    // Read when first needed: a root made by this package did not exist at
+    // set-up. Nothing changes it afterwards.
+    if (m_rootMode == 0) {
+        struct stat root;
+        if (lstatPath(resolvedRoot(), &root))
+            m_rootMode = root.st_mode;
+    }
+    const mode_t rootMode = m_rootMode != 0 ? m_rootMode : mode_t(0755);
     struct stat entry;
     const mode_t entryMode = lstatPath(unpacked, &entry) ? entry.st_mode : mode_t(0);
     const mode_t read = (rootMode & 0444) | S_IRUSR;
@@ -313,6 +333,13 @@ void PackageInstaller::removeBackups() const
 {
     if (m_backups)
         m_backups->removeBackups();
+}
+
+const QString &PackageInstaller::lexicalRoot() const
+{
+    if (m_lexicalRoot.isEmpty())
+        m_lexicalRoot = absoluteClean(m_rootDir);
+    return m_lexicalRoot;
 }
 
 const QString &PackageInstaller::resolvedRoot() const
@@ -361,26 +388,41 @@ QString PackageInstaller::resolvedDirectory(const QString &dir) const
 
 QString PackageInstaller::targetInRoot(const QString &relative) const
 {
-    const QString lexicalRoot = absoluteClean(m_rootDir);
-    const QString lexical = absoluteClean(m_rootDir + QLatin1Char('/') + relative);
-    if (!lexical.startsWith(lexicalRoot + QLatin1Char('/')) && lexicalRoot != QLatin1String("/"))
-        return QString();
-    if (lexical == lexicalRoot)
-        return QString();
+    const QString &rootLexical = lexicalRoot();
+    QString lexical;
+    // Joined to the root, the path is the root followed by the path cleaned
+    // on its own, unless that climbs above its start (and may come back):
+    // then the whole joined path is cleaned, which costs more.
+    qsizetype start = 0;
+    while (start < relative.size() && relative.at(start) == QLatin1Char('/'))
+        ++start;
+    const QString cleaned = QDir::cleanPath(relative.mid(start));
+    if (rootLexical != QLatin1String("/") && !cleaned.isEmpty() && cleaned != QLatin1String(".")
+        && cleaned != QLatin1String("..") && !cleaned.startsWith(QLatin1String("../"))
+        && !cleaned.startsWith(QLatin1Char('/'))) {
+        lexical = rootLexical + QLatin1Char('/') + cleaned;
+    } else {
+        lexical = absoluteClean(m_rootDir + QLatin1Char('/') + relative);
+        if (!lexical.startsWith(rootLexical + QLatin1Char('/'))
+            && rootLexical != QLatin1String("/"))
+            return QString();
+        if (lexical == rootLexical)
+            return QString();
+    }
 
-    const QString directory = resolvedDirectory(QFileInfo(lexical).absolutePath());
+    const qsizetype slash = lexical.lastIndexOf(QLatin1Char('/'));
+    const QString directory =
+        resolvedDirectory(slash > 0 ? lexical.left(slash) : QStringLiteral("/"));
     const QString &root = resolvedRoot();
     if (directory.isEmpty() || root.isEmpty())
         return QString();
     const QString target = (directory == QLatin1String("/") ? QString() : directory)
-                           + QLatin1Char('/') + QFileInfo(lexical).fileName();
+                           + lexical.mid(slash);
     const QString rootPrefix = root == QLatin1String("/") ? root : root + QLatin1Char('/');
     if (!target.startsWith(rootPrefix))
         return QString();
     // The run's backups are no place for a package to write to.
-    if (target.mid(rootPrefix.size())
-            .section(QLatin1Char('/'), 0, 0)
-            .startsWith(BackupFolderPrefix))
+    if (QStringView(target).mid(rootPrefix.size()).startsWith(BackupFolderPrefix))
         return QString();
     return target;
 }

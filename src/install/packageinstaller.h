@@ -1,13 +1,14 @@
 #pragma once
 
 #include "backuprecord.h"
+#include "compactstringlist.h"
 
 #include <QFileDevice>
 #include <QHash>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class InstallJournal;
@@ -29,11 +30,18 @@ public:
     explicit PackageInstaller(const UpdateInfo &record, int index = 0,
                               InstallJournal *journal = nullptr);
 
+    // How far install() is: done of total steps (each entry unpacked, then
+    // each manifest element applied, counted against the entries), told
+    // after every step.
+    using Step = std::function<void(qint64 done, qint64 total)>;
+
     // Unpacks the archive, reads the manifest and applies it. On failure the
     // user has already been told in a message box (unless the set-up had
     // failed, which told them already); what was done so far stays recorded
-    // for restore().
-    bool install(const QString &workDir, QString *errorText, QStringList *installedList);
+    // for restore(). *installedList gets " - " + name for every file entry
+    // but the manifest.
+    bool install(const QString &workDir, QString *errorText, CompactStringList *installedList,
+                 const Step &step = Step());
 
     // Takes back everything install() did: deletes what it created and puts
     // back every file it saved. False at the first file that cannot be put
@@ -51,8 +59,8 @@ public:
     const QString &backupDir() const { return m_backupDir; }
     const QString &packageName() const { return m_packageName; }
     const QString &manifestBase() const { return m_manifestBase; }
-    const QStringList &backedUpDirs() const { return m_backedUpDirs; }
-    const QStringList &backedUpFiles() const { return m_backedUpFiles; }
+    QStringList backedUpDirs() const { return m_backedUpDirs.toStringList(); }
+    QStringList backedUpFiles() const { return m_backedUpFiles.toStringList(); }
     QFileDevice::Permissions rootPermissions() const { return m_rootPermissions; }
     // The top-level directory inside the root that holds the run's backups.
     static QString backupFolderPrefix();
@@ -60,7 +68,8 @@ public:
 private:
     bool fail(const QString &message, QString *errorText = nullptr,
               const QString &reason = QString());
-    bool applyManifest(const QString &unpackDir, QString *errorText);
+    bool applyManifest(const QString &unpackDir, QString *errorText, int entries,
+                       const Step &step);
     bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
                    const QString &action, QString *errorText);
@@ -69,6 +78,8 @@ private:
 
     // The install root, absolute, with the links in it resolved.
     const QString &resolvedRoot() const;
+    // The install root, absolute and clean, its links as they are.
+    const QString &lexicalRoot() const;
     // The target rootDir + "/" + relative with the links in its directory
     // resolved (a link as its last part stays: it is what gets replaced);
     // empty when that does not lie below the install root, or lies in the
@@ -81,8 +92,8 @@ private:
     QString m_rootDir;
     QString m_packageName;
     QString m_manifestBase;
-    QStringList m_backedUpDirs;
-    QStringList m_backedUpFiles;
+    CompactStringList m_backedUpDirs;
+    CompactStringList m_backedUpFiles;
     QFileDevice::Permissions m_rootPermissions;
 
     int m_index;
@@ -90,7 +101,9 @@ private:
     bool m_setupFailed = false;
     std::unique_ptr<BackupRecord> m_backups;
     QString m_restoreError;
-    QSet<QString> m_backedUpDirSet;
+    QString m_identityPrefix;
+    mode_t m_rootMode = 0;
     mutable QString m_resolvedRoot;
+    mutable QString m_lexicalRoot;
     mutable QHash<QString, QString> m_resolvedDirectories;
 };

@@ -529,5 +529,10 @@
         <comment>nc</comment>
         <translation>Poprzednia aktualizacja została przerwana przed zakończeniem i nie wszystko, co zmieniła, udało się przywrócić: %1</translation>
     </message>
+    <message>
+        <source>Hide details</source>
+        <comment>nc</comment>
+        <translation>Ukryj szczegóły</translation>
+    </message>
 </context>
 </TS>

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QShortcut>
@@ -15,10 +16,10 @@
 VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
     : engine(engine)
 {
-    QWidget *widget = openForm(this, QStringLiteral(":/res/Summary.ui"));
+    widget = openForm(this, QStringLiteral(":/res/Summary.ui"));
+    formHeight = widget->height();
 
-    auto *details = formChild<QPlainTextEdit>(widget, "Updater_Summary_Details");
-    details->setPlainText(engine->installLog());
+    details = formChild<QPlainTextEdit>(widget, "Updater_Summary_Details");
 
     if (!engine->installSucceeded()) {
         auto *status = formChild<QLabel>(widget, "Updater_Summary_Status");
@@ -32,16 +33,48 @@ VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
     auto *restartButton = formChild<QAbstractButton>(widget, "Updater_Summary_Restart");
     connect(restartButton, &QAbstractButton::clicked, this, &VemoSummaryDialog::restartVemo);
     // Keyboard: Enter is "Close" (the default button has the focus), Escape
-    // closes the window like its title bar does, and "View details" takes
-    // the focus to the log so that it can be read and scrolled.
+    // closes the window like its title bar does, and "View details" shows
+    // the log and takes the focus to it so that it can be read and scrolled.
     restartButton->setFocus();
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated, widget,
             &QWidget::close);
-    auto *viewDetails = formChild<QAbstractButton>(widget, "Updater_Summary_ViewDetails");
-    connect(viewDetails, &QAbstractButton::clicked, details,
-            [details] { details->setFocus(Qt::OtherFocusReason); });
+    viewDetails = formChild<QAbstractButton>(widget, "Updater_Summary_ViewDetails");
+    viewDetailsText = viewDetails->text();
+    connect(viewDetails, &QAbstractButton::clicked, this, &VemoSummaryDialog::toggleDetails);
 
+    // After a success the log only lists what was installed; after a
+    // failure it says what went wrong.
+    showDetails(!engine->installSucceeded());
     widget->show();
+}
+
+void VemoSummaryDialog::toggleDetails()
+{
+    showDetails(details->isHidden());
+    if (!details->isHidden())
+        details->setFocus(Qt::OtherFocusReason);
+}
+
+void VemoSummaryDialog::showDetails(bool shown)
+{
+    if (shown && !detailsFilled) {
+        // The log of a large update holds a line per file: it goes into the
+        // box when the box is first shown, not before.
+        details->setPlainText(engine->installLog());
+        detailsFilled = true;
+    }
+    details->setVisible(shown);
+    viewDetails->setText(shown
+                             ? QCoreApplication::translate("translation", "Hide details", "nc")
+                             : viewDetailsText);
+    // The width stays the form's; the height is the form's with the log and
+    // what the rest needs without it.
+    QLayout *layout = widget->layout();
+    layout->activate();
+    const int fitting = layout->hasHeightForWidth()
+                            ? layout->totalHeightForWidth(widget->width())
+                            : layout->totalSizeHint().height();
+    widget->resize(widget->width(), shown ? formHeight : qMin(formHeight, fitting));
 }
 
 void VemoSummaryDialog::restartVemo()

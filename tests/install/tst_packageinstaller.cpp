@@ -277,12 +277,12 @@ void PackageInstallerTest::manifestLocation()
                           entry("new.txt", "installed")}));
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installed;
+    CompactStringList installed;
     QVERIFY(makeInstaller("core", "app", link)->install(workDir(), &errorText, &installed));
     QCOMPARE(boxes.count(), 0);
     QCOMPARE(readFile(root() + QStringLiteral("/new.txt")), QByteArray("installed"));
     // The manifest that was read is the one entry the summary leaves out.
-    QCOMPARE(installed, QStringList{QStringLiteral(" - new.txt")});
+    QCOMPARE(installed.toStringList(), QStringList{QStringLiteral(" - new.txt")});
 }
 
 void PackageInstallerTest::extraction_data()
@@ -357,11 +357,11 @@ void PackageInstallerTest::extraction()
     const FileMap rootBefore = fileMap(root());
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installedList;
+    CompactStringList installedList;
     QVERIFY(makeInstaller()->install(workDir(), &errorText, &installedList));
 
     QCOMPARE(boxes.count(), 0);
-    QCOMPARE(installedList, installed);
+    QCOMPARE(installedList.toStringList(), installed);
     QCOMPARE(fileMap(unpackDir()), unpacked);
     QStringList foundDirectories;
     for (const QString &line : treeListing(unpackDir())) {
@@ -557,7 +557,7 @@ void PackageInstallerTest::manifest()
 
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installed;
+    CompactStringList installed;
     PackageInstaller *installer = makeInstaller();
     QCOMPARE(installer->install(workDir(), &errorText, &installed), succeeds);
 
@@ -617,7 +617,7 @@ void PackageInstallerTest::fileModes()
 
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installed;
+    CompactStringList installed;
     QVERIFY(makeInstaller()->install(workDir(), &errorText, &installed));
     struct stat info;
     QCOMPARE(::stat(QFile::encodeName(target).constData(), &info), 0);
@@ -677,7 +677,7 @@ void PackageInstallerTest::runtimeInstaller()
 
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installed;
+    CompactStringList installed;
     QCOMPARE(makeInstaller()->install(workDir(), &errorText, &installed), problem.isEmpty());
     QCOMPARE(boxes.count(), problem.isEmpty() ? 0 : 1);
     if (!problem.isEmpty())
@@ -795,7 +795,7 @@ void PackageInstallerTest::failures()
 
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installedList;
+    CompactStringList installedList;
     QVERIFY(!makeInstaller(name, type)->install(workDir(), &errorText, &installedList));
 
     QCOMPARE(boxes.count(), 1);
@@ -803,7 +803,7 @@ void PackageInstallerTest::failures()
     QCOMPARE(errorText.isEmpty(), !errorTextSet);
     QCOMPARE(boxes.last().summary(),
              "critical | Update | " + expand(boxText).replace(QStringLiteral("%E"), errorText));
-    QCOMPARE(installedList, installed);
+    QCOMPARE(installedList.toStringList(), installed);
     QCOMPARE(m_installer->backedUpFiles(), QStringList());
     QCOMPARE(treeListing(root()), rootBefore);
 
@@ -849,14 +849,14 @@ void PackageInstallerTest::unsafeEntryNames()
 
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installed;
+    CompactStringList installed;
     QVERIFY(!makeInstaller()->install(workDir(), &errorText, &installed));
 
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QCOMPARE(boxes.last().text, QStringLiteral("Invalid file name in update archive: ")
                                     + QString::fromLatin1(name.left(256)));
-    QCOMPARE(installed, QStringList{" - ok.txt"});
+    QCOMPARE(installed.toStringList(), QStringList{" - ok.txt"});
     QCOMPARE(filesOutsideWork(), outsideBefore);
     QCOMPARE(fileMap(unpackDir()), (FileMap{{"ok.txt", "fine"}}));
     // Nothing beside the unpack directory changed either.
@@ -932,7 +932,7 @@ void PackageInstallerTest::restore()
 
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installed;
+    CompactStringList installed;
     PackageInstaller *installer = makeInstaller();
     QVERIFY(installer->install(workDir(), &errorText, &installed));
 
@@ -985,7 +985,7 @@ void PackageInstallerTest::restoreOnAFullDisk()
 
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installed;
+    CompactStringList installed;
     PackageInstaller *installer = makeInstaller();
     QVERIFY(installer->install(workDir(), &errorText, &installed));
     QCOMPARE(readFile(root() + QStringLiteral("/big.dat")), QByteArray("small"));
@@ -1019,7 +1019,7 @@ void PackageInstallerTest::firstPluginKeepsReadableFiles()
 
     MessageBoxWatcher boxes;
     QString errorText;
-    QStringList installed;
+    CompactStringList installed;
     PackageInstaller *installer = makeInstaller("core", "plugin");
     QVERIFY(installer->install(workDir(), &errorText, &installed));
     const QString plugin = appData + QStringLiteral("/Vemo/plugins/p.dll");

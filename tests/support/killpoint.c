@@ -10,7 +10,8 @@
  *   VEMO_KILL_LOG      appends "N kind path" for every change
  *
  * Changes are creations, writes, renames, links, removals and mode changes
- * made through the C library by path.
+ * made through the C library by path, or by a name relative to an open
+ * directory (the *at() calls), which counts with the directory's path.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -71,6 +72,26 @@ static void change(const char *kind, const char *path, const char *other)
 
 #define REAL(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
 
+/* The full path of a name relative to the open directory dir. */
+struct atPath
+{
+    char text[8192];
+};
+
+static const char *fullPath(int dir, const char *path, struct atPath *buffer)
+{
+    if (!path || path[0] == '/' || dir == AT_FDCWD)
+        return path;
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", dir);
+    const ssize_t length = readlink(link, buffer->text, sizeof buffer->text - 1);
+    if (length <= 0 || (size_t)length + 1 + strlen(path) >= sizeof buffer->text)
+        return path;
+    buffer->text[length] = '/';
+    strcpy(buffer->text + length + 1, path);
+    return buffer->text;
+}
+
 static int writes(int flags)
 {
     return (flags & (O_CREAT | O_TRUNC | O_WRONLY | O_RDWR)) != 0;
@@ -103,8 +124,10 @@ OPEN_WRAPPER(open64)
             mode = va_arg(args, mode_t);                                                          \
             va_end(args);                                                                         \
         }                                                                                         \
-        if (writes(flags))                                                                        \
-            change("open", path, NULL);                                                           \
+        if (writes(flags)) {                                                                      \
+            struct atPath full;                                                                   \
+            change("open", fullPath(dir, path, &full), NULL);                                     \
+        }                                                                                         \
         return REAL(name)(dir, path, flags, mode);                                                \
     }
 OPENAT_WRAPPER(openat)
@@ -118,13 +141,15 @@ int rename(const char *from, const char *to)
 
 int renameat(int fromDir, const char *from, int toDir, const char *to)
 {
-    change("rename", from, to);
+    struct atPath fullFrom, fullTo;
+    change("rename", fullPath(fromDir, from, &fullFrom), fullPath(toDir, to, &fullTo));
     return REAL(renameat)(fromDir, from, toDir, to);
 }
 
 int renameat2(int fromDir, const char *from, int toDir, const char *to, unsigned int flags)
 {
-    change("rename", from, to);
+    struct atPath fullFrom, fullTo;
+    change("rename", fullPath(fromDir, from, &fullFrom), fullPath(toDir, to, &fullTo));
     return REAL(renameat2)(fromDir, from, toDir, to, flags);
 }
 
@@ -148,7 +173,8 @@ int unlink(const char *path)
 
 int unlinkat(int dir, const char *path, int flags)
 {
-    change("unlink", path, NULL);
+    struct atPath full;
+    change("unlink", fullPath(dir, path, &full), NULL);
     return REAL(unlinkat)(dir, path, flags);
 }
 
