@@ -90,7 +90,7 @@ QVector<UpdateInfo *> VemoUpdaterEngine::updates() const
 
 QString VemoUpdaterEngine::installLog() const
 {
-    return m_installLog;
+    return QString::fromUtf8(m_installLog);
 }
 
 bool VemoUpdaterEngine::installSucceeded() const

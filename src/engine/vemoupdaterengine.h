@@ -74,7 +74,7 @@ private:
 
     QTcpSocket querySocket;
     HttpClient http;
-    QString m_installLog;
+    QByteArray m_installLog; // UTF-8
     QVector<UpdateInfo *> updateList;
     QString workDir;
     PackageDownload download;

@@ -120,15 +120,13 @@ QStringList CompactStringList::toStringList() const
     return list;
 }
 
-QString CompactStringList::join(QChar separator) const
+void CompactStringList::appendJoined(QByteArray *utf8, char separator) const
 {
-    QByteArray bytes;
-    bytes.reserve(m_bytes.size() + m_ends.size());
-    const QByteArray utf8Separator = QString(separator).toUtf8();
+    // A little more, for what the caller appends after the list.
+    utf8->reserve(utf8->size() + m_bytes.size() + m_ends.size() + 16);
     for (qsizetype i = 0; i < m_ends.size(); ++i) {
         if (i > 0)
-            bytes += utf8Separator;
-        bytes += view(i);
+            *utf8 += separator;
+        *utf8 += view(i);
     }
-    return QString::fromUtf8(bytes);
 }

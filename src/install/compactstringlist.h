@@ -28,8 +28,9 @@ public:
     void clear();
 
     QStringList toStringList() const;
-    // The strings joined with separator, as QStringList::join() makes it.
-    QString join(QChar separator) const;
+    // Appends the strings joined with separator (as QStringList::join()
+    // joins them) to *utf8, in UTF-8, with room made once.
+    void appendJoined(QByteArray *utf8, char separator) const;
 
 private:
     QByteArrayView view(qsizetype index) const;

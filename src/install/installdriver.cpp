@@ -102,11 +102,12 @@ void InstallDriver::run()
 
         const QString name = recordText(record.name());
         emit fileStarted(name);
-        m_log += QCoreApplication::translate("translation", "Installing package %1:",
-                                             "status information about currently installed "
-                                             "package")
-                     .arg(name)
-                 + QLatin1Char('\n');
+        m_log += (QCoreApplication::translate("translation", "Installing package %1:",
+                                              "status information about currently installed "
+                                              "package")
+                      .arg(name)
+                  + QLatin1Char('\n'))
+                     .toUtf8();
 
         QString errorText;
         // One line per file: kept compact, since an update may hold many.
@@ -142,7 +143,8 @@ void InstallDriver::run()
                 emit progress(100 * (step + 1) / count);
             }
             m_log = QCoreApplication::translate("translation",
-                                                "An error occured while installing updates", "nc");
+                                                "An error occured while installing updates", "nc")
+                        .toUtf8();
             emit finished();
             // Backups that could not be put back are the only copy of the
             // user's files left: they stay, and so does the journal that
@@ -172,8 +174,8 @@ void InstallDriver::run()
 
         journal.packageInstalled(index);
         installedList.sort();
-        m_log += installedList.join(QLatin1Char('\n'));
-        m_log += QLatin1String("\n\n");
+        installedList.appendJoined(&m_log, '\n');
+        m_log += "\n\n";
         emit progress(100 * (index + 1) / count);
     }
 

@@ -105,27 +105,38 @@ void FileCopyTest::copyToNew_data()
     QTest::addColumn<QString>("targetKind");
     QTest::addColumn<bool>("acrossFileSystems");
     QTest::addColumn<bool>("copied");
+    // linkOrCopy() instead of copyToNew(): where both lie on one file
+    // system the target is the source's file under a second name.
+    QTest::addColumn<bool>("mayLink");
 
     const QByteArray large = pattern(3 * 256 * 1024 + 123); // several fallback buffers
 
-    QTest::newRow("empty file") << QByteArray() << OwnerOnly << "none" << false << true;
+    QTest::newRow("empty file") << QByteArray() << OwnerOnly << "none" << false << true << false;
     QTest::newRow("owner-only rights are kept") << QByteArray("abc") << OwnerOnly << "none"
-                                                << false << true;
+                                                << false << true << false;
     QTest::newRow("execute rights are kept") << QByteArray("#!/bin/sh\n") << Executable << "none"
-                                             << false << true;
-    QTest::newRow("large file") << large << Odd << "none" << false << true;
+                                             << false << true << false;
+    QTest::newRow("large file") << large << Odd << "none" << false << true << false;
     QTest::newRow("large file to another file system")
-        << large << Odd << "none" << true << true;
+        << large << Odd << "none" << true << true << false;
     QTest::newRow("dangling link in the way is replaced")
-        << QByteArray("new") << OwnerOnly << "dangling link" << false << true;
+        << QByteArray("new") << OwnerOnly << "dangling link" << false << true << false;
     QTest::newRow("existing file is not overwritten")
-        << QByteArray("new") << OwnerOnly << "file" << false << false;
+        << QByteArray("new") << OwnerOnly << "file" << false << false << false;
     QTest::newRow("link to an existing file is not followed")
-        << QByteArray("new") << OwnerOnly << "link to file" << false << false;
+        << QByteArray("new") << OwnerOnly << "link to file" << false << false << false;
     QTest::newRow("directory in the way") << QByteArray("new") << OwnerOnly << "directory"
-                                          << false << false;
+                                          << false << false << false;
     QTest::newRow("target folder missing") << QByteArray("new") << OwnerOnly << "no folder"
-                                           << false << false;
+                                           << false << false << false;
+    QTest::newRow("linked within one file system")
+        << large << Executable << "none" << false << true << true;
+    QTest::newRow("copied where no link can be made")
+        << large << Odd << "none" << true << true << true;
+    QTest::newRow("a dangling link in the way gives way to a copy")
+        << QByteArray("new") << OwnerOnly << "dangling link" << false << true << true;
+    QTest::newRow("never links over an existing file")
+        << QByteArray("new") << OwnerOnly << "file" << false << false << true;
 }
 
 void FileCopyTest::copyToNew()
@@ -135,6 +146,7 @@ void FileCopyTest::copyToNew()
     QFETCH(QString, targetKind);
     QFETCH(bool, acrossFileSystems);
     QFETCH(bool, copied);
+    QFETCH(bool, mayLink);
 
     QString from = source();
     if (acrossFileSystems) {
@@ -146,12 +158,16 @@ void FileCopyTest::copyToNew()
     QVERIFY(writeFile(from, content));
     QVERIFY(QFile::setPermissions(from, permissions));
     QVERIFY(prepareTarget(targetKind));
+    struct stat sourceInfo;
+    QCOMPARE(::stat(QFile::encodeName(from).constData(), &sourceInfo), 0);
     const QStringList sourceBefore = treeListing(QFileInfo(from).absolutePath());
     const QStringList outside = treeListing(path(QStringLiteral("elsewhere")));
     const QStringList targetBefore = treeListing(path(QStringLiteral("dst")));
 
     QString error;
-    QCOMPARE(FileCopy::copyToNew(from, target(), &error), copied);
+    QCOMPARE(mayLink ? FileCopy::linkOrCopy(from, target(), &error)
+                     : FileCopy::copyToNew(from, target(), &error),
+             copied);
 
     QCOMPARE(treeListing(QFileInfo(from).absolutePath()), sourceBefore);
     QCOMPARE(treeListing(path(QStringLiteral("elsewhere"))), outside);
@@ -161,6 +177,11 @@ void FileCopyTest::copyToNew()
         QVERIFY(result.isFile() && !result.isSymLink());
         QCOMPARE(readFile(target()), content);
         QCOMPARE(QFile::permissions(target()), QFile::permissions(from));
+        struct stat targetInfo;
+        QCOMPARE(::stat(QFile::encodeName(target()).constData(), &targetInfo), 0);
+        const bool linked = targetInfo.st_dev == sourceInfo.st_dev
+                            && targetInfo.st_ino == sourceInfo.st_ino;
+        QCOMPARE(linked, mayLink && !acrossFileSystems && targetKind == QLatin1String("none"));
     } else {
         QVERIFY(!error.isEmpty());
         QCOMPARE(treeListing(path(QStringLiteral("dst"))), targetBefore);

@@ -484,6 +484,25 @@ void InstallDriverTest::nothingLost_data()
         << TestPackages{sound, lyingBomb} << abort << "small work folder" << false << asBefore
         << asBefore;
 
+    // Unpacked files are linked into the root where both share a file
+    // system, and copied where they do not; a file added, removed and added
+    // again comes from the same unpacked file each time.
+    QTest::newRow("work folder on another file system: copies instead of links")
+        << TestPackages{core, sound} << ok << "work folder elsewhere" << true << installUpdated
+        << pluginsUpdated;
+    const QByteArray againAndAgain = fileElement("core.dll", "", "add")
+                                     + fileElement("core.dll", "", "remove")
+                                     + fileElement("core.dll", "", "add");
+    FileMap coreReplaced = InstallFiles;
+    coreReplaced.insert("core.dll", "core 2");
+    QTest::newRow("one file added, removed and added again")
+        << TestPackages{package("core", "app", {entry("core.dll", "core 2")}, againAndAgain)}
+        << ok << QString() << true << coreReplaced << PluginFiles;
+    QTest::newRow("one file added, removed and added again, rolled back")
+        << TestPackages{package("core", "app", {entry("core.dll", "core 2")},
+                                againAndAgain + "<package project=\"other\"/>")}
+        << abort << QString() << false << asBefore << asBefore;
+
     // The backups of a run that was never taken back must wait for the next
     // start's recovery: a run that finds its journal does not touch it.
     QTest::newRow("journal of an earlier run left in place")
@@ -525,8 +544,10 @@ void InstallDriverTest::nothingLost()
                                 QStringLiteral("-root"), temp() + QStringLiteral("/elsewhere")};
     } else if (setup == QLatin1String("earlier journal")) {
         QVERIFY(writeFile(journal(), "vemo-update-journal 1 earlier\n"));
-    } else if (setup == QLatin1String("small work folder")) {
-        if (!mountSmallFileSystem(temp() + QStringLiteral("/tmp"), "1m"))
+    } else if (setup == QLatin1String("small work folder")
+               || setup == QLatin1String("work folder elsewhere")) {
+        if (!mountSmallFileSystem(temp() + QStringLiteral("/tmp"),
+                                  setup.startsWith(QLatin1String("small")) ? "1m" : "16m"))
             QSKIP("needs a tmpfs mount (root)");
     }
     QVERIFY(buildTree(expected + QStringLiteral("/install"), installAfter));
@@ -537,7 +558,8 @@ void InstallDriverTest::nothingLost()
     const QStringList outsideBefore = treeListing(temp() + QStringLiteral("/outside"));
 
     runInstallation(packages, answers, arguments);
-    if (setup == QLatin1String("small work folder"))
+    if (setup == QLatin1String("small work folder")
+        || setup == QLatin1String("work folder elsewhere"))
         unmountSmallFileSystem(temp() + QStringLiteral("/tmp"));
     if (QTest::currentTestFailed())
         return;

@@ -28,6 +28,7 @@ private slots:
     void handOver();
     void progress_data();
     void progress();
+    void paintsWhileInstalling();
 };
 
 namespace {
@@ -78,6 +79,21 @@ private:
             if (widget != window && widget->isVisible())
                 otherWindowsOpen << widget->objectName();
         }
+    }
+};
+
+// Records the values the bar shows each time it is painted.
+class PaintRecorder : public QObject
+{
+public:
+    QList<int> painted;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted << static_cast<QProgressBar *>(watched)->value();
+        return false;
     }
 };
 
@@ -205,6 +221,69 @@ void InstallDialogTest::progress()
     QVERIFY(summary);
     QCOMPARE(summary->findChild<QLabel *>(QStringLiteral("Updater_Summary_Status"))->text(),
              status);
+    QTRY_VERIFY(!anyWidgetNamed(InstallWindow));
+}
+
+// One package of a few thousand files: while it installs, the window paints
+// its bar again and again on its way to 100, and an attempt to close it
+// changes nothing: the installation completes and the summary follows.
+void InstallDialogTest::paintsWhileInstalling()
+{
+    ScopedTmpDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
+    const QString messenger = installDir + QStringLiteral("/vemo7.exe");
+    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
+    QVERIFY(QFile::setPermissions(messenger,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    TestMain::setApplicationArguments(
+        {QCoreApplication::applicationFilePath(), "-u", "-root", installDir});
+    VemoUpdaterEngine engine;
+    updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
+                              "<link>http://127.0.0.1/core.zip</link>"
+                              + AnyArchiveDigests + "</request></updates>");
+    QVERIFY(engine.checkForUpdates());
+
+    constexpr int Files = 3000;
+    QVERIFY(QDir().mkpath(tmp.workDir()));
+    ZipWriter zip(tmp.workDir() + QStringLiteral("core.zip"));
+    QByteArray manifest = "<package project=\"vemo\" name=\"core\" type=\"app\">";
+    for (int i = 0; i < Files; ++i) {
+        const QByteArray name = "f" + QByteArray::number(i) + ".txt";
+        QVERIFY2(zip.addFile("data/" + name, "file " + name), qPrintable(zip.errorString()));
+        manifest += "<file path=\"data\" name=\"" + name + "\" action=\"add\"/>";
+    }
+    QVERIFY(zip.addFile("core.xml", manifest + "</package>"));
+    QVERIFY(zip.close());
+
+    // Every step of the bar is reported, so that the test need not be slow.
+    engine.setInstallDetailInterval(0);
+    PaintRecorder recorder;
+    bool closeRefused = false;
+    QObject context;
+    connect(&engine, &VemoUpdaterEngine::installFile, &context, [&] {
+        if (QWidget *window = UiTest::openWindow(InstallWindow))
+            window->findChild<QProgressBar *>()->installEventFilter(&recorder);
+    });
+    connect(&engine, &VemoUpdaterEngine::installDetailedProgress, &context, [&](int done) {
+        QWidget *window = UiTest::openWindow(InstallWindow);
+        if (window && done >= 50 && !closeRefused)
+            closeRefused = !window->close();
+    });
+    new VemoInstallDialog(&engine);
+
+    QList<int> between;
+    for (const int value : std::as_const(recorder.painted)) {
+        if (value > 0 && value < 100 && !between.contains(value))
+            between << value;
+    }
+    QVERIFY2(between.size() >= 2, qPrintable(QStringLiteral("painted: %1").arg(
+                                      QString::number(recorder.painted.size()))));
+    QVERIFY(std::is_sorted(recorder.painted.cbegin(), recorder.painted.cend()));
+    QVERIFY(closeRefused);
+    QVERIFY(engine.installSucceeded());
+    QCOMPARE(readFile(installDir + QStringLiteral("/data/f2999.txt")), QByteArray("file f2999.txt"));
+    QVERIFY(UiTest::openWindow(SummaryWindow));
     QTRY_VERIFY(!anyWidgetNamed(InstallWindow));
 }
 

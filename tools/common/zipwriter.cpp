@@ -10,6 +10,62 @@
 
 namespace {
 constexpr qint64 BlockSize = 1 << 20;
+// The end record counts entries in 16 bits.
+constexpr qint64 MostEntriesWithoutZip64 = 0xffff;
+constexpr qint64 EndRecordSize = 22;
+
+void putLittleEndian(QByteArray *bytes, quint64 value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes->append(char((value >> (8 * i)) & 0xff));
+}
+
+quint64 littleEndian(const QByteArray &bytes, int offset, int size)
+{
+    quint64 value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | uchar(bytes.at(offset + i));
+    return value;
+}
+
+// minizip's writer gives an archive of more than 65535 entries no Zip64 end
+// records unless it is larger than 4 GiB: its end record then counts the
+// entries wrong, and readers stop at entry 65536. The records go in front
+// of the end record, which then refers to them.
+bool addZip64End(const QString &path, qint64 entries)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || file.size() < EndRecordSize + 20)
+        return false;
+    const qint64 endAt = file.size() - EndRecordSize;
+    file.seek(endAt - 20);
+    const QByteArray tail = file.read(20 + EndRecordSize);
+    if (!tail.mid(20).startsWith("PK\x05\x06"))
+        return false; // an archive comment: not what this writer makes
+    if (tail.startsWith("PK\x06\x07"))
+        return true; // minizip wrote them itself
+    const quint64 directorySize = littleEndian(tail, 20 + 12, 4);
+    const quint64 directoryOffset = littleEndian(tail, 20 + 16, 4);
+
+    QByteArray records("PK\x06\x06");
+    putLittleEndian(&records, 44, 8); // the size of the rest of this record
+    putLittleEndian(&records, 45, 2); // version made by
+    putLittleEndian(&records, 45, 2); // version needed
+    putLittleEndian(&records, 0, 4); // this disk
+    putLittleEndian(&records, 0, 4); // the disk with the central directory
+    putLittleEndian(&records, quint64(entries), 8);
+    putLittleEndian(&records, quint64(entries), 8);
+    putLittleEndian(&records, directorySize, 8);
+    putLittleEndian(&records, directoryOffset, 8);
+    records += "PK\x06\x07";
+    putLittleEndian(&records, 0, 4);
+    putLittleEndian(&records, quint64(endAt), 8);
+    putLittleEndian(&records, 1, 4); // disks in all
+    QByteArray end = tail.mid(20);
+    for (const int field : {8, 10})
+        end[field] = end[field + 1] = char(0xff);
+    return file.resize(endAt) && file.seek(endAt) && file.write(records + end) == records.size() + end.size();
+}
 } // namespace
 
 ZipWriter::ZipWriter(const QString &path)
@@ -65,6 +121,7 @@ bool ZipWriter::closeEntry()
         m_error = QStringLiteral("Cannot finish an entry of %1").arg(m_path);
         return false;
     }
+    ++m_entries;
     return true;
 }
 
@@ -124,7 +181,8 @@ bool ZipWriter::close()
 {
     if (!m_zip)
         return m_error.isEmpty();
-    const bool ok = zipClose(m_zip, nullptr) == ZIP_OK;
+    const bool ok = zipClose(m_zip, nullptr) == ZIP_OK
+                    && (m_entries <= MostEntriesWithoutZip64 || addZip64End(m_path, m_entries));
     m_zip = nullptr;
     if (!ok)
         m_error = QStringLiteral("Cannot finish archive %1").arg(m_path);

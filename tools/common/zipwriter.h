@@ -36,6 +36,7 @@ private:
     bool closeEntry();
 
     void *m_zip = nullptr;
+    qint64 m_entries = 0;
     QString m_path;
     QString m_error;
 };
