@@ -13,6 +13,7 @@ import argparse
 import os
 import shutil
 import signal
+import subprocess
 import traceback
 import sys
 import time
@@ -197,6 +198,52 @@ def scenario_quiet(s):
     s.desktop.wait_for = watching
     full_update(s, quiet=True)
     check("offer" not in seen, "quiet mode showed the update offer")
+
+
+def bar_fill(path, width, height):
+    """The share of the install window's width that its progress bar's
+    filled part (the palette's highlight) takes on the row where it is
+    widest, from a screenshot of the window."""
+    raw = subprocess.run(["convert", str(path), "-depth", "8", "rgb:-"],
+                         check=True, stdout=subprocess.PIPE).stdout
+    best = 0
+    for y in range(height):
+        row = raw[3 * width * y:3 * width * (y + 1)]
+        filled = sum(1 for x in range(0, len(row) - 2, 3)
+                     if row[x + 2] > 150 and row[x + 2] > row[x] + 60)
+        best = max(best, filled)
+    return best / width
+
+
+def scenario_large_update(s):
+    """An update of a few thousand files: the install window is on screen
+    and painted half-way through, the bar neither empty nor full."""
+    s.world.large_update()
+    s.servers.start_web()
+    s.servers.start_update_server()
+    before_plugins = tree(s.world.plugins)
+    pid = s.start()
+    s.offer_download(show_changelog=False)
+    started = Path(str(s.world.runtime_gate) + ".started")
+    deadline = time.time() + 120
+    while not started.exists() and time.time() < deadline:
+        time.sleep(0.1)
+    check(started.exists(), "the runtime installer of the second package never started")
+    install = s.desktop.wait_for("install", timeout=10)
+    path = s.shot("install", install)
+    fill = bar_fill(path, install.width, install.height)
+    s.world.runtime_gate.touch()
+    # The bar of two packages after the first: half-way, far from 0 and 100.
+    check(0.1 <= fill <= 0.9, "the bar fills %.0f %% of the window" % (100 * fill))
+
+    summary = s.close_summary()
+    install_after = tree(s.world.install)
+    check("lang/extra/1999.txt" in install_after, "the many files were not installed")
+    plugins_after = tree(s.world.plugins)
+    check("redist/vcredist.exe" not in plugins_after, "the runtime installer was left behind")
+    check(plugins_after != before_plugins, "the plug-in was not updated")
+    s.press_close(summary)
+    s.end_with(pid, 0)
 
 
 def scenario_second_run(s):
@@ -401,6 +448,7 @@ SCENARIOS = {
     "tampered-package": scenario_tampered_package,
     "unkeyed": scenario_unkeyed,
     "interactive": scenario_interactive,
+    "large-update": scenario_large_update,
     "quiet": scenario_quiet,
     "second-run": scenario_second_run,
     "broken-abort": scenario_broken_abort,

@@ -35,6 +35,8 @@ TITLES = ("Aktualizacja", "Update", "Sprawdzanie aktualizacji", "Check updates")
 # contents, the other three keep the form's size.
 DOWNLOAD_SIZE = (450, 212)
 INSTALL_SIZE = (450, 158)
+# The summary has the form's size with its log shown (after a failure), and
+# is lower without it (after a success).
 SUMMARY_SIZE = (400, 222)
 OFFER_WIDTH = 450
 
@@ -270,7 +272,7 @@ class Window:
             return "download"
         if size == INSTALL_SIZE:
             return "install"
-        if size == SUMMARY_SIZE:
+        if self.width == SUMMARY_SIZE[0] and 100 <= self.height <= SUMMARY_SIZE[1]:
             return "summary"
         if self.width == OFFER_WIDTH:
             return "offer"
@@ -499,6 +501,36 @@ class DemoWorld:
                  changelog="Dwanaście nowych emotikon"),
         ])
 
+    @property
+    def runtime_gate(self):
+        """The file the runtime installer of large_update() waits for; it
+        makes the same name with ".started" when it starts."""
+        return self.state / "runtime-gate"
+
+    def large_update(self, files=2000):
+        """A "core" package of many small files, then an "emoticons" package
+        that ships a runtime installer, which waits until the scenario opens
+        the gate: the install window stays half-way for as long as needed."""
+        many = {"lang/extra/%04d.txt" % i: ("plik %d\n" % i).encode() * (1 + i % 40)
+                for i in range(files)}
+        many["readme.txt"] = b"Vemo instant messenger 7.1.0\n"
+        core = self.write_package("core", "app", "7.1.0", many, "/core-7.1.0.zip")
+        gate = ('#!/bin/sh\n'
+                'touch "$VEMO_E2E_GATE.started"\n'
+                'i=0\n'
+                'while [ ! -e "$VEMO_E2E_GATE" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n'
+                'exit 0\n')
+        emoticons = self.write_package("emoticons", "plugin", "1.1", {
+            "emoticons.dll": b"emoticons 1.1\n" * 120,
+            "redist/vcredist.exe": gate.encode(),
+        }, "/emoticons-1.1.zip")
+        self.write_catalogue([
+            dict(name="core", type="app", version="7.1.0", description="Komunikator Vemo",
+                 changelog="Nowe tłumaczenia", link=core),
+            dict(name="emoticons", type="plugin", version="1.1", description="Emotikony",
+                 changelog="Nowy pakiet uruchomieniowy", link=emoticons),
+        ])
+
     def broken_update(self):
         """A good "core" package and an "emoticons" package that replaces its
         files and then turns out to be of the wrong type: the installation
@@ -551,6 +583,7 @@ class DemoWorld:
         env["XDG_RUNTIME_DIR"] = str(runtime)
         # The updater's journal and lock stay with this scenario.
         env["XDG_STATE_HOME"] = str(self.state / "xdg-state")
+        env["VEMO_E2E_GATE"] = str(self.runtime_gate)
         env.pop("QT_QPA_PLATFORM", None)
         env["QT_QPA_PLATFORM"] = "xcb"
         return env
