@@ -5,6 +5,7 @@
 #include "messenger.h"
 #include "ui/messageboxes.h"
 #include "updateanswer.h"
+#include "updateexchange.h"
 #include "updateinfo.h"
 #include "workdirectory.h"
 
@@ -21,11 +22,6 @@ constexpr int ServerTimeoutMs = 30000;
 // An answer larger than this is not an answer: the check stops with the
 // communication error instead of filling memory.
 constexpr qsizetype MaxAnswerSize = 16 * 1024 * 1024;
-
-void showCheckError(const QString &text)
-{
-    MessageBoxes::critical(MessageBoxes::checkTitle(), text);
-}
 
 } // namespace
 
@@ -86,35 +82,11 @@ bool VemoUpdaterEngine::checkForUpdates()
     qDeleteAll(updateList);
     updateList.clear();
 
-    // A connection left from an earlier check would make connectToHost() a
-    // no-op; each check asks the server afresh.
-    querySocket.abort();
-    querySocket.connectToHost(QStringLiteral(VEMO_UPDATE_HOST), VEMO_UPDATE_PORT,
-                              QIODevice::ReadWrite);
-    if (!querySocket.waitForConnected(ServerTimeoutMs)) {
-        showCheckError(QCoreApplication::translate(
-            "translation", "Couldn't connect to update server. Check your internet connection.",
-            "nc"));
-        return false;
-    }
-
-    // Neither result is looked at: a query that did not get through shows as
-    // an answer that never comes, and the wait below reports that.
-    querySocket.write(query);
-    querySocket.waitForBytesWritten(ServerTimeoutMs);
-
-    QByteArray received;
+    UpdateExchange exchange(querySocket, ServerTimeoutMs, MaxAnswerSize);
     QDomDocument answer;
-    while (!UpdateAnswer::parse(received, &answer)) {
-        if (received.size() > MaxAnswerSize || !querySocket.waitForReadyRead(ServerTimeoutMs)) {
-            showCheckError(QCoreApplication::translate("translation",
-                                                       "An error occured while comunicating "
-                                                       "update server. Check your internet "
-                                                       "connection.",
-                                                       "nc"));
-            return false;
-        }
-        received += querySocket.readAll();
+    if (!exchange.run(QStringLiteral(VEMO_UPDATE_HOST), VEMO_UPDATE_PORT, query, &answer)) {
+        MessageBoxes::critical(MessageBoxes::checkTitle(), exchange.failureText());
+        return false;
     }
 
     updateList = UpdateAnswer::availableUpdates(answer);
@@ -151,7 +123,7 @@ void VemoUpdaterEngine::requestFinished(int id, bool error)
     download.requestFinished(id, error);
 }
 
-void VemoUpdaterEngine::dataReadProgress(int done, int total)
+void VemoUpdaterEngine::dataReadProgress(qint64 done, qint64 total)
 {
     download.dataReadProgress(done, total);
 }

@@ -56,7 +56,8 @@ void HttpClientTest::initTestCase()
     QVERIFY(m_web.start(m_root.path(), WebAddress, Port));
 
     QVERIFY(m_fake.listen(QHostAddress(FakeAddress), Port));
-    m_fake.setHandler([](const QByteArray &, const QByteArray &target) -> FakeHttpServer::Reply {
+    m_fake.setHandler([](const FakeHttpServer::Request &request) -> FakeHttpServer::Reply {
+        const QByteArray &target = request.target;
         if (target == "/silent")
             return {QByteArray(), false};
         if (target == "/cut")
