@@ -65,11 +65,11 @@ def autopilot(world, desktop, display, pid, shots):
             offer = kinds["offer"]
             time.sleep(0.5)
             shot("update-offer", offer)
-            desktop.press(offer, "space")          # Show changelog
+            desktop.press(offer, "shift+Tab", "space")  # Show changelog
             time.sleep(1)
             offer = desktop.wait_for("offer")
             shot("changelog", offer)
-            desktop.press(offer, "Tab", "space")    # Download now
+            desktop.press(offer, "Tab", "space")        # Download now
             time.sleep(0.5)
         elif "download" in kinds and not seen_download:
             time.sleep(0.8)
@@ -78,7 +78,7 @@ def autopilot(world, desktop, display, pid, shots):
         elif "summary" in kinds:
             time.sleep(0.5)
             shot("summary", kinds["summary"])
-            desktop.press(kinds["summary"], "Tab", "space")  # Close: starts the messenger
+            desktop.press(kinds["summary"], "Return")  # Close: starts the messenger
             desktop.wait_gone(kinds["summary"])
         time.sleep(0.1)
     raise E2EError("the demo did not finish within 5 minutes")
@@ -108,6 +108,11 @@ def main():
     else:
         # The updater copy in the installation follows the latest build.
         shutil.copy2(Path(args.build) / "src/updater", world.install / "updater")
+        # A demo made before packages carried their size and checksum gets a
+        # catalogue that a verifying updater accepts.
+        catalogue = world.catalogue / "catalogue.xml"
+        if catalogue.exists() and "<sha256>" not in catalogue.read_text():
+            world.standard_update(slow=True)
 
     log("installed:", subprocess.run(
         [str(world.install / "vemo7.exe"), "-updatequery"], env=dict(os.environ,
@@ -121,7 +126,8 @@ def main():
         display.start()
         servers.start_web()
         servers.start_update_server()
-        log("update server on 127.0.0.1:18443, packages from nginx on 127.0.0.1:18080")
+        log("update server on 127.0.0.1:18443 signing its answers with the test-only key,"
+            " packages from nginx on 127.0.0.1:18080")
         relocating = world.start_updater(display)
         relocating.wait(30)
         pid = wait_for_relocated(world)

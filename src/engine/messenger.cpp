@@ -3,6 +3,9 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 
+#include <signal.h>
+#include <unistd.h>
+
 namespace {
 const QByteArray QueryStart("<s>");
 const QByteArray QueryEnd("</s>");
@@ -28,6 +31,9 @@ QByteArray runUpdateQuery(const QString &installDir, int timeoutMs)
 {
     QProcess messenger;
     messenger.setProcessChannelMode(QProcess::MergedChannels);
+    // A group of its own, so that whatever it starts goes with it when it
+    // has to be stopped.
+    messenger.setChildProcessModifier([] { ::setpgid(0, 0); });
     // Program and argument are passed apart, so a path with blanks or quotes
     // reaches the system unchanged and the messenger sees one argument.
     messenger.start(executablePath(installDir), {QStringLiteral("-updatequery")},
@@ -36,12 +42,33 @@ QByteArray runUpdateQuery(const QString &installDir, int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     if (!messenger.waitForStarted(int(deadline.remainingTime())))
         return QByteArray();
-    if (!messenger.waitForFinished(int(deadline.remainingTime()))) {
-        messenger.kill();
+    // The group's id is the messenger's process id. Once the messenger has
+    // been reaped that id reads 0, and kill() with 0 would hit the updater's
+    // own group, so the id is taken while it runs.
+    const pid_t group = pid_t(messenger.processId());
+    const auto stopGroup = [&messenger, group] {
+        if (group > 0)
+            ::kill(-group, SIGKILL);
         messenger.waitForFinished(5000);
         return QByteArray();
+    };
+
+    // Read as it comes, so that neither a full pipe stalls the messenger nor
+    // endless output fills memory.
+    QByteArray output;
+    for (;;) {
+        output += messenger.read(MaxOutputBytes + 1 - output.size());
+        if (output.size() > MaxOutputBytes)
+            return stopGroup();
+        if (messenger.state() == QProcess::NotRunning) {
+            if (messenger.bytesAvailable() > 0)
+                continue;
+            return output;
+        }
+        if (deadline.hasExpired())
+            return stopGroup();
+        messenger.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
     }
-    return messenger.readAll();
 }
 
 QByteArray cutOutQuery(const QByteArray &output)
@@ -55,6 +82,13 @@ QByteArray cutOutQuery(const QByteArray &output)
         return QByteArray();
     const QByteArray query = QueryStart + output.mid(innerStart, end - innerStart) + QueryEnd;
     return QString::fromLatin1(query).toUtf8();
+}
+
+bool isUsableQuery(const QByteArray &query)
+{
+    return !query.mid(QueryStart.size(), query.size() - QueryStart.size() - QueryEnd.size())
+                .trimmed()
+                .isEmpty();
 }
 
 } // namespace Messenger

@@ -92,6 +92,7 @@ void PackageDownload::begin(const QVector<UpdateInfo *> &updates)
 
     m_state = Sizing;
     m_headsAnswered = 0;
+    m_headLengths.clear();
     for (const UpdateInfo *update : std::as_const(m_updates)) {
         const QUrl url = packageUrl(update);
         // Always plain HTTP on the download port, whatever scheme or port the
@@ -112,16 +113,10 @@ void PackageDownload::responseHeaderReceived(const HttpResponseHeader &resp)
 {
     switch (m_state) {
     case Sizing:
-        if (!resp.isSuccess()) {
+        if (resp.isSuccess())
+            countSize(resp);
+        else
             refuseResponse(m_headsAnswered, resp);
-            return;
-        }
-        m_bytesTotal += resp.contentLength();
-        ++m_headsAnswered;
-        // No request waits behind this one: it was the last HEAD. Its own
-        // completion is still to come and must not count as archive 0's.
-        if (!m_http.hasPendingRequests())
-            startFetching();
         return;
     case Fetching:
         // The current archive's GET is the only response judged here; its
@@ -135,16 +130,41 @@ void PackageDownload::responseHeaderReceived(const HttpResponseHeader &resp)
     }
 }
 
+void PackageDownload::countSize(const HttpResponseHeader &resp)
+{
+    const UpdateInfo *update = m_updates.at(m_headsAnswered);
+    const qint64 announced = resp.hasContentLength() ? resp.contentLength() : -1;
+    const qint64 size = update->archiveBytes();
+    if (size >= 0 && announced >= 0 && announced != size) {
+        stopWithError(QCoreApplication::translate(
+                          "translation",
+                          "Cannot download package %1: the download server gives its size as "
+                          "%2 bytes, the update server as %3 bytes.",
+                          "nc")
+                          .arg(recordText(update->name()))
+                          .arg(announced)
+                          .arg(size));
+        return;
+    }
+    m_headLengths.append(announced);
+    m_bytesTotal += size >= 0 ? size : qMax<qint64>(announced, 0);
+    ++m_headsAnswered;
+    // No request waits behind this one: it was the last HEAD. Its own
+    // completion is still to come and must not count as archive 0's.
+    if (!m_http.hasPendingRequests())
+        startFetching();
+}
+
 void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
 {
     const int status = resp.statusCode();
     if (m_requestOffset > 0 && status == 206) {
+        const qint64 size = expectedSize() >= 0 ? expectedSize() : m_archiveSize;
         qint64 first = 0;
         qint64 last = 0;
         qint64 length = 0;
         const bool theRest = resp.contentRange(&first, &last, &length)
-            && first == m_requestOffset && last == length - 1
-            && (m_archiveSize < 0 || length == m_archiveSize);
+            && first == m_requestOffset && last == length - 1 && (size < 0 || length == size);
         if (!theRest)
             stopWithError(QCoreApplication::translate(
                               "translation",
@@ -152,14 +172,29 @@ void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
                               "the archive than the one asked for.",
                               "nc")
                               .arg(currentName()));
+        else
+            m_resumed = true;
         return;
     }
     if (resp.isSuccess()) {
+        const qint64 headLength = m_headLengths.at(m_currentIndex);
+        if (resp.hasContentLength() && headLength >= 0 && resp.contentLength() != headLength) {
+            rejectArchive(QCoreApplication::translate(
+                              "translation",
+                              "Cannot download package %1: the download server gave its size "
+                              "as %2 bytes and then as %3 bytes.",
+                              "nc")
+                              .arg(currentName())
+                              .arg(headLength)
+                              .arg(resp.contentLength()));
+            return;
+        }
         // The whole archive, from its first byte: what an earlier try left
         // in the file goes, and this answer's version is the one to resume.
         if (m_fileBytesDone > 0 && !restartArchive())
             return;
         m_requestOffset = 0;
+        m_resumed = false;
         m_validator = versionValidator(resp);
         m_archiveSize = resp.hasContentLength() ? resp.contentLength() : -1;
         return;
@@ -174,7 +209,7 @@ void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
 
 bool PackageDownload::restartArchive()
 {
-    if (!m_outputFile.resize(0) || !m_outputFile.seek(0)) {
+    if (!m_outputFile.restartDownload()) {
         stopWithError(QCoreApplication::translate("translation",
                                                   "Cannot save package %1 as %2: %3", "nc")
                           .arg(currentName(), m_outputFile.fileName(),
@@ -190,6 +225,10 @@ void PackageDownload::startFetching()
 {
     m_state = Fetching;
     m_currentIndex = 0;
+    emit bytes(0, m_bytesTotal);
+    // A receiver may have cancelled the run.
+    if (m_state != Fetching)
+        return;
     startArchive();
 }
 
@@ -207,6 +246,7 @@ void PackageDownload::startArchive()
     m_tries = 0;
     m_validator.clear();
     m_archiveSize = -1;
+    m_resumed = false;
 
     const QString path = QString("%1/%2").arg(m_workDir, url.path());
     const QString folder = QFileInfo(path).absolutePath();
@@ -217,7 +257,7 @@ void PackageDownload::startArchive()
         return;
     }
     m_outputFile.setFileName(path);
-    if (!m_outputFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!m_outputFile.openForDownload()) {
         stopWithError(QCoreApplication::translate("translation",
                                                   "Cannot save package %1 as %2: %3", "nc")
                           .arg(currentName(), QDir::toNativeSeparators(QDir::cleanPath(path)),
@@ -257,6 +297,18 @@ void PackageDownload::dataReadProgress(qint64 done, qint64 total)
         return;
 
     const qint64 fileBytes = m_requestOffset + done;
+    // A server that sends more than announced is cut off: no endless data.
+    const qint64 expected = expectedSize();
+    if (expected >= 0 && fileBytes > expected) {
+        rejectArchive(QCoreApplication::translate(
+                          "translation",
+                          "Cannot download package %1: the download server sent more than the "
+                          "%2 bytes announced.",
+                          "nc")
+                          .arg(currentName())
+                          .arg(expected));
+        return;
+    }
     m_bytesDone += fileBytes - m_fileBytesDone;
     m_fileBytesDone = fileBytes;
     reportProgress();
@@ -267,7 +319,58 @@ void PackageDownload::reportProgress()
     // After a restart the bytes on disk are fewer than before; the bar waits
     // for them to catch up instead of going back.
     m_percentage = qMax(m_percentage, downloadPercentage(m_bytesDone, m_bytesTotal));
+    m_bytesReported = qMax(m_bytesReported, m_bytesDone);
     emit progress(m_percentage);
+    if (m_state == Fetching)
+        emit bytes(m_bytesReported, m_bytesTotal);
+}
+
+qint64 PackageDownload::expectedSize() const
+{
+    const qint64 size = m_updates.at(m_currentIndex)->archiveBytes();
+    return size >= 0 ? size : m_headLengths.value(m_currentIndex, -1);
+}
+
+bool PackageDownload::verifyArchive()
+{
+    const UpdateInfo *update = m_updates.at(m_currentIndex);
+    const qint64 expected = expectedSize();
+    const qint64 received = m_outputFile.receivedSize();
+    if (expected >= 0 && received != expected) {
+        rejectArchive(QCoreApplication::translate(
+                          "translation",
+                          "Cannot download package %1: the download server sent %2 bytes "
+                          "instead of the %3 bytes announced.",
+                          "nc")
+                          .arg(recordText(update->name()))
+                          .arg(received)
+                          .arg(expected));
+        return false;
+    }
+    const QByteArray sha256 = QByteArray::fromStdString(update->archiveSha256());
+    if (sha256.isEmpty())
+        return true;
+    // An archive put together from several tries is checked as the file on
+    // disk, whole; one that came in one piece was hashed as it was written.
+    QByteArray digest = m_outputFile.hexDigest();
+    QString readError;
+    if (m_resumed && !ArchiveDigest::ofFile(m_outputFile.fileName(), &digest, &readError)) {
+        rejectArchive(QCoreApplication::translate("translation",
+                                                  "Cannot save package %1 as %2: %3", "nc")
+                          .arg(recordText(update->name()),
+                               QDir::toNativeSeparators(m_outputFile.fileName()), readError));
+        return false;
+    }
+    if (digest != sha256) {
+        rejectArchive(QCoreApplication::translate(
+                          "translation",
+                          "The downloaded package %1 is not the one the update server "
+                          "announced: its checksum differs. Nothing was installed.",
+                          "nc")
+                          .arg(recordText(update->name())));
+        return false;
+    }
+    return true;
 }
 
 void PackageDownload::requestFinished(int id, bool error)
@@ -289,6 +392,8 @@ void PackageDownload::requestFinished(int id, bool error)
         return;
 
     m_outputFile.close();
+    if (!verifyArchive())
+        return;
     ++m_currentIndex;
     if (m_currentIndex < m_updates.size()) {
         startArchive();
@@ -340,6 +445,15 @@ void PackageDownload::refuseResponse(int index, const HttpResponseHeader &resp)
                                                   "nc")
                           .arg(name, SystemProxy::name(proxy), status, resp.reasonPhrase()));
     }
+}
+
+void PackageDownload::rejectArchive(const QString &text)
+{
+    // An archive that failed its check must not stay where a later step
+    // could take it for a good one.
+    m_outputFile.close();
+    m_outputFile.remove();
+    stopWithError(text);
 }
 
 void PackageDownload::stopWithError(const QString &text)

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "archivefile.h"
+
 #include <QByteArray>
-#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -13,8 +14,7 @@ class UpdateInfo;
 
 // The package download of one update run: one HEAD per archive to learn the
 // total size, then one GET per archive into the work directory, at
-// work directory + "/" + the URL path (the directories on the way are
-// created).
+// work directory + "/" + the URL path (the folders on the way are made).
 //
 // A GET that fails on the way (the connection cut or silent, or a 5xx answer)
 // is tried again by itself, up to three times after a short pause that grows
@@ -25,9 +25,18 @@ class UpdateInfo;
 // The engine owns the HTTP client and hands its signals on to the three
 // handlers below. Signals, in a successful run of N archives: for each
 // archive fileStarted(name) and any number of progress(percentage of all
-// bytes announced; it never goes back), then finished(). failed(text) ends a
-// run at most once, after the last try; after abort() nothing more is
-// emitted.
+// bytes announced), then finished(). bytes(done, total) comes once with 0 done
+// when the sizes are known and then with every progress(); neither ever goes
+// back. failed(text) ends a run at most once, after the last try; after
+// abort() nothing more is emitted.
+//
+// When a record gives the archive's size and SHA-256, the archive must match
+// them: a HEAD that announces another size, a GET that announces another
+// size than its HEAD or sends more bytes than announced, and an archive
+// whose SHA-256 differs each end the run with an error naming the package,
+// and the archive is deleted. Each archive is checked before the next one
+// starts, a resumed one as the whole file on disk, so finished() means that
+// every archive was verified.
 class PackageDownload : public QObject
 {
     Q_OBJECT
@@ -60,8 +69,10 @@ signals:
     void progress(int done);
     void finished();
     void failed(const QString &text);
+    void bytes(qint64 done, qint64 total);
 
 private:
+    void countSize(const HttpResponseHeader &resp);
     void startFetching();
     void startArchive();
     // Sends the GET of the current archive: for the rest of it when part of
@@ -75,6 +86,12 @@ private:
     void reportProgress();
     void refuseResponse(int index, const HttpResponseHeader &resp);
     void stopWithError(const QString &text);
+    // Deletes the current archive, then stops with the error.
+    void rejectArchive(const QString &text);
+    bool verifyArchive();
+    // The size the current archive must have: the record's, else what its
+    // HEAD announced; -1 when neither is known.
+    qint64 expectedSize() const;
     QString currentName() const;
 
     HttpClient &m_http;
@@ -88,16 +105,20 @@ private:
     // Fetching: the archive being downloaded, its GET and its file.
     int m_currentIndex = 0;
     int m_currentRequestId = 0;
-    QFile m_outputFile;
+    ArchiveFile m_outputFile;
+    // Content-Length of each archive's HEAD; -1 where it had none.
+    QVector<qint64> m_headLengths;
 
     // The current archive's tries. The file holds the first m_fileBytesDone
     // bytes of the version named by m_validator (its ETag or Last-Modified),
     // m_archiveSize long in all (-1 when not announced); the current GET's
-    // body starts at m_requestOffset in the file.
+    // body starts at m_requestOffset in the file. m_resumed: a part has been
+    // appended to what an earlier try left.
     int m_tries = 0;
     QByteArray m_validator;
     qint64 m_archiveSize = -1;
     qint64 m_requestOffset = 0;
+    bool m_resumed = false;
     QTimer m_retryTimer;
     // Set while the client is stopped on purpose for another try, so that its
     // error completion is not taken for a failure.
@@ -105,8 +126,10 @@ private:
 
     qint64 m_fileBytesDone = 0; // of the current archive, already in m_bytesDone
     qint64 m_bytesDone = 0; // over the whole run, of the archives as they are on disk
-    qint64 m_bytesTotal = 0; // sum of the sizes the HEAD responses announced
-    int m_percentage = 0; // reported last
+    qint64 m_bytesTotal = 0; // sum of the sizes announced
+    // Reported last: after a restart they hold until the bytes catch up.
+    int m_percentage = 0;
+    qint64 m_bytesReported = 0;
 };
 
 // Percentage of 'done' against 'total', truncated toward zero and computed

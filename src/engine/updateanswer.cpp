@@ -1,6 +1,10 @@
 #include "updateanswer.h"
 
+#include "archivedigest.h"
 #include "updateinfo.h"
+
+#include <QCoreApplication>
+#include <QSet>
 
 #include <QChar>
 #include <QDomDocument>
@@ -8,6 +12,21 @@
 #include <QDomNodeList>
 
 namespace {
+
+// A name that can stand for one directory entry: no separators, no drive or
+// stream colon, no control characters, not "." or "..".
+bool isPlainName(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")
+        || name.toUtf8().size() > 255)
+        return false;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')
+            || c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return false;
+    }
+    return true;
+}
 
 std::string utf8(const QString &text)
 {
@@ -27,21 +46,6 @@ bool hasChild(const QDomElement &request, const QString &name)
 } // namespace
 
 namespace UpdateAnswer {
-
-bool parse(const QByteArray &received, QDomDocument *document)
-{
-    // A complete document always ends with '>' (its root element's end tag,
-    // or a comment or processing instruction after it), followed at most by
-    // white space. Pieces that end elsewhere cannot parse, so the full parse
-    // is saved for the pieces that can. Zero bytes are skipped as well, so
-    // that UTF-16 and UTF-32 documents pass the same test.
-    qsizetype last = received.size() - 1;
-    while (last >= 0 && (received.at(last) == '\0' || QChar::isSpace(uchar(received.at(last)))))
-        --last;
-    if (last < 0 || received.at(last) != '>')
-        return false;
-    return document->setContent(received, false);
-}
 
 QVector<UpdateInfo *> availableUpdates(const QDomDocument &document)
 {
@@ -76,11 +80,71 @@ QVector<UpdateInfo *> availableUpdates(const QDomDocument &document)
         if (!isNumber)
             timestamp = 0;
 
-        updates.append(new UpdateInfo(project, name, type, version, description, copyrights,
-                                      author, webpage, email, changelog, link, critical,
-                                      timestamp));
+        const std::string size = childText(request, QStringLiteral("size"));
+        const std::string sha256 = childText(request, QStringLiteral("sha256"));
+
+        updates.append(new UpdateInfo(project, name, type, version, description, copyrights, author,
+                                      webpage, email, changelog, link, critical, timestamp, size,
+                                      sha256));
     }
     return updates;
+}
+
+bool isUsable(const QDomDocument &document, const QVector<UpdateInfo *> &updates,
+              bool requireArchiveDigests, QString *problem)
+{
+    if (document.elementsByTagName(QStringLiteral("request")).isEmpty()) {
+        *problem = QCoreApplication::translate(
+            "translation",
+            "The update server's answer says nothing about the installed "
+            "components.",
+            "nc");
+        return false;
+    }
+    QSet<QString> names;
+    for (const UpdateInfo *update : updates) {
+        const QString name = recordText(update->name());
+        if (!isPlainName(name)) {
+            *problem = QCoreApplication::translate(
+                           "translation",
+                           "The update server's answer names a component \"%1\", which "
+                           "is not a valid component name.",
+                           "nc")
+                           .arg(name);
+            return false;
+        }
+        if (update->type() != "app" && update->type() != "plugin") {
+            *problem =
+                QCoreApplication::translate("translation",
+                                            "The update server's answer gives the component %1 the "
+                                            "unknown type \"%2\".",
+                                            "nc")
+                    .arg(name, recordText(update->type()));
+            return false;
+        }
+        if (names.contains(name)) {
+            *problem = QCoreApplication::translate(
+                           "translation",
+                           "The update server's answer offers the component %1 twice.", "nc")
+                           .arg(name);
+            return false;
+        }
+        names.insert(name);
+        const bool given = !update->archiveSize().empty() || !update->archiveSha256().empty();
+        if ((given || requireArchiveDigests)
+            && (update->archiveBytes() < 0
+                || !ArchiveDigest::isHexDigest(
+                    QByteArray::fromStdString(update->archiveSha256())))) {
+            *problem =
+                QCoreApplication::translate("translation",
+                                            "The update server's answer does not give the size and "
+                                            "checksum of the package %1.",
+                                            "nc")
+                    .arg(name);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace UpdateAnswer

@@ -45,22 +45,34 @@ private:
 
 // An available update: the component plus what the server says about the new
 // version. Built once by the update check and never changed afterwards.
+// archiveSize and archiveSha256 hold the texts of the "size" and "sha256"
+// elements that describe the package archive (empty when the answer has
+// none); the check makes sure they are well-formed before the download uses
+// them.
 class UpdateInfo : public ComponentInfo
 {
 public:
     UpdateInfo(std::string project, std::string name, std::string type, std::string version,
                std::string description, std::string copyrights, std::string author,
                std::string webpage, std::string email, std::string changelog, std::string link,
-               bool critical, quint32 timestamp);
+               bool critical, quint32 timestamp, std::string archiveSize = {},
+               std::string archiveSha256 = {});
 
     const std::string &changelog() const { return m_changelog; }
     const std::string &link() const { return m_link; }
     bool critical() const { return m_critical; }
     quint32 timestamp() const { return m_timestamp; }
+    const std::string &archiveSize() const { return m_archiveSize; }
+    const std::string &archiveSha256() const { return m_archiveSha256; }
+    // archiveSize as a number of bytes; -1 when it is empty or not a plain
+    // decimal number.
+    qint64 archiveBytes() const;
 
 private:
     std::string m_changelog;
     std::string m_link;
     bool m_critical;
     quint32 m_timestamp;
+    std::string m_archiveSize;
+    std::string m_archiveSha256;
 };

@@ -1,27 +1,52 @@
 #include "vemoupdaterengine.h"
 
+#include "answerscanner.h"
+#include "answersignature.h"
 #include "buildconfig.h"
 #include "install/installdriver.h"
 #include "messenger.h"
 #include "ui/messageboxes.h"
 #include "updateanswer.h"
-#include "updateexchange.h"
 #include "updateinfo.h"
+#include "updatekeys.h"
+#include "updateserverconnection.h"
 #include "workdirectory.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDomDocument>
 
 namespace {
 
-// How long the messenger may take to print its query before it counts as
-// one that printed nothing.
-constexpr int MessengerTimeoutMs = 60000;
-// Each wait for the update server.
+// The whole check, the messenger's run included: however slowly a server
+// dribbles its answer, the check ends by then.
+constexpr int CheckTimeoutMs = 60000;
+// Each wait for the update server, within the whole check's time.
 constexpr int ServerTimeoutMs = 30000;
-// An answer larger than this is not an answer: the check stops with the
-// communication error instead of filling memory.
+// An answer larger than this, or nested deeper, is not an answer; both are
+// refused before anything parses it.
 constexpr qsizetype MaxAnswerSize = 16 * 1024 * 1024;
+constexpr int MaxAnswerDepth = 64;
+// How much of the answer the socket holds at a time.
+constexpr qint64 SocketBufferSize = 256 * 1024;
+
+void showCheckError(const QString &text)
+{
+    MessageBoxes::critical(MessageBoxes::checkTitle(), text);
+}
+
+QString communicationError()
+{
+    return QCoreApplication::translate(
+        "translation",
+        "An error occured while comunicating update server. Check your internet connection.",
+        "nc");
+}
+
+int waitTime(const QDeadlineTimer &deadline)
+{
+    return int(qBound<qint64>(1, deadline.remainingTime(), qint64(ServerTimeoutMs)));
+}
 
 } // namespace
 
@@ -30,6 +55,8 @@ VemoUpdaterEngine::VemoUpdaterEngine()
     // alone before the engine exists; nothing here prepares it again.
     : workDir(WorkDirectory::path())
     , download(http, workDir)
+    , m_updateKeys(UpdateKeys::list())
+    , m_checkTimeoutMs(CheckTimeoutMs)
 {
     qRegisterMetaType<HttpResponseHeader>();
 
@@ -37,6 +64,7 @@ VemoUpdaterEngine::VemoUpdaterEngine()
     connect(&download, &PackageDownload::progress, this, &VemoUpdaterEngine::downloadProgress);
     connect(&download, &PackageDownload::finished, this, &VemoUpdaterEngine::downloadFinished);
     connect(&download, &PackageDownload::failed, this, &VemoUpdaterEngine::error);
+    connect(&download, &PackageDownload::bytes, this, &VemoUpdaterEngine::downloadBytes);
 
     connect(&http, &HttpClient::requestFinished, this, &VemoUpdaterEngine::requestFinished);
     connect(&http, &HttpClient::dataReadProgress, this, &VemoUpdaterEngine::dataReadProgress);
@@ -76,20 +104,111 @@ bool VemoUpdaterEngine::checkForUpdates()
     if (!Messenger::installationDirectory(QCoreApplication::arguments(), &installDir))
         return false;
 
-    const QByteArray output = Messenger::runUpdateQuery(installDir, MessengerTimeoutMs);
+    const QDeadlineTimer deadline(m_checkTimeoutMs);
+    const QByteArray output = Messenger::runUpdateQuery(installDir, m_checkTimeoutMs);
     const QByteArray query = Messenger::cutOutQuery(output);
 
     qDeleteAll(updateList);
     updateList.clear();
 
-    UpdateExchange exchange(querySocket, ServerTimeoutMs, MaxAnswerSize);
-    QDomDocument answer;
-    if (!exchange.run(QStringLiteral(VEMO_UPDATE_HOST), VEMO_UPDATE_PORT, query, &answer)) {
-        MessageBoxes::critical(MessageBoxes::checkTitle(), exchange.failureText());
+    // Without a query there is nothing to ask; the network is not to blame.
+    if (!Messenger::isUsableQuery(query)) {
+        showCheckError(QCoreApplication::translate(
+            "translation",
+            "Vemo did not report its installed components, so updates cannot be checked. "
+            "Reinstalling Vemo may help.",
+            "nc"));
         return false;
     }
 
-    updateList = UpdateAnswer::availableUpdates(answer);
+    querySocket.setReadBufferSize(SocketBufferSize);
+    QString failure;
+    if (!UpdateServerConnection::open(querySocket, QStringLiteral(VEMO_UPDATE_HOST),
+                                      VEMO_UPDATE_PORT, waitTime(deadline), &failure)) {
+        showCheckError(failure);
+        return false;
+    }
+
+    // Neither result is looked at: a query that did not get through shows as
+    // an answer that never comes, and the wait below reports that.
+    querySocket.write(query);
+    querySocket.waitForBytesWritten(waitTime(deadline));
+
+    QByteArray message;
+    if (!receiveAnswer(query, deadline, &message))
+        return false;
+
+    const auto unusable = [](const QString &problem) {
+        showCheckError(problem);
+        return false;
+    };
+    QDomDocument answer;
+    if (!answer.setContent(message, false))
+        return unusable(QCoreApplication::translate(
+            "translation", "The update server's answer is not a valid XML document.", "nc"));
+    QVector<UpdateInfo *> updates = UpdateAnswer::availableUpdates(answer);
+    QString problem;
+    if (!UpdateAnswer::isUsable(answer, updates, !m_updateKeys.isEmpty(), &problem)) {
+        qDeleteAll(updates);
+        return unusable(problem);
+    }
+    updateList = updates;
+    return true;
+}
+
+bool VemoUpdaterEngine::receiveAnswer(const QByteArray &query, const QDeadlineTimer &deadline,
+                                      QByteArray *message)
+{
+    // The scanner sees each byte once and says when the root element has
+    // ended; nothing parses the answer before it is whole, small enough and
+    // nested no deeper than the limit.
+    AnswerScanner scanner(MaxAnswerDepth);
+    QByteArray received;
+    while (scanner.scan(received) == AnswerScanner::Incomplete
+           && received.size() <= MaxAnswerSize) {
+        if (deadline.hasExpired() || !querySocket.waitForReadyRead(waitTime(deadline))) {
+            showCheckError(communicationError());
+            return false;
+        }
+        received += querySocket.read(MaxAnswerSize + 1 - received.size());
+    }
+    if (scanner.status() == AnswerScanner::Refused && !scanner.depthExceeded()) {
+        showCheckError(QCoreApplication::translate(
+            "translation", "The update server's answer is not a valid XML document.", "nc"));
+        return false;
+    }
+    if (scanner.depthExceeded() || scanner.status() != AnswerScanner::Complete
+        || scanner.rootEnd() > MaxAnswerSize) {
+        showCheckError(QCoreApplication::translate(
+                           "translation",
+                           "The update server's answer is larger or more deeply nested than "
+                           "any answer can be (%1 MiB, %2 levels).",
+                           "nc")
+                           .arg(MaxAnswerSize / (1024 * 1024))
+                           .arg(MaxAnswerDepth));
+        return false;
+    }
+
+    // What follows the root element is not part of the answer.
+    const QByteArray document = received.left(scanner.rootEnd());
+    if (m_updateKeys.isEmpty()) {
+        *message = document;
+        return true;
+    }
+    QVector<QByteArray> keys;
+    QString reason;
+    if (!AnswerSignature::parseKeys(m_updateKeys, &keys, &reason)
+        || !AnswerSignature(keys).verify(document, query, QDateTime::currentSecsSinceEpoch(),
+                                         message, &reason)) {
+        qWarning("updater: the update answer was not accepted: %s", qPrintable(reason));
+        showCheckError(QCoreApplication::translate(
+            "translation",
+            "The update server's answer could not be verified, so no updates will be "
+            "installed. Someone may be interfering with your connection; try again later or "
+            "from another network.",
+            "nc"));
+        return false;
+    }
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "httpresponseheader.h"
 #include "packagedownload.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
@@ -24,6 +25,12 @@ public:
     ~VemoUpdaterEngine() override;
 
     bool checkForUpdates();
+    // The release keys that answers must be signed with, as a comma-separated
+    // base64 list; the build's own (VEMO_UPDATE_KEYS) unless changed here.
+    // With none, answers are taken unsigned.
+    void setUpdateKeys(const QByteArray &keys) { m_updateKeys = keys; }
+    // The time the whole check may take, 60 s unless changed here.
+    void setCheckTimeout(int milliseconds) { m_checkTimeoutMs = milliseconds; }
     bool hasUpdates() const;
     QVector<UpdateInfo *> updates() const;
     QString installLog() const;
@@ -37,6 +44,11 @@ signals:
     void installFile(const QString &name);
     void installFinished();
     void error(const QString &str);
+    // The download's bytes: 'done' of the 'total' that the servers announced.
+    // Emitted with every downloadProgress(), and once with 0 done when the
+    // sizes are known. Declared after the others so that their order in the
+    // meta-object stays as it was.
+    void downloadBytes(qint64 done, qint64 total);
 
 public slots:
     void beginDownload();
@@ -49,6 +61,9 @@ private slots:
     void responseHeaderReceived(const HttpResponseHeader &resp);
 
 private:
+    bool receiveAnswer(const QByteArray &query, const QDeadlineTimer &deadline,
+                       QByteArray *message);
+
     QTcpSocket querySocket;
     HttpClient http;
     QString m_installLog;
@@ -56,4 +71,6 @@ private:
     QString workDir;
     PackageDownload download;
     bool m_installSucceeded = false;
+    QByteArray m_updateKeys;
+    int m_checkTimeoutMs;
 };

@@ -13,9 +13,6 @@
 
 namespace {
 
-// Written without a catalogue lookup: the summary shows it as it stands.
-const char FailureLog[] = "An error occured while installing updates";
-
 // Asks whether to abort or to retry after a package failed. True for Retry.
 bool askForRetry(const QString &packageName, const QString &errorText)
 {
@@ -92,7 +89,8 @@ void InstallDriver::run()
                 emit progress(100 * (step + 1) / count);
             }
 
-            m_log = QString::fromLatin1(FailureLog);
+            m_log = QCoreApplication::translate("translation",
+                                                "An error occured while installing updates", "nc");
             emit finished();
             // Backups that could not be put back are the only copy of the
             // user's files left: the work directory then stays as it is.

@@ -5,7 +5,7 @@
     <name>Updater_Changelog_MainWindow</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Vemo IM update</source>
@@ -13,7 +13,7 @@
     </message>
     <message>
         <source>Vemo instant messenger update is available. Do you wish to download it now?</source>
-        <translation>Są dostępne aktualizacje dla komunikatora Vemo. Czy chcesz pobrać je teraz?</translation>
+        <translation>Dostępne są aktualizacje komunikatora Vemo. Czy chcesz je teraz pobrać?</translation>
     </message>
     <message>
         <source>Show changelog</source>
@@ -27,12 +27,20 @@
         <source>Download later</source>
         <translation>Pobierz później</translation>
     </message>
+    <message>
+        <source>Updater icon</source>
+        <translation>Ikona programu aktualizującego</translation>
+    </message>
+    <message>
+        <source>Changelog</source>
+        <translation>Lista zmian</translation>
+    </message>
 </context>
 <context>
     <name>Updater_Download_MainWindow</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Vemo IM update</source>
@@ -46,12 +54,24 @@
         <source>Cancel</source>
         <translation>Anuluj</translation>
     </message>
+    <message>
+        <source>Updater icon</source>
+        <translation>Ikona programu aktualizującego</translation>
+    </message>
+    <message>
+        <source>Download progress</source>
+        <translation>Postęp pobierania</translation>
+    </message>
+    <message>
+        <source>Finding out the download size...</source>
+        <translation>Ustalanie rozmiaru pobieranych plików...</translation>
+    </message>
 </context>
 <context>
     <name>Updater_Install_MainWindow</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Vemo IM update</source>
@@ -59,22 +79,30 @@
     </message>
     <message>
         <source>Installing...</source>
-        <translation>Instalacja...</translation>
+        <translation>Instalowanie...</translation>
+    </message>
+    <message>
+        <source>Updater icon</source>
+        <translation>Ikona programu aktualizującego</translation>
+    </message>
+    <message>
+        <source>Installation progress</source>
+        <translation>Postęp instalacji</translation>
     </message>
 </context>
 <context>
     <name>Updater_Summary_MainWindow</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Installation complete</source>
-        <translation>Aktualizacje zainstalowane pomyślnie</translation>
+        <translation>Aktualizacja zakończona pomyślnie</translation>
     </message>
     <message>
         <source>To complete the update process please restart Vemo instant messenger.</source>
-        <translation>By zakończyć proces instalacji należy uruchomić ponownie komunikator.</translation>
+        <translation>Aby zakończyć aktualizację, uruchom ponownie komunikator Vemo.</translation>
     </message>
     <message>
         <source>View details</source>
@@ -84,162 +112,332 @@
         <source>Close</source>
         <translation>Zamknij</translation>
     </message>
+    <message>
+        <source>Updater icon</source>
+        <translation>Ikona programu aktualizującego</translation>
+    </message>
+    <message>
+        <source>Installation log</source>
+        <translation>Dziennik instalacji</translation>
+    </message>
+</context>
+<context>
+    <name>VemoDownloadDialog</name>
+    <message>
+        <source>Update</source>
+        <translation>Aktualizacja</translation>
+    </message>
 </context>
 <context>
     <name>translation</name>
     <message>
         <source>Update</source>
-        <translation>Aktualizuj</translation>
-    </message>
-    <message>
-        <source>Update</source>
         <comment>nc</comment>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
         <source>Update</source>
         <comment>program update</comment>
-        <translation>Aktualizuj</translation>
+        <translation>Aktualizacja</translation>
     </message>
     <message>
-        <source>Check updates</source>
-        <translation>Sprawdź aktualizacje</translation>
+        <source>Cannot write the downloaded data: %1</source>
+        <comment>nc</comment>
+        <translation>Nie można zapisać pobranych danych: %1</translation>
     </message>
     <message>
-        <source>No updates available.</source>
-        <translation>Brak nowych aktualizacji.</translation>
+        <source>Request aborted</source>
+        <comment>nc</comment>
+        <translation>Przerwano żądanie</translation>
     </message>
     <message>
-        <source>Cannot run update!</source>
-        <translation>Nie można przeprowadzić aktualizacji!</translation>
+        <source>The connection was closed after %1 of %2 bytes.</source>
+        <comment>nc</comment>
+        <translation>Połączenie zostało zamknięte po odebraniu %1 z %2 bajtów.</translation>
     </message>
     <message>
-        <source>Couldn't connect to update server. Check your internet connection.</source>
-        <translation>Nie można nawiązać połączenie z serwerem aktualizacji. Sprawdź swoje połączenie internetowe.</translation>
+        <source>The server did not send a valid HTTP response.</source>
+        <comment>nc</comment>
+        <translation>Serwer nie wysłał poprawnej odpowiedzi HTTP.</translation>
     </message>
     <message>
-        <source>An error occured while comunicating update server. Check your internet connection.</source>
-        <translation>Wystąpił błąd podczas komunikacji z serwerem aktualizacji. Sprawdź swoje połączenie internetowe.</translation>
-    </message>
-    <message>
-        <source>Unable to open update archive</source>
-        <translation>Nie udało się zaktualizować archiwum</translation>
-    </message>
-    <message>
-        <source>Installing package %1:</source>
-        <translation>Zainstalowano pakiet %1:</translation>
-    </message>
-    <message>
-        <source>Failed installing package </source>
-        <translation>Błąd podczas instalowania paczki </translation>
-    </message>
-    <message>
-        <source>Rollback update</source>
-        <translation>Cofanie akutalizacji</translation>
-    </message>
-    <message>
-        <source>An error occured while rolling back update progress. Software may not work properly. Try reinstalling whole application</source>
-        <translation>Wystąpił bład podczas cofania procesu aktualizacji. Oprogramowanie może nie działać poprawnie. Zalecamy ręczną instalację najnowszej wersji komunikatora Vemo ze strony https://www.vemo.example/</translation>
-    </message>
-    <message>
-        <source>Show changelog</source>
-        <translation>Pokaż listę zmian</translation>
-    </message>
-    <message>
-        <source>Hide changelog</source>
-        <translation>Ukryj listę zmian</translation>
-    </message>
-    <message>
-        <source>Installation failed</source>
-        <translation>Aktualizacja nie powiodła się</translation>
-    </message>
-    <message>
-        <source>Please reinstall application with package from official web page</source>
-        <translation>Prosze pobrać i zainstalować vemo ze strony https://www.vemo.example/</translation>
-    </message>
-    <message>
-        <source>Copy error: %1 (%2)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Wrong project!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Wrong name!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Wrong type!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cannot create file %1 (%2)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cannot extract update file (%1)!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cannot copy file %1 to %2!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cannot read file from archive!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Cannot download package %1: the server answered %2 %3.</source>
-        <translation>Nie można pobrać pakietu %1: serwer odpowiedział %2 %3.</translation>
+        <source>Connection timed out</source>
+        <comment>nc</comment>
+        <translation>Przekroczono limit czasu połączenia</translation>
     </message>
     <message>
         <source>Cannot download package %1: its address %2 is not a valid package address.</source>
+        <comment>nc</comment>
         <translation>Nie można pobrać pakietu %1: adres %2 nie jest poprawnym adresem pakietu.</translation>
     </message>
     <message>
+        <source>Cannot download package %1: the server answered %2 %3.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: serwer odpowiedział %2 %3.</translation>
+    </message>
+    <message>
+        <source>Check updates</source>
+        <comment>nc</comment>
+        <translation>Sprawdzanie aktualizacji</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t connect to update server. Check your internet connection.</source>
+        <comment>nc</comment>
+        <translation>Nie można nawiązać połączenia z serwerem aktualizacji. Sprawdź połączenie z internetem.</translation>
+    </message>
+    <message>
+        <source>An error occured while comunicating update server. Check your internet connection.</source>
+        <comment>nc</comment>
+        <translation>Wystąpił błąd podczas komunikacji z serwerem aktualizacji. Sprawdź połączenie z internetem.</translation>
+    </message>
+    <message>
         <source>Cannot use the work directory %1: %2</source>
+        <comment>nc</comment>
         <translation>Nie można użyć katalogu roboczego %1: %2</translation>
     </message>
     <message>
         <source>Cannot create the work directory %1: %2</source>
+        <comment>nc</comment>
         <translation>Nie można utworzyć katalogu roboczego %1: %2</translation>
     </message>
     <message>
         <source>The work directory %1 is not a directory. Remove it and start the update again.</source>
+        <comment>nc</comment>
         <translation>Katalog roboczy %1 nie jest katalogiem. Usuń go i uruchom aktualizację ponownie.</translation>
     </message>
     <message>
         <source>The work directory %1 belongs to another user. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
+        <comment>nc</comment>
         <translation>Katalog roboczy %1 należy do innego użytkownika. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
     </message>
     <message>
         <source>The work directory %1 can be changed by other users. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
+        <comment>nc</comment>
         <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
     </message>
     <message>
+        <source>Failed installing package </source>
+        <comment>nc</comment>
+        <translation>Nie udało się zainstalować pakietu </translation>
+    </message>
+    <message>
+        <source>An error occured while rolling back update progress. Software may not work properly. Try reinstalling whole application</source>
+        <comment>nc</comment>
+        <translation>Wystąpił błąd podczas cofania aktualizacji. Program może nie działać poprawnie. Zalecamy ręczną instalację najnowszej wersji komunikatora Vemo ze strony https://www.vemo.example/</translation>
+    </message>
+    <message>
+        <source>Installing package %1:</source>
+        <comment>status information about currently installed package</comment>
+        <translation>Zainstalowano pakiet %1:</translation>
+    </message>
+    <message>
+        <source>Rollback update</source>
+        <comment>restoring application to state before installing update</comment>
+        <translation>Cofanie aktualizacji</translation>
+    </message>
+    <message>
+        <source>An error occured while installing updates</source>
+        <comment>nc</comment>
+        <translation>Wystąpił błąd podczas instalowania aktualizacji</translation>
+    </message>
+    <message>
+        <source>Cannot run update!</source>
+        <comment>nc</comment>
+        <translation>Nie można przeprowadzić aktualizacji!</translation>
+    </message>
+    <message>
         <source>Invalid package name &quot;%1&quot;!</source>
-        <translation type="unfinished"></translation>
+        <comment>nc</comment>
+        <translation>Nieprawidłowa nazwa pakietu „%1”!</translation>
     </message>
     <message>
         <source>Cannot find the folder to install package %1 into!</source>
-        <translation type="unfinished"></translation>
+        <comment>nc</comment>
+        <translation>Nie można znaleźć folderu, w którym ma zostać zainstalowany pakiet %1!</translation>
+    </message>
+    <message>
+        <source>Unable to open update archive</source>
+        <comment>nc</comment>
+        <translation>Nie można otworzyć archiwum aktualizacji</translation>
+    </message>
+    <message>
+        <source>Cannot read file from archive!</source>
+        <comment>nc</comment>
+        <translation>Nie można odczytać pliku z archiwum!</translation>
     </message>
     <message>
         <source>Invalid file name in update archive: %1</source>
-        <translation type="unfinished"></translation>
+        <comment>nc</comment>
+        <translation>Nieprawidłowa nazwa pliku w archiwum aktualizacji: %1</translation>
+    </message>
+    <message>
+        <source>Cannot create file %1 (%2)</source>
+        <comment>nc</comment>
+        <translation>Nie można utworzyć pliku %1 (%2)</translation>
+    </message>
+    <message>
+        <source>Cannot extract update file (%1)!</source>
+        <comment>nc</comment>
+        <translation>Nie można wypakować pliku aktualizacji (%1)!</translation>
     </message>
     <message>
         <source>Cannot write file %1 (%2)</source>
-        <translation type="unfinished"></translation>
+        <comment>nc</comment>
+        <translation>Nie można zapisać pliku %1 (%2)</translation>
     </message>
     <message>
         <source>Damaged file in update archive: %1</source>
-        <translation type="unfinished"></translation>
+        <comment>nc</comment>
+        <translation>Uszkodzony plik w archiwum aktualizacji: %1</translation>
+    </message>
+    <message>
+        <source>Wrong project!</source>
+        <comment>nc</comment>
+        <translation>Nieprawidłowy projekt!</translation>
+    </message>
+    <message>
+        <source>Wrong name!</source>
+        <comment>nc</comment>
+        <translation>Nieprawidłowa nazwa!</translation>
+    </message>
+    <message>
+        <source>Wrong type!</source>
+        <comment>nc</comment>
+        <translation>Nieprawidłowy typ!</translation>
+    </message>
+    <message>
+        <source>Cannot copy file %1 to %2!</source>
+        <comment>nc</comment>
+        <translation>Nie można skopiować pliku %1 do %2!</translation>
     </message>
     <message>
         <source>Cannot back up file %1 to %2!</source>
-        <translation type="unfinished"></translation>
+        <comment>nc</comment>
+        <translation>Nie można zapisać kopii zapasowej pliku %1 jako %2!</translation>
+    </message>
+    <message>
+        <source>Copy error: %1 (%2)</source>
+        <comment>program update</comment>
+        <translation>Błąd kopiowania: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>No updates available.</source>
+        <comment>nc</comment>
+        <translation>Brak nowych aktualizacji.</translation>
+    </message>
+    <message>
+        <source>Show changelog</source>
+        <comment>nc</comment>
+        <translation>Pokaż listę zmian</translation>
+    </message>
+    <message>
+        <source>Hide changelog</source>
+        <comment>nc</comment>
+        <translation>Ukryj listę zmian</translation>
+    </message>
+    <message>
+        <source>Installation failed</source>
+        <comment>nc</comment>
+        <translation>Aktualizacja nie powiodła się</translation>
+    </message>
+    <message>
+        <source>Please reinstall application with package from official web page</source>
+        <comment>nc</comment>
+        <translation>Proszę pobrać i zainstalować Vemo ze strony https://www.vemo.example/</translation>
+    </message>
+    <message>
+        <source>A window of the updater is damaged (%1). Please reinstall the application.</source>
+        <comment>nc</comment>
+        <translation>Okno programu aktualizującego jest uszkodzone (%1). Zainstaluj aplikację ponownie.</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <comment>nc</comment>
+        <translation>%1 z %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 left</source>
+        <comment>time left of the download; the number decides the form</comment>
+        <translation>
+            <numerusform>została %1</numerusform>
+            <numerusform>zostały %1</numerusform>
+            <numerusform>zostało %1</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1, version %2</source>
+        <comment>nc</comment>
+        <translation>%1, wersja %2</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: the download server gave its size as %2 bytes and then as %3 bytes.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: serwer pobierania podał najpierw rozmiar %2 B, a potem %3 B.</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: the download server gives its size as %2 bytes, the update server as %3 bytes.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: według serwera pobierania ma on %2 B, a według serwera aktualizacji %3 B.</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: the download server sent more than the %2 bytes announced.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: serwer pobierania wysłał więcej niż zapowiedziane %2 B.</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: the download server sent %2 bytes instead of the %3 bytes announced.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: serwer pobierania wysłał %2 B zamiast zapowiedzianych %3 B.</translation>
+    </message>
+    <message>
+        <source>The downloaded package %1 is not the one the update server announced: its checksum differs. Nothing was installed.</source>
+        <comment>nc</comment>
+        <translation>Pobrany pakiet %1 nie jest tym, który zapowiedział serwer aktualizacji: jego suma kontrolna się nie zgadza. Niczego nie zainstalowano.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer says nothing about the installed components.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji nie zawiera żadnych informacji o zainstalowanych składnikach.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer names a component &quot;%1&quot;, which is not a valid component name.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji wymienia składnik „%1”, którego nazwa jest nieprawidłowa.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer gives the component %1 the unknown type &quot;%2&quot;.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji przypisuje składnikowi %1 nieznany typ „%2”.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer offers the component %1 twice.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji dwukrotnie oferuje składnik %1.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer does not give the size and checksum of the package %1.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji nie podaje rozmiaru i sumy kontrolnej pakietu %1.</translation>
+    </message>
+    <message>
+        <source>Vemo did not report its installed components, so updates cannot be checked. Reinstalling Vemo may help.</source>
+        <comment>nc</comment>
+        <translation>Komunikator Vemo nie podał listy zainstalowanych składników, więc nie można sprawdzić aktualizacji. Może pomóc ponowna instalacja komunikatora Vemo.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer is not a valid XML document.</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji nie jest poprawnym dokumentem XML.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer is larger or more deeply nested than any answer can be (%1 MiB, %2 levels).</source>
+        <comment>nc</comment>
+        <translation>Odpowiedź serwera aktualizacji jest większa lub bardziej zagnieżdżona, niż może być jakakolwiek odpowiedź (%1 MiB, %2 poziomów).</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer could not be verified, so no updates will be installed. Someone may be interfering with your connection; try again later or from another network.</source>
+        <comment>nc</comment>
+        <translation>Nie udało się zweryfikować odpowiedzi serwera aktualizacji, więc żadne aktualizacje nie zostaną zainstalowane. Ktoś może ingerować w połączenie; spróbuj ponownie później lub z innej sieci.</translation>
     </message>
 </context>
 </TS>

@@ -1,4 +1,5 @@
 #include "engine/workdirectory.h"
+#include "startup/polishcatalogues.h"
 #include "startup/relocation.h"
 #include "startup/startupoptions.h"
 #include "startup/updatemode.h"
@@ -6,18 +7,16 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QTranslator>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     registerUpdaterResources();
 
-    // The Polish catalogue is loaded whatever the system's language is;
-    // without it the English texts show.
-    QTranslator translator;
-    if (translator.load(QStringLiteral(":/languages/vemo_pl_PL.qm")))
-        QCoreApplication::installTranslator(&translator);
+    // Polish whatever the system's language is; a catalogue that does not
+    // load leaves its texts in English.
+    PolishCatalogues catalogues;
+    catalogues.install();
 
     const StartupOptions options = parseStartupOptions(QCoreApplication::arguments());
     if (options.updateMode)

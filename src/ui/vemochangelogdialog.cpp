@@ -1,13 +1,16 @@
 #include "vemochangelogdialog.h"
 
+#include "downloadstatus.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
 #include "formloader.h"
 #include "vemodownloaddialog.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace {
 
@@ -29,6 +32,37 @@ QString changelogText(const QVector<UpdateInfo *> &updates)
     return text;
 }
 
+// One line per update under the offer's question, each named with its
+// version: "• Komunikator Vemo, wersja 7.1.0". An update without a
+// description is named by its component name.
+QString updateLines(const QVector<UpdateInfo *> &updates)
+{
+    QStringList lines;
+    for (const UpdateInfo *update : updates) {
+        QString name = recordText(update->description());
+        if (name.isEmpty())
+            name = recordText(update->name());
+        lines << QStringLiteral("• ")
+                     + QCoreApplication::translate("translation", "%1, version %2", "nc")
+                           .arg(name, recordText(update->version()));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// The bytes "Download now" will fetch, when the answer gave every archive's
+// size (a signed answer always does); -1 otherwise.
+qint64 announcedTotal(const QVector<UpdateInfo *> &updates)
+{
+    qint64 total = 0;
+    for (const UpdateInfo *update : updates) {
+        const qint64 size = update->archiveBytes();
+        if (size < 0)
+            return -1;
+        total += size;
+    }
+    return total;
+}
+
 } // namespace
 
 VemoChangelogDialog::VemoChangelogDialog(VemoUpdaterEngine *engine)
@@ -39,11 +73,26 @@ VemoChangelogDialog::VemoChangelogDialog(VemoUpdaterEngine *engine)
     toggleButton = formChild<QPushButton>(widget, "Updater_Changelog_ViewChangelog");
     connect(toggleButton, &QAbstractButton::clicked, this, &VemoChangelogDialog::toggleChangelog);
 
+    // The server's texts are shown as they are, never as markup.
+    auto *question = formChild<QLabel>(widget, "label_3");
+    question->setTextFormat(Qt::PlainText);
+    const QString lines = updateLines(engine->updates());
+    if (!lines.isEmpty())
+        question->setText(question->text() + QLatin1Char('\n') + lines);
+
     auto *downloadNowButton = formChild<QPushButton>(widget, "Updater_Changelog_DownloadNow");
+    if (const qint64 total = announcedTotal(engine->updates()); total >= 0)
+        downloadNowButton->setText(downloadNowButton->text() + QStringLiteral(" (")
+                                   + DownloadStatus::sizeText(total) + QLatin1Char(')'));
     connect(downloadNowButton, &QAbstractButton::clicked, this, &VemoChangelogDialog::downloadNow);
 
     auto *downloadLaterButton = formChild<QPushButton>(widget, "Updater_Changelog_DownloadLater");
     connect(downloadLaterButton, &QAbstractButton::clicked, widget, &QWidget::close);
+    // Keyboard: Enter downloads (the form's default button has the focus),
+    // Escape is "Download later".
+    downloadNowButton->setFocus();
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated,
+            downloadLaterButton, &QAbstractButton::click);
 
     details = formChild<QPlainTextEdit>(widget, "Updater_Changelog_Details");
     details->setPlainText(changelogText(engine->updates()));

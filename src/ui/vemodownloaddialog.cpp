@@ -8,7 +8,15 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
+
+namespace {
+
+// How often the text under the bar is brought up to date.
+constexpr int StatusIntervalMs = 500;
+
+} // namespace
 
 VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     : engine(engine)
@@ -17,6 +25,7 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     progressBar = formChild<QProgressBar>(widget, "Updater_Download_Progress");
     auto *label = formChild<QLabel>(widget, "Updater_Download_ProgressText");
     auto *cancelButton = formChild<QPushButton>(widget, "Updater_Download_Cancel");
+    statusLabel = formChild<QLabel>(widget, "Updater_Download_Status");
 
     connect(engine, &VemoUpdaterEngine::downloadProgress, progressBar, &QProgressBar::setValue);
     connect(engine, &VemoUpdaterEngine::error, this, &VemoDownloadDialog::error);
@@ -25,6 +34,18 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     // Abort first, then close: the engine is stopped before the window goes.
     connect(cancelButton, &QAbstractButton::clicked, engine, &VemoUpdaterEngine::abortDownload);
     connect(cancelButton, &QAbstractButton::clicked, widget, &QWidget::close);
+    // Escape cancels. Enter does not: a key held down from the update offer
+    // must not cancel the download it has just started.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated,
+            cancelButton, &QAbstractButton::click);
+
+    // The byte counts come with every packet; the text under the bar follows
+    // them only a few times a second, so that it can be read.
+    connect(engine, &VemoUpdaterEngine::downloadBytes, this, &VemoDownloadDialog::bytesArrived);
+    auto *ticker = new QTimer(widget);
+    connect(ticker, &QTimer::timeout, this, &VemoDownloadDialog::showStatus);
+    ticker->start(StatusIntervalMs);
+    clock.start();
 
     widget->show();
 
@@ -32,11 +53,29 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     QTimer::singleShot(0, engine, &VemoUpdaterEngine::beginDownload);
 }
 
+void VemoDownloadDialog::bytesArrived(qint64 done, qint64 total)
+{
+    const bool first = bytesDone < 0;
+    bytesDone = done;
+    bytesTotal = total;
+    // The size is known: say so at once rather than at the next tick.
+    if (first)
+        showStatus();
+}
+
+void VemoDownloadDialog::showStatus()
+{
+    // Until the sizes are known the form's own text stays.
+    if (bytesDone < 0)
+        return;
+    status.addSample(clock.elapsed(), bytesDone, bytesTotal);
+    statusLabel->setText(status.text());
+}
+
 void VemoDownloadDialog::error(const QString &str)
 {
     widget->close();
-    // The title uses this class's own context, which the catalogue does not
-    // translate.
+    // The title is looked up in this class's own context.
     MessageBoxes::critical(tr("Update"), str);
 }
 

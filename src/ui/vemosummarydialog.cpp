@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QShortcut>
 #include <QWidget>
 
 VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
@@ -30,6 +31,15 @@ VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
 
     auto *restartButton = formChild<QAbstractButton>(widget, "Updater_Summary_Restart");
     connect(restartButton, &QAbstractButton::clicked, this, &VemoSummaryDialog::restartVemo);
+    // Keyboard: Enter is "Close" (the default button has the focus), Escape
+    // closes the window like its title bar does, and "View details" takes
+    // the focus to the log so that it can be read and scrolled.
+    restartButton->setFocus();
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated, widget,
+            &QWidget::close);
+    auto *viewDetails = formChild<QAbstractButton>(widget, "Updater_Summary_ViewDetails");
+    connect(viewDetails, &QAbstractButton::clicked, details,
+            [details] { details->setFocus(Qt::OtherFocusReason); });
 
     widget->show();
 }

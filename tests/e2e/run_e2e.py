@@ -20,9 +20,10 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from vemoe2e import (DOWNLOAD_PORT, Desktop, DemoWorld, Display, E2EError, Servers,
-                     become_subreaper, command_line, log, make_temp_root, processes_running, reap,
-                     stop_on_termination, tree, tree_difference, wait_for_relocated,
+from vemoe2e import (DOWNLOAD_PORT, OTHER_KEY, Desktop, DemoWorld, Display, E2EError,
+                     Interceptor, Servers, become_subreaper, command_line, log, make_temp_root,
+                     processes_running, reap, stop_on_termination, tree, tree_difference,
+                     wait_for_relocated,
                      without_mode)
 
 
@@ -81,15 +82,17 @@ class Scenario:
     def offer_download(self, show_changelog=True):
         offer = self.desktop.wait_for("offer")
         self.shot("offer", offer)
-        if show_changelog:
-            hidden_height = offer.height
-            # "Show changelog" has the focus when the window opens.
-            self.desktop.press(offer, "space")
-            shown = self.wait_for_height(hidden_height)
-            self.shot("offer-changelog", shown)
-            offer = shown
-        # Tab to "Download now".
-        self.desktop.press(offer, "Tab", "space")
+        if not show_changelog:
+            # "Download now" has the focus when the window opens: Enter.
+            self.desktop.press(offer, "Return")
+            return
+        hidden_height = offer.height
+        # "Show changelog" comes before "Download now" in the tab order.
+        self.desktop.press(offer, "shift+Tab", "space")
+        shown = self.wait_for_height(hidden_height)
+        self.shot("offer-changelog", shown)
+        # Tab back to "Download now".
+        self.desktop.press(shown, "Tab", "space")
 
     def wait_for_height(self, than, timeout=20):
         deadline = time.time() + timeout
@@ -107,8 +110,8 @@ class Scenario:
         return summary
 
     def press_close(self, summary):
-        # "View details" first, then "Close".
-        self.desktop.press(summary, "Tab", "space")
+        # "Close" has the focus: Enter.
+        self.desktop.press(summary, "Return")
 
     def cleanup(self, failed):
         for pid in list(self.started):
@@ -263,8 +266,8 @@ def scenario_broken_retry(s):
 
     offer = s.desktop.wait_for("offer")
     s.shot("offer-after-retry", offer)
-    # "Download later": the third button.
-    s.desktop.press(offer, "Tab", "Tab", "space")
+    # Escape is "Download later".
+    s.desktop.press(offer, "Escape")
     s.end_with(again[0], 0)
     same_folders(before, s.folders(), "the folders")
     check(not s.world.messenger_starts(), "the messenger was started")
@@ -280,8 +283,8 @@ def scenario_cancel(s):
     download = s.desktop.wait_for("download", timeout=30)
     time.sleep(2)
     s.shot("download", download)
-    # Cancel is the window's only button and has the focus.
-    s.desktop.press(download, "space")
+    # Escape is Cancel.
+    s.desktop.press(download, "Escape")
     s.end_with(pid, 0)
     same_folders(before, s.folders(), "the folders")
     check(not s.world.messenger_starts(), "the messenger was started")
@@ -324,14 +327,107 @@ def scenario_server_down(s):
     before = s.folders()
     pid = s.start()
     box = s.desktop.wait_for("box", timeout=60)
-    check(box.title == "Sprawdź aktualizacje", "box titled %r" % box.title)
+    check(box.title == "Sprawdzanie aktualizacji", "box titled %r" % box.title)
     s.shot("connection-error", box)
     s.desktop.press(box, "Return")
     s.end_with(pid, 0)
     same_folders(before, s.folders(), "the folders")
 
 
+def refused(s, label):
+    """Runs the updater against an answer it must not trust: the check's
+    box, exit code 0 as after a connection error, nothing downloaded and
+    nothing changed."""
+    before = s.folders()
+    pid = s.start()
+    box = s.desktop.wait_for("box", timeout=60)
+    check(box.title == "Sprawdzanie aktualizacji", "%s: box titled %r" % (label, box.title))
+    check(not [w for w in s.desktop.windows() if w.kind != "box"],
+          "%s: a window beside the box: %r" % (label, s.desktop.windows()))
+    s.shot(label, box)
+    s.desktop.press(box, "Return")
+    s.end_with(pid, 0)
+    same_folders(before, s.folders(), "the folders (%s)" % label)
+    left = sorted(p.name for p in s.world.work_dir.iterdir())
+    check(left == ["updater"], "%s: the work directory holds %r" % (label, left))
+
+
+def scenario_untrusted_answers(s):
+    s.world.standard_update()
+    s.servers.start_web()
+    upstream = 18444
+    cases = [
+        ("another-key", dict(key=OTHER_KEY), None),
+        ("expired", dict(lifetime=-5), None),
+        ("unsigned", dict(key=None), None),
+        # Someone on the way changes the answer, or asks the real server a
+        # question of its own and passes on the (signed) answer to that.
+        ("tampered", dict(port=upstream),
+         dict(alter_answer=lambda a: a.replace(b"<version>7.1.0", b"<version>7.1.1", 1))),
+        ("other-query", dict(port=upstream),
+         dict(alter_query=lambda q: q.replace(b'version="7.0.0"', b'version="6.9"', 1))),
+    ]
+    for label, server, interceptor in cases:
+        s.servers.start_update_server(**server)
+        man_in_the_middle = Interceptor(upstream, **interceptor) if interceptor else None
+        try:
+            refused(s, label)
+        finally:
+            if man_in_the_middle:
+                man_in_the_middle.stop()
+            s.servers.stop_update_server()
+    log = (s.world.state / "update-server.log").read_text()
+    check(log.count("answered 2 request(s)") == len(cases),
+          "the update server did not answer every case:\n" + log)
+
+
+def scenario_tampered_package(s):
+    """An archive on the download server changed by one byte: the download
+    stops with an error naming the package, the archive is deleted, nothing
+    is installed."""
+    s.world.standard_update()
+    archive = s.world.catalogue / "releases/emoticons-1.1.zip"
+    data = bytearray(archive.read_bytes())
+    data[len(data) // 2] ^= 0x01
+    archive.write_bytes(bytes(data))
+    s.servers.start_web()
+    s.servers.start_update_server()
+    before = s.folders()
+    pid = s.start()
+    s.offer_download(show_changelog=False)
+    box = s.desktop.wait_for("box", timeout=60)
+    s.shot("package-not-verified", box)
+    s.desktop.press(box, "Return")
+    s.end_with(pid, 0)
+    same_folders(before, s.folders(), "the folders")
+    check(not (s.world.work_dir / "releases/emoticons-1.1.zip").exists(),
+          "the archive that failed its check was kept")
+    check(not s.world.messenger_starts(), "the messenger was started")
+
+
+def scenario_unkeyed(s):
+    """An updater built without keys takes unsigned answers as always, and
+    signed ones too: it ignores the signature and the two attributes."""
+    shutil.copy2(s.world.build / "tests/e2e/updater-unkeyed", s.world.install / "updater")
+    s.world.standard_update()
+    s.servers.start_web()
+    s.servers.start_update_server(key=None)
+    install, plugins = full_update(s, show_changelog=False)
+    s.servers.stop_update_server()
+
+    s.servers.start_update_server()
+    pid = s.start()
+    box = s.desktop.wait_for("box")
+    s.shot("no-updates", box)
+    s.desktop.press(box, "Return")
+    s.end_with(pid, 0)
+    same_folders((install, plugins), s.folders(), "the folders")
+
+
 SCENARIOS = {
+    "untrusted-answers": scenario_untrusted_answers,
+    "tampered-package": scenario_tampered_package,
+    "unkeyed": scenario_unkeyed,
     "interactive": scenario_interactive,
     "quiet": scenario_quiet,
     "second-run": scenario_second_run,

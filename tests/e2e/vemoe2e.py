@@ -11,10 +11,13 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
+import threading
 import time
 from pathlib import Path
+from urllib.parse import urlparse
 
 UPDATE_PORT = 18443
 DOWNLOAD_PORT = 18080
@@ -23,14 +26,19 @@ DOWNLOAD_PORT = 18080
 PROXY_ADDRESS = "127.0.0.1"
 PROXY_PORT = 18128
 PROXY_CREDENTIALS = "vemo:secret"
+# The build signs with the test-only key pair (scripts/build); the other one
+# stands for a key the updater does not know.
+KEYS = Path(__file__).resolve().parents[1] / "keys"
+RELEASE_KEY = KEYS / "test-only-release.key"
+OTHER_KEY = KEYS / "test-only-other.key"
 # Titles of the updater's windows and boxes: the Polish catalogue is always
-# loaded, so "Update" reads "Aktualizuj" and "Check updates" reads
-# "Sprawdź aktualizacje".
-TITLES = ("Aktualizuj", "Update", "Sprawdź aktualizacje", "Check updates")
+# loaded, so "Update" reads "Aktualizacja" and "Check updates" reads
+# "Sprawdzanie aktualizacji".
+TITLES = ("Aktualizacja", "Update", "Sprawdzanie aktualizacji", "Check updates")
 
 # Window sizes fixed by the forms; the update offer adjusts its height to its
 # contents, the other three keep the form's size.
-DOWNLOAD_SIZE = (450, 189)
+DOWNLOAD_SIZE = (450, 212)
 INSTALL_SIZE = (450, 158)
 SUMMARY_SIZE = (400, 222)
 OFFER_WIDTH = 450
@@ -134,17 +142,23 @@ class Servers:
             return []
         return re.findall(r"Request \(file descriptor \d+\): (\S+ \S+)", log_file.read_text())
 
-    def start_update_server(self):
+    def start_update_server(self, key=RELEASE_KEY, lifetime=None, port=UPDATE_PORT):
+        """Signs with the key (None: unsigned answers)."""
         log_file = self.state / "update-server.log"
-        self.update_server = subprocess.Popen(
-            [str(self.build / "tools/vemo-update-server"), "--catalogue", str(self.catalogue),
-             "--address", "127.0.0.1", "--port", str(UPDATE_PORT), "--log", str(log_file)],
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        command = [str(self.build / "tools/vemo-update-server"), "--catalogue",
+                   str(self.catalogue), "--address", "127.0.0.1", "--port", str(port),
+                   "--log", str(log_file)]
+        if key is not None:
+            command += ["--key", str(key)]
+        if lifetime is not None:
+            command += ["--lifetime", str(lifetime)]
+        self.update_server = subprocess.Popen(command, stdout=subprocess.PIPE,
+                                              stderr=subprocess.STDOUT, text=True)
         line = self.update_server.stdout.readline()
         if "listening on" not in line:
             raise E2EError("update server did not start: %r" % line)
 
-    def stop(self):
+    def stop_update_server(self):
         if self.update_server:
             self.update_server.terminate()
             try:
@@ -153,6 +167,9 @@ class Servers:
                 self.update_server.kill()
                 self.update_server.wait()
             self.update_server = None
+
+    def stop(self):
+        self.stop_update_server()
         if self.web_started:
             subprocess.run([str(self.source / "tools/webserver/vemo-webserver"), "stop",
                             str(self.webserver_state)], check=False)
@@ -161,6 +178,56 @@ class Servers:
             subprocess.run([str(self.source / "tools/proxy/vemo-proxy"), "stop",
                             str(self.proxy_state)], check=False)
             self.proxy_started = False
+
+
+class Interceptor:
+    """Someone on the path to the update server: listens on the update port,
+    passes each query on to the real server (at upstream_port) after
+    alter_query, and its answer back after alter_answer."""
+
+    def __init__(self, upstream_port, alter_query=None, alter_answer=None):
+        self.upstream_port = upstream_port
+        self.alter_query = alter_query or (lambda b: b)
+        self.alter_answer = alter_answer or (lambda b: b)
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", UPDATE_PORT))
+        self.listener.listen(8)
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            with client:
+                client.settimeout(10)
+                query = b""
+                while b"</s>" not in query:
+                    chunk = client.recv(65536)
+                    if not chunk:
+                        break
+                    query += chunk
+                with socket.create_connection(("127.0.0.1", self.upstream_port), 10) as server:
+                    server.sendall(self.alter_query(query))
+                    answer = b""
+                    while True:
+                        chunk = server.recv(65536)
+                        if not chunk:
+                            break
+                        answer += chunk
+                client.sendall(self.alter_answer(answer))
+
+    def stop(self):
+        # Closing alone does not wake a thread blocked in accept().
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.listener.close()
+        self.thread.join(10)
 
 
 class Display:
@@ -426,9 +493,12 @@ class DemoWorld:
 
     def write_catalogue(self, entries):
         """entries: list of dicts with name, type, version, description,
-        changelog, link."""
+        changelog, link. The size and SHA-256 of each package come from its
+        archive in the catalogue directory."""
         parts = ["<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<catalogue>\n"]
         for e in entries:
+            archive = (self.catalogue / urlparse(e["link"]).path.lstrip("/")).read_bytes()
+            e = dict(e, size=len(archive), sha256=hashlib.sha256(archive).hexdigest())
             parts.append(
                 ' <component project="vemo" name="%(name)s" type="%(type)s">\n'
                 "  <version>%(version)s</version>\n"
@@ -437,6 +507,8 @@ class DemoWorld:
                 "  <link>%(link)s</link>\n"
                 "  <critical>false</critical>\n"
                 "  <timestamp>1765000000</timestamp>\n"
+                "  <size>%(size)d</size>\n"
+                "  <sha256>%(sha256)s</sha256>\n"
                 " </component>\n" % e)
         parts.append("</catalogue>\n")
         (self.catalogue / "catalogue.xml").write_text("".join(parts), encoding="utf-8")

@@ -7,6 +7,7 @@
 #include "testmain.h"
 #include "treelisting.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <algorithm>
 #include <memory>
@@ -35,7 +37,8 @@ const QString BlockedName = QStringLiteral("blocked.vemo.test");
 constexpr quint16 DownloadPort = VEMO_DOWNLOAD_PORT;
 constexpr qint64 HugeSize = qint64(5) << 30;
 
-// Files by path relative to the work directory.
+// Files by path relative to the work directory; a path ending in "/" is a
+// folder.
 using Files = QMap<QString, QByteArray>;
 // An archive expected with this content is saved through a link to
 // /dev/null, made beforehand, so that gigabytes go nowhere.
@@ -69,14 +72,37 @@ QByteArray sampleData(int size, char seed)
     return data;
 }
 
-// The update server's answer offering one update per "name|link" item.
-QByteArray answerOffering(const QStringList &packages)
+QString sha256Of(const QByteArray &data)
 {
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+}
+
+// The update server's answer offering one update per "name|link" or
+// "name|link|size|sha256" item. Without the last two, the size and SHA-256
+// of the file that nginx serves for the link are given, if there is one;
+// *digests tells whether every update got both.
+QByteArray answerOffering(const QStringList &packages, const QString &webRoot, bool *digests)
+{
+    *digests = true;
     QString document = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><updates>");
-    for (const QString &package : packages)
-        document += QStringLiteral("<request project=\"vemo\" name=\"%1\" type=\"app\"><link>%2</link></request>")
-                        .arg(package.section('|', 0, 0).toHtmlEscaped(),
-                             package.section('|', 1).toHtmlEscaped());
+    for (const QString &package : packages) {
+        const QString link = package.section('|', 1, 1);
+        QString size = package.section('|', 2, 2);
+        QString sha256 = package.section('|', 3, 3);
+        const QFileInfo served(webRoot + QUrl(link).path());
+        // Gigabytes are not read to give their digest.
+        if (size.isEmpty() && link.contains(WebAddress) && served.isFile()
+            && served.size() <= 64 * 1024 * 1024) {
+            const QByteArray data = readFile(served.filePath());
+            size = QString::number(data.size());
+            sha256 = sha256Of(data);
+        }
+        *digests = *digests && !size.isEmpty();
+        document += QStringLiteral("<request project=\"vemo\" name=\"%1\" type=\"app\"><link>%2</link>"
+                                   "<size>%3</size><sha256>%4</sha256></request>")
+                        .arg(package.section('|', 0, 0).toHtmlEscaped(), link.toHtmlEscaped(),
+                             size, sha256);
+    }
     return (document + QStringLiteral("</updates>")).toUtf8();
 }
 
@@ -154,7 +180,7 @@ void PackageDownloadTest::initTestCase()
         if (target == "/norange.zip")
             return {answerFrom(request, data, "\"n1\"", ranged ? -1 : 400, true)};
         if (target == "/changed.zip" && request.fields.value("if-range") == "\"v1\"")
-            return {answerFrom({request.method, target, {}}, sampleData(800, 'y'), "\"v2\"")};
+            return {answerFrom({request.method, target, {}}, sampleData(1000, 'y'), "\"v2\"")};
         if (target == "/changed.zip")
             return {answerFrom(request, data, "\"v1\"", 400)};
         if (target == "/stall.zip" && ranged)
@@ -167,10 +193,13 @@ void PackageDownloadTest::initTestCase()
         if (target == "/gone.zip")
             return {head ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n")
                          : FakeHttpServer::response("HTTP/1.1 404 Not Found", "<html>gone</html>")};
+        if (target == "/shifty.zip")
+            return {head ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n")
+                         : FakeHttpServer::response("HTTP/1.1 200 OK", sampleData(12, 's'))};
         return {QByteArray(), false}; // silence
     });
 
-    QVERIFY(writeFile(m_installDir.filePath("vemo7.exe"), "#!/bin/sh\necho '<s></s>'\n"));
+    QVERIFY(writeFile(m_installDir.filePath("vemo7.exe"), "#!/bin/sh\necho '<s><c/></s>'\n"));
     QVERIFY(QFile::setPermissions(m_installDir.filePath("vemo7.exe"),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     m_updateServer = std::make_unique<FakeUpdateServer>();
@@ -314,10 +343,10 @@ void PackageDownloadTest::run_data()
         << Files{{"norange.zip", x}} << none << none;
     QTest::newRow("archive changed between tries: the file starts again")
         << QStringList{"Changed|" + fake + "/changed.zip"} << none
-        << QStringList{"file Changed", "progress 80", "finished"} << QStringList()
+        << QStringList{"file Changed", "progress 100", "finished"} << QStringList()
         << QStringList{"HEAD /changed.zip", "GET /changed.zip",
                        "GET /changed.zip range bytes=400- if-range \"v1\""}
-        << Files{{"changed.zip", sampleData(800, 'y')}} << none << none;
+        << Files{{"changed.zip", sampleData(1000, 'y')}} << none << none;
 
     QTest::newRow("HEAD answered 404")
         << QStringList{"Core|" + web + "/a.zip", "Lost|" + web + "/missing.zip", "Sounds|" + web + "/b.zip"}
@@ -374,6 +403,43 @@ void PackageDownloadTest::run_data()
                        + ":18080: Connection refused"}
         << QStringList() << QStringList() << Files() << none << "dead";
 
+    QByteArray changed = a;
+    changed[150] = char(changed.at(150) ^ 0x01);
+    QTest::newRow("archive changed by one byte: deleted, nothing further fetched")
+        << QStringList{"Core|" + web + "/a.zip|300|" + sha256Of(changed), "Sounds|" + web + "/b.zip"}
+        << none
+        << QStringList{"file Core", "progress 30",
+                       "error The downloaded package Core is not the one the update server "
+                       "announced: its checksum differs. Nothing was installed."}
+        << QStringList{"HEAD /a.zip 200 0", "HEAD /b.zip 200 0", "GET /a.zip 200 300"}
+        << QStringList() << Files() << none << none;
+    QTest::newRow("HEAD announces another size than the answer")
+        << QStringList{"Core|" + web + "/a.zip|299|" + sha256Of(a)} << none
+        << QStringList{"error Cannot download package Core: the download server gives its size "
+                       "as 300 bytes, the update server as 299 bytes."}
+        << QStringList{"HEAD /a.zip 200 0"} << QStringList() << Files() << none << none;
+    QTest::newRow("body longer than the size given is cut off")
+        << QStringList{"Skin|" + fake + "/nolength.zip|20|" + sha256Of(sampleData(20, 'n'))}
+        << none
+        << QStringList{"file Skin", "error Cannot download package Skin: the download server "
+                                    "sent more than the 20 bytes announced."}
+        << QStringList() << QStringList{"HEAD /nolength.zip", "GET /nolength.zip"} << Files()
+        << none << none;
+    QTest::newRow("GET announces another size than its HEAD")
+        << QStringList{"Shifty|" + fake + "/shifty.zip"} << none
+        << QStringList{"file Shifty", "error Cannot download package Shifty: the download server "
+                                      "gave its size as 10 bytes and then as 12 bytes."}
+        << QStringList() << QStringList{"HEAD /shifty.zip", "GET /shifty.zip"} << Files()
+        << none << none;
+    QTest::newRow("resumed archive checked whole: checksum differs, deleted")
+        << QStringList{"Resumed|" + web + "/cut-once/r.zip|307200|" + sha256Of(b)} << none
+        << QStringList{"file Resumed", "progress 100",
+                       "error The downloaded package Resumed is not the one the update server "
+                       "announced: its checksum differs. Nothing was installed."}
+        << QStringList{"HEAD /cut-once/r.zip 200 0", "GET /cut-once/r.zip 200 65536",
+                       "GET /cut-once/r.zip 206 241664"}
+        << QStringList() << Files{{"cut-once/", {}}} << none << none;
+
     QTest::newRow("cancel before any answer")
         << QStringList{"Core|" + web + "/a.zip"} << "now" << QStringList{"cancel"}
         << QStringList() << QStringList() << Files() << none << none;
@@ -412,8 +478,13 @@ void PackageDownloadTest::run()
     QFETCH(QString, partial);
     QFETCH(QString, proxy);
 
+    // Links whose archives have no known size and digest (the fake server's,
+    // missing files) are offered by a server to an updater without keys.
     VemoUpdaterEngine engine;
-    m_updateServer->answerWith(answerOffering(packages));
+    bool digests = false;
+    m_updateServer->answerWith(answerOffering(packages, m_root.path(), &digests));
+    if (!digests)
+        engine.setUpdateKeys(QByteArray());
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), packages.size());
     // The rate-limited archive is saved below "slow/", which must exist.
@@ -509,6 +580,8 @@ void PackageDownloadTest::run()
         const QString path = expectedTmp.filePath("vupdates/" + it.key());
         if (it.value() == Discarded)
             QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+        else if (it.key().endsWith(QLatin1Char('/')))
+            QVERIFY(QDir().mkpath(path));
         else
             QVERIFY(writeFile(path, it.value()));
     }
@@ -548,7 +621,10 @@ void PackageDownloadTest::diskFull()
     QVERIFY(QDir().mkpath(tmp.filePath("vupdates")));
 
     VemoUpdaterEngine engine;
-    m_updateServer->answerWith(answerOffering({"Big|http://" + WebAddress + "/huge.zip"}));
+    bool digests = true;
+    m_updateServer->answerWith(
+        answerOffering({"Big|http://" + WebAddress + "/huge.zip"}, m_root.path(), &digests));
+    engine.setUpdateKeys(QByteArray());
     QVERIFY(engine.checkForUpdates());
     QSignalSpy errors(&engine, &VemoUpdaterEngine::error);
     engine.beginDownload();

@@ -1,3 +1,4 @@
+#include "engine/answerscanner.h"
 #include "engine/updateanswer.h"
 #include "engine/updateinfo.h"
 #include "testmain.h"
@@ -22,10 +23,18 @@ QString describe(const UpdateInfo &u)
         .join(QLatin1Char('|'));
 }
 
+// The answer as the check reads it: through the end of its root element.
+bool parse(const QByteArray &received, QDomDocument *document)
+{
+    AnswerScanner scanner;
+    return scanner.scan(received) == AnswerScanner::Complete
+           && document->setContent(received.left(scanner.rootEnd()));
+}
+
 QStringList parseAll(const QByteArray &answer)
 {
     QDomDocument document;
-    if (!UpdateAnswer::parse(answer, &document))
+    if (!parse(answer, &document))
         return {QStringLiteral("<incomplete>")};
     const QVector<UpdateInfo *> updates = UpdateAnswer::availableUpdates(document);
     QStringList lines;
@@ -33,6 +42,11 @@ QStringList parseAll(const QByteArray &answer)
         lines << describe(*u);
     qDeleteAll(updates);
     return lines;
+}
+
+QByteArray replacedIn(QByteArray text, const QByteArray &before, const QByteArray &after)
+{
+    return text.replace(before, after);
 }
 
 } // namespace
@@ -47,6 +61,8 @@ private slots:
     void completeness_data();
     void completeness();
     void declaredEncoding();
+    void usable_data();
+    void usable();
 };
 
 void UpdateAnswerTest::availableUpdates_data()
@@ -144,8 +160,9 @@ void UpdateAnswerTest::completeness_data()
     QTest::newRow("complete with white space after it")
         << QByteArray("<u/>\r\n\t  " + QByteArray(200, ' ')) << true;
     QTest::newRow("complete with a comment after it") << QByteArray("<u/><!-- end -->") << true;
-    QTest::newRow("a second root is not a document") << QByteArray("<u/><v/>") << false;
-    QTest::newRow("text after the root") << QByteArray("<u/>x") << false;
+    // The answer ends with its root element; whatever follows is not read.
+    QTest::newRow("a second root is not read") << QByteArray("<u/><v/>") << true;
+    QTest::newRow("text after the root is not read") << QByteArray("<u/>x") << true;
     QTest::newRow("not xml but ending in >") << QByteArray("hello>") << false;
 }
 
@@ -154,7 +171,7 @@ void UpdateAnswerTest::completeness()
     QFETCH(QByteArray, received);
     QFETCH(bool, complete);
     QDomDocument document;
-    QCOMPARE(UpdateAnswer::parse(received, &document), complete);
+    QCOMPARE(parse(received, &document), complete);
 }
 
 void UpdateAnswerTest::declaredEncoding()
@@ -174,6 +191,66 @@ void UpdateAnswerTest::declaredEncoding()
     const QByteArray inUtf16 = utf16.encode(
         QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>") + document + "\n");
     QCOMPARE(parseAll(inUtf16), QStringList{"|a|||" + description + "|||||||normal|0"});
+}
+
+void UpdateAnswerTest::usable_data()
+{
+    QTest::addColumn<QByteArray>("requests");
+    QTest::addColumn<bool>("keyed");
+    QTest::addColumn<QString>("problem");
+
+    const QByteArray digests = "<size>10</size><sha256>" + QByteArray(64, 'a') + "</sha256>";
+    const auto update = [&](const QByteArray &name, const QByteArray &type) {
+        return "<request project=\"vemo\" name=\"" + name + "\" type=\"" + type + "\">" + digests
+               + "</request>";
+    };
+    QTest::newRow("good, keyed") << update("core", "app") + update("emoji", "plugin") << true
+                                 << QString();
+    QTest::newRow("markers only") << QByteArray("<request name=\"\"><latest/></request>") << true
+                                  << QString();
+    QTest::newRow("no request at all")
+        << QByteArray("<other/>") << false
+        << "The update server's answer says nothing about the installed components.";
+    QTest::newRow("empty name") << update("", "app") << false
+                                << "The update server's answer names a component \"\", which is "
+                                   "not a valid component name.";
+    QTest::newRow("name climbing out") << update("..", "app") << false
+                                       << "The update server's answer names a component \"..\", "
+                                          "which is not a valid component name.";
+    QTest::newRow("name with a slash") << update("a/b", "app") << false
+                                       << "The update server's answer names a component \"a/b\", "
+                                          "which is not a valid component name.";
+    QTest::newRow("unknown type") << update("core", "App") << false
+                                  << "The update server's answer gives the component core the "
+                                     "unknown type \"App\".";
+    QTest::newRow("same name twice") << update("core", "app") + update("core", "plugin") << false
+                                     << "The update server's answer offers the component core "
+                                        "twice.";
+    const QByteArray bare = "<request project=\"vemo\" name=\"core\" type=\"app\"/>";
+    const QString noDigests =
+        "The update server's answer does not give the size and checksum of the package core.";
+    QTest::newRow("no size and checksum, keyed") << bare << true << noDigests;
+    QTest::newRow("no size and checksum, unkeyed") << bare << false << QString();
+    QTest::newRow("checksum in capitals")
+        << replacedIn(update("core", "app"), QByteArray(64, 'a'), QByteArray(64, 'A')) << false
+        << noDigests;
+    QTest::newRow("size not a number") << replacedIn(update("core", "app"), "10<", "1e3<")
+                                       << false << noDigests;
+}
+
+void UpdateAnswerTest::usable()
+{
+    QFETCH(QByteArray, requests);
+    QFETCH(bool, keyed);
+    QFETCH(QString, problem);
+
+    QDomDocument document;
+    QVERIFY(document.setContent("<updates>" + requests + "</updates>"));
+    const QVector<UpdateInfo *> updates = UpdateAnswer::availableUpdates(document);
+    QString found;
+    QCOMPARE(UpdateAnswer::isUsable(document, updates, keyed, &found), problem.isEmpty());
+    QCOMPARE(found, problem);
+    qDeleteAll(updates);
 }
 
 VEMO_TEST_MAIN(UpdateAnswerTest)

@@ -3,7 +3,7 @@
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
 #include "engine/updateanswer.h"
-#include "engine/updateexchange.h"
+#include "engine/updateserverconnection.h"
 #include "fakeupdateserver.h"
 #include "localproxy.h"
 #include "messageboxwatcher.h"
@@ -13,6 +13,7 @@
 
 #include <QDomDocument>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTcpSocket>
@@ -30,13 +31,21 @@ const QString ConnectError =
 const QString CommunicationError = QStringLiteral(
     "An error occured while comunicating update server. Check your internet connection.");
 
+const QString NotVerified = QStringLiteral(
+    "The update server's answer could not be verified, so no updates will be installed. "
+    "Someone may be interfering with your connection; try again later or from another network.");
+const QString NoQuery = QStringLiteral("Vemo did not report its installed components, so "
+                                       "updates cannot be checked. Reinstalling Vemo may help.");
+const QString TooLarge = QStringLiteral("The update server's answer is larger or more deeply "
+                                        "nested than any answer can be (16 MiB, 64 levels).");
+
 const QByteArray TwoUpdates =
     "<?xml version=\"1.0\"?><updates>"
     "<request project=\"vemo\" name=\"core\" type=\"app\"><version>7.1</version>"
-    "<link>http://127.0.0.1/core.zip</link></request>"
+    "<link>http://127.0.0.1/core.zip</link>" + AnyArchiveDigests + "</request>"
     "<request project=\"vemo\" name=\"old\" type=\"app\"><latest/></request>"
-    "<request project=\"vemo\" name=\"sms\" type=\"plugin\"><version>2.0</version></request>"
-    "</updates>";
+    "<request project=\"vemo\" name=\"sms\" type=\"plugin\"><version>2.0</version>"
+    + AnyArchiveDigests + "</request></updates>";
 
 // A messenger stand-in: a shell script that prints the given bytes.
 bool writeMessenger(const QString &dir, const QByteArray &output)
@@ -50,6 +59,13 @@ bool writeMessenger(const QString &dir, const QByteArray &output)
     const QString path = Messenger::executablePath(dir);
     return writeFile(path, script)
            && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// An answer whose updates lack size and checksum is signed correctly and
+// refused for that alone.
+bool withoutDigestsExpected(const QList<QByteArray> &pieces)
+{
+    return !pieces.join().contains("<size>");
 }
 
 QStringList names(const VemoUpdaterEngine &engine)
@@ -77,6 +93,10 @@ private slots:
     void answerInPieces();
     void serverFailures_data();
     void serverFailures();
+    void unusableQuery_data();
+    void unusableQuery();
+    void untrustedAnswers_data();
+    void untrustedAnswers();
     void refusedConnection();
     void emptiesTheListFirst();
     void withoutRoot_data();
@@ -127,7 +147,6 @@ void UpdateCheckTest::sendsTheCutOutQuery_data()
         << QByteArray("<s><component name=\"core\"/></s>");
     QTest::newRow("latin-1 output sent as utf-8")
         << QByteArray("<s>caf\xe9</s>") << QByteArray("<s>caf\xc3\xa9</s>");
-    QTest::newRow("no markers, nothing sent") << QByteArray("usage: vemo7\n") << QByteArray();
 }
 
 void UpdateCheckTest::sendsTheCutOutQuery()
@@ -166,7 +185,7 @@ void UpdateCheckTest::answerInPieces()
 {
     QFETCH(QList<QByteArray>, pieces);
     QFETCH(bool, closeAtEnd);
-    QVERIFY(writeMessenger(m_install, "<s/></s>"));
+    QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
 
     FakeUpdateServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
@@ -184,39 +203,165 @@ void UpdateCheckTest::answerInPieces()
 void UpdateCheckTest::serverFailures_data()
 {
     QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<int>("pauseMs");
+    QTest::addColumn<QString>("text");
 
-    QTest::newRow("closes without answering") << QList<QByteArray>{};
-    QTest::newRow("closes mid-document") << QList<QByteArray>{TwoUpdates.left(90)};
-    QTest::newRow("answers something that is not xml") << QList<QByteArray>{"HTTP/1.0 400\r\n"};
+    QTest::newRow("closes without answering") << QList<QByteArray>{} << 0 << CommunicationError;
+    QTest::newRow("closes mid-document") << QList<QByteArray>{TwoUpdates.left(90)} << 0
+                                         << CommunicationError;
+    QTest::newRow("answers something that is not xml")
+        << QList<QByteArray>{"HTTP/1.0 400\r\n"} << 0 << CommunicationError;
+    // Each byte comes well within the wait for it, but the check as a whole
+    // has its deadline.
+    QTest::newRow("dribbling server") << QList<QByteArray>(40, "<") << 250 << CommunicationError;
     // An answer that never completes must not fill memory: 20 MiB of an
     // unfinished element.
     QList<QByteArray> endless{"<updates><request name=\"x\"><description>"};
     for (int i = 0; i < 20; ++i)
         endless << QByteArray(1024 * 1024, 'a');
-    QTest::newRow("endless answer") << endless;
+    QTest::newRow("endless answer") << endless << 0 << TooLarge;
+    QTest::newRow("17 MiB, well-formed")
+        << QList<QByteArray>{"<updates>" + QByteArray(17 * 1024 * 1024, 'a') + "</updates>"} << 0
+        << TooLarge;
+    QTest::newRow("nested 100 000 deep")
+        << QList<QByteArray>{QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000)}
+        << 0 << TooLarge;
+    QTest::newRow("no request at all")
+        << QList<QByteArray>{"<updates/>"} << 0
+        << "The update server's answer says nothing about the installed components.";
 }
 
 void UpdateCheckTest::serverFailures()
 {
     QFETCH(QList<QByteArray>, pieces);
-    QVERIFY(writeMessenger(m_install, "<s></s>"));
+    QFETCH(int, pauseMs);
+    QFETCH(QString, text);
+    QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
 
     FakeUpdateServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
-    server.setBehaviour({pieces, 0, true});
+    server.setBehaviour({pieces, pauseMs, true});
 
     MessageBoxWatcher boxes;
     VemoUpdaterEngine engine;
+    engine.setCheckTimeout(3000);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!engine.checkForUpdates());
+    QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!engine.hasUpdates());
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().summary(), "critical | " + CheckTitle + " | " + text);
+    QVERIFY(boxes.last().hasUsualShape());
+}
+
+void UpdateCheckTest::unusableQuery_data()
+{
+    QTest::addColumn<QByteArray>("output");
+
+    QTest::newRow("no markers") << QByteArray("usage: vemo7\n");
+    QTest::newRow("nothing between the markers") << QByteArray("<s> \n </s>");
+    QTest::newRow("a query after more than 1 MiB of output")
+        << QByteArray(1024 * 1024, 'x') + "<s><c/></s>";
+}
+
+void UpdateCheckTest::unusableQuery()
+{
+    QFETCH(QByteArray, output);
+    QVERIFY(writeMessenger(m_install, output));
+
+    FakeUpdateServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
+    server.answerWith(TwoUpdates);
+
+    // The messenger is blamed, and the server is not asked.
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    QVERIFY(!engine.checkForUpdates());
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().summary(), "critical | " + CheckTitle + " | " + NoQuery);
+    QTest::qWait(50);
+    QVERIFY(server.queries().isEmpty());
+}
+
+void UpdateCheckTest::untrustedAnswers_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<bool>("sign");
+    QTest::addColumn<QString>("signWith");
+    QTest::addColumn<int>("lifetime");
+    QTest::addColumn<bool>("keyed");
+    QTest::addColumn<bool>("accepted");
+
+    const QString otherKey = QStringLiteral(VEMO_SOURCE_DIR "/tests/keys/test-only-other.key");
+    const QByteArray query = "<s><c/></s>";
+    FakeUpdateServer::Behaviour signedAnswer{{TwoUpdates}};
+    QList<QByteArray> tampered = FakeUpdateServer::signedPieces(signedAnswer, query);
+    tampered.first().replace("7.1", "7.2");
+    const QList<QByteArray> otherQuery =
+        FakeUpdateServer::signedPieces(signedAnswer, "<s><c name=\"x\"/></s>");
+    const QByteArray bare = TwoUpdates;
+
+    QTest::newRow("signed") << QList<QByteArray>{bare} << true << QString() << 60 << true << true;
+    QTest::newRow("another key") << QList<QByteArray>{bare} << true << otherKey << 60 << true
+                                 << false;
+    QTest::newRow("unsigned") << QList<QByteArray>{bare} << false << QString() << 60 << true
+                              << false;
+    QTest::newRow("expired") << QList<QByteArray>{bare} << true << QString() << -1 << true
+                             << false;
+    QTest::newRow("one byte changed") << tampered << false << QString() << 60 << true << false;
+    QTest::newRow("answer to another query") << otherQuery << false << QString() << 60 << true
+                                             << false;
+    const QByteArray withoutDigests = QByteArray(TwoUpdates).replace(AnyArchiveDigests, "");
+    QTest::newRow("signed, without sizes and checksums")
+        << QList<QByteArray>{withoutDigests} << true << QString() << 60 << true << false;
+    // Without keys the instruction and the two attributes mean nothing.
+    QTest::newRow("no keys: unsigned") << QList<QByteArray>{withoutDigests} << false << QString()
+                                       << 60 << false << true;
+    QTest::newRow("no keys: another key, expired, another query")
+        << otherQuery << true << otherKey << -1 << false << true;
+}
+
+void UpdateCheckTest::untrustedAnswers()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(bool, sign);
+    QFETCH(QString, signWith);
+    QFETCH(int, lifetime);
+    QFETCH(bool, keyed);
+    QFETCH(bool, accepted);
+    QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
+
+    FakeUpdateServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
+    server.setBehaviour({pieces, 0, true, sign, signWith, lifetime});
+
+    MessageBoxWatcher boxes;
+    VemoUpdaterEngine engine;
+    if (!keyed)
+        engine.setUpdateKeys(QByteArray());
+    if (accepted) {
+        QVERIFY(engine.checkForUpdates());
+        QCOMPARE(names(engine), (QStringList{"core", "sms"}));
+        QCOMPARE(boxes.count(), 0);
+        return;
+    }
+    if (!withoutDigestsExpected(pieces))
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^updater: the update answer was not accepted: "));
     QVERIFY(!engine.checkForUpdates());
     QVERIFY(!engine.hasUpdates());
     QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().summary(), "critical | " + CheckTitle + " | " + CommunicationError);
-    QVERIFY(boxes.last().hasUsualShape());
+    QCOMPARE(boxes.last().title, CheckTitle);
+    QCOMPARE(boxes.last().text,
+             withoutDigestsExpected(pieces)
+                 ? QStringLiteral("The update server's answer does not give the size and "
+                                  "checksum of the package core.")
+                 : NotVerified);
 }
 
 void UpdateCheckTest::refusedConnection()
 {
-    QVERIFY(writeMessenger(m_install, "<s></s>"));
+    QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
     MessageBoxWatcher boxes;
     VemoUpdaterEngine engine;
     QVERIFY(!engine.checkForUpdates());
@@ -228,7 +373,7 @@ void UpdateCheckTest::refusedConnection()
 
 void UpdateCheckTest::emptiesTheListFirst()
 {
-    QVERIFY(writeMessenger(m_install, "<s></s>"));
+    QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
     MessageBoxWatcher boxes;
     VemoUpdaterEngine engine;
     {
@@ -276,8 +421,11 @@ void UpdateCheckTest::messengerThatNeverEnds()
 {
     // The messenger prints a query, then hangs. A run past the bound counts
     // as one that printed nothing, and the process is killed.
+    // It has started a child of its own, which goes with it.
     const QString pidFile = m_temp->filePath("messenger.pid");
-    const QByteArray script = "#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile)
+    const QString childFile = m_temp->filePath("child.pid");
+    const QByteArray script = "#!/bin/sh\nsleep 600 &\necho $! > '" + QFile::encodeName(childFile)
+                              + "'\necho $$ > '" + QFile::encodeName(pidFile)
                               + "'\necho '<s>x</s>'\nexec sleep 600\n";
     QVERIFY(writeFile(Messenger::executablePath(m_install), script));
     QFile::setPermissions(Messenger::executablePath(m_install),
@@ -288,9 +436,11 @@ void UpdateCheckTest::messengerThatNeverEnds()
     QCOMPARE(Messenger::runUpdateQuery(m_install, 500), QByteArray());
     QVERIFY(clock.elapsed() < 10000);
 
-    const pid_t pid = readFile(pidFile).trimmed().toInt();
-    QVERIFY(pid > 0);
-    QTRY_VERIFY(::kill(pid, 0) != 0);
+    for (const QString &file : {pidFile, childFile}) {
+        const pid_t pid = readFile(file).trimmed().toInt();
+        QVERIFY(pid > 0);
+        QTRY_VERIFY(::kill(pid, 0) != 0);
+    }
 }
 
 void UpdateCheckTest::polishMessages()
@@ -299,17 +449,17 @@ void UpdateCheckTest::polishMessages()
     QVERIFY(polish.load(QStringLiteral(":/languages/vemo_pl_PL.qm")));
     QCoreApplication::installTranslator(&polish);
 
-    QVERIFY(writeMessenger(m_install, "<s></s>"));
+    QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
     MessageBoxWatcher boxes;
     VemoUpdaterEngine engine;
     QVERIFY(!engine.checkForUpdates());
     QCoreApplication::removeTranslator(&polish);
 
     QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().title, QString::fromUtf8("Sprawdź aktualizacje"));
+    QCOMPARE(boxes.last().title, QString::fromUtf8("Sprawdzanie aktualizacji"));
     QCOMPARE(boxes.last().text,
-             QString::fromUtf8("Nie można nawiązać połączenie z serwerem aktualizacji. "
-                               "Sprawdź swoje połączenie internetowe."));
+             QString::fromUtf8("Nie można nawiązać połączenia z serwerem aktualizacji. "
+                               "Sprawdź połączenie z internetem."));
 }
 
 void UpdateCheckTest::throughProxy_data()
@@ -359,20 +509,26 @@ void UpdateCheckTest::throughProxy()
     });
 
     QTcpSocket socket;
-    UpdateExchange exchange(socket, 10000, 1024 * 1024);
-    QDomDocument answer;
-    if (exchange.run(host, VEMO_UPDATE_PORT, "<s></s>", &answer)) {
-        QStringList names;
-        const QVector<UpdateInfo *> updates = UpdateAnswer::availableUpdates(answer);
-        for (const UpdateInfo *update : updates)
-            names << recordText(update->name());
-        qDeleteAll(updates);
-        QCOMPARE(names.join(QLatin1Char(' ')), outcome);
-        QCOMPARE(server.queries(), QList<QByteArray>{"<s></s>"});
-        QVERIFY(m_proxy.requests().contains(QStringLiteral("CONNECT %1:%2").arg(host).arg(VEMO_UPDATE_PORT)));
-    } else {
-        QCOMPARE(exchange.failureText(), outcome);
+    QString failure;
+    if (!UpdateServerConnection::open(socket, host, VEMO_UPDATE_PORT, 10000, &failure)) {
+        QCOMPARE(failure, outcome);
+        return;
     }
+    // The server answers the query, then closes the connection.
+    socket.write("<s></s>");
+    QByteArray received;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+        received += socket.readAll();
+    QDomDocument answer;
+    QVERIFY(answer.setContent(received + socket.readAll()));
+    QStringList names;
+    const QVector<UpdateInfo *> updates = UpdateAnswer::availableUpdates(answer);
+    for (const UpdateInfo *update : updates)
+        names << recordText(update->name());
+    qDeleteAll(updates);
+    QCOMPARE(names.join(QLatin1Char(' ')), outcome);
+    QCOMPARE(server.queries(), QList<QByteArray>{"<s></s>"});
+    QVERIFY(m_proxy.requests().contains(QStringLiteral("CONNECT %1:%2").arg(host).arg(VEMO_UPDATE_PORT)));
 }
 
 VEMO_TEST_MAIN(UpdateCheckTest)

@@ -43,7 +43,7 @@ Q_DECLARE_METATYPE(Answers)
 
 namespace {
 
-const QByteArray Messenger = "echo 'Vemo 7'\necho '<s></s>'\n";
+const QByteArray Messenger = "echo 'Vemo 7'\necho '<s><c/></s>'\n";
 
 const FileMap InstallFiles{{"core.dll", "core 1"},
                            {"readme.txt", "readme"},
@@ -198,7 +198,7 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     for (const TestPackage &package : packages) {
         answer += "<request project=\"vemo\" name=\"" + package.name + "\" type=\"" + package.type
                   + "\"><version>2</version><link>http://127.0.0.1/" + package.name
-                  + ".zip</link></request>";
+                  + ".zip</link>" + AnyArchiveDigests + "</request>";
     }
     answer += "<request project=\"vemo\" name=\"vemo7\" type=\"app\"><latest/></request>";
     answer += "</updates>";

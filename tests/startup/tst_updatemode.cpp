@@ -19,7 +19,8 @@ const QByteArray NoUpdates = "<updates><request name=\"core\"><latest/></request
 const QByteArray OneUpdate = "<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
                              "<version>7.1</version><description>Core</description>"
                              "<changelog>Fixes</changelog>"
-                             "<link>http://127.0.0.1/core.zip</link></request></updates>";
+                             "<link>http://127.0.0.1/core.zip</link>"
+                             + AnyArchiveDigests + "</request></updates>";
 
 QWidget *visibleWindow(const QString &objectName)
 {
@@ -59,7 +60,7 @@ void UpdateModeTest::init()
     QVERIFY(m_temp->isValid());
     const QString install = m_temp->filePath("vemo");
     const QString messenger = Messenger::executablePath(install);
-    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s></s>'\n"));
+    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
     QVERIFY(QFile::setPermissions(messenger,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     TestMain::setApplicationArguments({"updater", "-u", "-root", install});

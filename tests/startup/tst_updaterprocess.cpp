@@ -61,7 +61,7 @@ void UpdaterProcessTest::init()
                               "{ echo \"$PPID\"; readlink \"/proc/$PPID/exe\";"
                               "  tr '\\0' '\\n' < \"/proc/$PPID/cmdline\"; } > '"
                               + record + ".part'\nmv '" + record + ".part' '" + record
-                              + "'\necho '<s></s>'\n";
+                              + "'\necho '<s><c/></s>'\n";
     QVERIFY(writeFile(Messenger::executablePath(m_install), script));
     QVERIFY(QFile::setPermissions(Messenger::executablePath(m_install), Executable));
 }

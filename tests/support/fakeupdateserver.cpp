@@ -1,5 +1,10 @@
 #include "fakeupdateserver.h"
 
+#include "answerscanner.h"
+#include "answersignature.h"
+#include "answersigner.h"
+
+#include <QDateTime>
 #include <QMetaObject>
 #include <QMutexLocker>
 #include <QPointer>
@@ -44,6 +49,7 @@ private:
         m_quiet.stop();
         m_owner->recordQuery(m_query);
         m_behaviour = m_owner->behaviour();
+        m_behaviour.pieces = FakeUpdateServer::signedPieces(m_behaviour, m_query);
         sendNext();
     }
 
@@ -125,4 +131,39 @@ void FakeUpdateServer::recordQuery(const QByteArray &query)
 {
     QMutexLocker lock(&m_mutex);
     m_queries.append(query);
+}
+
+QList<QByteArray> FakeUpdateServer::signedPieces(const Behaviour &behaviour,
+                                                 const QByteArray &query)
+{
+    const QByteArray document = behaviour.pieces.join();
+    AnswerScanner scanner;
+    if (!behaviour.sign || scanner.scan(document) != AnswerScanner::Complete
+        || scanner.unitWidth() != 1)
+        return behaviour.pieces;
+    AnswerSigner signer;
+    QByteArray stamped;
+    QByteArray signedAnswer;
+    QString error;
+    if (!signer.loadKey(behaviour.signWith.isEmpty() ? QStringLiteral(VEMO_TEST_KEY_FILE)
+                                                     : behaviour.signWith)
+        || !AnswerSigner::stamp(document,
+                                QDateTime::currentSecsSinceEpoch() + behaviour.lifetimeSeconds,
+                                AnswerSignature::queryHash(query), &stamped, &error)
+        || !signer.sign(stamped, &signedAnswer)) {
+        qWarning("FakeUpdateServer: cannot sign: %s %s", qPrintable(error),
+                 qPrintable(signer.errorString()));
+        return behaviour.pieces;
+    }
+    // Bytes after the root element are not signed but still sent.
+    signedAnswer += document.mid(scanner.rootEnd());
+    QList<QByteArray> pieces;
+    qsizetype end = signedAnswer.size();
+    for (qsizetype i = behaviour.pieces.size() - 1; i > 0; --i) {
+        const qsizetype size = qMin(behaviour.pieces.at(i).size(), end);
+        pieces.prepend(signedAnswer.mid(end - size, size));
+        end -= size;
+    }
+    pieces.prepend(signedAnswer.left(end));
+    return pieces;
 }

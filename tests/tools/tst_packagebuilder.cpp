@@ -1,6 +1,7 @@
 #include "testmain.h"
 #include "treelisting.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -181,6 +182,12 @@ void PackageBuilderTest::archive()
                  + options),
              0);
     QCOMPARE(m_stderr, QByteArray());
+    // The catalogue's size and sha256 of the package.
+    const QByteArray package = readFile(path("folder-out/core-7.1.0.zip"));
+    QVERIFY2(m_stdout.endsWith("\n<size>" + QByteArray::number(package.size()) + "</size>\n<sha256>"
+                               + QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex()
+                               + "</sha256>\n"),
+             m_stdout);
     QCOMPARE(QDir(path("folder-out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{"core-7.1.0.zip"});
 

@@ -1,6 +1,8 @@
+#include "engine/answersignature.h"
 #include "testmain.h"
 #include "treelisting.h"
 
+#include <QDateTime>
 #include <QDomDocument>
 #include <QProcess>
 #include <QRegularExpression>
@@ -90,6 +92,8 @@ private slots:
     void tenClientsAtOnce();
     void badClients_data();
     void badClients();
+    void signedAnswers_data();
+    void signedAnswers();
     void busyPort();
     void stopsOnTermination();
 
@@ -263,6 +267,61 @@ void UpdateServerTest::badClients()
 
     // The server goes on serving.
     QCOMPARE(describe(exchange(query({"core/app/7.1.0"}))), QStringList{"vemo/core/app: latest"});
+}
+
+void UpdateServerTest::signedAnswers_data()
+{
+    QTest::addColumn<QString>("lifetime");
+    QTest::addColumn<QString>("verdict");
+
+    QTest::newRow("fresh") << "600" << "verified";
+    QTest::newRow("lifetime in the past") << "-5" << "the answer expired at ";
+}
+
+void UpdateServerTest::signedAnswers()
+{
+    QFETCH(QString, lifetime);
+    QFETCH(QString, verdict);
+
+    // The test-only release key signs; the updater's own verification checks.
+    QProcess signing;
+    signing.start(Server, {"--catalogue", m_dir->path(), "--address", Address, "--port", "0",
+                           "--key", VEMO_SOURCE_DIR "/tests/keys/test-only-release.key",
+                           "--lifetime", lifetime});
+    QVERIFY(signing.waitForStarted(5000) && signing.waitForReadyRead(5000));
+    const quint16 port = quint16(
+        QString::fromLatin1(signing.readLine().trimmed()).section(':', -1).toUInt());
+    const QByteArray sent = query({"core/app/7.0.0", "emoji/plugin/2"}) + "trailing";
+    QTcpSocket socket;
+    socket.connectToHost(Address, port);
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(sent);
+    const QByteArray answer = readToEnd(&socket);
+    signing.terminate();
+    signing.waitForFinished(5000);
+
+    QVector<QByteArray> keys;
+    QString reason;
+    QVERIFY(AnswerSignature::parseKeys(readFile(VEMO_SOURCE_DIR "/tests/keys/test-only-release.pub"),
+                                       &keys, &reason));
+    QByteArray message;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const bool verified = AnswerSignature(keys).verify(answer, sent, now, &message, &reason);
+    QVERIFY2(verified ? verdict == "verified" : reason.startsWith(verdict), qPrintable(reason));
+    // Signed on its own line after the declaration; nothing after the root.
+    QCOMPARE(answer.split('\n').value(1).left(24), QByteArray("<?vemo-signature value=\""));
+    QVERIFY(answer.endsWith("</updates>"));
+    QCOMPARE(describe(answer), QStringList({"vemo/core/app: version=7.1.0; changelog=Line one\n"
+                                            "Line two; link=http://127.0.0.1/packages/core-7.1.0.zip",
+                                            "vemo/emoji/plugin: latest"}));
+    if (verified) {
+        const QDomElement root = [&] {
+            QDomDocument d;
+            d.setContent(message);
+            return d.documentElement();
+        }();
+        QVERIFY(qAbs(root.attribute("expires").toLongLong() - (now + 600)) <= 5);
+    }
 }
 
 void UpdateServerTest::busyPort()

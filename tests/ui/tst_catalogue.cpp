@@ -4,8 +4,9 @@
 #include <QCoreApplication>
 #include <QTest>
 
-// The texts of the code as the Polish catalogue answers them. The form texts
-// are checked with the forms.
+// The texts of the code as the Polish catalogues answer them. The form texts
+// are checked with the forms; check_catalogue.py checks that nothing is left
+// untranslated.
 class CatalogueTest : public QObject
 {
     Q_OBJECT
@@ -34,39 +35,46 @@ void CatalogueTest::lookup_data()
     auto polish = [](const char *text) { return QString::fromUtf8(text); };
 
     // "Update" has its own entries for both comments.
-    row("Update, nc", "translation", "Update", "nc", "Aktualizuj");
-    row("Update, program update", "translation", "Update", "program update", "Aktualizuj");
-    row("Update, no comment", "translation", "Update", nullptr, "Aktualizuj");
-    // The download window's error box uses its class's own context, which the
-    // catalogue does not know.
+    row("Update, nc", "translation", "Update", "nc", "Aktualizacja");
+    row("Update, program update", "translation", "Update", "program update", "Aktualizacja");
     row("Update in the download window's context", "VemoDownloadDialog", "Update", nullptr,
-        "Update");
+        "Aktualizacja");
 
-    // Looked up with "nc" or a descriptive comment, stored without comment.
     row("Show changelog", "translation", "Show changelog", "nc", polish("Pokaż listę zmian"));
     row("Hide changelog", "translation", "Hide changelog", "nc", polish("Ukryj listę zmian"));
     row("Installation failed", "translation", "Installation failed", "nc",
         polish("Aktualizacja nie powiodła się"));
     row("reinstall instruction", "translation",
         "Please reinstall application with package from official web page", "nc",
-        polish("Prosze pobrać i zainstalować vemo ze strony ") + Site);
+        polish("Proszę pobrać i zainstalować Vemo ze strony ") + Site);
     row("rollback, descriptive comment", "translation", "Rollback update",
-        "restoring application to state before installing update",
-        polish("Cofanie akutalizacji"));
+        "restoring application to state before installing update", polish("Cofanie aktualizacji"));
     row("rollback error ends with the web site", "translation",
         "An error occured while rolling back update progress. Software may not work properly. "
         "Try reinstalling whole application",
         "nc",
-        polish("Wystąpił bład podczas cofania procesu aktualizacji. Oprogramowanie może nie "
+        polish("Wystąpił błąd podczas cofania aktualizacji. Program może nie "
                "działać poprawnie. Zalecamy ręczną instalację najnowszej wersji komunikatora Vemo "
                "ze strony ")
             + Site);
+    row("install log after a failure", "translation", "An error occured while installing updates",
+        "nc", polish("Wystąpił błąd podczas instalowania aktualizacji"));
+    row("archive that does not open", "translation", "Unable to open update archive", "nc",
+        polish("Nie można otworzyć archiwum aktualizacji"));
+    row("failed package, name follows", "translation", "Failed installing package ", "nc",
+        polish("Nie udało się zainstalować pakietu "));
+    row("installer's check", "translation", "Wrong project!", "nc",
+        polish("Nieprawidłowy projekt!"));
 
-    // An entry without a translation shows the English text.
-    row("untranslated entry", "translation", "Wrong project!", "nc", "Wrong project!");
     // A form text is not a code text: the "translation" context does not know
     // it.
     row("form text in the code context", "translation", "Download now", "nc", "Download now");
+
+    // Qt's own texts come from Qt's catalogue, compiled in beside ours.
+    row("Qt: Retry button", "QPlatformTheme", "Retry", nullptr, polish("Ponów"));
+    row("Qt: Abort button", "QPlatformTheme", "Abort", nullptr, polish("Przerwij"));
+    row("Qt: text box menu", "QWidgetTextControl", "Select All", nullptr,
+        polish("Zaznacz wszystko"));
 }
 
 void CatalogueTest::lookup()

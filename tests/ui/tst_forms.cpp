@@ -4,6 +4,7 @@
 #include "uitesthelpers.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCursor>
 #include <QFile>
 #include <QFrame>
@@ -38,6 +39,10 @@ private slots:
     void iconLabel();
     void polishTexts_data();
     void polishTexts();
+    void accessibleNames_data();
+    void accessibleNames();
+    void tabOrder_data();
+    void tabOrder();
     void iconFile();
     void brokenForm_data();
     void brokenForm();
@@ -107,6 +112,7 @@ void FormsTest::objects_data()
     row(DownloadForm, "frame", "QFrame", QString());
     row(DownloadForm, "Updater_Download_ProgressText", "QLabel", "Downloading...");
     row(DownloadForm, "Updater_Download_Progress", "QProgressBar", QString());
+    row(DownloadForm, "Updater_Download_Status", "QLabel", "Finding out the download size...");
     row(DownloadForm, "Updater_Download_Cancel", "QPushButton", "Cancel");
 
     row(InstallForm, "label_2", "QLabel", "Vemo IM update");
@@ -156,7 +162,7 @@ void FormsTest::windows_data()
     QTest::newRow("Changelog") << ChangelogForm << "Updater_Changelog_MainWindow" << QSize(450, 218)
                                << fixedWidthMin << fixedWidthMax << int(QSizePolicy::Minimum)
                                << int(QSizePolicy::Preferred);
-    QTest::newRow("Download") << DownloadForm << "Updater_Download_MainWindow" << QSize(450, 189)
+    QTest::newRow("Download") << DownloadForm << "Updater_Download_MainWindow" << QSize(450, 212)
                               << fixedWidthMin << fixedWidthMax << int(QSizePolicy::Minimum)
                               << int(QSizePolicy::Preferred);
     QTest::newRow("Install") << InstallForm << "Updater_Install_MainWindow" << QSize(450, 158)
@@ -304,20 +310,20 @@ void FormsTest::polishTexts_data()
 
     // The window title is checked on the form itself (empty name).
     for (const QString &form : {ChangelogForm, DownloadForm, InstallForm, SummaryForm})
-        row(form, "", "Aktualizuj");
+        row(form, "", "Aktualizacja");
     for (const QString &form : {ChangelogForm, DownloadForm, InstallForm})
         row(form, "label_2", "Aktualizacja komunikatora Vemo");
     row(ChangelogForm, "label_3",
-        "Są dostępne aktualizacje dla komunikatora Vemo. Czy chcesz pobrać je teraz?");
+        "Dostępne są aktualizacje komunikatora Vemo. Czy chcesz je teraz pobrać?");
     row(ChangelogForm, "Updater_Changelog_ViewChangelog", "Pokaż listę zmian");
     row(ChangelogForm, "Updater_Changelog_DownloadNow", "Pobierz teraz");
     row(ChangelogForm, "Updater_Changelog_DownloadLater", "Pobierz później");
     row(DownloadForm, "Updater_Download_ProgressText", "Pobieranie...");
     row(DownloadForm, "Updater_Download_Cancel", "Anuluj");
-    row(InstallForm, "Updater_Install_ProgressText", "Instalacja...");
-    row(SummaryForm, "Updater_Summary_Status", "Aktualizacje zainstalowane pomyślnie");
+    row(InstallForm, "Updater_Install_ProgressText", "Instalowanie...");
+    row(SummaryForm, "Updater_Summary_Status", "Aktualizacja zakończona pomyślnie");
     row(SummaryForm, "Updater_Summary_Instruction",
-        "By zakończyć proces instalacji należy uruchomić ponownie komunikator.");
+        "Aby zakończyć aktualizację, uruchom ponownie komunikator Vemo.");
     row(SummaryForm, "Updater_Summary_ViewDetails", "Pokaż szczegóły");
     row(SummaryForm, "Updater_Summary_Restart", "Zamknij");
 }
@@ -335,6 +341,113 @@ void FormsTest::polishTexts()
     QObject *object = name.isEmpty() ? widget.data() : widget->findChild<QObject *>(name);
     QVERIFY(object);
     QCOMPARE(name.isEmpty() ? widget->windowTitle() : textOf(object), text);
+}
+
+// What a screen reader announces for each control of a form under the Polish
+// catalogue: a control's own accessible name, or else its text. Every
+// control must have a row, so one added without a name fails here.
+void FormsTest::accessibleNames_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QStringList>("names"); // "objectName|Polish name"
+
+    auto names = [](std::initializer_list<const char *> entries) {
+        QStringList list;
+        for (const char *entry : entries)
+            list << QString::fromUtf8(entry);
+        return list;
+    };
+    const char *icon = "label|Ikona programu aktualizującego";
+    const char *heading = "label_2|Aktualizacja komunikatora Vemo";
+    QTest::newRow("Changelog") << ChangelogForm
+                               << names({icon, heading,
+                                         "label_3|Dostępne są aktualizacje komunikatora Vemo. "
+                                         "Czy chcesz je teraz pobrać?",
+                                         "Updater_Changelog_ViewChangelog|Pokaż listę zmian",
+                                         "Updater_Changelog_DownloadNow|Pobierz teraz",
+                                         "Updater_Changelog_DownloadLater|Pobierz później",
+                                         "Updater_Changelog_Details|Lista zmian"});
+    QTest::newRow("Download") << DownloadForm
+                              << names({icon, heading,
+                                        "Updater_Download_ProgressText|Pobieranie...",
+                                        "Updater_Download_Progress|Postęp pobierania",
+                                        "Updater_Download_Status|Ustalanie rozmiaru pobieranych "
+                                        "plików...",
+                                        "Updater_Download_Cancel|Anuluj"});
+    QTest::newRow("Install") << InstallForm
+                             << names({icon, heading,
+                                       "Updater_Install_ProgressText|Instalowanie...",
+                                       "Updater_Install_Progress|Postęp instalacji"});
+    QTest::newRow("Summary") << SummaryForm
+                             << names({icon,
+                                       "Updater_Summary_Status|Aktualizacja zakończona pomyślnie",
+                                       "Updater_Summary_Instruction|Aby zakończyć aktualizację, "
+                                       "uruchom ponownie komunikator Vemo.",
+                                       "Updater_Summary_ViewDetails|Pokaż szczegóły",
+                                       "Updater_Summary_Restart|Zamknij",
+                                       "Updater_Summary_Details|Dziennik instalacji"});
+}
+
+void FormsTest::accessibleNames()
+{
+    QFETCH(QString, form);
+    QFETCH(QStringList, names);
+
+    UiTest::PolishCatalogue catalogue;
+    QVERIFY(catalogue.isInstalled());
+    QScopedPointer<QWidget> widget(loadForm(form));
+    QVERIFY(widget);
+
+    QStringList announced;
+    const QList<QWidget *> children = widget->findChildren<QWidget *>();
+    for (QWidget *child : children) {
+        // Qt's own parts of a control (scroll bars, viewports: unnamed or
+        // "qt_") and the plain frame that groups controls are not controls of
+        // the form.
+        if (child->objectName().isEmpty() || child->objectName().startsWith(QLatin1String("qt_"))
+            || QByteArray(child->metaObject()->className()) == "QFrame")
+            continue;
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(child);
+        QVERIFY(accessible);
+        announced << child->objectName() + QLatin1Char('|') + accessible->text(QAccessible::Name);
+    }
+    announced.sort();
+    names.sort();
+    QCOMPARE(announced, names);
+}
+
+// The order in which Tab walks through the controls of each form.
+void FormsTest::tabOrder_data()
+{
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QStringList>("order");
+
+    QTest::newRow("Changelog") << ChangelogForm
+                               << QStringList{"Updater_Changelog_ViewChangelog",
+                                              "Updater_Changelog_DownloadNow",
+                                              "Updater_Changelog_DownloadLater",
+                                              "Updater_Changelog_Details"};
+    QTest::newRow("Download") << DownloadForm << QStringList{"Updater_Download_Cancel"};
+    QTest::newRow("Install") << InstallForm << QStringList();
+    QTest::newRow("Summary") << SummaryForm
+                             << QStringList{"Updater_Summary_ViewDetails",
+                                            "Updater_Summary_Restart", "Updater_Summary_Details"};
+}
+
+void FormsTest::tabOrder()
+{
+    QFETCH(QString, form);
+    QFETCH(QStringList, order);
+
+    QScopedPointer<QWidget> widget(loadForm(form));
+    QVERIFY(widget);
+    QStringList chain;
+    for (QWidget *next = widget->nextInFocusChain(); next != widget.data();
+         next = next->nextInFocusChain()) {
+        if (next->focusPolicy() & Qt::TabFocus)
+            chain << next->objectName();
+    }
+    QCOMPARE(chain, order);
 }
 
 void FormsTest::iconFile()

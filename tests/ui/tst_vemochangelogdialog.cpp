@@ -9,6 +9,7 @@
 #include "uitesthelpers.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -38,7 +39,8 @@ namespace {
 const QString OfferWindow = QStringLiteral("Updater_Changelog_MainWindow");
 const QString DownloadWindow = QStringLiteral("Updater_Download_MainWindow");
 
-// One update as the server describes it: description, version, changelog.
+// One update as the server describes it: description, version, changelog and
+// optionally the size of its archive (1 byte when not given).
 using Updates = QList<QStringList>;
 
 QByteArray answerFor(const Updates &updates)
@@ -57,6 +59,8 @@ QByteArray answerFor(const Updates &updates)
         xml.writeTextElement(QStringLiteral("changelog"), updates[i].at(2));
         xml.writeTextElement(QStringLiteral("link"),
                              QStringLiteral("http://127.0.0.1/component%1.zip").arg(i));
+        xml.writeTextElement(QStringLiteral("size"), updates[i].value(3, QStringLiteral("1")));
+        xml.writeTextElement(QStringLiteral("sha256"), QString(64, QLatin1Char('a')));
         xml.writeEndElement();
     }
     xml.writeEndElement();
@@ -69,7 +73,7 @@ QByteArray answerFor(const Updates &updates)
 bool makeInstallation(const QString &dir)
 {
     const QString messenger = dir + QStringLiteral("/vemo7.exe");
-    return writeFile(messenger, "#!/bin/sh\necho '<s></s>'\n")
+    return writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n")
         && QFile::setPermissions(messenger, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
@@ -80,36 +84,52 @@ void ChangelogDialogTest::changelogText_data()
     QTest::addColumn<Updates>("updates");
     QTest::addColumn<bool>("polish");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("offer"); // the question with the updates; null: not checked
 
     QTest::newRow("one update gives three lines")
         << Updates{{"Vemo core", "7.1.2", "Faster start"}} << false
-        << "Vemo core\nZmiany w wersji 7.1.2\nFaster start";
+        << "Vemo core\nZmiany w wersji 7.1.2\nFaster start" << QString();
     QTest::newRow("two updates give seven lines")
         << Updates{{"Vemo core", "7.1.2", "Faster start"}, {"Jabber plugin", "1.4", "Fixes"}}
         << false
         << "Vemo core\nZmiany w wersji 7.1.2\nFaster start\n\n"
-           "Jabber plugin\nZmiany w wersji 1.4\nFixes";
+           "Jabber plugin\nZmiany w wersji 1.4\nFixes"
+        << QString();
     QTest::newRow("three updates in the order of the answer")
         << Updates{{"C", "3", "c"}, {"A", "1", "a"}, {"B", "2", "b"}} << false
-        << "C\nZmiany w wersji 3\nc\n\nA\nZmiany w wersji 1\na\n\nB\nZmiany w wersji 2\nb";
+        << "C\nZmiany w wersji 3\nc\n\nA\nZmiany w wersji 1\na\n\nB\nZmiany w wersji 2\nb"
+        << QString();
     QTest::newRow("empty description leaves an empty first line")
-        << Updates{{"", "2.0", "Changes"}} << false << "\nZmiany w wersji 2.0\nChanges";
+        << Updates{{"", "2.0", "Changes"}} << false << "\nZmiany w wersji 2.0\nChanges"
+        << QString();
     QTest::newRow("empty changelog leaves an empty last line")
-        << Updates{{"Core", "2.0", ""}} << false << "Core\nZmiany w wersji 2.0\n";
+        << Updates{{"Core", "2.0", ""}} << false << "Core\nZmiany w wersji 2.0\n"
+        << QString();
     QTest::newRow("an update with nothing still separates the next")
         << Updates{{"", "", ""}, {"B", "2", "b"}} << false
-        << "\nZmiany w wersji \n\n\nB\nZmiany w wersji 2\nb";
+        << "\nZmiany w wersji \n\n\nB\nZmiany w wersji 2\nb" << QString();
     QTest::newRow("multi-line changelog keeps its line breaks")
         << Updates{{"Core", "3.0", "- first\n- second\n\n- after a gap"}} << false
-        << "Core\nZmiany w wersji 3.0\n- first\n- second\n\n- after a gap";
+        << "Core\nZmiany w wersji 3.0\n- first\n- second\n\n- after a gap" << QString();
     QTest::newRow("non-ASCII letters are decoded as UTF-8")
         << Updates{{QString::fromUtf8("Wtyczka – łączność"), QString::fromUtf8("1.0β"),
                     QString::fromUtf8("Zażółć gęślą jaźń\n修正 €")}}
         << false
-        << QString::fromUtf8("Wtyczka – łączność\nZmiany w wersji 1.0β\nZażółć gęślą jaźń\n修正 €");
+        << QString::fromUtf8("Wtyczka – łączność\nZmiany w wersji 1.0β\nZażółć gęślą jaźń\n修正 €")
+        << QString();
+    QTest::newRow("the offer names each update with its version")
+        << Updates{{"Komunikator Vemo", "7.1.0", "a", "12000000"},
+                   {"", "1.1", "b", "299999"},
+                   {"<b>Core</b>", "2", "c", "1"}}
+        << true
+        << "Komunikator Vemo\nZmiany w wersji 7.1.0\na\n\n\nZmiany w wersji 1.1\nb\n\n"
+           "<b>Core</b>\nZmiany w wersji 2\nc"
+        << QString::fromUtf8("Dostępne są aktualizacje komunikatora Vemo. Czy chcesz je teraz "
+                             "pobrać?\n• Komunikator Vemo, wersja 7.1.0\n• component1, wersja 1.1\n"
+                             "• <b>Core</b>, wersja 2\n[Pobierz teraz (12,3 MB)]");
     QTest::newRow("the prefix is the same under the Polish catalogue")
         << Updates{{"Vemo core", "7.1.2", "Faster start"}} << true
-        << "Vemo core\nZmiany w wersji 7.1.2\nFaster start";
+        << "Vemo core\nZmiany w wersji 7.1.2\nFaster start" << QString();
 }
 
 void ChangelogDialogTest::changelogText()
@@ -117,6 +137,7 @@ void ChangelogDialogTest::changelogText()
     QFETCH(Updates, updates);
     QFETCH(bool, polish);
     QFETCH(QString, text);
+    QFETCH(QString, offer);
 
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
@@ -140,6 +161,15 @@ void ChangelogDialogTest::changelogText()
     QVERIFY(details);
     QCOMPARE(details->toPlainText(), text);
     QVERIFY(!details->isVisible());
+    if (!offer.isNull()) {
+        // Shown as written: the server's texts are never markup.
+        // The last line is the download button: its text names the total size.
+        auto *question = window->findChild<QLabel *>(QStringLiteral("label_3"));
+        auto *download =
+            window->findChild<QPushButton *>(QStringLiteral("Updater_Changelog_DownloadNow"));
+        QCOMPARE(question->text() + "\n[" + download->text() + "]", offer);
+        QCOMPARE(question->textFormat(), Qt::PlainText);
+    }
     QCOMPARE(boxes.count(), 0);
 }
 
@@ -153,8 +183,9 @@ void ChangelogDialogTest::toggle_data()
     QTest::newRow("English") << false << "Update"
                              << "Show changelog"
                              << "Hide changelog";
-    QTest::newRow("Polish catalogue") << true << "Aktualizuj" << QString::fromUtf8("Pokaż listę zmian")
-                                      << QString::fromUtf8("Ukryj listę zmian");
+    QTest::newRow("Polish catalogue")
+        << true << "Aktualizacja" << QString::fromUtf8("Pokaż listę zmian")
+        << QString::fromUtf8("Ukryj listę zmian");
 }
 
 void ChangelogDialogTest::toggle()
@@ -210,6 +241,8 @@ void ChangelogDialogTest::leaving_data()
     QTest::newRow("title-bar close ends the program") << "close" << QStringList();
     QTest::newRow("Download now opens the download window and the program goes on")
         << "now" << QStringList{DownloadWindow};
+    QTest::newRow("Escape is Download later") << "Escape" << QStringList();
+    QTest::newRow("Enter is Download now") << "Enter" << QStringList{DownloadWindow};
 }
 
 void ChangelogDialogTest::leaving()
@@ -222,6 +255,7 @@ void ChangelogDialogTest::leaving()
     QPointer<VemoChangelogDialog> controller = new VemoChangelogDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(OfferWindow);
     QVERIFY(window);
+    QVERIFY(UiTest::activate(window));
 
     QObject context;
     QStringList seenOpen;
@@ -229,6 +263,9 @@ void ChangelogDialogTest::leaving()
     const int result = UiTest::runEventLoop([&] {
         if (action == QLatin1String("close")) {
             window->windowHandle()->close();
+        } else if (action == QLatin1String("Escape") || action == QLatin1String("Enter")) {
+            UiTest::pressKey(window,
+                             action == QLatin1String("Enter") ? Qt::Key_Return : Qt::Key_Escape);
         } else {
             const char *button = action == QLatin1String("now") ? "Updater_Changelog_DownloadNow"
                                                                 : "Updater_Changelog_DownloadLater";

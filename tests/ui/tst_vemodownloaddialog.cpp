@@ -1,6 +1,7 @@
 #include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
 #include "fakeupdateserver.h"
+#include "localwebserver.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
 #include "testmain.h"
@@ -9,10 +10,13 @@
 #include "uitesthelpers.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopedPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -84,7 +88,7 @@ void DownloadDialogTest::followsSignals()
 
     QWidget *window = UiTest::openWindow(DownloadWindow);
     QVERIFY(window);
-    QCOMPARE(window->size(), QSize(450, 189));
+    QCOMPARE(window->size(), QSize(450, 212));
     auto *text = window->findChild<QLabel *>(QStringLiteral("Updater_Download_ProgressText"));
     auto *progress = window->findChild<QProgressBar *>(QStringLiteral("Updater_Download_Progress"));
     QVERIFY(text && progress);
@@ -111,10 +115,11 @@ void DownloadDialogTest::endings_data()
 
     QTest::newRow("Cancel") << "cancel" << QString() << false;
     QTest::newRow("title-bar close") << "close" << QString() << false;
+    QTest::newRow("Escape is Cancel") << "Escape" << QString() << false;
     QTest::newRow("error") << "error" << "Connection refused" << false;
     QTest::newRow("error with several lines")
         << "error" << "Cannot open /tmp/vupdates/a/b.zip\nNo such file or directory" << false;
-    QTest::newRow("error, title stays English under the Polish catalogue")
+    QTest::newRow("error under the Polish catalogue")
         << "error" << QString::fromUtf8("Host update.vemo.example not found – spróbuj później")
         << true;
 }
@@ -133,6 +138,7 @@ void DownloadDialogTest::endings()
     QPointer<VemoDownloadDialog> controller = new VemoDownloadDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(DownloadWindow);
     QVERIFY(window);
+    QVERIFY(UiTest::activate(window));
 
     // Whether the download window was still on screen while a box was.
     bool windowBesideBox = false;
@@ -146,6 +152,8 @@ void DownloadDialogTest::endings()
     const int result = UiTest::runEventLoop([&] {
         if (action == QLatin1String("cancel"))
             window->findChild<QPushButton *>(QStringLiteral("Updater_Download_Cancel"))->click();
+        else if (action == QLatin1String("Escape"))
+            UiTest::pressKey(window, Qt::Key_Escape);
         else if (action == QLatin1String("close"))
             window->windowHandle()->close();
         else
@@ -162,50 +170,64 @@ void DownloadDialogTest::endings()
     }
     QCOMPARE(boxes.count(), 1);
     const MessageBoxWatcher::Box &box = boxes.last();
-    QCOMPARE(box.summary(), QStringLiteral("critical | Update | ") + errorText);
+    const QString title = polish ? QStringLiteral("Aktualizacja") : QStringLiteral("Update");
+    QCOMPARE(box.summary(),
+             QStringLiteral("critical | ") + title + QStringLiteral(" | ") + errorText);
     QVERIFY(box.hasUsualShape());
     QVERIFY(!windowBesideBox);
 }
 
 // The window starts the engine's download of one package from a web server
-// that takes the request and stays silent, or from an address where nothing
-// listens.
+// that takes the request and stays silent, from an address where nothing
+// listens, or from nginx sending the archive slowly.
 void DownloadDialogTest::realTransfer_data()
 {
-    QTest::addColumn<bool>("serverListens");
+    QTest::addColumn<QString>("server");
 
-    QTest::newRow("Cancel aborts the transfer under way") << true;
-    QTest::newRow("unreachable web server: the engine's error in a box") << false;
+    QTest::newRow("Cancel aborts the transfer under way") << "silent";
+    QTest::newRow("unreachable web server: the engine's error in a box") << "none";
+    QTest::newRow("slow server: bytes, rate and time left under the bar") << "slow";
 }
 
 void DownloadDialogTest::realTransfer()
 {
-    QFETCH(bool, serverListens);
+    QFETCH(QString, server);
 
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
+    QVERIFY(QDir().mkpath(tmp.workDir()));
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
     const QString messenger = installDir + QStringLiteral("/vemo7.exe");
-    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s></s>'\n"));
+    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
     QVERIFY(QFile::setPermissions(messenger,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     TestMain::setApplicationArguments(
         {QCoreApplication::applicationFilePath(), "-u", "-root", installDir});
 
+    UiTest::PolishCatalogue catalogue;
     MessageBoxWatcher boxes;
     VemoUpdaterEngine engine;
+    // The slow server's archive is real, so its answer gives its real size and
+    // SHA-256.
+    const QByteArray slowArchive(2000000, 'z');
+    const QByteArray digests = server == QLatin1String("slow")
+        ? "<size>2000000</size><sha256>"
+            + QCryptographicHash::hash(slowArchive, QCryptographicHash::Sha256).toHex()
+            + "</sha256>"
+        : AnyArchiveDigests;
     updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
-                              "<link>http://127.0.0.63/core.zip</link></request></updates>");
+                              "<link>http://127.0.0.63/slow-core.zip</link>" + digests
+                              + "</request></updates>");
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), 1);
 
-    // The web server presses Cancel once the first request has arrived, and
-    // notes when the updater drops the connection.
+    // The silent server presses Cancel once the first request has arrived,
+    // and notes when the updater drops the connection.
     QTcpServer web;
     QByteArray request;
     bool connectionDropped = false;
     QPointer<QWidget> window;
-    if (serverListens) {
+    if (server == QLatin1String("silent")) {
         QVERIFY(web.listen(QHostAddress(QStringLiteral("127.0.0.63")), VEMO_DOWNLOAD_PORT));
         connect(&web, &QTcpServer::newConnection, this, [&] {
             QTcpSocket *socket = web.nextPendingConnection();
@@ -218,20 +240,51 @@ void DownloadDialogTest::realTransfer()
             });
         });
     }
+    // 2 MB at 256 kB/s: long enough for a steady rate, cancelled once shown.
+    LocalWebServer nginx;
+    const QString root = tmp.filePath(QStringLiteral("www"));
+    if (server == QLatin1String("slow")) {
+        QVERIFY(writeFile(root + QStringLiteral("/slow-core.zip"), slowArchive));
+        QVERIFY(nginx.start(root, QStringLiteral("127.0.0.63"), VEMO_DOWNLOAD_PORT));
+    }
     QSignalSpy errors(&engine, &VemoUpdaterEngine::error);
     QSignalSpy finished(&engine, &VemoUpdaterEngine::downloadFinished);
 
     QPointer<VemoDownloadDialog> controller = new VemoDownloadDialog(&engine);
     window = UiTest::openWindow(DownloadWindow);
     QVERIFY(window);
+    QStringList statusTexts;
+    const QRegularExpression complete(QString::fromUtf8(
+        "^\\d+,\\d z 2,0 MB · \\d+(,\\d)? (B|kB|MB)/s · zosta(ła|ły|ło) \\d+ (s|min)( \\d+ s)?$"));
+    if (server == QLatin1String("slow")) {
+        auto *status = window->findChild<QLabel *>(QStringLiteral("Updater_Download_Status"));
+        QVERIFY(status);
+        QCOMPARE(status->text(), QString::fromUtf8("Ustalanie rozmiaru pobieranych plików..."));
+        // Every text the label shows, until one with the amount, the rate and
+        // the time left; then Cancel.
+        auto *watch = new QTimer(window);
+        connect(watch, &QTimer::timeout, this, [&, status] {
+            if (statusTexts.isEmpty() || statusTexts.last() != status->text())
+                statusTexts << status->text();
+            if (complete.match(status->text()).hasMatch())
+                window->findChild<QPushButton *>(QStringLiteral("Updater_Download_Cancel"))
+                    ->click();
+        });
+        watch->start(20);
+    }
     // Nothing to do: the window starts the download itself.
     QCOMPARE(UiTest::runEventLoop([] {}), 0);
     QTRY_VERIFY(controller.isNull());
     QCOMPARE(finished.count(), 0);
     QVERIFY(UiTest::openWindows(InstallWindow).isEmpty());
 
-    if (serverListens) {
-        QVERIFY2(request.startsWith("HEAD /core.zip "), request.constData());
+    if (server == QLatin1String("slow")) {
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.value(0).value(0).toString()));
+        QVERIFY2(complete.match(statusTexts.last()).hasMatch(), qPrintable(statusTexts.join('|')));
+        return;
+    }
+    if (server == QLatin1String("silent")) {
+        QVERIFY2(request.startsWith("HEAD /slow-core.zip "), request.constData());
         QTRY_VERIFY(connectionDropped);
         QVERIFY2(errors.isEmpty(), qPrintable(errors.value(0).value(0).toString()));
         QCOMPARE(boxes.count(), 0);
@@ -239,7 +292,7 @@ void DownloadDialogTest::realTransfer()
     }
     QCOMPARE(errors.count(), 1);
     QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().title, QStringLiteral("Update"));
+    QCOMPARE(boxes.last().title, QStringLiteral("Aktualizacja"));
     QCOMPARE(boxes.last().text, errors.first().first().toString());
     QVERIFY(!boxes.last().text.isEmpty());
 }

@@ -134,10 +134,10 @@ void InstallDialogTest::progress_data()
         << "Installation failed";
     QTest::newRow("rollback under the Polish catalogue")
         << true << true
-        << QStringList{"Instalacja...|0", "core|0", "core|33", "jabber|33",
-                       "Cofanie akutalizacji|33", "Cofanie akutalizacji|0",
-                       "Cofanie akutalizacji|33", "Cofanie akutalizacji|66",
-                       "Cofanie akutalizacji|100"}
+        << QStringList{"Instalowanie...|0", "core|0", "core|33", "jabber|33",
+                       "Cofanie aktualizacji|33", "Cofanie aktualizacji|0",
+                       "Cofanie aktualizacji|33", "Cofanie aktualizacji|66",
+                       "Cofanie aktualizacji|100"}
         << QString::fromUtf8("Aktualizacja nie powiodła się");
 }
 
@@ -152,7 +152,7 @@ void InstallDialogTest::progress()
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
     const QString messenger = installDir + QStringLiteral("/vemo7.exe");
-    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s></s>'\n"));
+    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
     QVERIFY(QFile::setPermissions(messenger,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     TestMain::setApplicationArguments(
@@ -167,12 +167,13 @@ void InstallDialogTest::progress()
     updateServer().answerWith(
         QString::fromUtf8("<updates>"
                           "<request project=\"vemo\" name=\"core\" type=\"app\">"
-                          "<link>http://127.0.0.1/core.zip</link></request>"
+                          "<link>http://127.0.0.1/core.zip</link>%1</request>"
                           "<request project=\"vemo\" name=\"jabber\" type=\"app\">"
-                          "<link>http://127.0.0.1/jabber.zip</link></request>"
+                          "<link>http://127.0.0.1/jabber.zip</link>%1</request>"
                           "<request project=\"vemo\" name=\"dźwięki\" type=\"app\">"
-                          "<link>http://127.0.0.1/sounds.zip</link></request>"
+                          "<link>http://127.0.0.1/sounds.zip</link>%1</request>"
                           "</updates>")
+            .arg(QString::fromLatin1(AnyArchiveDigests))
             .toUtf8());
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), 3);

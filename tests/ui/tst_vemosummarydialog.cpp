@@ -44,7 +44,7 @@ bool makeExecutable(const QString &path, const QByteArray &script)
 // argument, and its working directory, one per line.
 const QByteArray RecordingMessenger = "#!/bin/sh\n"
                                       "dir=$(dirname \"$0\")\n"
-                                      "case \"$1\" in -updatequery) echo '<s></s>'; exit 0;; esac\n"
+                                      "case \"$1\" in -updatequery) echo '<s><c/></s>'; exit 0;; esac\n"
                                       "{ echo \"$#\"; for a in \"$@\"; do echo \"$a\"; done; pwd -P; }"
                                       " > \"$dir/started.tmp\"\n"
                                       "mv \"$dir/started.tmp\" \"$dir/started.txt\"\n";
@@ -68,8 +68,8 @@ void SummaryDialogTest::texts_data()
                                 "messenger."
                              << "";
     QTest::newRow("success, Polish catalogue")
-        << "empty" << true << QString::fromUtf8("Aktualizacje zainstalowane pomyślnie")
-        << QString::fromUtf8("By zakończyć proces instalacji należy uruchomić ponownie komunikator.")
+        << "empty" << true << QString::fromUtf8("Aktualizacja zakończona pomyślnie")
+        << QString::fromUtf8("Aby zakończyć aktualizację, uruchom ponownie komunikator Vemo.")
         << "";
     QTest::newRow("no installation counts as failed")
         << "none" << false << "Installation failed"
@@ -80,8 +80,9 @@ void SummaryDialogTest::texts_data()
         << "Please reinstall application with package from official web page" << failedLog;
     QTest::newRow("failed package, Polish catalogue")
         << "failing" << true << QString::fromUtf8("Aktualizacja nie powiodła się")
-        << QString::fromUtf8("Prosze pobrać i zainstalować vemo ze strony https://www.vemo.example/")
-        << failedLog;
+        << QString::fromUtf8(
+               "Proszę pobrać i zainstalować Vemo ze strony https://www.vemo.example/")
+        << QString::fromUtf8("Wystąpił błąd podczas instalowania aktualizacji");
 }
 
 void SummaryDialogTest::texts()
@@ -106,7 +107,7 @@ void SummaryDialogTest::texts()
     if (run == QLatin1String("failing")) {
         updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
                                   "<version>2</version><link>http://127.0.0.1/core.zip</link>"
-                                  "</request></updates>");
+                                  + AnyArchiveDigests + "</request></updates>");
         QVERIFY(engine.checkForUpdates());
         QCOMPARE(engine.updates().size(), 1);
         // The installer's own error, then Abort in the Abort/Retry question.
@@ -130,6 +131,11 @@ void SummaryDialogTest::texts()
     QCOMPARE(instructionLabel->text(), instruction);
     QCOMPARE(details->toPlainText(), log);
     QVERIFY(details->isVisible());
+
+    // "View details" takes the keyboard to the log.
+    QVERIFY(UiTest::activate(window));
+    window->findChild<QPushButton *>(QStringLiteral("Updater_Summary_ViewDetails"))->click();
+    QVERIFY(details->hasFocus());
 }
 
 void SummaryDialogTest::restart_data()
@@ -155,6 +161,11 @@ void SummaryDialogTest::restart_data()
         << QStringList{"-u", "-root"} << "Vemo" << "button" << false;
     QTest::newRow("title-bar close ends the updater")
         << QStringList{"-u", "-root", "%ROOT%"} << "Vemo" << "close" << false;
+    QTest::newRow("Enter is Close") << QStringList{"-u", "-root", "%ROOT%"} << "Vemo"
+                                    << "Enter" << true;
+    QTest::newRow("Escape closes like the title bar")
+        << QStringList{"-u", "-root", "%ROOT%"} << "Vemo"
+        << "Escape" << false;
 }
 
 void SummaryDialogTest::restart()
@@ -176,10 +187,15 @@ void SummaryDialogTest::restart()
     QPointer<VemoSummaryDialog> controller = new VemoSummaryDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(SummaryWindow);
     QVERIFY(window);
+    QVERIFY(UiTest::activate(window));
 
     const int result = UiTest::runEventLoop([&] {
         if (action == QLatin1String("button"))
             window->findChild<QPushButton *>(QStringLiteral("Updater_Summary_Restart"))->click();
+        else if (action == QLatin1String("Enter"))
+            UiTest::pressKey(window, Qt::Key_Return);
+        else if (action == QLatin1String("Escape"))
+            UiTest::pressKey(window, Qt::Key_Escape);
         else
             window->windowHandle()->close();
     });
@@ -192,7 +208,7 @@ void SummaryDialogTest::restart()
         QCOMPARE(QString::fromLocal8Bit(readFile(record)),
                  QStringLiteral("0\n") + QDir::currentPath() + QLatin1Char('\n'));
     }
-    if (action == QLatin1String("close"))
+    if (action == QLatin1String("close") || action == QLatin1String("Escape"))
         QTRY_VERIFY(controller.isNull());
 }
 

@@ -41,6 +41,18 @@ void closeAllWindows()
     }
 }
 
+bool activate(QWidget *window)
+{
+    window->activateWindow();
+    return QTest::qWaitForWindowActive(window);
+}
+
+void pressKey(QWidget *window, Qt::Key key)
+{
+    QWidget *target = window->focusWidget() ? window->focusWidget() : window;
+    QTest::keyClick(target, key);
+}
+
 int runEventLoop(const std::function<void()> &action, int timeoutMs)
 {
     QObject context;
@@ -50,18 +62,6 @@ int runEventLoop(const std::function<void()> &action, int timeoutMs)
     fallback.start(timeoutMs);
     QTimer::singleShot(0, &context, action);
     return QCoreApplication::exec();
-}
-
-PolishCatalogue::PolishCatalogue()
-{
-    if (m_translator.load(QStringLiteral(":/languages/vemo_pl_PL.qm")))
-        m_installed = QCoreApplication::installTranslator(&m_translator);
-}
-
-PolishCatalogue::~PolishCatalogue()
-{
-    if (m_installed)
-        QCoreApplication::removeTranslator(&m_translator);
 }
 
 WindowTestCase::WindowTestCase() = default;

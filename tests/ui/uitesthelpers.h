@@ -1,10 +1,11 @@
 #pragma once
 
+#include "startup/polishcatalogues.h"
+
 #include <QList>
 #include <QObject>
 #include <QScopedPointer>
 #include <QString>
-#include <QTranslator>
 
 #include <functional>
 
@@ -25,26 +26,31 @@ QWidget *openWindow(const QString &objectName);
 // that no window of one test survives into the next.
 void closeAllWindows();
 
+// Makes the window the active one, as a click on it would; false when the
+// platform does not activate it.
+bool activate(QWidget *window);
+
+// Presses and releases a key the way a user does: in the window, on the widget
+// that has its focus (the window itself when none has), so the window's
+// shortcuts apply as well.
+void pressKey(QWidget *window, Qt::Key key);
+
 // Runs the application's event loop, calls 'action' from inside it, and
 // returns the loop's result once it ends. A loop still running after
 // 'timeoutMs' is ended with the result 99, so a test fails instead of hanging.
 int runEventLoop(const std::function<void()> &action, int timeoutMs = 10000);
 
-// The Polish catalogue from the resources, installed for the lifetime of the
-// object.
+// The Polish catalogues from the resources (the updater's and Qt's), installed
+// for the lifetime of the object as the updater installs them.
 class PolishCatalogue
 {
 public:
-    PolishCatalogue();
-    ~PolishCatalogue();
-
-    PolishCatalogue(const PolishCatalogue &) = delete;
-    PolishCatalogue &operator=(const PolishCatalogue &) = delete;
+    PolishCatalogue() { m_installed = m_catalogues.install(); }
 
     bool isInstalled() const { return m_installed; }
 
 private:
-    QTranslator m_translator;
+    PolishCatalogues m_catalogues;
     bool m_installed = false;
 };
 

@@ -1,11 +1,13 @@
 // vemo-package: writes package manifests and builds update packages.
 
+#include "archivedigest.h"
 #include "packagebuilder.h"
 #include "packagecommandline.h"
 #include "packagemanifest.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -63,8 +65,8 @@ int buildPackage(const PackageCommandLine &commandLine)
         const QString path = commandLine.value(QStringLiteral("manifest"));
         QFile manifest(path);
         if (!manifest.open(QIODevice::ReadOnly))
-            return fail(
-                QStringLiteral("Cannot read the manifest %1: %2").arg(path, manifest.errorString()));
+            return fail(QStringLiteral("Cannot read the manifest %1: %2")
+                            .arg(path, manifest.errorString()));
         builder.setManifest(manifest.readAll());
     } else {
         builder.setGeneratedManifest(manifestFrom(commandLine));
@@ -72,9 +74,18 @@ int buildPackage(const PackageCommandLine &commandLine)
     if (!builder.build())
         return fail(builder.errorString());
     const QStringList entries = builder.entryNames();
-    printText(stdout, QStringLiteral("Wrote %1: manifest %2 and %3 file(s)\n")
+    // The catalogue describes each package by its size and SHA-256; print
+    // both as the catalogue's elements.
+    QByteArray digest;
+    QString error;
+    if (!ArchiveDigest::ofFile(out, &digest, &error))
+        return fail(QStringLiteral("Cannot read back %1: %2").arg(out, error));
+    printText(stdout, QStringLiteral("Wrote %1: manifest %2 and %3 file(s)\n"
+                                     "<size>%4</size>\n<sha256>%5</sha256>\n")
                           .arg(out, entries.first())
-                          .arg(entries.size() - 1));
+                          .arg(entries.size() - 1)
+                          .arg(QFileInfo(out).size())
+                          .arg(QString::fromLatin1(digest)));
     return 0;
 }
 
@@ -85,8 +96,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     PackageCommandLine commandLine;
     if (!commandLine.parse(QCoreApplication::arguments().mid(1)))
-        return fail(commandLine.errorString() + QStringLiteral("\n")
-                    + PackageCommandLine::usage());
+        return fail(commandLine.errorString() + QStringLiteral("\n") + PackageCommandLine::usage());
     switch (commandLine.command()) {
     case PackageCommandLine::Help:
         printText(stdout, PackageCommandLine::usage());

@@ -1,5 +1,6 @@
 // vemo-update-server: answers update queries from a catalogue directory.
 
+#include "answersigner.h"
 #include "terminationsignals.h"
 #include "updateserver.h"
 
@@ -51,7 +52,16 @@ int main(int argc, char **argv)
         QStringLiteral("idle-timeout"),
         QStringLiteral("Milliseconds of silence after which an incomplete query is dropped."),
         QStringLiteral("MS"), QStringLiteral("10000"));
-    parser.addOptions({catalogueOption, addressOption, portOption, logOption, timeoutOption});
+    const QCommandLineOption keyOption(
+        QStringLiteral("key"),
+        QStringLiteral("Sign every answer with the private key in FILE (see vemo-sign)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption lifetimeOption(
+        QStringLiteral("lifetime"),
+        QStringLiteral("Seconds for which a signed answer stays valid (may be negative)."),
+        QStringLiteral("SECONDS"), QStringLiteral("3600"));
+    parser.addOptions({catalogueOption, addressOption, portOption, logOption, timeoutOption,
+                       keyOption, lifetimeOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText());
@@ -79,6 +89,13 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("%1 is not a number of milliseconds")
                         .arg(parser.value(timeoutOption)));
 
+    const qint64 lifetime = parser.value(lifetimeOption).toLongLong(&ok);
+    if (!ok)
+        return fail(QStringLiteral("%1 is not a number of seconds").arg(parser.value(lifetimeOption)));
+    AnswerSigner signer;
+    if (parser.isSet(keyOption) && !signer.loadKey(parser.value(keyOption)))
+        return fail(signer.errorString());
+
     TerminationSignals terminationSignals;
     if (!terminationSignals.install())
         return fail(QStringLiteral("cannot watch for termination signals: %1")
@@ -87,6 +104,8 @@ int main(int argc, char **argv)
 
     UpdateServer server(catalogueDir);
     server.setIdleTimeout(timeout);
+    if (parser.isSet(keyOption))
+        server.setSigner(&signer, lifetime);
     if (parser.isSet(logOption) && !server.openLog(parser.value(logOption)))
         return fail(server.errorString());
     if (!server.listen(address, quint16(port)))

@@ -1,6 +1,10 @@
 #include "queryconnection.h"
 
+#include "answersignature.h"
+#include "answersigner.h"
 #include "catalogue.h"
+
+#include <QDateTime>
 
 #include <QTcpSocket>
 
@@ -9,13 +13,14 @@ constexpr qint64 MaximumQueryBytes = 1024 * 1024;
 } // namespace
 
 QueryConnection::QueryConnection(QTcpSocket *socket, const QString &cataloguePath,
-                                 int idleTimeoutMs, QObject *parent)
+                                 int idleTimeoutMs, AnswerSigner *signer, qint64 lifetimeSeconds,
+                                 QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_cataloguePath(cataloguePath)
-    , m_peer(QStringLiteral("%1:%2")
-                 .arg(socket->peerAddress().toString())
-                 .arg(socket->peerPort()))
+    , m_peer(QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()))
+    , m_signer(signer)
+    , m_lifetime(lifetimeSeconds)
 {
     m_socket->setParent(this);
     m_idleTimer.setSingleShot(true);
@@ -35,8 +40,8 @@ void QueryConnection::readQuery()
     const QByteArray bytes = m_socket->readAll();
     if (m_answered || m_reported)
         return;
-    m_queryBytes += bytes.size();
-    if (m_queryBytes > MaximumQueryBytes) {
+    m_received += bytes;
+    if (m_received.size() > MaximumQueryBytes) {
         reject(QStringLiteral("closed: query larger than 1 MiB"));
         return;
     }
@@ -60,8 +65,21 @@ void QueryConnection::answer()
         reject(QStringLiteral("closed: no answer, %1").arg(catalogue.errorString()));
         return;
     }
+    QByteArray answer = catalogue.answer(m_query);
+    if (m_signer) {
+        // The hash covers every byte the client sent, just as the client
+        // hashes everything it sent.
+        QString error;
+        if (!AnswerSigner::stamp(answer, QDateTime::currentSecsSinceEpoch() + m_lifetime,
+                                 AnswerSignature::queryHash(m_received), &answer, &error)
+            || !m_signer->sign(answer, &answer)) {
+            reject(QStringLiteral("closed: cannot sign the answer: %1")
+                       .arg(error.isEmpty() ? m_signer->errorString() : error));
+            return;
+        }
+    }
     m_answered = true;
-    m_socket->write(catalogue.answer(m_query));
+    m_socket->write(answer);
     report(QStringLiteral("answered %1 request(s)").arg(m_query.components().size()));
     // A client that does not take the answer is cut off when the timer runs
     // out again.
@@ -84,9 +102,8 @@ void QueryConnection::timedOut()
         deleteLater();
         return;
     }
-    reject(m_queryBytes == 0
-               ? QStringLiteral("closed: nothing received within %1 ms")
-                     .arg(m_idleTimer.interval())
+    reject(qint64(m_received.size()) == 0
+               ? QStringLiteral("closed: nothing received within %1 ms").arg(m_idleTimer.interval())
                : QStringLiteral("closed: query not complete after %1 ms of silence")
                      .arg(m_idleTimer.interval()));
 }
@@ -103,5 +120,5 @@ void QueryConnection::report(const QString &outcome)
     if (m_reported)
         return;
     m_reported = true;
-    emit finished(m_peer, outcome, m_queryBytes);
+    emit finished(m_peer, outcome, qint64(m_received.size()));
 }

@@ -37,7 +37,8 @@ bool UpdateServer::listen(const QHostAddress &address, quint16 port)
 void UpdateServer::acceptConnections()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        auto *connection = new QueryConnection(socket, m_cataloguePath, m_idleTimeoutMs, this);
+        auto *connection = new QueryConnection(socket, m_cataloguePath, m_idleTimeoutMs, m_signer,
+                                               m_lifetime, this);
         connect(connection, &QueryConnection::finished, this, &UpdateServer::logConnection);
     }
 }
