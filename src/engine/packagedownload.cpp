@@ -172,8 +172,6 @@ void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
                               "the archive than the one asked for.",
                               "nc")
                               .arg(currentName()));
-        else
-            m_resumed = true;
         return;
     }
     if (resp.isSuccess()) {
@@ -194,7 +192,6 @@ void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
         if (m_fileBytesDone > 0 && !restartArchive())
             return;
         m_requestOffset = 0;
-        m_resumed = false;
         m_validator = versionValidator(resp);
         m_archiveSize = resp.hasContentLength() ? resp.contentLength() : -1;
         return;
@@ -246,7 +243,6 @@ void PackageDownload::startArchive()
     m_tries = 0;
     m_validator.clear();
     m_archiveSize = -1;
-    m_resumed = false;
 
     const QString path = QString("%1/%2").arg(m_workDir, url.path());
     const QString folder = QFileInfo(path).absolutePath();
@@ -347,21 +343,12 @@ bool PackageDownload::verifyArchive()
                           .arg(expected));
         return false;
     }
+    // The digest covers the whole file also after a resume: the file only
+    // ever grows at its end, by what is written through it (the rest of a
+    // resumed archive starts exactly where the earlier part ends), and a
+    // restart empties it along with the digest.
     const QByteArray sha256 = QByteArray::fromStdString(update->archiveSha256());
-    if (sha256.isEmpty())
-        return true;
-    // An archive put together from several tries is checked as the file on
-    // disk, whole; one that came in one piece was hashed as it was written.
-    QByteArray digest = m_outputFile.hexDigest();
-    QString readError;
-    if (m_resumed && !ArchiveDigest::ofFile(m_outputFile.fileName(), &digest, &readError)) {
-        rejectArchive(QCoreApplication::translate("translation",
-                                                  "Cannot save package %1 as %2: %3", "nc")
-                          .arg(recordText(update->name()),
-                               QDir::toNativeSeparators(m_outputFile.fileName()), readError));
-        return false;
-    }
-    if (digest != sha256) {
+    if (!sha256.isEmpty() && m_outputFile.hexDigest() != sha256) {
         rejectArchive(QCoreApplication::translate(
                           "translation",
                           "The downloaded package %1 is not the one the update server "

@@ -34,9 +34,9 @@ class UpdateInfo;
 // them: a HEAD that announces another size, a GET that announces another
 // size than its HEAD or sends more bytes than announced, and an archive
 // whose SHA-256 differs each end the run with an error naming the package,
-// and the archive is deleted. Each archive is checked before the next one
-// starts, a resumed one as the whole file on disk, so finished() means that
-// every archive was verified.
+// and the archive is deleted. Each archive is checked whole, a resumed one
+// too, before the next one starts, so finished() means that every archive
+// was verified.
 class PackageDownload : public QObject
 {
     Q_OBJECT
@@ -112,13 +112,11 @@ private:
     // The current archive's tries. The file holds the first m_fileBytesDone
     // bytes of the version named by m_validator (its ETag or Last-Modified),
     // m_archiveSize long in all (-1 when not announced); the current GET's
-    // body starts at m_requestOffset in the file. m_resumed: a part has been
-    // appended to what an earlier try left.
+    // body starts at m_requestOffset in the file.
     int m_tries = 0;
     QByteArray m_validator;
     qint64 m_archiveSize = -1;
     qint64 m_requestOffset = 0;
-    bool m_resumed = false;
     QTimer m_retryTimer;
     // Set while the client is stopped on purpose for another try, so that its
     // error completion is not taken for a failure.

@@ -2,22 +2,18 @@
 
 #include "treelisting.h"
 
-#include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 
 namespace {
 
-QString script()
-{
-    return QStringLiteral(VEMO_SOURCE_DIR "/tools/proxy/vemo-proxy");
-}
+const QString Script = QStringLiteral(VEMO_SOURCE_DIR "/tools/proxy/vemo-proxy");
 
 } // namespace
 
 LocalProxy::~LocalProxy()
 {
-    stop();
+    if (m_running)
+        QProcess::execute(Script, {QStringLiteral("stop"), m_state.filePath(QStringLiteral("proxy"))});
 }
 
 bool LocalProxy::start(const QString &address, quint16 port, const QMap<QString, QString> &hosts,
@@ -27,9 +23,6 @@ bool LocalProxy::start(const QString &address, quint16 port, const QMap<QString,
     for (auto it = hosts.cbegin(); it != hosts.cend(); ++it)
         hostsFile += it.value().toLatin1() + ' ' + it.key().toLatin1() + '\n';
     const QString hostsPath = m_state.filePath(QStringLiteral("hosts"));
-    if (!writeFile(hostsPath, hostsFile))
-        return false;
-
     QStringList arguments{QStringLiteral("start"), m_state.filePath(QStringLiteral("proxy")),
                           address, QString::number(port), hostsPath,
                           QStringLiteral("--auth"), QStringLiteral("vemo:secret")};
@@ -37,36 +30,13 @@ bool LocalProxy::start(const QString &address, quint16 port, const QMap<QString,
         arguments << QStringLiteral("--block") << name;
     m_address = address;
     m_port = port;
-    m_running = QProcess::execute(script(), arguments) == 0;
+    m_running = writeFile(hostsPath, hostsFile) && QProcess::execute(Script, arguments) == 0;
     return m_running;
 }
 
-void LocalProxy::stop()
-{
-    if (!m_running)
-        return;
-    QProcess::execute(script(), {QStringLiteral("stop"), m_state.filePath(QStringLiteral("proxy"))});
-    m_running = false;
-}
-
-QString LocalProxy::url(bool withCredentials) const
+QString LocalProxy::url(bool withPassword) const
 {
     return QStringLiteral("http://%1%2:%3")
-        .arg(withCredentials ? QStringLiteral("vemo:secret@") : QString(), m_address)
+        .arg(withPassword ? QStringLiteral("vemo:secret@") : QString(), m_address)
         .arg(m_port);
-}
-
-QStringList LocalProxy::requests() const
-{
-    QFile log(m_state.filePath(QStringLiteral("proxy/tinyproxy.log")));
-    if (!log.open(QIODevice::ReadOnly))
-        return {};
-    static const QRegularExpression request(QStringLiteral("Request \\(file descriptor \\d+\\): (\\S+ \\S+)"));
-    QStringList lines;
-    for (const QString &line : QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch match = request.match(line);
-        if (match.hasMatch())
-            lines << match.captured(1);
-    }
-    return lines;
 }

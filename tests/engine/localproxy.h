@@ -21,12 +21,9 @@ public:
 
     bool start(const QString &address, quint16 port, const QMap<QString, QString> &hosts,
                const QStringList &blocked = QStringList());
-    void stop();
 
     // "http://[vemo:secret@]address:port", for http_proxy.
-    QString url(bool withCredentials = false) const;
-    // The request lines the proxy saw so far ("GET http://...", "CONNECT ...").
-    QStringList requests() const;
+    QString url(bool withPassword) const;
 
 private:
     QTemporaryDir m_state;

@@ -32,7 +32,6 @@ const QString FakeAddress = QStringLiteral("127.0.0.24");
 const QString ProxyAddress = QStringLiteral("127.0.0.26");
 const QString DeadAddress = QStringLiteral("127.0.0.28");
 const QString WebName = QStringLiteral("packages.vemo.test");
-const QString FakeName = QStringLiteral("mirror.vemo.test");
 const QString BlockedName = QStringLiteral("blocked.vemo.test");
 constexpr quint16 DownloadPort = VEMO_DOWNLOAD_PORT;
 constexpr qint64 HugeSize = qint64(5) << 30;
@@ -159,8 +158,7 @@ void PackageDownloadTest::initTestCase()
     QVERIFY(m_web.start(m_root.path(), WebAddress, DownloadPort, QStringLiteral("128k"),
                         QStringLiteral("64k")));
 
-    QVERIFY(m_proxy.start(ProxyAddress, DownloadPort,
-                          {{WebName, WebAddress}, {FakeName, FakeAddress}, {BlockedName, WebAddress}},
+    QVERIFY(m_proxy.start(ProxyAddress, DownloadPort, {{WebName, WebAddress}, {BlockedName, WebAddress}},
                           {BlockedName}));
 
     QVERIFY(m_fake.listen(QHostAddress(FakeAddress), DownloadPort));
@@ -376,16 +374,12 @@ void PackageDownloadTest::run_data()
 
     // Through the proxy, the servers go by names only the proxy knows.
     const QString webByName = QStringLiteral("http://") + WebName;
-    QTest::newRow("through a proxy, with its password: nested path, cut once, resumed")
-        << QStringList{"Core|" + webByName + "/a.zip", "Resumed|" + webByName + "/cut-once/r.zip",
-                       "Flaky|http://" + FakeName + "/flaky.zip"}
-        << none << QStringList{"file Core", "progress 0", "file Resumed", "progress 99",
-                               "file Flaky", "progress 100", "finished"}
+    QTest::newRow("through a proxy, with its password: cut once, resumed")
+        << QStringList{"Core|" + webByName + "/a.zip", "Resumed|" + webByName + "/cut-once/r.zip"}
+        << none << QStringList{"file Core", "progress 0", "file Resumed", "progress 100", "finished"}
         << QStringList{"HEAD /a.zip 200 0", "HEAD /cut-once/r.zip 200 0", "GET /a.zip 200 300",
                        "GET /cut-once/r.zip 200 65536", "GET /cut-once/r.zip 206 241664"}
-        << QStringList{"HEAD /flaky.zip", "GET /flaky.zip",
-                       "GET /flaky.zip range bytes=400- if-range \"f1\""}
-        << Files{{"a.zip", a}, {"cut-once/r.zip", sampleData(300 * 1024, 'r')}, {"flaky.zip", x}}
+        << QStringList() << Files{{"a.zip", a}, {"cut-once/r.zip", sampleData(300 * 1024, 'r')}}
         << none << "proxy";
     QTest::newRow("proxy asks for a password")
         << QStringList{"Core|" + webByName + "/a.zip"} << none
@@ -498,7 +492,7 @@ void PackageDownloadTest::run()
     if (files.values().contains(Discarded) && !QFileInfo::exists(m_root.filePath("huge.zip")))
         QSKIP("the 5 GiB archive needs VEMO_TEST_TMPFS (a small tmpfs)");
     const QString proxyUrl = proxy == QLatin1String("proxy") ? m_proxy.url(true)
-        : proxy == QLatin1String("proxy without password")  ? m_proxy.url()
+        : proxy == QLatin1String("proxy without password")  ? m_proxy.url(false)
         : proxy == QLatin1String("dead") ? QStringLiteral("http://%1:%2").arg(DeadAddress).arg(DownloadPort)
                                          : QString();
     qputenv("http_proxy", proxyUrl.toLatin1());
