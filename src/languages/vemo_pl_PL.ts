@@ -584,5 +584,10 @@
         <comment>nc</comment>
         <translation>Nie można nawiązać połączenia z serwerem aktualizacji przez serwer proxy %1: %2</translation>
     </message>
+    <message>
+        <source>line %1 is not valid: %2</source>
+        <comment>nc</comment>
+        <translation>wiersz %1 jest nieprawidłowy: %2</translation>
+    </message>
 </context>
 </TS>
