@@ -217,6 +217,9 @@ void RelocationTest::oneUpdaterAtATime_data()
     QTest::newRow("the lock of a running updater") << "live lock" << false;
     QTest::newRow("the lock promised to a running successor") << "live promise" << false;
     QTest::newRow("a promise to a successor that died") << "dead promise" << true;
+    QTest::newRow("a lock file left empty by a power cut is taken over") << "old empty lock"
+                                                                          << true;
+    QTest::newRow("an empty lock file that is being written is not") << "new empty lock" << false;
 }
 
 void RelocationTest::oneUpdaterAtATime()
@@ -251,6 +254,14 @@ void RelocationTest::oneUpdaterAtATime()
         QVERIFY(writeFile(lockDir + "updater.lock.next", promise(1)));
     else if (holder == QLatin1String("dead promise"))
         QVERIFY(writeFile(lockDir + "updater.lock.next", promise(deadPid)));
+    else if (holder.endsWith(QLatin1String("empty lock")))
+        QVERIFY(writeFile(lockDir + "updater.lock", QByteArray()));
+    if (holder == QLatin1String("old empty lock")) {
+        QFile lock(lockDir + "updater.lock");
+        QVERIFY(lock.open(QIODevice::ReadWrite));
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                 QFileDevice::FileModificationTime));
+    }
 
     const QByteArray savedState = qgetenv("XDG_STATE_HOME");
     qputenv("XDG_STATE_HOME", QFile::encodeName(state));
