@@ -589,5 +589,10 @@
         <comment>nc</comment>
         <translation>wiersz %1 jest nieprawidłowy: %2</translation>
     </message>
+    <message>
+        <source>Cannot download package %1: %2</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: %2</translation>
+    </message>
 </context>
 </TS>
