@@ -6,7 +6,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,7 +32,7 @@ bool prepare(QString *problem)
         *problem =
             QCoreApplication::translate(
                 "translation", "Cannot create the folder %1 for the update's records: %2", "nc")
-                .arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
+                .arg(dir, qt_error_string(errno));
     }
     return false;
 }

@@ -10,7 +10,6 @@
 #include <minizip/unzip.h>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,7 +151,7 @@ private:
 
 QString systemError()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return qt_error_string(errno);
 }
 
 } // namespace

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,7 +31,7 @@ bool entryExists(const QString &path)
 
 QString systemError()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return qt_error_string(errno);
 }
 
 QString cannotBackUp(const QString &target, const QString &backup, const QString &reason)
@@ -138,7 +137,7 @@ bool BackupRecord::save(const QString &target, const QString &relative, bool del
         return false;
     }
     if (S_ISDIR(info.st_mode)) {
-        *error = cannotBackUp(target, backup, QString::fromLocal8Bit(std::strerror(EISDIR)));
+        *error = cannotBackUp(target, backup, qt_error_string(EISDIR));
         return false;
     }
 
@@ -189,7 +188,7 @@ bool BackupRecord::restore(QString *error)
         const QString target = m_root + QLatin1Char('/') + relative;
         if (!entryExists(saved)) {
             *error =
-                QStringLiteral("%1 (%2)").arg(saved, QString::fromLocal8Bit(std::strerror(ENOENT)));
+                QStringLiteral("%1 (%2)").arg(saved, qt_error_string(ENOENT));
             return false;
         }
         const QString directory = QFileInfo(target).absolutePath();

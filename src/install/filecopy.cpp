@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -53,7 +52,7 @@ private:
 
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return qt_error_string(error);
 }
 
 bool fail(QString *errorString, int error)

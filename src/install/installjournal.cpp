@@ -10,7 +10,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -140,15 +139,15 @@ bool InstallJournal::append(const QByteArray &line, bool flush)
         m_fd = ::open(QFile::encodeName(m_path).constData(),
                       O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
         if (m_fd < 0)
-            return fail(QString::fromLocal8Bit(std::strerror(errno)));
+            return fail(qt_error_string(errno));
         // The header is on the disk, and so is the file's name in its
         // directory, before the first change to an install root.
         if (!writeAll(m_fd, Header + ' ' + m_runId.toLatin1() + '\n') || ::fsync(m_fd) != 0
             || !StateDirectory::syncDirectory(directory))
-            return fail(QString::fromLocal8Bit(std::strerror(errno)));
+            return fail(qt_error_string(errno));
     }
     if (!writeAll(m_fd, line + '\n') || (flush && ::fdatasync(m_fd) != 0))
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(qt_error_string(errno));
     return true;
 }
 
@@ -208,7 +207,7 @@ bool InstallJournal::remove()
     ::close(m_fd);
     m_fd = -1;
     if (::unlink(QFile::encodeName(m_path).constData()) != 0 && errno != ENOENT)
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(qt_error_string(errno));
     StateDirectory::syncDirectory(QFileInfo(m_path).absolutePath());
     return true;
 }
