@@ -594,5 +594,10 @@
         <comment>nc</comment>
         <translation>Nie można pobrać pakietu %1: %2</translation>
     </message>
+    <message>
+        <source>%1 (line %2)</source>
+        <comment>nc</comment>
+        <translation>%1 (wiersz %2)</translation>
+    </message>
 </context>
 </TS>
