@@ -222,6 +222,14 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     const QString target = targetInRoot(path + QLatin1Char('/') + name);
     if (target.isEmpty())
         return true; // leads outside the install root: skipped without a word
+    // The file to add lies at the same path below the unpacked archive: one
+    // that climbs out of the root and back in would take it from outside the
+    // archive (root "/opt/vemo", path "../../opt/vemo": "<TMPDIR>/opt/vemo").
+    const QString unpacked = QDir::cleanPath(unpackDir);
+    const QString source =
+        QDir::cleanPath(unpacked + QLatin1Char('/') + path + QLatin1Char('/') + name);
+    if (action == ActionAdd && !source.startsWith(unpacked + QLatin1Char('/')))
+        return true;
 
     struct stat before;
     const bool exists = lstatPath(target, &before);
@@ -261,8 +269,6 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     if (name.startsWith(identityPrefix))
         return true;
 
-    const QString source =
-        QDir::cleanPath(unpackDir + QLatin1Char('/') + path + QLatin1Char('/') + name);
     const QString copyFailed =
         QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
             .arg(source, target);

@@ -465,6 +465,10 @@ void PackageInstallerTest::manifest_data()
         << identity("<file name=\"a.txt\" path=\"../install2\" action=\"remove\"/>"
                     "<file name=\"../install2/a.txt\" action=\"add\"/>")
         << true << QString() << FileMap{{"install2/a.txt", "S"}} << noRecords << noRecords << none;
+    QTest::newRow("dot-dot out of the root and back in adds nothing from outside the archive")
+        << FileMap{{"work/vupdates/install/a.txt", "planted"}} << ArchiveEntries{entry("a.txt", "A")}
+        << identity("<file name=\"a.txt\" path=\"../install\" action=\"add\"/>") << true
+        << QString() << none << noRecords << noRecords << none;
     QTest::newRow("dot-dot that stays inside the root applies")
         << FileMap{{"install/plugins/x.dll", "old"}}
         << ArchiveEntries{entry("plugins/x.dll", "new")}
