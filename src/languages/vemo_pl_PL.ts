@@ -599,5 +599,10 @@
         <comment>nc</comment>
         <translation>%1 (wiersz %2)</translation>
     </message>
+    <message>
+        <source>The folder %1 for the update&apos;s records is not a folder of your own that only you can change. Remove it and start the update again.</source>
+        <comment>nc</comment>
+        <translation>Folder %1 na zapisy aktualizacji nie jest Twoim prywatnym folderem, który tylko Ty możesz zmieniać. Usuń go i uruchom aktualizację ponownie.</translation>
+    </message>
 </context>
 </TS>
