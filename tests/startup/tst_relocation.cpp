@@ -231,6 +231,8 @@ void RelocationTest::oneUpdaterAtATime()
     const QString state = m_temp->filePath("state");
     const QString lockDir = state + QStringLiteral("/vemo-updater/");
     QVERIFY(QDir().mkpath(lockDir));
+    // As the updater makes it, whatever the umask.
+    QVERIFY(QFile::setPermissions(lockDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     // A process that has ended, and one that runs (this one, as far as the
     // lock file goes, or the system's first process).
     QProcess ended;

@@ -259,6 +259,9 @@ void UpdateModeTest::interruptedUpdate()
                               {"made/n.txt", "n"}}));
     QVERIFY(writeFile(backups + QStringLiteral("/0/a.txt"), "original"));
     QVERIFY(writeFile(journalPath, expand(QString::fromUtf8(journal)).toUtf8()));
+    // The state folder as the updater makes it, whatever the umask.
+    QVERIFY(QFile::setPermissions(QFileInfo(journalPath).absolutePath(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     if (tamper == QLatin1String("folder at a.txt")) {
         QVERIFY(QFile::remove(root + QStringLiteral("/a.txt")));
         QVERIFY(writeFile(root + QStringLiteral("/a.txt/inner"), "i"));
