@@ -187,8 +187,7 @@ bool BackupRecord::restore(QString *error)
         const QString saved = m_backupDir + QLatin1Char('/') + relative;
         const QString target = m_root + QLatin1Char('/') + relative;
         if (!entryExists(saved)) {
-            *error =
-                QStringLiteral("%1 (%2)").arg(saved, qt_error_string(ENOENT));
+            *error = QStringLiteral("%1 (%2)").arg(saved, qt_error_string(ENOENT));
             return false;
         }
         const QString directory = QFileInfo(target).absolutePath();

@@ -466,7 +466,8 @@ void PackageInstallerTest::manifest_data()
                     "<file name=\"../install2/a.txt\" action=\"add\"/>")
         << true << QString() << FileMap{{"install2/a.txt", "S"}} << noRecords << noRecords << none;
     QTest::newRow("dot-dot out of the root and back in adds nothing from outside the archive")
-        << FileMap{{"work/vupdates/install/a.txt", "planted"}} << ArchiveEntries{entry("a.txt", "A")}
+        << FileMap{{"work/vupdates/install/a.txt", "planted"}}
+        << ArchiveEntries{entry("a.txt", "A")}
         << identity("<file name=\"a.txt\" path=\"../install\" action=\"add\"/>") << true
         << QString() << none << noRecords << noRecords << none;
     QTest::newRow("dot-dot that stays inside the root applies")
