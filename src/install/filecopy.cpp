@@ -20,7 +20,10 @@ constexpr size_t KernelCopyChunk = 1024 * 1024 * 1024;
 class FileDescriptor
 {
 public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    explicit FileDescriptor(int fd = -1)
+        : m_fd(fd)
+    {
+    }
     ~FileDescriptor()
     {
         if (m_fd >= 0)
@@ -168,15 +171,32 @@ bool copyToNew(const QString &source, const QString &target, QString *errorStrin
     return true;
 }
 
-bool replaceWith(const QString &source, const QString &target, const QString &temporarySuffix)
+bool copyLink(const QString &source, const QString &target, QString *errorString)
+{
+    char destination[4096];
+    const ssize_t length =
+        ::readlink(QFile::encodeName(source).constData(), destination, sizeof destination - 1);
+    if (length < 0)
+        return fail(errorString, errno);
+    destination[length] = '\0';
+    if (::symlink(destination, QFile::encodeName(target).constData()) != 0)
+        return fail(errorString, errno);
+    return true;
+}
+
+bool replaceWith(const QString &source, const QString &target, const QString &staging,
+                 QString *errorString)
 {
     const QByteArray from = QFile::encodeName(source);
     const QByteArray to = QFile::encodeName(target);
 
     struct stat sourceInfo;
     if (::lstat(from.constData(), &sourceInfo) != 0)
-        return false;
+        return fail(errorString, errno);
     const bool regular = S_ISREG(sourceInfo.st_mode);
+    const bool link = S_ISLNK(sourceInfo.st_mode);
+    if (!regular && !link)
+        return fail(errorString, EISDIR);
 
     // Already the very same file (a second restore of one entry): done.
     struct stat targetInfo;
@@ -184,25 +204,43 @@ bool replaceWith(const QString &source, const QString &target, const QString &te
         && sourceInfo.st_dev == targetInfo.st_dev && sourceInfo.st_ino == targetInfo.st_ino)
         return true;
 
-    // Only a regular file is linked: a link to a symbolic link would put the
-    // link, not the content, in place.
-    const QString temporary = target + temporarySuffix;
-    const QByteArray staged = QFile::encodeName(temporary);
-    ::unlink(staged.constData());
-    const bool linked = regular && ::link(from.constData(), staged.constData()) == 0;
-    if (!linked && !copyToNew(source, temporary))
+    // Only a regular file is linked: a hard link to a symbolic link would
+    // be a link of another kind than the one that was saved.
+    const auto stage = [&](const QString &name) {
+        const QByteArray staged = QFile::encodeName(name);
+        ::unlink(staged.constData());
+        if (link)
+            return copyLink(source, name, errorString);
+        return ::link(from.constData(), staged.constData()) == 0
+               || copyToNew(source, name, errorString);
+    };
+    const auto put = [&](const QString &name) {
+        const QByteArray staged = QFile::encodeName(name);
+        if (::rename(staged.constData(), to.constData()) == 0)
+            return true;
+        const int error = errno;
+        ::unlink(staged.constData());
+        errno = error;
         return false;
-    if (::rename(staged.constData(), to.constData()) == 0)
+    };
+
+    if (!stage(staging))
+        return false;
+    if (put(staging))
         return true;
-    ::unlink(staged.constData());
-    return false;
+    if (errno == EXDEV) {
+        const QString beside = target + QStringLiteral(".vemo-restore");
+        if (stage(beside) && put(beside))
+            return true;
+    }
+    return fail(errorString, errno);
 }
 
 bool moveRegularFile(const QString &source, const QString &target)
 {
     const QByteArray from = QFile::encodeName(source);
     struct stat info;
-    if (::lstat(from.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::lstat(from.constData(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)))
         return false;
     return ::rename(from.constData(), QFile::encodeName(target).constData()) == 0;
 }

@@ -14,15 +14,23 @@ namespace FileCopy {
 // given, says why.
 bool copyToNew(const QString &source, const QString &target, QString *errorString = nullptr);
 
-// Makes target hold source's content: a hard link to source (or, across file
-// systems, a copy of it) is made under target + temporarySuffix and renamed over
-// target, so the file at target goes only once its replacement is complete.
-// Nothing is left under the temporary name, and source is never changed.
-bool replaceWith(const QString &source, const QString &target, const QString &temporarySuffix);
+// Makes a symbolic link at target (which must not exist) that points where
+// the link source points.
+bool copyLink(const QString &source, const QString &target, QString *errorString = nullptr);
 
-// Moves a regular file (not a symbolic link) to target within one file
-// system. False, with everything as it was, when it cannot: the caller then
-// copies instead.
+// Makes target hold what source holds: a hard link to source (or a copy of
+// it; a symbolic link source gives a link of its own) is made under the name
+// staging and renamed over target, so whatever is at target (a symbolic link
+// included, which is never followed) goes only once its replacement is
+// complete. Where staging and target lie on two file systems, the
+// replacement is staged beside target instead. Nothing is left under either
+// temporary name, and source is never changed.
+bool replaceWith(const QString &source, const QString &target, const QString &staging,
+                 QString *errorString = nullptr);
+
+// Moves a regular file or a symbolic link (the link itself) to target within
+// one file system. False, with everything as it was, when it cannot: the
+// caller then copies instead.
 bool moveRegularFile(const QString &source, const QString &target);
 
 } // namespace FileCopy

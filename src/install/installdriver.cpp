@@ -1,11 +1,15 @@
 #include "installdriver.h"
 
 #include "engine/updateinfo.h"
+#include "engine/updaterlock.h"
 #include "engine/workdirectory.h"
+#include "installjournal.h"
 #include "packageinstaller.h"
 #include "ui/messageboxes.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <memory>
@@ -16,46 +20,70 @@ namespace {
 // Asks whether to abort or to retry after a package failed. True for Retry.
 bool askForRetry(const QString &packageName, const QString &errorText)
 {
-    QString message =
-        QCoreApplication::translate("translation", "Failed installing package ", "nc")
-        + packageName;
+    QString message = QCoreApplication::translate("translation", "Failed installing package ", "nc")
+                      + packageName;
     if (!errorText.isEmpty())
         message += QLatin1Char('\n') + errorText;
     return MessageBoxes::askRetry(MessageBoxes::installTitle(), message);
 }
 
-void reportRollbackError()
+void reportRollbackError(const QString &problem, const QString &backups, bool retryDropped)
 {
-    MessageBoxes::critical(
-        MessageBoxes::installTitle(),
-        QCoreApplication::translate("translation",
-                                    "An error occured while rolling back update progress. "
-                                    "Software may not work properly. Try reinstalling whole "
-                                    "application",
-                                    "nc"));
-    QCoreApplication::quit();
+    QString text = QCoreApplication::translate("translation",
+                                               "An error occured while rolling back update "
+                                               "progress. Software may not work properly. Try "
+                                               "reinstalling whole application",
+                                               "nc");
+    if (!problem.isEmpty())
+        text += QStringLiteral("\n\n") + problem;
+    text += QStringLiteral("\n\n")
+            + QCoreApplication::translate(
+                  "translation",
+                  "The backups of the replaced files are kept in %1. The next start of the "
+                  "updater tries again to put them back.",
+                  "nc")
+                  .arg(QDir::toNativeSeparators(backups));
+    if (retryDropped) {
+        text +=
+            QLatin1Char(' ')
+            + QCoreApplication::translate("translation", "The update is not started again.", "nc");
+    }
+    MessageBoxes::critical(MessageBoxes::installTitle(), text);
 }
 
 } // namespace
 
-InstallDriver::InstallDriver(const QVector<UpdateInfo *> &updates, const QString &workDir)
+InstallDriver::InstallDriver(const QVector<UpdateInfo *> &updates, const QString &workDir,
+                             const QString &journalPath)
     : m_updates(updates)
     , m_workDir(workDir)
+    , m_journalPath(journalPath.isEmpty() ? InstallJournal::defaultPath() : journalPath)
 {
 }
 
 void InstallDriver::run()
 {
     const int count = int(m_updates.size());
+    InstallJournal journal(m_journalPath);
+    // A quit asked for while the run goes on would close every later box
+    // by itself: it waits until the run is over.
+    bool quitWhenDone = false;
     // Every installer of the run stays until the run ends: the rollback
     // restores from the backup records each one made.
     std::vector<std::unique_ptr<PackageInstaller>> installers;
     installers.reserve(size_t(count));
 
+    const auto removeBackups = [&] {
+        for (const auto &installer : installers)
+            installer->removeBackups();
+        journal.remove();
+    };
+
     for (int index = 0; index < count; ++index) {
         const UpdateInfo &record = *m_updates.at(index);
-        installers.push_back(std::make_unique<PackageInstaller>(record));
+        installers.push_back(std::make_unique<PackageInstaller>(record, index, &journal));
         PackageInstaller &installer = *installers.back();
+        quitWhenDone = quitWhenDone || installer.setupFailed();
 
         const QString name = recordText(record.name());
         emit fileStarted(name);
@@ -75,42 +103,69 @@ void InstallDriver::run()
                 "restoring application to state before installing update"));
             emit progress(0);
 
-            // Last reached package first: when two packages replaced the same
-            // file, the backup of the earlier one holds the original content
-            // and must be the one written last. Packages the run never reached
-            // have nothing to restore and count as restored.
+            // Last reached package first: what a later package changed goes
+            // back before an earlier one takes back its own changes, so the
+            // original content is the one written last. Packages the run
+            // never reached have nothing to restore and count as restored.
             bool rolledBack = true;
             for (int step = 0; step < count; ++step) {
                 const int restoring = index - step;
-                if (restoring >= 0 && !installers.at(size_t(restoring))->restore(m_workDir)) {
-                    rolledBack = false;
-                    reportRollbackError();
+                if (restoring >= 0) {
+                    PackageInstaller &reached = *installers.at(size_t(restoring));
+                    if (!reached.restore(m_workDir)) {
+                        rolledBack = false;
+                        reportRollbackError(
+                            reached.restoreError(),
+                            QFileInfo(QDir::cleanPath(reached.backupDir())).absolutePath(), retry);
+                        quitWhenDone = true;
+                    }
                 }
                 emit progress(100 * (step + 1) / count);
             }
-
             m_log = QCoreApplication::translate("translation",
                                                 "An error occured while installing updates", "nc");
             emit finished();
             // Backups that could not be put back are the only copy of the
-            // user's files left: the work directory then stays as it is.
-            if (rolledBack)
-                WorkDirectory::clear(m_workDir, WorkDirectory::runningProgramFiles());
-
-            if (retry) {
-                QProcess::startDetached(QCoreApplication::applicationFilePath(),
-                                        QCoreApplication::arguments());
-                QCoreApplication::quit();
+            // user's files left: they stay, and so does the journal that
+            // leads the next start to them. Otherwise the mark on the disk
+            // tells a start that finds the journal (this process cut short
+            // while clearing up) that the backups may already be partly gone;
+            // without it, that start takes the run back once more, which
+            // changes nothing.
+            if (rolledBack) {
+                if (journal.isStarted())
+                    journal.markRolledBack();
+                removeBackups();
             }
+            WorkDirectory::clear(m_workDir, WorkDirectory::runningProgramFiles());
+
+            if (retry && rolledBack) {
+                qint64 pid = 0;
+                if (QProcess::startDetached(QCoreApplication::applicationFilePath(),
+                                            QCoreApplication::arguments(), QString(), &pid))
+                    UpdaterLock::handOverTo(pid);
+                quitWhenDone = true;
+            }
+            if (quitWhenDone)
+                QCoreApplication::quit();
             return;
         }
 
+        journal.packageInstalled(index);
         installedList.sort();
         m_log += installedList.join(QLatin1Char('\n')) + QLatin1String("\n\n");
         emit progress(100 * (index + 1) / count);
     }
 
+    // The commit: from here on an interruption leaves the update in place.
+    // Without the mark the journal goes at once; backups found later without
+    // a journal are merely left over.
+    if (journal.isStarted() && !journal.markFinished())
+        journal.remove();
     m_succeeded = true;
     emit finished();
+    removeBackups();
     WorkDirectory::clear(m_workDir, WorkDirectory::runningProgramFiles());
+    if (quitWhenDone)
+        QCoreApplication::quit();
 }

@@ -7,10 +7,19 @@
 class UpdateInfo;
 
 // Installs the downloaded packages of one run, in order, one PackageInstaller
-// each. At the first package that fails it asks Abort or Retry, restores
-// every package of the run from its backups and, on Retry, starts the updater
-// again. Every run ends with finished(), after which log() and succeeded()
-// hold the outcome; the work directory is cleared after that signal.
+// each. At the first package that fails it asks Abort or Retry, takes every
+// package of the run back (restoring what they replaced, deleting what they
+// created) and, on Retry, starts the updater again. Every run ends with
+// finished(), after which log() and succeeded() hold the outcome; the
+// backups, the journal and the work directory are cleared after that signal.
+//
+// The run keeps a journal (InstallJournal) from before its first change to an
+// install root until it has finished or rolled back, so that a run cut short
+// is rolled back at the next start. A rollback that cannot put everything
+// back keeps its backups and its journal, tells where they are, and does not
+// restart the updater. A quit asked for during the run (a failed set-up, a
+// failed rollback, Retry) takes effect only once run() has returned, so every
+// box of the run waits for the user's answer.
 //
 // Signals, all delivered during run(): for each package fileStarted(name) and
 // then progress(percentage of packages done); after a failure
@@ -21,7 +30,9 @@ class InstallDriver : public QObject
     Q_OBJECT
 
 public:
-    InstallDriver(const QVector<UpdateInfo *> &updates, const QString &workDir);
+    // journalPath: the journal's file (the state directory's by default).
+    InstallDriver(const QVector<UpdateInfo *> &updates, const QString &workDir,
+                  const QString &journalPath = QString());
 
     // Runs the whole installation before it returns; call it once.
     void run();
@@ -37,6 +48,7 @@ signals:
 private:
     const QVector<UpdateInfo *> m_updates;
     const QString m_workDir;
+    const QString m_journalPath;
     QString m_log;
     bool m_succeeded = false;
 };

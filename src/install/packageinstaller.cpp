@@ -1,9 +1,13 @@
 #include "packageinstaller.h"
 
+#include "archiveextractor.h"
 #include "engine/messenger.h"
 #include "engine/updateinfo.h"
 #include "filecopy.h"
+#include "installjournal.h"
+#include "manifestreader.h"
 #include "removetree.h"
+#include "runtimeinstaller.h"
 #include "ui/messageboxes.h"
 
 #include <QCoreApplication>
@@ -12,24 +16,13 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
-#include <QXmlStreamReader>
+#include <QXmlStreamAttributes>
 
-#include <minizip/unzip.h>
-
-#include <utility>
-#include <vector>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
-// Entry data is read from the archive in blocks of this size...
-constexpr int ReadBlockSize = 4096;
-// ...and written to disk in runs of up to this many bytes: a 4096-byte write
-// per block made large files slow to unpack.
-constexpr int WriteBufferSize = 64 * ReadBlockSize;
-// Name under which a restored file is staged beside its target.
-const QLatin1String RestoreSuffix(".vemo-restore");
-// Entry names are read into a buffer of this size, terminating zero included.
-constexpr int NameBufferSize = 256;
 // The file name extension (dot and three letters) that the archive's URL
 // path ends with and the manifest's name lacks.
 constexpr int ArchiveExtensionLength = 4;
@@ -40,25 +33,14 @@ const QLatin1String AppDataEntry("APPDATA=");
 const QLatin1String PluginFolder("/Vemo/plugins/");
 const QLatin1String ActionAdd("add");
 const QLatin1String ActionRemove("remove");
-const QLatin1String RuntimeInstaller("vcredist.exe");
+const QLatin1String BackupFolderPrefix(".vemo-backup-");
 
-void showFailure(const QString &text)
-{
-    MessageBoxes::critical(MessageBoxes::updateTitle(), text);
-}
-
-QString normalisedPath(const QString &path)
+QString absoluteClean(const QString &path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-bool existsOrIsLink(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
-// The package name becomes a directory directly below the work directory.
+// The package name becomes part of paths and messages.
 bool isSafePackageName(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
@@ -66,63 +48,19 @@ bool isSafePackageName(const QString &name)
            && !name.contains(QChar(0));
 }
 
-// An entry is written to the unpack directory followed by its name, so the
-// name must be relative and must not climb above its start. Both separators
-// count, as archives made on Windows may use either.
-bool isSafeEntryName(const QString &name)
+bool lstatPath(const QString &path, struct stat *info)
 {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')))
-        return false;
-    if (name.size() >= 2 && name.at(1) == QLatin1Char(':'))
-        return false; // a drive: "C:x", "C:\x"
-
-    QString parts = name;
-    parts.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    int depth = 0;
-    for (const QString &part : parts.split(QLatin1Char('/'))) {
-        if (part == QLatin1String("..")) {
-            if (--depth < 0)
-                return false;
-        } else if (!part.isEmpty() && part != QLatin1String(".")) {
-            ++depth;
-        }
-    }
-    return true;
-}
-
-// minizip cannot open a zip archive without entries (its end record then
-// stands at offset 0, which the library takes for "not found"). Such an
-// archive is valid and simply holds nothing to extract.
-bool isEmptyZipArchive(const QString &path)
-{
-    constexpr qint64 EndRecordSize = 22;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < EndRecordSize
-        || file.size() > EndRecordSize + 0xffff)
-        return false;
-    const QByteArray bytes = file.readAll();
-    const auto field = [&bytes](int offset) {
-        return int(uchar(bytes.at(offset))) | int(uchar(bytes.at(offset + 1))) << 8;
-    };
-    return bytes.startsWith(QByteArray("PK\x05\x06", 4)) && field(8) == 0 && field(10) == 0
-           && EndRecordSize + field(20) == bytes.size();
-}
-
-QString attributeValue(const QXmlStreamAttributes &attributes, QLatin1String name)
-{
-    for (const QXmlStreamAttribute &attribute : attributes) {
-        if (attribute.name() == name)
-            return attribute.value().toString();
-    }
-    return QString();
+    return ::lstat(QFile::encodeName(path).constData(), info) == 0;
 }
 
 } // namespace
 
-PackageInstaller::PackageInstaller(const UpdateInfo &record)
+PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJournal *journal)
     : record(record)
     , m_packageName(recordText(record.name()))
     , m_manifestBase(QUrl(recordText(record.link())).path())
+    , m_index(index)
+    , m_journal(journal)
 {
     m_manifestBase.chop(ArchiveExtensionLength);
 
@@ -131,10 +69,13 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record)
         const bool found =
             Messenger::installationDirectory(QCoreApplication::arguments(), &m_rootDir);
         if (!found || !QFile::exists(Messenger::executablePath(m_rootDir))) {
-            showFailure(QCoreApplication::translate("translation", "Cannot run update!", "nc"));
-            // Takes effect when control is back in the event loop; the install
-            // run in progress goes on until then.
-            QCoreApplication::quit();
+            // The install driver fails the package and asks the application
+            // to quit once its run is over: a quit asked for now would close
+            // every later box of the run at once.
+            MessageBoxes::critical(
+                MessageBoxes::updateTitle(),
+                QCoreApplication::translate("translation", "Cannot run update!", "nc"));
+            m_setupFailed = true;
             return;
         }
     } else if (type == PluginType) {
@@ -151,232 +92,164 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record)
         m_rootPermissions = QFile::permissions(m_rootDir);
 }
 
+QString PackageInstaller::backupFolderPrefix()
+{
+    return BackupFolderPrefix;
+}
+
+bool PackageInstaller::fail(const QString &message, QString *errorText, const QString &reason)
+{
+    if (errorText && !reason.isEmpty())
+        *errorText = reason;
+    MessageBoxes::critical(MessageBoxes::updateTitle(), message);
+    return false;
+}
+
 bool PackageInstaller::install(const QString &workDir, QString *errorText,
                                QStringList *installedList)
 {
-    // Both checks come before anything is written: a bad name would put the
-    // unpack directory outside the work directory, and an empty root would
-    // resolve every target from the file system's root.
+    if (m_setupFailed)
+        return false; // the user has been told; nothing is touched
+
+    // Both checks come before anything is written: a bad name has no place in
+    // paths and messages, and an empty root would resolve every target from
+    // the file system's root.
     if (!isSafePackageName(m_packageName)) {
-        showFailure(QCoreApplication::translate("translation", "Invalid package name \"%1\"!", "nc")
+        return fail(QCoreApplication::translate("translation", "Invalid package name \"%1\"!", "nc")
                         .arg(m_packageName));
-        return false;
     }
     if (m_rootDir.isEmpty()) {
-        showFailure(QCoreApplication::translate(
+        return fail(QCoreApplication::translate(
                         "translation", "Cannot find the folder to install package %1 into!", "nc")
                         .arg(m_packageName));
-        return false;
     }
 
-    const QString unpackDir = workDir + QLatin1Char('/') + m_packageName + QLatin1Char('/');
-    m_backupDir = unpackDir + QLatin1String("/unwind/");
-    QDir().mkpath(unpackDir);
-    QDir().mkpath(m_backupDir);
-
+    m_backupDir = resolvedRoot() + QLatin1Char('/') + BackupFolderPrefix
+                  + (m_journal ? m_journal->runId() : QStringLiteral("0")) + QLatin1Char('/')
+                  + QString::number(m_index) + QLatin1Char('/');
+    const QString unpackDir =
+        QDir::cleanPath(workDir) + QLatin1Char('/') + QString::number(m_index) + QLatin1Char('/');
     const QString archivePath = workDir + QLatin1Char('/') + QUrl(recordText(record.link())).path();
-    if (!extractArchive(archivePath, unpackDir, errorText, installedList))
-        return false;
-    return applyManifest(unpackDir);
+    // The directory starts empty: files left there by an earlier run must
+    // never stand in for entries this archive lacks. An archive that lies
+    // inside it is one no unpacking could keep.
+    if (absoluteClean(archivePath).startsWith(unpackDir))
+        return fail(
+            QCoreApplication::translate("translation", "Unable to open update archive", "nc"));
+    removeTree(unpackDir);
+
+    // The manifest is the entry named after the archive's URL path; it is
+    // the one file that the list of installed files leaves out.
+    QString manifestEntry = m_manifestBase + QLatin1String(".xml");
+    while (manifestEntry.startsWith(QLatin1Char('/')))
+        manifestEntry.remove(0, 1);
+
+    ArchiveExtractor extractor(archivePath, unpackDir);
+    if (!extractor.extract(manifestEntry, installedList))
+        return fail(extractor.message(), errorText, extractor.errorText());
+    if (extractor.entryCount() == 0)
+        return true; // nothing in it, nothing to do
+    return applyManifest(unpackDir, errorText);
 }
 
-bool PackageInstaller::extractArchive(const QString &archivePath, const QString &unpackDir,
-                                      QString *errorText, QStringList *installedList)
+bool PackageInstaller::startRecord()
 {
-    unzFile archive = unzOpen(QFile::encodeName(archivePath).constData());
-    if (!archive && isEmptyZipArchive(archivePath))
+    if (m_backups)
         return true;
-    if (!archive) {
-        showFailure(
-            QCoreApplication::translate("translation", "Unable to open update archive", "nc"));
+    const QString backups = QDir::cleanPath(m_backupDir);
+    // The journal knows root and backups before the root is touched.
+    if (m_journal && !m_journal->addPackage(m_index, resolvedRoot(), backups))
         return false;
-    }
-
-    const QString manifestEntry = m_packageName + QLatin1String(".xml");
-    std::vector<char> buffer(WriteBufferSize);
-    do {
-        // The information record comes along with the name because its
-        // size_filename gives the name's full length: a name that does not fit
-        // the buffer arrives cut short and would be extracted under another name.
-        unz_file_info info;
-        char nameBuffer[NameBufferSize] = {};
-        if (unzGetCurrentFileInfo(archive, &info, nameBuffer, sizeof nameBuffer, nullptr, 0,
-                                  nullptr, 0)
-            != UNZ_OK) {
-            // The archive's directory is damaged where this entry is described.
-            unzClose(archive);
-            showFailure(
-                QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
-            return false;
-        }
-
-        const qsizetype nameLength = qstrnlen(nameBuffer, sizeof nameBuffer);
-        const QString entryName = QString::fromLatin1(nameBuffer, nameLength);
-        if (info.size_filename >= uLong(NameBufferSize) || uLong(nameLength) != info.size_filename
-            || !isSafeEntryName(entryName)) {
-            unzClose(archive);
-            showFailure(QCoreApplication::translate(
-                            "translation", "Invalid file name in update archive: %1", "nc")
-                            .arg(entryName));
-            return false;
-        }
-
-        if (entryName.endsWith(QLatin1Char('/'))) {
-            QDir().mkpath(unpackDir + entryName);
-            continue;
-        }
-
-        const QString destination = unpackDir + entryName;
-        if (entryName.contains(QLatin1Char('/')))
-            QDir().mkpath(QFileInfo(destination).absolutePath());
-
-        // Unbuffered, so that a write the disk cannot take fails at once
-        // instead of later in a flush that nobody checks.
-        QFile output(destination);
-        if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            *errorText = output.errorString();
-            unzClose(archive);
-            showFailure(
-                QCoreApplication::translate("translation", "Cannot create file %1 (%2)", "nc")
-                    .arg(entryName, output.errorString()));
-            return false;
-        }
-
-        if (unzOpenCurrentFile(archive) != UNZ_OK) {
-            unzClose(archive);
-            showFailure(
-                QCoreApplication::translate("translation", "Cannot extract update file (%1)!", "nc")
-                    .arg(entryName));
-            return false;
-        }
-
-        // Blocks are read one after the other into the buffer and written out
-        // together when the next one might not fit.
-        qsizetype filled = 0;
-        const auto writeOut = [&output, &buffer, &filled] {
-            const bool written = output.write(buffer.data(), filled) == filled;
-            filled = 0;
-            return written;
-        };
-        for (;;) {
-            const int count = unzReadCurrentFile(archive, buffer.data() + filled, ReadBlockSize);
-            if (count > 0) {
-                filled += count;
-                if (filled + ReadBlockSize <= qsizetype(buffer.size()))
-                    continue;
-            } else if (count < 0) {
-                // What was read before the damage stays in the file.
-                writeOut();
-                unzCloseCurrentFile(archive);
-                unzClose(archive);
-                showFailure(QCoreApplication::translate("translation",
-                                                        "Cannot read file from archive!", "nc"));
-                return false;
-            }
-            if (!writeOut()) {
-                *errorText = output.errorString();
-                unzCloseCurrentFile(archive);
-                unzClose(archive);
-                showFailure(
-                    QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
-                        .arg(entryName, output.errorString()));
-                return false;
-            }
-            if (count == 0)
-                break;
-        }
-        output.close();
-
-        // A stored entry whose bytes were damaged reads to its end without
-        // complaint; only the checksum, tested when the entry is closed, tells.
-        if (unzCloseCurrentFile(archive) == UNZ_CRCERROR) {
-            unzClose(archive);
-            showFailure(QCoreApplication::translate("translation",
-                                                    "Damaged file in update archive: %1", "nc")
-                            .arg(entryName));
-            return false;
-        }
-
-        if (entryName != manifestEntry)
-            installedList->append(QLatin1String(" - ") + entryName);
-    } while (unzGoToNextFile(archive) == UNZ_OK);
-
-    unzClose(archive);
+    m_backups = std::make_unique<BackupRecord>(m_index, resolvedRoot(), backups, m_journal);
     return true;
 }
 
-bool PackageInstaller::applyManifest(const QString &unpackDir)
+bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorText)
 {
-    // An absent or unreadable manifest reads as an empty document, and
-    // malformed XML ends the reading where the error is: neither is a failure.
-    QFile manifest(QStringLiteral("%1/%2.xml").arg(unpackDir, m_manifestBase));
-    if (!manifest.open(QIODevice::ReadOnly))
-        return true;
+    ManifestReader reader;
+    if (!reader.open(QStringLiteral("%1/%2.xml").arg(unpackDir, m_manifestBase))) {
+        return fail(QCoreApplication::translate(
+                        "translation", "Cannot read the manifest of package %1 (%2).", "nc")
+                        .arg(m_packageName, reader.errorString()));
+    }
+    if (!startRecord())
+        return fail(m_journal->errorString(), errorText, m_journal->errorString());
 
-    QXmlStreamReader reader(&manifest);
-    while (!reader.atEnd()) {
-        if (reader.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        if (reader.name() == QLatin1String("package")) {
+    for (;;) {
+        switch (reader.next()) {
+        case ManifestReader::End:
+            return true;
+        case ManifestReader::Error:
+            return fail(QCoreApplication::translate(
+                            "translation", "The manifest of package %1 is damaged: %2", "nc")
+                            .arg(m_packageName, reader.errorString()));
+        case ManifestReader::Package:
             if (!checkPackageAttributes(reader.attributes()))
                 return false;
-        } else if (reader.name() == QLatin1String("file")) {
+            break;
+        case ManifestReader::File: {
             const QXmlStreamAttributes attributes = reader.attributes();
-            if (!applyFile(unpackDir, attributeValue(attributes, QLatin1String("path")),
-                           attributeValue(attributes, QLatin1String("name")),
-                           attributeValue(attributes, QLatin1String("action")).toLower()))
+            if (!applyFile(unpackDir, ManifestReader::value(attributes, QLatin1String("path")),
+                           ManifestReader::value(attributes, QLatin1String("name")),
+                           ManifestReader::value(attributes, QLatin1String("action")).toLower(),
+                           errorText))
                 return false;
+            break;
+        }
         }
     }
-    return true;
 }
 
 bool PackageInstaller::checkPackageAttributes(const QXmlStreamAttributes &attributes)
 {
     for (const QXmlStreamAttribute &attribute : attributes) {
         if (attribute.name() == QLatin1String("project")
-            && attribute.value() != recordText(record.project())) {
-            showFailure(QCoreApplication::translate("translation", "Wrong project!", "nc"));
-            return false;
-        }
+            && attribute.value() != recordText(record.project()))
+            return fail(QCoreApplication::translate("translation", "Wrong project!", "nc"));
         if (attribute.name() == QLatin1String("name")
-            && attribute.value() != recordText(record.name())) {
-            showFailure(QCoreApplication::translate("translation", "Wrong name!", "nc"));
-            return false;
-        }
+            && attribute.value() != recordText(record.name()))
+            return fail(QCoreApplication::translate("translation", "Wrong name!", "nc"));
         if (attribute.name() == QLatin1String("type")
-            && attribute.value() != recordText(record.type())) {
-            showFailure(QCoreApplication::translate("translation", "Wrong type!", "nc"));
-            return false;
-        }
+            && attribute.value() != recordText(record.type()))
+            return fail(QCoreApplication::translate("translation", "Wrong type!", "nc"));
     }
     return true;
 }
 
-bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path,
-                                 const QString &name, const QString &action)
+bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, const QString &name,
+                                 const QString &action, QString *errorText)
 {
     const QString target = targetInRoot(path + QLatin1Char('/') + name);
     if (target.isEmpty())
         return true; // leads outside the install root: skipped without a word
 
-    const bool targetExists = QFileInfo::exists(target);
+    struct stat before;
+    const bool exists = lstatPath(target, &before);
+    const bool ours = m_backups->wasCreated(target);
     const bool deletesTarget = action == ActionRemove || action == ActionAdd;
     bool movedAway = false;
-    if (targetExists && !backUp(target, path, name, deletesTarget, &movedAway))
-        return false;
+    if (exists && !ours) {
+        QString error;
+        const QString relative = target.mid(resolvedRoot().size() + 1);
+        if (!m_backups->save(target, relative, deletesTarget, &movedAway, &error))
+            return fail(error, errorText, error);
+        if (!m_backedUpDirSet.contains(path)) {
+            m_backedUpDirSet.insert(path);
+            m_backedUpDirs.append(path);
+        }
+        m_backedUpFiles.append(path + QLatin1Char('/') + name);
+    }
 
+    // Links are removed and replaced themselves, never followed.
     if (action == ActionRemove) {
-        if (targetExists && !movedAway)
+        if (exists && !movedAway)
             QFile::remove(target);
         return true;
     }
     if (action != ActionAdd)
         return true;
-
-    if (targetExists && !movedAway)
+    if (exists && !movedAway)
         QFile::remove(target);
-    QDir().mkpath(QFileInfo(target).absolutePath());
 
     // Files named after the package's identity ("project_name_type...") are
     // the package's own bookkeeping, not part of the installation: they never
@@ -390,115 +263,124 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path,
 
     const QString source =
         QDir::cleanPath(unpackDir + QLatin1Char('/') + path + QLatin1Char('/') + name);
-    if (!FileCopy::copyToNew(source, target)) {
-        showFailure(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
-                        .arg(source, target));
-        return false;
-    }
+    const QString copyFailed =
+        QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
+            .arg(source, target);
+    QString error;
+    if (!m_backups->makeDirectories(QFileInfo(target).absolutePath(), &error))
+        return fail(copyFailed, errorText, error);
+    if (!exists && !ours && !m_backups->noteNewFile(target, &error))
+        return fail(copyFailed, errorText, error);
+    if (!FileCopy::copyToNew(source, target, &error))
+        return fail(copyFailed, errorText, error);
 
-    if (target.endsWith(RuntimeInstaller)) {
-        // Files extracted here carry no execute right; the runtime installer
-        // needs one to be started at all.
-        QFile::setPermissions(target, m_rootPermissions | QFileDevice::ExeOwner);
-        QProcess::execute(target, {QStringLiteral("/Q")});
+    // A file it replaces hands on its mode; a new one gets the root's read
+    // bits and the execute bits its entry had. Never writable by others.
+    const bool replacesFile = exists && S_ISREG(before.st_mode);
+    const mode_t mode = replacesFile ? mode_t(before.st_mode & 0755) : modeForNewFile(source);
+    ::chmod(QFile::encodeName(target).constData(), mode);
+
+    if (RuntimeInstaller::isRuntimeInstaller(target)) {
+        ::chmod(QFile::encodeName(target).constData(), S_IRWXU);
+        QString problem;
+        const bool ran = RuntimeInstaller::run(target, RuntimeInstaller::TimeoutMs, &problem);
         QFile::remove(target);
+        if (!ran)
+            return fail(problem);
     }
-    // A root that does not exist yet (a first plug-in) reports no rights at
-    // all; its files keep the rights they were unpacked with rather than
-    // becoming unreadable.
-    if (m_rootPermissions.toInt() != 0 && QFileInfo::exists(target))
-        QFile::setPermissions(target, m_rootPermissions);
     return true;
 }
 
-bool PackageInstaller::backUp(const QString &target, const QString &path, const QString &name,
-                              bool deletesTarget, bool *movedAway)
+mode_t PackageInstaller::modeForNewFile(const QString &unpacked)
 {
-    const QString backupPath = backupPathFor(target);
-
-    // Targets are kept by their path below the root, which names the backup
-    // just as well in a third of the memory.
-    const QString savedKey = target.mid(rootPrefix().size());
-    const bool savedBefore = m_savedBackupPaths.contains(savedKey);
-
-    // A target met again keeps its first copy, the content from before the
-    // update. At the first meeting whatever lies at the backup's place (an
-    // archive entry under "unwind/") is no backup and gives way.
-    if (!savedBefore) {
-        QDir().mkpath(QFileInfo(backupPath).absolutePath());
-        const QFileInfo stale(backupPath);
-        if (stale.isDir() && !stale.isSymLink())
-            removeTree(backupPath);
-        else if (stale.exists() || stale.isSymLink())
-            QFile::remove(backupPath);
-        // A target that is deleted next anyway becomes its own backup: moving
-        // it keeps the content, the rights and the disk space of the
-        // original, at the cost of a rename instead of a copy.
-        *movedAway = deletesTarget && FileCopy::moveRegularFile(target, backupPath);
-        if (!*movedAway && !FileCopy::copyToNew(target, backupPath)) {
-            showFailure(
-                QCoreApplication::translate("translation", "Cannot back up file %1 to %2!", "nc")
-                    .arg(target, backupPath));
-            return false;
-        }
-        m_savedBackupPaths.insert(savedKey);
-    }
-
-    if (!m_backedUpDirSet.contains(path)) {
-        m_backedUpDirSet.insert(path);
-        m_backedUpDirs.append(path);
-    }
-    m_backedUpFiles.append(path + QLatin1Char('/') + name);
-    return true;
+    // Read now: a root made by this package did not exist at set-up.
+    struct stat root;
+    const mode_t rootMode = lstatPath(resolvedRoot(), &root) ? root.st_mode : mode_t(0755);
+    struct stat entry;
+    const mode_t entryMode = lstatPath(unpacked, &entry) ? entry.st_mode : mode_t(0);
+    const mode_t read = (rootMode & 0444) | S_IRUSR;
+    return read | S_IWUSR | (entryMode & 0111 & (read >> 2));
 }
 
 bool PackageInstaller::restore(const QString &workDir)
 {
-    m_backupDir = workDir + QLatin1Char('/') + m_packageName + QLatin1String("/unwind/");
-
-    const QString &prefix = rootPrefix();
-    for (const QString &path : std::as_const(m_backedUpDirs)) {
-        const QString directory = normalisedPath(m_rootDir + QLatin1Char('/') + path);
-        // Only directories within the install root are created again.
-        if (directory + QLatin1Char('/') != prefix && !directory.startsWith(prefix))
-            continue;
-        if (!existsOrIsLink(directory) && !QDir().mkpath(directory))
-            return false;
-    }
-
-    for (const QString &file : std::as_const(m_backedUpFiles)) {
-        const QString target = targetInRoot(file);
-        const QString saved = backupPathFor(target);
-        // The current file goes only when its replacement is there.
-        if (target.isEmpty() || !QFileInfo(saved).isFile())
-            return false;
-        const QString directory = QFileInfo(target).absolutePath();
-        if (!existsOrIsLink(directory))
-            QDir().mkpath(directory);
-        if (!FileCopy::replaceWith(saved, target, RestoreSuffix))
-            return false;
-    }
-    return true;
+    Q_UNUSED(workDir); // the backups lie in the root, where install() made them
+    m_restoreError.clear();
+    return !m_backups || m_backups->restore(&m_restoreError);
 }
 
-const QString &PackageInstaller::rootPrefix() const
+void PackageInstaller::removeBackups() const
+{
+    if (m_backups)
+        m_backups->removeBackups();
+}
+
+const QString &PackageInstaller::resolvedRoot() const
 {
     // The root never changes after construction; every target of a package
     // is compared with it.
-    if (m_rootPrefix.isEmpty()) {
-        const QString root = normalisedPath(m_rootDir);
-        m_rootPrefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    if (m_resolvedRoot.isEmpty())
+        m_resolvedRoot = resolvedDirectory(absoluteClean(m_rootDir));
+    return m_resolvedRoot;
+}
+
+QString PackageInstaller::resolvedDirectory(const QString &dir) const
+{
+    const auto cached = m_resolvedDirectories.constFind(dir);
+    if (cached != m_resolvedDirectories.cend())
+        return *cached;
+
+    // The deepest part that exists, with its links resolved, followed by
+    // the parts that do not exist yet (which hold no links).
+    QString result = dir;
+    QString head = dir;
+    QStringList tail;
+    for (;;) {
+        struct stat info;
+        if (lstatPath(head, &info)) {
+            const QString canonical = QFileInfo(head).canonicalFilePath();
+            if (canonical.isEmpty()) {
+                result.clear(); // a link that leads nowhere
+            } else {
+                tail.prepend(canonical == QLatin1String("/") ? QString() : canonical);
+                result = tail.join(QLatin1Char('/'));
+                if (result.isEmpty())
+                    result = QStringLiteral("/");
+            }
+            break;
+        }
+        const QString parent = QFileInfo(head).absolutePath();
+        if (parent == head)
+            break;
+        tail.prepend(QFileInfo(head).fileName());
+        head = parent;
     }
-    return m_rootPrefix;
+    m_resolvedDirectories.insert(dir, result);
+    return result;
 }
 
 QString PackageInstaller::targetInRoot(const QString &relative) const
 {
-    const QString target = normalisedPath(m_rootDir + QLatin1Char('/') + relative);
-    return target.startsWith(rootPrefix()) ? target : QString();
-}
+    const QString lexicalRoot = absoluteClean(m_rootDir);
+    const QString lexical = absoluteClean(m_rootDir + QLatin1Char('/') + relative);
+    if (!lexical.startsWith(lexicalRoot + QLatin1Char('/')) && lexicalRoot != QLatin1String("/"))
+        return QString();
+    if (lexical == lexicalRoot)
+        return QString();
 
-QString PackageInstaller::backupPathFor(const QString &target) const
-{
-    return QDir::cleanPath(m_backupDir + target.mid(rootPrefix().size()));
+    const QString directory = resolvedDirectory(QFileInfo(lexical).absolutePath());
+    const QString &root = resolvedRoot();
+    if (directory.isEmpty() || root.isEmpty())
+        return QString();
+    const QString target = (directory == QLatin1String("/") ? QString() : directory)
+                           + QLatin1Char('/') + QFileInfo(lexical).fileName();
+    const QString rootPrefix = root == QLatin1String("/") ? root : root + QLatin1Char('/');
+    if (!target.startsWith(rootPrefix))
+        return QString();
+    // The run's backups are no place for a package to write to.
+    if (target.mid(rootPrefix.size())
+            .section(QLatin1Char('/'), 0, 0)
+            .startsWith(BackupFolderPrefix))
+        return QString();
+    return target;
 }

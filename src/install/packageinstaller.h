@@ -1,29 +1,51 @@
 #pragma once
 
+#include "backuprecord.h"
+
 #include <QFileDevice>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class InstallJournal;
 class QXmlStreamAttributes;
 class UpdateInfo;
 
 // Installs one downloaded package into its install root, backing up every
-// file it replaces or removes, and can put those files back afterwards.
+// file it replaces or removes and entering every file and directory it
+// creates in the run's journal, and can take all of that back afterwards.
 // The install driver keeps one per package until its run ends.
+//
+// Paths: the package unpacks into workDir/<index>/ (index: its place in the
+// run, so that two packages of one name never share a directory); its
+// backups go to <root>/.vemo-backup-<run>/<index>/, inside the install root
+// so that moving a replaced file there is a rename on the same file system.
 class PackageInstaller
 {
 public:
-    explicit PackageInstaller(const UpdateInfo &record);
+    explicit PackageInstaller(const UpdateInfo &record, int index = 0,
+                              InstallJournal *journal = nullptr);
 
-    // Unpacks the archive into workDir/<name>/, reads the manifest and applies
-    // it. On failure the user has already been told in a message box; the
-    // backups made so far stay recorded for restore().
+    // Unpacks the archive, reads the manifest and applies it. On failure the
+    // user has already been told in a message box (unless the set-up had
+    // failed, which told them already); what was done so far stays recorded
+    // for restore().
     bool install(const QString &workDir, QString *errorText, QStringList *installedList);
 
-    // Puts back every file that install() saved. False at the first directory
-    // or file that cannot be put back.
+    // Takes back everything install() did: deletes what it created and puts
+    // back every file it saved. False at the first file that cannot be put
+    // back. The backups stay until removeBackups().
     bool restore(const QString &workDir);
+    const QString &restoreError() const { return m_restoreError; }
+    void removeBackups() const;
+
+    // The "app" set-up failed ("Cannot run update!" was shown): the package
+    // fails without touching anything, and the application is to quit when
+    // the run is over.
+    bool setupFailed() const { return m_setupFailed; }
 
     const QString &rootDir() const { return m_rootDir; }
     const QString &backupDir() const { return m_backupDir; }
@@ -32,28 +54,27 @@ public:
     const QStringList &backedUpDirs() const { return m_backedUpDirs; }
     const QStringList &backedUpFiles() const { return m_backedUpFiles; }
     QFileDevice::Permissions rootPermissions() const { return m_rootPermissions; }
+    // The top-level directory inside the root that holds the run's backups.
+    static QString backupFolderPrefix();
 
 private:
-    bool extractArchive(const QString &archivePath, const QString &unpackDir, QString *errorText,
-                        QStringList *installedList);
-    bool applyManifest(const QString &unpackDir);
+    bool fail(const QString &message, QString *errorText = nullptr,
+              const QString &reason = QString());
+    bool applyManifest(const QString &unpackDir, QString *errorText);
     bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
-                   const QString &action);
-    // Saves target before the action touches it; *movedAway tells whether the
-    // target itself went into the backup (only when deletesTarget).
-    bool backUp(const QString &target, const QString &path, const QString &name,
-                bool deletesTarget, bool *movedAway);
+                   const QString &action, QString *errorText);
+    bool startRecord();
+    mode_t modeForNewFile(const QString &unpacked);
 
-    // The install root made absolute and normalised, ending with "/": every
-    // path below the root starts with it.
-    const QString &rootPrefix() const;
-    // Absolute, normalised form of rootDir + "/" + relative; empty when that
-    // does not lie below the install root.
+    // The install root, absolute, with the links in it resolved.
+    const QString &resolvedRoot() const;
+    // The target rootDir + "/" + relative with the links in its directory
+    // resolved (a link as its last part stays: it is what gets replaced);
+    // empty when that does not lie below the install root, or lies in the
+    // run's backups.
     QString targetInRoot(const QString &relative) const;
-    // Where the backup of the (normalised) target lives: the backup directory
-    // followed by the target's path relative to the install root.
-    QString backupPathFor(const QString &target) const;
+    QString resolvedDirectory(const QString &dir) const;
 
     const UpdateInfo &record;
     QString m_backupDir;
@@ -64,9 +85,12 @@ private:
     QStringList m_backedUpFiles;
     QFileDevice::Permissions m_rootPermissions;
 
-    // Look-up aids for the two lists above, so that a package of many files
-    // does not compare every new backup with every earlier one.
-    QSet<QString> m_savedBackupPaths; // targets saved so far, relative to the root
+    int m_index;
+    InstallJournal *m_journal;
+    bool m_setupFailed = false;
+    std::unique_ptr<BackupRecord> m_backups;
+    QString m_restoreError;
     QSet<QString> m_backedUpDirSet;
-    mutable QString m_rootPrefix;
+    mutable QString m_resolvedRoot;
+    mutable QHash<QString, QString> m_resolvedDirectories;
 };

@@ -439,5 +439,95 @@
         <comment>nc</comment>
         <translation>Nie udało się zweryfikować odpowiedzi serwera aktualizacji, więc żadne aktualizacje nie zostaną zainstalowane. Ktoś może ingerować w połączenie; spróbuj ponownie później lub z innej sieci.</translation>
     </message>
+    <message>
+        <source>Cannot create the folder %1 for the update&apos;s records: %2</source>
+        <comment>nc</comment>
+        <translation>Nie można utworzyć folderu %1 na zapisy aktualizacji: %2</translation>
+    </message>
+    <message>
+        <source>Another update of the messenger is in progress. Wait until it has finished, then start the update again if it is still needed.</source>
+        <comment>nc</comment>
+        <translation>Trwa już inna aktualizacja komunikatora. Poczekaj, aż się zakończy, a następnie w razie potrzeby uruchom aktualizację ponownie.</translation>
+    </message>
+    <message>
+        <source>Cannot create the lock file %1.</source>
+        <comment>nc</comment>
+        <translation>Nie można utworzyć pliku blokady %1.</translation>
+    </message>
+    <message>
+        <source>Not enough free space to unpack the update in %1: it needs %2, and %3 are free.</source>
+        <comment>nc</comment>
+        <translation>Za mało wolnego miejsca, aby rozpakować aktualizację w %1: potrzeba %2, a wolne jest %3.</translation>
+    </message>
+    <message>
+        <source>File %1 in the update archive is larger than the archive says.</source>
+        <comment>nc</comment>
+        <translation>Plik %1 w archiwum aktualizacji jest większy, niż podaje archiwum.</translation>
+    </message>
+    <message>
+        <source>Cannot create folder %1 (%2)</source>
+        <comment>nc</comment>
+        <translation>Nie można utworzyć folderu %1 (%2)</translation>
+    </message>
+    <message>
+        <source>The backups of the replaced files are kept in %1. The next start of the updater tries again to put them back.</source>
+        <comment>nc</comment>
+        <translation>Kopie zapasowe zastąpionych plików są przechowywane w %1. Przy następnym uruchomieniu program aktualizujący ponownie spróbuje je przywrócić.</translation>
+    </message>
+    <message>
+        <source>The update is not started again.</source>
+        <comment>nc</comment>
+        <translation>Aktualizacja nie zostanie uruchomiona ponownie.</translation>
+    </message>
+    <message>
+        <source>Cannot write the update journal %1: %2</source>
+        <comment>nc</comment>
+        <translation>Nie można zapisać dziennika aktualizacji %1: %2</translation>
+    </message>
+    <message>
+        <source>The update journal %1 cannot be read: %2</source>
+        <comment>nc</comment>
+        <translation>Nie można odczytać dziennika aktualizacji %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot read the manifest of package %1 (%2).</source>
+        <comment>nc</comment>
+        <translation>Nie można odczytać manifestu pakietu %1 (%2).</translation>
+    </message>
+    <message>
+        <source>The manifest of package %1 is damaged: %2</source>
+        <comment>nc</comment>
+        <translation>Manifest pakietu %1 jest uszkodzony: %2</translation>
+    </message>
+    <message>
+        <source>The runtime installer %1 cannot be started (%2).</source>
+        <comment>nc</comment>
+        <translation>Nie można uruchomić instalatora bibliotek uruchomieniowych %1 (%2).</translation>
+    </message>
+    <message>
+        <source>The runtime installer %1 did not finish within %2 minutes and was stopped.</source>
+        <comment>nc</comment>
+        <translation>Instalator bibliotek uruchomieniowych %1 nie zakończył pracy w ciągu %2 minut i został zatrzymany.</translation>
+    </message>
+    <message>
+        <source>The runtime installer %1 crashed.</source>
+        <comment>nc</comment>
+        <translation>Instalator bibliotek uruchomieniowych %1 uległ awarii.</translation>
+    </message>
+    <message>
+        <source>The runtime installer %1 failed with exit code %2.</source>
+        <comment>nc</comment>
+        <translation>Instalator bibliotek uruchomieniowych %1 zakończył się błędem (kod wyjścia %2).</translation>
+    </message>
+    <message>
+        <source>The last update was interrupted before it finished. Everything it had changed has been put back as it was before that update.</source>
+        <comment>nc</comment>
+        <translation>Poprzednia aktualizacja została przerwana przed zakończeniem. Wszystko, co zmieniła, przywrócono do stanu sprzed tej aktualizacji.</translation>
+    </message>
+    <message>
+        <source>The last update was interrupted before it finished, and not everything it had changed could be put back: %1</source>
+        <comment>nc</comment>
+        <translation>Poprzednia aktualizacja została przerwana przed zakończeniem i nie wszystko, co zmieniła, udało się przywrócić: %1</translation>
+    </message>
 </context>
 </TS>

@@ -1,6 +1,8 @@
 #include "relocation.h"
 
+#include "engine/updaterlock.h"
 #include "engine/workdirectory.h"
+#include "startupchecks.h"
 #include "ui/messageboxes.h"
 
 #include <QCoreApplication>
@@ -26,6 +28,12 @@ QStringList relaunchArguments(bool quiet, const QString &sourceDir)
 int run(const QString &sourceDir, const QString &executableName, const QStringList &libraries,
         bool quiet)
 {
+    // Before the work directory is touched: one updater at a time, and
+    // nothing left of an update that a crash cut short.
+    UpdaterLock lock;
+    if (!StartupChecks::lockAndRecover(&lock, StartupChecks::RelocationWaitMs, quiet))
+        return 1;
+
     const QStringList files = fileList(executableName, libraries);
     const QString workDir = WorkDirectory::path();
 
@@ -53,8 +61,13 @@ int run(const QString &sourceDir, const QString &executableName, const QStringLi
         }
     }
 
-    if (QProcess::startDetached(workDir + files.first(), relaunchArguments(quiet, sourceDir)))
+    qint64 pid = 0;
+    if (QProcess::startDetached(workDir + files.first(), relaunchArguments(quiet, sourceDir),
+                                QString(), &pid)) {
+        // The relocated instance takes the lock over as this one lets go.
+        UpdaterLock::handOverTo(pid);
         return 0;
+    }
 
     MessageBoxes::critical(MessageBoxes::updateTitle(),
                            QCoreApplication::translate("translation", "Cannot run update!", "nc"));

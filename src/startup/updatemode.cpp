@@ -1,7 +1,9 @@
 #include "updatemode.h"
 
+#include "engine/updaterlock.h"
 #include "engine/vemoupdaterengine.h"
 #include "engine/workdirectory.h"
+#include "startupchecks.h"
 #include "ui/messageboxes.h"
 #include "ui/vemochangelogdialog.h"
 #include "ui/vemodownloaddialog.h"
@@ -36,6 +38,11 @@ int checkAndOffer(bool quiet)
 
 int runUpdateMode(bool quiet)
 {
+    // Held until the program ends: no second updater meanwhile.
+    UpdaterLock lock;
+    if (!StartupChecks::lockAndRecover(&lock, StartupChecks::UpdateModeWaitMs, quiet))
+        return 1;
+
     // The downloaded archives and the backups live in the work directory, so
     // it must be ours alone before anything is put there.
     QString problem;

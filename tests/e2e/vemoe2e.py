@@ -549,6 +549,8 @@ class DemoWorld:
         runtime.mkdir(parents=True, exist_ok=True)
         os.chmod(runtime, 0o700)
         env["XDG_RUNTIME_DIR"] = str(runtime)
+        # The updater's journal and lock stay with this scenario.
+        env["XDG_STATE_HOME"] = str(self.state / "xdg-state")
         env.pop("QT_QPA_PLATFORM", None)
         env["QT_QPA_PLATFORM"] = "xcb"
         return env

@@ -10,6 +10,9 @@
 
 #include <QCoreApplication>
 
+#include <sched.h>
+#include <sys/mount.h>
+
 namespace {
 
 constexpr int LocalHeaderSize = 30;
@@ -27,7 +30,7 @@ bool writeArchive(const QString &path, const ArchiveEntries &entries)
     for (const ArchiveEntry &entry : entries) {
         const bool ok = entry.name.endsWith('/') ? zip.addDirectory(entry.name)
                                                  : zip.addFile(entry.name, entry.content,
-                                                               entry.method);
+                                                               entry.method, entry.mode);
         if (!ok)
             return false;
     }
@@ -67,6 +70,32 @@ bool damageArchiveEntry(const QString &zipPath, const QByteArray &entryName, Dam
         if (central < 0)
             return false;
         bytes[central + 2] = 'X';
+        break;
+    }
+    case Damage::DeclaredSmall: {
+        constexpr int LocalSizeOffset = 22;
+        constexpr int CentralSizeOffset = 24;
+        constexpr int CentralNameLengthOffset = 28;
+        constexpr int CentralHeaderSize = 46;
+        // The entry's own record in the archive's directory.
+        qsizetype central = -1;
+        for (qsizetype at = bytes.indexOf(QByteArray("PK\x01\x02", 4), data); at >= 0;
+             at = bytes.indexOf(QByteArray("PK\x01\x02", 4), at + 1)) {
+            const uchar *record = reinterpret_cast<const uchar *>(bytes.constData()) + at;
+            const int length = qFromLittleEndian<quint16>(record + CentralNameLengthOffset);
+            if (bytes.mid(at + CentralHeaderSize, length) == entryName) {
+                central = at;
+                break;
+            }
+        }
+        if (central < 0)
+            return false;
+        for (const qsizetype at : {header + LocalSizeOffset, central + CentralSizeOffset}) {
+            bytes[at] = char(1000 & 0xff);
+            bytes[at + 1] = char(1000 >> 8);
+            bytes[at + 2] = 0;
+            bytes[at + 3] = 0;
+        }
         break;
     }
     case Damage::FlipDataByte:
@@ -118,6 +147,23 @@ bool writeScript(const QString &path, const QByteArray &body)
         return false;
     return QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup
                                            | QFile::ExeOther);
+}
+
+bool mountSmallFileSystem(const QString &path, const QByteArray &size)
+{
+    static const bool privateNamespace =
+        ::unshare(CLONE_NEWNS) == 0
+        && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    if (!privateNamespace || !QDir().mkpath(path))
+        return false;
+    const QByteArray options = "size=" + size;
+    return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData())
+           == 0;
+}
+
+void unmountSmallFileSystem(const QString &path)
+{
+    ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
 }
 
 bool requestsQuit(const std::function<void()> &action)

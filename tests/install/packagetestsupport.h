@@ -19,6 +19,7 @@ struct ArchiveEntry
     QByteArray name; // a name ending with '/' is a directory entry
     QByteArray content;
     ZipWriter::Method method = ZipWriter::Deflated;
+    unsigned mode = 0; // the entry's Unix mode; 0: none recorded
 };
 Q_DECLARE_METATYPE(ArchiveEntry)
 
@@ -34,6 +35,7 @@ enum class Damage {
     InvalidDeflateBlock, // the first deflate block gets an invalid type: inflating fails
     LocalMethodMismatch, // the local header names another method than the directory
     CentralHeader,       // the entry's record in the archive's directory is unreadable
+    DeclaredSmall,       // both headers declare 1000 bytes, far fewer than the entry holds
 };
 Q_DECLARE_METATYPE(Damage)
 
@@ -49,6 +51,13 @@ bool writeFiles(const QString &root, const FileMap &files);
 
 // Writes an executable shell script.
 bool writeScript(const QString &path, const QByteArray &body);
+
+// Mounts a tmpfs of the given size (e.g. "64k") on path, in a mount
+// namespace of this test process alone (made at the first call), so the
+// mount goes away with the process. False where that is not allowed (not
+// root): the caller skips.
+bool mountSmallFileSystem(const QString &path, const QByteArray &size);
+void unmountSmallFileSystem(const QString &path);
 
 // Runs the action from the application's event loop and tells whether it
 // asked the application to quit (QCoreApplication::quit() takes effect only

@@ -233,7 +233,7 @@ void FileCopyTest::moveRegularFile_data()
 
     QTest::newRow("a file moves") << "file" << "none" << true;
     QTest::newRow("a stale file at the target gives way") << "file" << "file" << true;
-    QTest::newRow("a symbolic link is not moved") << "link" << "none" << false;
+    QTest::newRow("a symbolic link moves as a link") << "link" << "none" << true;
     QTest::newRow("a directory at the target stays") << "file" << "directory" << false;
     QTest::newRow("target folder missing") << "file" << "no folder" << false;
     QTest::newRow("missing source") << "missing" << "none" << false;
@@ -260,7 +260,12 @@ void FileCopyTest::moveRegularFile()
 
     QCOMPARE(FileCopy::moveRegularFile(source(), target()), moved);
 
-    if (moved) {
+    if (moved && sourceKind == QLatin1String("link")) {
+        // The link itself, never what it points to.
+        QVERIFY(!QFileInfo(source()).isSymLink());
+        QCOMPARE(QFileInfo(target()).symLinkTarget(), path(QStringLiteral("elsewhere/real.dat")));
+        QCOMPARE(readFile(path(QStringLiteral("elsewhere/real.dat"))), QByteArray("real"));
+    } else if (moved) {
         QVERIFY(!QFileInfo::exists(source()));
         QCOMPARE(readFile(target()), QByteArray("original"));
         QCOMPARE(QFile::permissions(target()), rights);

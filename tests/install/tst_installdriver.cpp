@@ -1,6 +1,7 @@
 #include "buildconfig.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
+#include "install/installdriver.h"
 
 #include "fakeupdateserver.h"
 #include "messageboxwatcher.h"
@@ -12,10 +13,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QSet>
+
 #include <memory>
+#include <vector>
 
 // A whole install run of the engine: the update check fills the engine's list
 // for real (messenger stand-in in the installation folder, fake update server
@@ -30,6 +35,7 @@
 struct TestPackage
 {
     QByteArray name;
+    QByteArray archive = QByteArray(); // file name without ".zip"; empty: the name
     QByteArray type = "app";
     ArchiveEntries payload;
     QByteArray manifest; // null: the archive has no manifest
@@ -38,6 +44,10 @@ struct TestPackage
 };
 using TestPackages = QList<TestPackage>;
 using Answers = QList<QMessageBox::StandardButton>;
+QByteArray archiveOf(const TestPackage &package)
+{
+    return package.archive.isEmpty() ? package.name : package.archive;
+}
 Q_DECLARE_METATYPE(TestPackage)
 Q_DECLARE_METATYPE(Answers)
 
@@ -88,18 +98,24 @@ TestPackage package(const QByteArray &name, const QByteArray &type,
 }
 
 // Builds a folder with the given files, folders 0755 and files 0644; what a
-// package writes takes the root's permissions, which are the same 0755.
-bool buildTree(const QString &dir, const FileMap &files, const QStringList &installed = {})
+// package writes keeps the mode of the file it replaces, or takes the root's
+// read bits and the owner's write bit: 0644 as well.
+bool buildTree(const QString &dir, const FileMap &files)
 {
     if (!QDir().mkpath(dir) || !writeFiles(dir, files))
         return false;
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        const QString path = dir + QLatin1Char('/') + it.key();
-        const bool fromPackage = installed.contains(it.key());
-        if (!QFile::setPermissions(path, fromPackage ? FolderMode : FileMode))
+        if (!QFile::setPermissions(dir + QLatin1Char('/') + it.key(), FileMode))
             return false;
     }
     return QFile::setPermissions(dir, FolderMode);
+}
+
+// The run's id in the backup folder's name changes from run to run.
+QString withoutRunId(QString text)
+{
+    return text.replace(QRegularExpression(QStringLiteral("\\.vemo-backup-[0-9a-z]+")),
+                        QStringLiteral(".vemo-backup-*"));
 }
 
 } // namespace
@@ -125,6 +141,10 @@ private:
     QString pluginDir() const { return temp() + QStringLiteral("/appdata/Vemo/plugins"); }
     QString workDir() const { return temp() + QStringLiteral("/tmp/vupdates/"); }
     QString relaunchRecord() const { return temp() + QStringLiteral("/relaunch.txt"); }
+    QString journal() const
+    {
+        return temp() + QStringLiteral("/state/vemo-updater/install-journal");
+    }
 
     // Checks for updates, lays out the archives and runs the installation
     // from the event loop. Fills m_events, m_quit and m_boxes.
@@ -136,8 +156,11 @@ private:
     std::unique_ptr<FakeUpdateServer> m_server;
     std::unique_ptr<QTemporaryDir> m_temp;
     std::unique_ptr<VemoUpdaterEngine> m_engine;
+    std::vector<std::unique_ptr<UpdateInfo>> m_records;
+    bool m_succeeded = false;
     QByteArray m_savedTmpDir;
     QByteArray m_savedAppData;
+    QByteArray m_savedStateHome;
     QStringList m_events;
     QList<MessageBoxWatcher::Box> m_boxes;
     bool m_quit = false;
@@ -155,6 +178,7 @@ void InstallDriverTest::initTestCase()
              "the fake update server needs the update server's address");
     m_savedTmpDir = qgetenv("TMPDIR");
     m_savedAppData = qgetenv("APPDATA");
+    m_savedStateHome = qgetenv("XDG_STATE_HOME");
 }
 
 void InstallDriverTest::init()
@@ -170,6 +194,7 @@ void InstallDriverTest::init()
     qputenv("TMPDIR", QFile::encodeName(temp() + QStringLiteral("/tmp")));
     qputenv("APPDATA", QFile::encodeName(temp() + QStringLiteral("/appdata")));
     qputenv("VEMO_TEST_RELAUNCH_RECORD", QFile::encodeName(relaunchRecord()));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(temp() + QStringLiteral("/state")));
     TestMain::setApplicationArguments({QCoreApplication::applicationFilePath(),
                                        QStringLiteral("-u"), QStringLiteral("-root"),
                                        installDir()});
@@ -181,9 +206,11 @@ void InstallDriverTest::init()
 void InstallDriverTest::cleanup()
 {
     m_engine.reset();
+    m_records.clear();
     TestMain::resetApplicationArguments();
     qunsetenv("VEMO_TEST_RELAUNCH_RECORD");
     qputenv("APPDATA", m_savedAppData);
+    qputenv("XDG_STATE_HOME", m_savedStateHome);
     if (m_savedTmpDir.isEmpty())
         qunsetenv("TMPDIR");
     else
@@ -197,22 +224,39 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     QByteArray answer = "<?xml version=\"1.0\"?><updates>";
     for (const TestPackage &package : packages) {
         answer += "<request project=\"vemo\" name=\"" + package.name + "\" type=\"" + package.type
-                  + "\"><version>2</version><link>http://127.0.0.1/" + package.name
+                  + "\"><version>2</version><link>http://127.0.0.1/" + archiveOf(package)
                   + ".zip</link>" + AnyArchiveDigests + "</request>";
     }
     answer += "<request project=\"vemo\" name=\"vemo7\" type=\"app\"><latest/></request>";
     answer += "</updates>";
     m_server->answerWith(answer);
 
+    // The update check refuses an answer that offers one name twice; the
+    // installation must keep such packages apart all the same, so those
+    // records go to the install driver directly.
+    QSet<QByteArray> names;
+    for (const TestPackage &package : packages)
+        names.insert(package.name);
+    const bool direct = names.size() < packages.size();
     m_engine = std::make_unique<VemoUpdaterEngine>();
-    QVERIFY(m_engine->checkForUpdates());
-    QCOMPARE(m_engine->updates().size(), packages.size());
+    QVector<UpdateInfo *> records;
+    if (direct) {
+        for (const TestPackage &package : packages) {
+            const QByteArray link = "http://127.0.0.1/" + archiveOf(package) + ".zip";
+            m_records.push_back(std::make_unique<UpdateInfo>(
+                makeRecord("vemo", package.name, package.type, link)));
+            records << m_records.back().get();
+        }
+    } else {
+        QVERIFY(m_engine->checkForUpdates());
+        QCOMPARE(m_engine->updates().size(), packages.size());
+    }
 
     for (const TestPackage &package : packages) {
         ArchiveEntries entries = package.payload;
         if (!package.manifest.isNull())
-            entries.prepend(entry(package.name + ".xml", package.manifest));
-        const QString archive = workDir() + QString::fromLatin1(package.name) + ".zip";
+            entries.prepend(entry(archiveOf(package) + ".xml", package.manifest));
+        const QString archive = workDir() + QString::fromLatin1(archiveOf(package)) + ".zip";
         QVERIFY(writeArchive(archive, entries));
         QVERIFY(damageArchiveEntry(archive, package.damagedEntry, package.damage));
     }
@@ -229,10 +273,26 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     connect(m_engine.get(), &VemoUpdaterEngine::error, &context,
             [this](const QString &text) { m_events << QStringLiteral("error ") + text; });
 
+    InstallDriver driver(records, workDir());
+    if (direct) {
+        connect(&driver, &InstallDriver::fileStarted, m_engine.get(),
+                &VemoUpdaterEngine::installFile);
+        connect(&driver, &InstallDriver::progress, m_engine.get(),
+                &VemoUpdaterEngine::installProgress);
+        connect(&driver, &InstallDriver::finished, m_engine.get(),
+                &VemoUpdaterEngine::installFinished);
+    }
+
     MessageBoxWatcher watcher;
     watcher.answerWith(answers);
-    m_quit = requestsQuit([this] { m_engine->installUpdates(); });
+    m_quit = requestsQuit([&] {
+        if (direct)
+            driver.run();
+        else
+            m_engine->installUpdates();
+    });
     m_boxes = watcher.boxes();
+    m_succeeded = direct ? driver.succeeded() : m_engine->installSucceeded();
 
     for (const MessageBoxWatcher::Box &box : std::as_const(m_boxes)) {
         QVERIFY2(!box.answerMissing, qPrintable(box.summary()));
@@ -247,14 +307,16 @@ void InstallDriverTest::nothingLost_data()
 {
     QTest::addColumn<TestPackages>("packages");
     QTest::addColumn<Answers>("answers");
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<bool>("succeeds");
+    // Both folders afterwards; on failure they must read as before the run.
     QTest::addColumn<FileMap>("installAfter");
     QTest::addColumn<FileMap>("pluginsAfter");
-    QTest::addColumn<QStringList>("installedFiles"); // carry the root's permissions afterwards
 
     const Answers ok{QMessageBox::Ok};
     const Answers abort{QMessageBox::Ok, QMessageBox::Abort};
     const Answers retry{QMessageBox::Ok, QMessageBox::Retry};
+    const FileMap asBefore;
 
     const TestPackage core =
         package("core", "app",
@@ -277,27 +339,25 @@ void InstallDriverTest::nothingLost_data()
     pluginsUpdated.insert("sound/sound.dll", "sound 2");
 
     QTest::newRow("success: application and plug-in")
-        << TestPackages{core, sound} << ok << true << installUpdated << pluginsUpdated
-        << QStringList{"core.dll", "lang/pl.qm", "lang/de.qm", "sound/sound.dll"};
+        << TestPackages{core, sound} << ok << QString() << true << installUpdated
+        << pluginsUpdated;
 
-    // Failures. A package that adds a file where none was leaves it behind
-    // (the backups only know what existed); these rows replace and remove
-    // existing files only, so both folders must be exactly as before.
+    // Failures: both folders must be exactly as before, files and folders
+    // the run added included.
     TestPackage wrongIdentity = package(
         "core", "app", {entry("core.dll", "core 2"), entry("lang/pl.qm", "pl 2")},
         fileElement("core.dll", "", "add") + fileElement("readme.txt", "", "remove")
             + fileElement("pl.qm", "lang", "add"));
     wrongIdentity.manifest.replace("</manifest>", "<package project=\"other\"/></manifest>");
     QTest::newRow("wrong identity after files were applied")
-        << TestPackages{wrongIdentity} << abort << false << InstallFiles << PluginFiles
-        << QStringList();
+        << TestPackages{wrongIdentity} << abort << QString() << false << asBefore << asBefore;
 
     QTest::newRow("archive lacks a file to add")
         << TestPackages{package("core", "app", {entry("core.dll", "core 2")},
                                 fileElement("core.dll", "", "add")
                                     + fileElement("readme.txt", "", "remove")
                                     + fileElement("pl.qm", "lang", "add"))}
-        << abort << false << InstallFiles << PluginFiles << QStringList();
+        << abort << QString() << false << asBefore << asBefore;
 
     TestPackage damaged = package("sound", "plugin",
                                   {entry("sound/sound.dll", "sound 2", ZipWriter::Stored)},
@@ -308,15 +368,15 @@ void InstallDriverTest::nothingLost_data()
         "core", "app", {entry("core.dll", "core 2")},
         fileElement("core.dll", "", "add") + fileElement("readme.txt", "", "remove"));
     QTest::newRow("damaged archive after a good package")
-        << TestPackages{replaceOnly, damaged} << abort << false << InstallFiles << PluginFiles
-        << QStringList();
+        << TestPackages{replaceOnly, damaged} << abort << QString() << false << asBefore
+        << asBefore;
 
     QTest::newRow("folder where a file must go")
         << TestPackages{package("core", "app", {entry("core.dll", "core 2"), entry("cache", "c")},
                                 fileElement("core.dll", "", "add")
                                     + fileElement("readme.txt", "", "remove")
                                     + fileElement("cache", "", "add"))}
-        << abort << false << InstallFiles << PluginFiles << QStringList();
+        << abort << QString() << false << asBefore << asBefore;
 
     QTest::newRow("file where a folder must go")
         << TestPackages{package("core", "app",
@@ -324,51 +384,179 @@ void InstallDriverTest::nothingLost_data()
                                 fileElement("data/config.xml", "", "remove")
                                     + fileElement("core.dll", "", "add")
                                     + fileElement("x", "readme.txt", "add"))}
-        << abort << false << InstallFiles << PluginFiles << QStringList();
+        << abort << QString() << false << asBefore << asBefore;
 
     TestPackage secondFails = package("sound", "plugin", {entry("sound/sound.dll", "sound 2")},
                                       fileElement("sound.dll", "sound", "add")
                                           + fileElement("beep.wav", "sound", "remove")
                                           + "<package type=\"app\"/>");
     QTest::newRow("second of three packages fails")
-        << TestPackages{replaceOnly, secondFails, extra} << abort << false << InstallFiles
-        << PluginFiles << QStringList();
+        << TestPackages{replaceOnly, secondFails, extra} << abort << QString() << false
+        << asBefore << asBefore;
 
     const TestPackage patch = package(
         "patch", "app", {entry("core.dll", "core 3")},
         fileElement("core.dll", "", "add") + "<package project=\"vemo\" name=\"other\"/>");
     QTest::newRow("two packages replace one file, the second fails")
-        << TestPackages{replaceOnly, patch} << abort << false << InstallFiles << PluginFiles
-        << QStringList();
+        << TestPackages{replaceOnly, patch} << abort << QString() << false << asBefore
+        << asBefore;
 
     QTest::newRow("retry restores as well")
-        << TestPackages{replaceOnly, patch} << retry << false << InstallFiles << PluginFiles
-        << QStringList();
+        << TestPackages{replaceOnly, patch} << retry << QString() << false << asBefore
+        << asBefore;
+
+    TestPackage cutShort = core;
+    cutShort.manifest.chop(20);
+    QTest::newRow("manifest cut short")
+        << TestPackages{cutShort} << abort << QString() << false << asBefore << asBefore;
+
+    TestPackage noManifest = core;
+    noManifest.manifest = QByteArray();
+    QTest::newRow("manifest missing")
+        << TestPackages{sound, noManifest} << abort << QString() << false << asBefore << asBefore;
+
+    const TestPackage adds =
+        package("extra", "app",
+                {entry("new/deeper/a.txt", "a"), entry("lang/de.qm", "de"),
+                 entry("data/more/b.txt", "b")},
+                fileElement("a.txt", "new/deeper", "add") + fileElement("de.qm", "lang", "add")
+                    + fileElement("b.txt", "data/more", "add"));
+    const TestPackage pluginAdds = package(
+        "sound", "plugin", {entry("echo/echo.dll", "echo")},
+        fileElement("echo.dll", "echo", "add") + "<package type=\"app\"/>");
+    QTest::newRow("added files and folders go again")
+        << TestPackages{adds, pluginAdds} << abort << QString() << false << asBefore << asBefore;
+
+    TestPackage coreAgain = package("core", "app", {entry("core.dll", "core 3")},
+                                    fileElement("core.dll", "", "add")
+                                        + fileElement("lang/pl.qm", "", "remove")
+                                        + "<package project=\"other\"/>");
+    coreAgain.archive = "core-again";
+    QTest::newRow("two packages of one name")
+        << TestPackages{replaceOnly, coreAgain} << abort << QString() << false << asBefore
+        << asBefore;
+
+    TestPackage soundApp =
+        package("sound", "app", {entry("sound.cfg", "cfg"), entry("core.dll", "c")},
+                fileElement("sound.cfg", "", "add") + fileElement("core.dll", "", "add"));
+    soundApp.archive = "sound-app";
+    const TestPackage soundFails =
+        package("sound", "plugin", {entry("sound/sound.dll", "sound 2")},
+                fileElement("sound.dll", "sound", "add")
+                    + fileElement("beep.wav", "sound", "remove") + "<package project=\"other\"/>");
+    QTest::newRow("an application and a plug-in of one name")
+        << TestPackages{soundApp, soundFails} << abort << QString() << false << asBefore
+        << asBefore;
+
+    // T/outside holds lib.dll and secret.txt; the root holds the links ext
+    // (to the folder) and lib.dll (to the file).
+    const TestPackage throughLinks =
+        package("core", "app", {entry("ext/new.txt", "new"), entry("lib.dll", "lib 2")},
+                fileElement("new.txt", "ext", "add") + fileElement("secret.txt", "ext", "remove")
+                    + fileElement("lib.dll", "", "add"));
+    FileMap linkReplaced = InstallFiles;
+    linkReplaced.insert("lib.dll", "lib 2");
+    QTest::newRow("links in the root: replaced themselves, never followed")
+        << TestPackages{throughLinks} << ok << "links" << true << linkReplaced << PluginFiles;
+    TestPackage throughLinksFails = throughLinks;
+    throughLinksFails.manifest.replace("</manifest>", "<package name=\"other\"/></manifest>");
+    QTest::newRow("links in the root, rolled back")
+        << TestPackages{throughLinksFails} << abort << "links" << false << asBefore << asBefore;
+
+    // The installation folder lacks the messenger when the package's
+    // installer is set up: the box, then the package fails, and the quit
+    // waits until the run is over, so Abort/Retry is still answered.
+    QTest::newRow("failed set-up, then retry")
+        << TestPackages{sound, core} << retry << "root without messenger" << false << asBefore
+        << asBefore;
+
+    TestPackage bomb = package("core", "app",
+                               {entry("core.dll", "core 2"),
+                                entry("bomb.bin", QByteArray(32 * 1024 * 1024, '\0'))},
+                               fileElement("core.dll", "", "add"));
+    QTest::newRow("zip bomb on a small file system")
+        << TestPackages{sound, bomb} << abort << "small work folder" << false << asBefore
+        << asBefore;
+    TestPackage lyingBomb = bomb;
+    lyingBomb.damagedEntry = "bomb.bin";
+    lyingBomb.damage = Damage::DeclaredSmall;
+    QTest::newRow("zip bomb that lies about its size")
+        << TestPackages{sound, lyingBomb} << abort << "small work folder" << false << asBefore
+        << asBefore;
+
+    // The backups of a run that was never taken back must wait for the next
+    // start's recovery: a run that finds its journal does not touch it.
+    QTest::newRow("journal of an earlier run left in place")
+        << TestPackages{core} << abort << "earlier journal" << false << asBefore << asBefore;
+
+    const QByteArray failingInstaller = "#!/bin/sh\nexit 1\n";
+    QTest::newRow("runtime installer fails")
+        << TestPackages{sound, package("core", "app",
+                                       {entry("core.dll", "core 2"),
+                                        entry("redist/vcredist.exe", failingInstaller)},
+                                       fileElement("core.dll", "", "add")
+                                           + fileElement("vcredist.exe", "redist", "add"))}
+        << abort << QString() << false << asBefore << asBefore;
 }
 
 void InstallDriverTest::nothingLost()
 {
     QFETCH(TestPackages, packages);
     QFETCH(Answers, answers);
+    QFETCH(QString, setup);
     QFETCH(bool, succeeds);
     QFETCH(FileMap, installAfter);
     QFETCH(FileMap, pluginsAfter);
-    QFETCH(QStringList, installedFiles);
 
     // The expected folders, built beside the real ones.
     const QString expected = temp() + QStringLiteral("/expected");
-    QVERIFY(buildTree(expected + QStringLiteral("/install"), installAfter, installedFiles));
+    QStringList arguments;
+    if (setup == QLatin1String("links")) {
+        const QString outside = temp() + QStringLiteral("/outside");
+        QVERIFY(writeFiles(outside, {{"lib.dll", "outside lib"}, {"secret.txt", "secret"}}));
+        QVERIFY(QFile::link(outside, installDir() + QStringLiteral("/ext")));
+        QVERIFY(QFile::link(outside + QStringLiteral("/lib.dll"),
+                            installDir() + QStringLiteral("/lib.dll")));
+        QVERIFY(QDir().mkpath(expected + QStringLiteral("/install")));
+        QVERIFY(QFile::link(outside, expected + QStringLiteral("/install/ext")));
+    } else if (setup == QLatin1String("root without messenger")) {
+        QVERIFY(QDir().mkpath(temp() + QStringLiteral("/elsewhere")));
+        arguments = QStringList{QCoreApplication::applicationFilePath(), QStringLiteral("-u"),
+                                QStringLiteral("-root"), temp() + QStringLiteral("/elsewhere")};
+    } else if (setup == QLatin1String("earlier journal")) {
+        QVERIFY(writeFile(journal(), "vemo-update-journal 1 earlier\n"));
+    } else if (setup == QLatin1String("small work folder")) {
+        if (!mountSmallFileSystem(temp() + QStringLiteral("/tmp"), "1m"))
+            QSKIP("needs a tmpfs mount (root)");
+    }
+    QVERIFY(buildTree(expected + QStringLiteral("/install"), installAfter));
     QVERIFY(writeScript(expected + QStringLiteral("/install/vemo7.exe"), Messenger));
-    QVERIFY(buildTree(expected + QStringLiteral("/plugins"), pluginsAfter, installedFiles));
+    QVERIFY(buildTree(expected + QStringLiteral("/plugins"), pluginsAfter));
+    const QStringList installBefore = treeListing(installDir());
+    const QStringList pluginsBefore = treeListing(pluginDir());
+    const QStringList outsideBefore = treeListing(temp() + QStringLiteral("/outside"));
 
-    runInstallation(packages, answers);
+    runInstallation(packages, answers, arguments);
+    if (setup == QLatin1String("small work folder"))
+        unmountSmallFileSystem(temp() + QStringLiteral("/tmp"));
     if (QTest::currentTestFailed())
         return;
 
-    QCOMPARE(treeListing(installDir()), treeListing(expected + QStringLiteral("/install")));
-    QCOMPARE(treeListing(pluginDir()), treeListing(expected + QStringLiteral("/plugins")));
-    QCOMPARE(m_engine->installSucceeded(), succeeds);
+    if (succeeds) {
+        QCOMPARE(treeListing(installDir()), treeListing(expected + QStringLiteral("/install")));
+        QCOMPARE(treeListing(pluginDir()), treeListing(expected + QStringLiteral("/plugins")));
+    } else {
+        QCOMPARE(treeListing(installDir()), installBefore);
+        QCOMPARE(treeListing(pluginDir()), pluginsBefore);
+    }
+    QCOMPARE(treeListing(temp() + QStringLiteral("/outside")), outsideBefore);
+    QCOMPARE(m_succeeded, succeeds);
+    // Nothing of the run is left: neither work folder nor journal.
     QVERIFY(!QFileInfo::exists(workDir()));
+    if (setup == QLatin1String("earlier journal"))
+        QCOMPARE(readFile(journal()), QByteArray("vemo-update-journal 1 earlier\n"));
+    else
+        QVERIFY(!QFileInfo::exists(journal()));
     if (answers.contains(QMessageBox::Retry))
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(relaunchRecord()), 20000);
 }
@@ -438,13 +626,23 @@ void InstallDriverTest::run_data()
                        "warning | Update | Failed installing package core\nNot a directory"}
         << false << false;
 
-    // The first package removes readme.txt; the second puts a folder in its
-    // place and fails. The first one's restore cannot put the file back.
+    // The first package removes readme.txt; the second ships a runtime
+    // installer that puts a folder of its own in that place, and fails. The
+    // first one's restore cannot put the file back: the backups stay, and
+    // Retry does not start the updater again.
     const TestPackage removeReadme =
         package("core", "app", {}, fileElement("readme.txt", "", "remove"));
-    const TestPackage folderInPlace =
-        package("patch", "app", {entry("readme.txt/x", "x")},
-                fileElement("readme.txt/x", "", "add") + "<package name=\"core\"/>");
+    const TestPackage folderInPlace = package(
+        "patch", "app",
+        {entry("vcredist.exe", "#!/bin/sh\nd=$(dirname \"$0\")\nmkdir \"$d/readme.txt\"\n"
+                               "echo k > \"$d/readme.txt/keep\"\n")},
+        fileElement("vcredist.exe", "", "add") + "<package name=\"core\"/>");
+    const QString rollbackError =
+        "critical | Update | An error occured while rolling back update progress. Software may "
+        "not work properly. Try reinstalling whole application\n\n%T/install/readme.txt "
+        "(Is a directory)\n\nThe backups of the replaced files are kept in "
+        "%T/install/.vemo-backup-*. The next start of the updater tries again to put them "
+        "back.";
     QTest::newRow("rollback error")
         << TestPackages{removeReadme, folderInPlace}
         << Answers{QMessageBox::Ok, QMessageBox::Abort, QMessageBox::Ok} << QStringList()
@@ -452,18 +650,30 @@ void InstallDriverTest::run_data()
                + QStringList{"progress 50", "progress 100", "finished"}
         << failed << false
         << QStringList{"critical | Update | Wrong name!",
+                       "warning | Update | Failed installing package patch", rollbackError}
+        << true << false;
+    QTest::newRow("rollback error, retry")
+        << TestPackages{removeReadme, folderInPlace}
+        << Answers{QMessageBox::Ok, QMessageBox::Retry, QMessageBox::Ok} << QStringList()
+        << QStringList{"file core", "progress 50", "file patch"} + rollback
+               + QStringList{"progress 50", "progress 100", "finished"}
+        << failed << false
+        << QStringList{"critical | Update | Wrong name!",
                        "warning | Update | Failed installing package patch",
-                       "critical | Update | An error occured while rolling back update progress. "
-                       "Software may not work properly. Try reinstalling whole application"}
+                       rollbackError + " The update is not started again."}
         << true << false;
 
     // The installation folder has no messenger any more when the installer
-    // is built: the user is told, a quit is asked for, and the run goes on.
+    // is built: the user is told, the package fails without touching
+    // anything, and the application quits once the run is over.
     QTest::newRow("application root without the messenger")
-        << TestPackages{core} << Answers() << QStringList{"-u", "-root", "%T/elsewhere"}
-        << QStringList{"file core", "progress 100", "finished"}
-        << "Installing package core:\n - Zeta.txt\n - core.dll\n - lang/de.qm\n\n" << true
-        << QStringList{"critical | Update | Cannot run update!"} << true << false;
+        << TestPackages{core} << Answers{QMessageBox::Ok, QMessageBox::Abort}
+        << QStringList{"-u", "-root", "%T/elsewhere"}
+        << QStringList{"file core"} + rollback + QStringList{"progress 100", "finished"} << failed
+        << false
+        << QStringList{"critical | Update | Cannot run update!",
+                       "warning | Update | Failed installing package core"}
+        << true << false;
 }
 
 void InstallDriverTest::run()
@@ -494,15 +704,24 @@ void InstallDriverTest::run()
     QCOMPARE(m_engine->installSucceeded(), succeeds);
     QStringList shown;
     for (const MessageBoxWatcher::Box &box : std::as_const(m_boxes))
-        shown << box.summary();
+        shown << withoutRunId(box.summary());
+    for (QString &box : boxes)
+        box.replace(QStringLiteral("%T"), temp());
     QCOMPARE(shown, boxes);
     QCOMPARE(m_quit, quits);
     // After a rollback that could not put everything back, the backups are
-    // the only copy of the user's files: the work directory stays.
+    // the only copy of the user's files: they stay, and so does the journal
+    // that leads the next start to them.
     const bool rollbackFailed = boxes.join('\n').contains(QStringLiteral("rolling back"));
-    QCOMPARE(QFileInfo::exists(workDir()), rollbackFailed);
-    if (rollbackFailed)
-        QVERIFY(QFileInfo(workDir() + QStringLiteral("/core/unwind/readme.txt")).isFile());
+    QVERIFY(!QFileInfo::exists(workDir()));
+    QCOMPARE(QFileInfo::exists(journal()), rollbackFailed);
+    const QStringList backups =
+        QDir(installDir()).entryList({QStringLiteral(".vemo-backup-*")}, QDir::Dirs | QDir::Hidden);
+    QCOMPARE(backups.size(), rollbackFailed ? 1 : 0);
+    if (rollbackFailed) {
+        QCOMPARE(readFile(installDir() + '/' + backups.first() + QStringLiteral("/0/readme.txt")),
+                 QByteArray("readme"));
+    }
 
     if (relaunches) {
         // The restart runs this test executable, which only records how it

@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QDateTime>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,6 +40,8 @@ private slots:
     void refusesAWorkDirectoryThatIsNotPrivate_data();
     void refusesAWorkDirectoryThatIsNotPrivate();
     void createsAPrivateWorkDirectory();
+    void oneUpdaterAtATime_data();
+    void oneUpdaterAtATime();
 
 private:
     QString workDir() const { return m_temp->workDir(); }
@@ -200,6 +205,76 @@ void RelocationTest::createsAPrivateWorkDirectory()
                                                                    | QFile::WriteUser
                                                                    | QFile::ExeUser),
              Executable);
+}
+
+void RelocationTest::oneUpdaterAtATime_data()
+{
+    QTest::addColumn<QString>("holder"); // who the lock file or the promise names
+    QTest::addColumn<bool>("relocates");
+
+    QTest::newRow("no other updater") << "nobody" << true;
+    QTest::newRow("the lock of an updater that died is taken over") << "dead lock" << true;
+    QTest::newRow("the lock of a running updater") << "live lock" << false;
+    QTest::newRow("the lock promised to a running successor") << "live promise" << false;
+    QTest::newRow("a promise to a successor that died") << "dead promise" << true;
+}
+
+void RelocationTest::oneUpdaterAtATime()
+{
+    QFETCH(QString, holder);
+    QFETCH(bool, relocates);
+
+    const QString state = m_temp->filePath("state");
+    const QString lockDir = state + QStringLiteral("/vemo-updater/");
+    QVERIFY(QDir().mkpath(lockDir));
+    // A process that has ended, and one that runs (this one, as far as the
+    // lock file goes, or the system's first process).
+    QProcess ended;
+    ended.start(QStringLiteral("true"), QStringList());
+    QVERIFY(ended.waitForFinished());
+    const qint64 deadPid = ended.processId() > 0 ? ended.processId() : 999999;
+    const auto lockFile = [&](qint64 pid) {
+        // As QLockFile writes it: process id, application, host, machine, boot.
+        return QByteArray::number(pid) + '\n' + QCoreApplication::applicationName().toUtf8()
+               + '\n' + QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId()
+               + '\n' + QSysInfo::bootUniqueId() + '\n';
+    };
+    const auto promise = [&](qint64 pid) {
+        return QByteArray::number(pid) + '\n'
+               + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + '\n';
+    };
+    if (holder == QLatin1String("dead lock"))
+        QVERIFY(writeFile(lockDir + "updater.lock", lockFile(deadPid)));
+    else if (holder == QLatin1String("live lock"))
+        QVERIFY(writeFile(lockDir + "updater.lock", lockFile(QCoreApplication::applicationPid())));
+    else if (holder == QLatin1String("live promise"))
+        QVERIFY(writeFile(lockDir + "updater.lock.next", promise(1)));
+    else if (holder == QLatin1String("dead promise"))
+        QVERIFY(writeFile(lockDir + "updater.lock.next", promise(deadPid)));
+
+    const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state));
+    const QStringList before = treeListing(m_temp->path());
+    MessageBoxWatcher boxes;
+    const int exitCode = Relocation::run(m_install, "updater", {}, false);
+    qputenv("XDG_STATE_HOME", savedState);
+
+    if (relocates) {
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(boxes.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(relaunches().size(), 1, 20000);
+    } else {
+        QCOMPARE(exitCode, 1);
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().text,
+                 QStringLiteral("Another update of the messenger is in progress. Wait until it "
+                                "has finished, then start the update again if it is still "
+                                "needed."));
+        // Nothing copied, nothing started, the other updater's lock kept.
+        QCOMPARE(treeListing(m_temp->path()), before);
+        QTest::qWait(200);
+        QVERIFY(relaunches().isEmpty());
+    }
 }
 
 VEMO_TEST_MAIN(RelocationTest)

@@ -2,6 +2,7 @@
 #include "engine/messenger.h"
 #include "fakeupdateserver.h"
 #include "messageboxwatcher.h"
+#include "packagetestsupport.h"
 #include "scopedtmpdir.h"
 #include "startup/updatemode.h"
 #include "testmain.h"
@@ -49,6 +50,8 @@ private slots:
     void failedCheck();
     void offerWindowRunsTheEventLoop();
     void refusesASharedWorkDirectory();
+    void interruptedUpdate_data();
+    void interruptedUpdate();
 
 private:
     ScopedTmpDir *m_temp = nullptr;
@@ -163,6 +166,109 @@ void UpdateModeTest::refusesASharedWorkDirectory()
     QVERIFY(boxes.last().text.contains(QStringLiteral("can be changed by other users")));
     QTest::qWait(100);
     QVERIFY(server.queries().isEmpty());
+}
+
+void UpdateModeTest::interruptedUpdate_data()
+{
+    QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QByteArray>("journal"); // %R the root, %B the run's backups
+    QTest::addColumn<QString>("tamper");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<FileMap>("rootAfter"); // besides vemo7.exe
+
+    // The run saved a.txt, then made the folder made/ with n.txt and the
+    // file new.txt, when it was cut short.
+    const QByteArray cutShort = "vemo-update-journal 1 x\npackage 0 %R %B/0\ndir 0 %R/made\n"
+                                "file 0 %R/made/n.txt\nfile 0 %R/new.txt\n";
+    const FileMap before{{"keep.txt", "keep"}, {"a.txt", "original"}};
+    const QString rolledBack = "information | Update | The last update was interrupted before it "
+                               "finished. Everything it had changed has been put back as it was "
+                               "before that update.";
+    const QString noUpdates = "information | Update | No updates available.";
+
+    QTest::newRow("rolled back, then told") << false << cutShort << QString() << 0
+                                            << QStringList{rolledBack, noUpdates} << before;
+    QTest::newRow("quiet: rolled back without a box")
+        << true << cutShort << QString() << 0 << QStringList() << before;
+    QTest::newRow("a line cut short is no change")
+        << false << cutShort + "file 0 %R/keep.txt" << QString() << 0
+        << QStringList{rolledBack, noUpdates} << before;
+    QTest::newRow("a finished run is only cleared up")
+        << false << cutShort + "installed 0\nfinished\n" << QString() << 0
+        << QStringList{noUpdates}
+        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
+                   {"made/n.txt", "n"}};
+    QTest::newRow("what cannot be put back stays, and the updater stops")
+        << false << cutShort << "folder at a.txt" << 1
+        << QStringList{"critical | Update | The last update was interrupted before it finished, "
+                       "and not everything it had changed could be put back: %R/a.txt (Is a "
+                       "directory)\n\nThe backups of the replaced files are kept in %B. The next "
+                       "start of the updater tries again to put them back."}
+        << FileMap{{"keep.txt", "keep"}, {"a.txt/inner", "i"}};
+    QTest::newRow("a journal that cannot be read stops the updater")
+        << false << cutShort + "garbage\n" << QString() << 1
+        << QStringList{"critical | Update | The last update was interrupted before it finished, "
+                       "and not everything it had changed could be put back: The update journal "
+                       "%J cannot be read: line 6: garbage"}
+        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
+                   {"made/n.txt", "n"}};
+}
+
+void UpdateModeTest::interruptedUpdate()
+{
+    QFETCH(bool, quiet);
+    QFETCH(QByteArray, journal);
+    QFETCH(QString, tamper);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, boxes);
+    QFETCH(FileMap, rootAfter);
+
+    const QString root = m_temp->filePath("vemo");
+    const QString backups = root + QStringLiteral("/.vemo-backup-x");
+    const QString journalPath = m_temp->filePath("state/vemo-updater/install-journal");
+    const auto expand = [&](QString text) {
+        return text.replace("%R", root).replace("%B", backups).replace("%J", journalPath);
+    };
+    QVERIFY(writeFiles(root, {{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
+                              {"made/n.txt", "n"}}));
+    QVERIFY(writeFile(backups + QStringLiteral("/0/a.txt"), "original"));
+    QVERIFY(writeFile(journalPath, expand(QString::fromUtf8(journal)).toUtf8()));
+    if (tamper == QLatin1String("folder at a.txt")) {
+        QVERIFY(QFile::remove(root + QStringLiteral("/a.txt")));
+        QVERIFY(writeFile(root + QStringLiteral("/a.txt/inner"), "i"));
+    }
+    const QByteArray savedStateHome = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_temp->filePath("state")));
+    FakeUpdateServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
+    server.answerWith(NoUpdates);
+
+    MessageBoxWatcher watcher;
+    const int exited = runUpdateMode(quiet);
+    qputenv("XDG_STATE_HOME", savedStateHome);
+    QCOMPARE(exited, exitCode);
+    QStringList shown;
+    for (const MessageBoxWatcher::Box &box : watcher.boxes())
+        shown << box.summary();
+    for (QString &box : boxes)
+        box = expand(box);
+    QCOMPARE(shown, boxes);
+
+    FileMap files = fileMap(root);
+    files.remove(QStringLiteral("vemo7.exe"));
+    const bool kept = exitCode != 0;
+    for (auto it = files.begin(); it != files.end();) {
+        if (kept && it.key().startsWith(QLatin1String(".vemo-backup-x/")))
+            it = files.erase(it);
+        else
+            ++it;
+    }
+    QCOMPARE(files, rootAfter);
+    // Journal and backups go once the run is taken back or cleared up; they
+    // stay for the next start otherwise.
+    QCOMPARE(QFileInfo::exists(journalPath), kept);
+    QCOMPARE(QFileInfo::exists(backups), kept);
 }
 
 VEMO_TEST_MAIN(UpdateModeTest)

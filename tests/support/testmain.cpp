@@ -71,6 +71,10 @@ int run(QObject *testObject, int argc, char **argv)
     QTemporaryDir runtimeDir;
     QFile::setPermissions(runtimeDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
+    // The updater's state (install journal, one-updater lock) stays inside
+    // the test too, away from the user's own and from other test programs.
+    QTemporaryDir stateHome;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome.path()));
 
     programPath = argv[0];
     argumentStorage.push_back(programPath);

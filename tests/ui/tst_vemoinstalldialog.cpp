@@ -190,6 +190,8 @@ void InstallDialogTest::progress()
         ZipWriter zip(path);
         QVERIFY2(zip.addFile(QByteArray(name) + ".txt", "content of " + QByteArray(name)),
                  qPrintable(zip.errorString()));
+        // Every package carries a manifest; this one installs nothing.
+        QVERIFY(zip.addFile(QByteArray(name) + ".xml", "<package/>"));
         QVERIFY(zip.close());
     }
 

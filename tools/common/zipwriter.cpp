@@ -6,6 +6,7 @@
 #include <minizip/zip.h>
 
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 constexpr qint64 BlockSize = 1 << 20;
@@ -24,7 +25,7 @@ ZipWriter::~ZipWriter()
     close();
 }
 
-bool ZipWriter::openEntry(const QByteArray &name, Method method, bool large)
+bool ZipWriter::openEntry(const QByteArray &name, Method method, bool large, unsigned unixMode)
 {
     if (!m_zip) {
         m_error = QStringLiteral("Archive %1 is not open").arg(m_path);
@@ -41,11 +42,18 @@ bool ZipWriter::openEntry(const QByteArray &name, Method method, bool large)
     info.tmz_date.tm_year = uInt(now.date().year());
     const int zipMethod = method == Deflated ? Z_DEFLATED : 0;
     const int level = method == Deflated ? Z_DEFAULT_COMPRESSION : 0;
-    if (zipOpenNewFileInZip64(m_zip, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
-                              zipMethod, level, large ? 1 : 0)
+    // "Version made by" names Unix (3) when the entry carries a Unix mode,
+    // which then fills the upper half of the external attributes.
+    constexpr uLong UnixHost = 3 << 8;
+    constexpr uLong ZipVersion = 20;
+    constexpr uLong RegularFile = 0100000;
+    info.external_fa = unixMode ? (RegularFile | unixMode) << 16 : 0;
+    if (zipOpenNewFileInZip4_64(m_zip, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                zipMethod, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                                nullptr, 0, unixMode ? UnixHost | ZipVersion : 0, 0, large ? 1 : 0)
         != ZIP_OK) {
-        m_error = QStringLiteral("Cannot add entry %1 to %2")
-                      .arg(QString::fromLatin1(name), m_path);
+        m_error =
+            QStringLiteral("Cannot add entry %1 to %2").arg(QString::fromLatin1(name), m_path);
         return false;
     }
     return true;
@@ -60,14 +68,15 @@ bool ZipWriter::closeEntry()
     return true;
 }
 
-bool ZipWriter::addFile(const QByteArray &name, const QByteArray &content, Method method)
+bool ZipWriter::addFile(const QByteArray &name, const QByteArray &content, Method method,
+                        unsigned unixMode)
 {
-    if (!openEntry(name, method, false))
+    if (!openEntry(name, method, false, unixMode))
         return false;
     if (!content.isEmpty()
         && zipWriteInFileInZip(m_zip, content.constData(), unsigned(content.size())) != ZIP_OK) {
-        m_error = QStringLiteral("Cannot write entry %1 to %2")
-                      .arg(QString::fromLatin1(name), m_path);
+        m_error =
+            QStringLiteral("Cannot write entry %1 to %2").arg(QString::fromLatin1(name), m_path);
         closeEntry();
         return false;
     }
@@ -81,7 +90,10 @@ bool ZipWriter::addFileFrom(const QByteArray &name, const QString &sourcePath, M
         m_error = QStringLiteral("Cannot read %1: %2").arg(sourcePath, source.errorString());
         return false;
     }
-    if (!openEntry(name, method, source.size() >= 0xffffffffLL))
+    struct stat status;
+    const unsigned unixMode =
+        ::stat(QFile::encodeName(sourcePath).constData(), &status) == 0 ? status.st_mode & 0777 : 0;
+    if (!openEntry(name, method, source.size() >= 0xffffffffLL, unixMode))
         return false;
     QByteArray block(int(BlockSize), Qt::Uninitialized);
     for (;;) {

@@ -18,8 +18,12 @@ public:
 
     bool isOpen() const { return m_zip != nullptr; }
 
-    bool addFile(const QByteArray &name, const QByteArray &content, Method method = Deflated);
-    // Streams the file at sourcePath into the archive in blocks.
+    // unixMode, when not 0, is recorded as the entry's Unix mode (its
+    // permission bits, e.g. 0755), as zip tools on Unix do.
+    bool addFile(const QByteArray &name, const QByteArray &content, Method method = Deflated,
+                 unsigned unixMode = 0);
+    // Streams the file at sourcePath into the archive in blocks, with the
+    // file's own permission bits as its Unix mode.
     bool addFileFrom(const QByteArray &name, const QString &sourcePath, Method method = Deflated);
     // name should end with '/'.
     bool addDirectory(const QByteArray &name);
@@ -28,7 +32,7 @@ public:
     QString errorString() const { return m_error; }
 
 private:
-    bool openEntry(const QByteArray &name, Method method, bool large);
+    bool openEntry(const QByteArray &name, Method method, bool large, unsigned unixMode = 0);
     bool closeEntry();
 
     void *m_zip = nullptr;

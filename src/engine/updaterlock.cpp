@@ -1,0 +1,113 @@
+#include "updaterlock.h"
+
+#include "statedirectory.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <signal.h>
+
+namespace {
+
+const QLatin1String LockName("updater.lock");
+const QLatin1String ReservationName("updater.lock.next");
+// A successor that has not taken the lock this long after it was promised
+// to it never will.
+constexpr qint64 ReservationLifetimeMs = 60000;
+
+QString directoryOrDefault(const QString &directory)
+{
+    return directory.isEmpty() ? StateDirectory::path() : directory + QLatin1Char('/');
+}
+
+bool processIsAlive(qint64 pid)
+{
+    if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno != EPERM))
+        return false;
+    // A process that has ended but was not reaped yet still answers.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype nameEnd = line.lastIndexOf(')');
+    return nameEnd < 0 || line.mid(nameEnd + 2, 1) != "Z";
+}
+
+// The process the lock is promised to, or 0 when there is no live, recent
+// promise.
+qint64 promisedTo(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = file.readAll().split('\n');
+    if (fields.size() < 2)
+        return 0;
+    const qint64 pid = fields.at(0).toLongLong();
+    const qint64 since = QDateTime::currentMSecsSinceEpoch() - fields.at(1).toLongLong();
+    if (since < 0 || since > ReservationLifetimeMs || !processIsAlive(pid))
+        return 0;
+    return pid;
+}
+
+QString anotherUpdate()
+{
+    return QCoreApplication::translate(
+        "translation",
+        "Another update of the messenger is in progress. Wait until it has finished, then "
+        "start the update again if it is still needed.",
+        "nc");
+}
+
+} // namespace
+
+UpdaterLock::UpdaterLock(const QString &directory)
+    : m_directory(directoryOrDefault(directory))
+    , m_lock(m_directory + LockName)
+{
+    // Only a dead holder makes the lock stale, never its age: an update
+    // may take long.
+    m_lock.setStaleLockTime(0);
+}
+
+UpdaterLock::~UpdaterLock() = default;
+
+bool UpdaterLock::acquire(int waitMs, QString *problem)
+{
+    if (m_directory == StateDirectory::path() && !StateDirectory::prepare(problem))
+        return false;
+    if (!m_lock.tryLock(waitMs)) {
+        if (problem) {
+            *problem = m_lock.error() == QLockFile::LockFailedError
+                           ? anotherUpdate()
+                           : QCoreApplication::translate("translation",
+                                                         "Cannot create the lock file %1.", "nc")
+                                 .arg(m_directory + LockName);
+        }
+        return false;
+    }
+
+    const QString reservation = m_directory + ReservationName;
+    const qint64 successor = promisedTo(reservation);
+    if (successor != 0 && successor != QCoreApplication::applicationPid()) {
+        m_lock.unlock();
+        if (problem)
+            *problem = anotherUpdate();
+        return false;
+    }
+    QFile::remove(reservation);
+    return true;
+}
+
+void UpdaterLock::handOverTo(qint64 pid, const QString &directory)
+{
+    QSaveFile file(directoryOrDefault(directory) + ReservationName);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(QByteArray::number(pid) + '\n'
+               + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + '\n');
+    file.commit();
+}

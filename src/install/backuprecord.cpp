@@ -1,0 +1,214 @@
+#include "backuprecord.h"
+
+#include "filecopy.h"
+#include "installjournal.h"
+#include "removetree.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Inside the run's directory, beside the packages' backup directories:
+// where a copy is made before it becomes a backup, and where a saved file is
+// staged before it goes back in place.
+const QLatin1String SavingName("saving");
+const QLatin1String RestoringName("restoring");
+
+bool entryExists(const QString &path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+QString cannotBackUp(const QString &target, const QString &backup, const QString &reason)
+{
+    return QCoreApplication::translate("translation", "Cannot back up file %1 to %2!", "nc")
+               .arg(target, backup)
+           + QStringLiteral(" (%1)").arg(reason);
+}
+
+} // namespace
+
+BackupRecord::BackupRecord(int index, const QString &root, const QString &backupDir,
+                           InstallJournal *journal)
+    : m_index(index)
+    , m_root(root)
+    , m_backupDir(backupDir)
+    , m_journal(journal)
+{
+}
+
+BackupRecord BackupRecord::fromJournal(int index, const QString &root, const QString &backupDir,
+                                       const QStringList &createdDirectories,
+                                       const QStringList &createdFiles)
+{
+    BackupRecord record(index, root, backupDir, nullptr);
+    record.m_createdDirectories = createdDirectories;
+    record.m_createdFiles = createdFiles;
+    // Every entry below the backup directory that is not a directory is
+    // a saved file or link; a copy in the making is never there (it is
+    // made under another name and renamed in when complete).
+    const QDir base(backupDir);
+    QDirIterator it(backupDir,
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        if (info.isDir() && !info.isSymLink())
+            continue;
+        record.m_saved.append(base.relativeFilePath(info.filePath()));
+    }
+    record.m_saved.sort();
+    return record;
+}
+
+QString BackupRecord::runDir() const
+{
+    return QFileInfo(m_backupDir).absolutePath();
+}
+
+bool BackupRecord::makeDirectories(const QString &dir, QString *error)
+{
+    QStringList missing;
+    for (QString path = QDir::cleanPath(dir); !entryExists(path);) {
+        missing.prepend(path);
+        const QString parent = QFileInfo(path).absolutePath();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    for (const QString &path : std::as_const(missing)) {
+        if (m_journal && !m_journal->addCreatedDirectory(m_index, path)) {
+            *error = m_journal->errorString();
+            return false;
+        }
+        m_createdDirectories.append(path);
+        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST) {
+            *error =
+                QCoreApplication::translate("translation", "Cannot create folder %1 (%2)", "nc")
+                    .arg(path, systemError());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool BackupRecord::noteNewFile(const QString &path, QString *error)
+{
+    if (m_journal && !m_journal->addCreatedFile(m_index, path)) {
+        *error = m_journal->errorString();
+        return false;
+    }
+    if (!m_createdFileSet.contains(path)) {
+        m_createdFileSet.insert(path);
+        m_createdFiles.append(path);
+    }
+    return true;
+}
+
+bool BackupRecord::save(const QString &target, const QString &relative, bool deletesTarget,
+                        bool *movedAway, QString *error)
+{
+    *movedAway = false;
+    if (m_savedSet.contains(relative))
+        return true; // the first copy holds the content from before the update
+
+    const QString backup = m_backupDir + QLatin1Char('/') + relative;
+    QDir().mkpath(QFileInfo(backup).absolutePath());
+
+    struct stat info;
+    if (::lstat(QFile::encodeName(target).constData(), &info) != 0) {
+        *error = cannotBackUp(target, backup, systemError());
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        *error = cannotBackUp(target, backup, QString::fromLocal8Bit(std::strerror(EISDIR)));
+        return false;
+    }
+
+    // A target that is deleted next anyway becomes its own backup: a rename
+    // keeps its content, rights and disk space. Otherwise a copy is made
+    // under another name first, so that the backup directory never holds a
+    // half-made copy that a recovery would take for the original.
+    if (deletesTarget && FileCopy::moveRegularFile(target, backup)) {
+        *movedAway = true;
+    } else {
+        const QString staging = runDir() + QLatin1Char('/') + SavingName;
+        QFile::remove(staging);
+        QString reason;
+        const bool copied = S_ISLNK(info.st_mode) ? FileCopy::copyLink(target, staging, &reason)
+                                                  : FileCopy::copyToNew(target, staging, &reason);
+        if (!copied || !FileCopy::moveRegularFile(staging, backup)) {
+            if (copied)
+                reason = systemError();
+            QFile::remove(staging);
+            *error = cannotBackUp(target, backup, reason);
+            return false;
+        }
+    }
+    m_savedSet.insert(relative);
+    m_saved.append(relative);
+    return true;
+}
+
+bool BackupRecord::restore(QString *error)
+{
+    // What the package created goes first: a saved file may have to go back
+    // where the package had put a directory.
+    for (auto it = m_createdFiles.crbegin(); it != m_createdFiles.crend(); ++it) {
+        const QByteArray path = QFile::encodeName(*it);
+        // Not there, or never made (its folder is a file): nothing to delete.
+        if (::unlink(path.constData()) != 0 && errno != ENOENT && errno != ENOTDIR) {
+            *error = QStringLiteral("%1 (%2)").arg(*it, systemError());
+            return false;
+        }
+    }
+    // Deepest first; a directory that holds anything else stays.
+    for (auto it = m_createdDirectories.crbegin(); it != m_createdDirectories.crend(); ++it)
+        ::rmdir(QFile::encodeName(*it).constData());
+
+    const QString staging = runDir() + QLatin1Char('/') + RestoringName;
+    for (const QString &relative : std::as_const(m_saved)) {
+        const QString saved = m_backupDir + QLatin1Char('/') + relative;
+        const QString target = m_root + QLatin1Char('/') + relative;
+        if (!entryExists(saved)) {
+            *error =
+                QStringLiteral("%1 (%2)").arg(saved, QString::fromLocal8Bit(std::strerror(ENOENT)));
+            return false;
+        }
+        const QString directory = QFileInfo(target).absolutePath();
+        if (!entryExists(directory))
+            QDir().mkpath(directory);
+        QString reason;
+        if (!FileCopy::replaceWith(saved, target, staging, &reason)) {
+            *error = QStringLiteral("%1 (%2)").arg(target, reason);
+            return false;
+        }
+    }
+    return true;
+}
+
+void BackupRecord::removeBackups() const
+{
+    removeTree(m_backupDir);
+    const QString run = runDir();
+    QFile::remove(run + QLatin1Char('/') + SavingName);
+    QFile::remove(run + QLatin1Char('/') + RestoringName);
+    QDir().rmdir(run);
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class InstallJournal;
+
+// What one package of an install run changed in its install root, and how to
+// take it back: the saved copies of the files it replaced or removed (in its
+// own backup directory inside the root, so that saving a file is a rename
+// within one file system), and the files and directories it created where
+// none were. Every creation is entered in the run's journal before it
+// happens, so a run cut short can be taken back from the journal and the
+// backup directory alone.
+class BackupRecord
+{
+public:
+    // root: the install root, absolute, with its links resolved, without a
+    // trailing slash. backupDir: this package's backup directory, directly
+    // inside a directory of the run inside the root. journal may be null.
+    BackupRecord(int index, const QString &root, const QString &backupDir, InstallJournal *journal);
+
+    // Rebuilds the record of a package from the journal of a run that did
+    // not end: its creations from the journal, its backups from what lies in
+    // its backup directory.
+    static BackupRecord fromJournal(int index, const QString &root, const QString &backupDir,
+                                    const QStringList &createdDirectories,
+                                    const QStringList &createdFiles);
+
+    const QString &root() const { return m_root; }
+    const QString &backupDir() const { return m_backupDir; }
+    // Where the run keeps the backups of all its packages in this root.
+    QString runDir() const;
+    const QStringList &createdFiles() const { return m_createdFiles; }
+    const QStringList &createdDirectories() const { return m_createdDirectories; }
+    // Paths below the root whose original content this record holds, in
+    // the order saved.
+    const QStringList &savedPaths() const { return m_saved; }
+
+    bool wasCreated(const QString &path) const { return m_createdFileSet.contains(path); }
+    bool wasSaved(const QString &relative) const { return m_savedSet.contains(relative); }
+
+    // Makes the absolute directory dir exist, entering every directory it
+    // creates in the journal first.
+    bool makeDirectories(const QString &dir, QString *error);
+    // Enters path, about to be created where nothing is, in the journal.
+    bool noteNewFile(const QString &path, QString *error);
+    // Saves target (relative below the root) unless it was saved before.
+    // With deletesTarget the target itself moves into the backup where it
+    // can (*movedAway tells); otherwise a copy is made. Links are saved as
+    // links, never followed.
+    bool save(const QString &target, const QString &relative, bool deletesTarget, bool *movedAway,
+              QString *error);
+
+    // Takes the package back: deletes what it created (directories only when
+    // empty of anything else), then puts every saved file back. Can be run
+    // again after it was cut short. False at the first file that cannot be
+    // put back; *error says which.
+    bool restore(QString *error);
+
+    // Deletes the backups, once the run is over.
+    void removeBackups() const;
+
+private:
+    int m_index;
+    QString m_root;
+    QString m_backupDir;
+    InstallJournal *m_journal;
+    QStringList m_createdDirectories;
+    QStringList m_createdFiles;
+    QSet<QString> m_createdFileSet;
+    QStringList m_saved;
+    QSet<QString> m_savedSet;
+};

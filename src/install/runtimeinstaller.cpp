@@ -1,0 +1,61 @@
+#include "runtimeinstaller.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace {
+
+constexpr int Installed = 0;
+constexpr int NewerVersionPresent = 1638;
+constexpr int RebootRequired = 3010;
+
+} // namespace
+
+namespace RuntimeInstaller {
+
+bool isRuntimeInstaller(const QString &target)
+{
+    return QFileInfo(target).fileName() == QLatin1String("vcredist.exe");
+}
+
+bool run(const QString &path, int timeoutMs, QString *problem)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(path, {QStringLiteral("/Q")});
+    if (!process.waitForStarted()) {
+        *problem = QCoreApplication::translate(
+                       "translation", "The runtime installer %1 cannot be started (%2).", "nc")
+                       .arg(path, process.errorString());
+        return false;
+    }
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        *problem =
+            QCoreApplication::translate(
+                "translation",
+                "The runtime installer %1 did not finish within %2 minutes and was stopped.", "nc")
+                .arg(path)
+                .arg(qMax(1, timeoutMs / 60000));
+        return false;
+    }
+    if (process.exitStatus() != QProcess::NormalExit) {
+        *problem =
+            QCoreApplication::translate("translation", "The runtime installer %1 crashed.", "nc")
+                .arg(path);
+        return false;
+    }
+    const int code = process.exitCode();
+    if (code != Installed && code != NewerVersionPresent && code != RebootRequired) {
+        *problem = QCoreApplication::translate(
+                       "translation", "The runtime installer %1 failed with exit code %2.", "nc")
+                       .arg(path)
+                       .arg(code);
+        return false;
+    }
+    return true;
+}
+
+} // namespace RuntimeInstaller

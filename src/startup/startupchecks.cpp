@@ -1,0 +1,65 @@
+#include "startupchecks.h"
+
+#include "engine/updaterlock.h"
+#include "install/installrecovery.h"
+#include "ui/messageboxes.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace StartupChecks {
+
+bool lockAndRecover(UpdaterLock *lock, int waitMs, bool quiet)
+{
+    QString problem;
+    if (!lock->acquire(waitMs, &problem)) {
+        MessageBoxes::critical(MessageBoxes::updateTitle(), problem);
+        return false;
+    }
+
+    const InstallRecovery::Result recovery = InstallRecovery::run();
+    switch (recovery.outcome) {
+    case InstallRecovery::Outcome::NothingToDo:
+    case InstallRecovery::Outcome::CleanedUp:
+        return true;
+    case InstallRecovery::Outcome::RolledBack:
+        if (quiet) {
+            qInfo("updater: an update that was interrupted before it finished has been rolled "
+                  "back");
+        } else {
+            MessageBoxes::information(
+                MessageBoxes::updateTitle(),
+                QCoreApplication::translate("translation",
+                                            "The last update was interrupted before it "
+                                            "finished. Everything it had changed has been put "
+                                            "back as it was before that update.",
+                                            "nc"));
+        }
+        return true;
+    case InstallRecovery::Outcome::Failed:
+        break;
+    }
+
+    QStringList places;
+    for (const QString &dir : recovery.backupDirs)
+        places << QDir::toNativeSeparators(dir);
+    MessageBoxes::critical(
+        MessageBoxes::updateTitle(),
+        QCoreApplication::translate("translation",
+                                    "The last update was interrupted before it finished, and "
+                                    "not everything it had changed could be put back: %1",
+                                    "nc")
+                .arg(recovery.problem)
+            + (places.isEmpty()
+                   ? QString()
+                   : QStringLiteral("\n\n")
+                         + QCoreApplication::translate(
+                               "translation",
+                               "The backups of the replaced files are kept in %1. The next "
+                               "start of the updater tries again to put them back.",
+                               "nc")
+                               .arg(places.join(QStringLiteral(", ")))));
+    return false;
+}
+
+} // namespace StartupChecks
