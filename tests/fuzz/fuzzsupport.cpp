@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace Fuzz {
 
@@ -20,13 +21,22 @@ void require(bool condition, const char *what)
     std::abort();
 }
 
-void ensureApplication()
+void ensureApplication(const QStringList &arguments)
 {
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char *argv[] = {name, nullptr};
+    static QList<QByteArray> storage;
+    static std::vector<char *> argv;
+    static int argc = 0;
+    if (QCoreApplication::instance())
+        return;
+    storage << QByteArray("fuzz");
+    for (const QString &argument : arguments)
+        storage << argument.toLocal8Bit();
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    argc = int(storage.size());
     static const std::unique_ptr<QCoreApplication> application(
-        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv));
+        new QCoreApplication(argc, argv.data()));
 }
 
 QString scratchDirectory()
