@@ -831,6 +831,10 @@ void PackageInstallerTest::unsafeEntryNames_data()
     QTest::newRow("drive letter") << QByteArray("C:escape.txt");
     QTest::newRow("drive letter and backslash") << QByteArray("C:\\escape.txt");
     QTest::newRow("climbing out") << QByteArray("../../../escape.txt");
+    // One level up from the unpack directory is the work directory: a check
+    // that lets one ".." too many through is caught only by these.
+    QTest::newRow("climbing exactly one level") << QByteArray("../escape.txt");
+    QTest::newRow("climbing one level after a folder") << QByteArray("a/../../escape.txt");
     QTest::newRow("climbing out after a folder") << QByteArray("a/../../../../escape.txt");
     QTest::newRow("climbing out with backslashes") << QByteArray("..\\..\\..\\escape.txt");
     QTest::newRow("mixed separators") << QByteArray("a\\../../..\\../escape.txt");
