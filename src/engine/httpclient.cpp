@@ -1,5 +1,7 @@
 #include "httpclient.h"
 
+#include "systemproxy.h"
+
 #include <QCoreApplication>
 #include <QFileDevice>
 #include <QNetworkProxy>
@@ -12,8 +14,10 @@ namespace {
 
 // Body bytes moved from the reply to the device at a time; also the most the
 // reply may buffer, so memory stays bounded when the device is slower than
-// the network.
-constexpr int ChunkSize = 64 * 1024;
+// the network. Large blocks mean few system calls and few hand-overs from
+// Qt's network thread: 64 KiB blocks made a download of hundreds of MiB take
+// half as long again as one of 1 MiB blocks.
+constexpr int ChunkSize = 1024 * 1024;
 constexpr int DefaultTransferTimeoutMs = 60000;
 
 // QNetworkReply reports 4xx and 5xx answers as errors of these ranges; for us
@@ -24,6 +28,12 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
             && error <= QNetworkReply::UnknownContentError)
         || (error >= QNetworkReply::InternalServerError
             && error <= QNetworkReply::UnknownServerError);
+}
+
+bool isProxyError(QNetworkReply::NetworkError error)
+{
+    return error >= QNetworkReply::ProxyConnectionRefusedError
+        && error <= QNetworkReply::UnknownProxyError;
 }
 
 HttpClient::Error clientError(QNetworkReply::NetworkError error)
@@ -40,6 +50,16 @@ HttpClient::Error clientError(QNetworkReply::NetworkError error)
     default:
         return HttpClient::UnknownError;
     }
+}
+
+QString proxyErrorText(const QNetworkProxy &proxy, const QNetworkReply *reply)
+{
+    if (reply->error() == QNetworkReply::ProxyAuthenticationRequiredError)
+        return QCoreApplication::translate(
+                   "translation", "The proxy server %1 asks for a user name and password.", "nc")
+            .arg(SystemProxy::name(proxy));
+    return QCoreApplication::translate("translation", "Cannot use the proxy server %1: %2", "nc")
+        .arg(SystemProxy::name(proxy), reply->errorString());
 }
 
 QString writeErrorText(const QIODevice *device)
@@ -59,7 +79,7 @@ bool hasNoBody(int status)
 HttpClient::HttpClient(QObject *parent)
     : QObject(parent)
 {
-    m_manager.setProxy(QNetworkProxy::NoProxy);
+    m_manager.setProxy(m_proxy);
     m_transferTimer.setSingleShot(true);
     m_transferTimer.setInterval(DefaultTransferTimeoutMs);
     connect(&m_transferTimer, &QTimer::timeout, this, &HttpClient::transferTimedOut);
@@ -87,12 +107,13 @@ int HttpClient::head(const QString &path)
     return enqueue(request);
 }
 
-int HttpClient::get(const QString &path, QIODevice *to)
+int HttpClient::get(const QString &path, QIODevice *to, const Fields &fields)
 {
     Request request;
     request.operation = Operation::Get;
     request.path = path;
     request.device = to;
+    request.fields = fields;
     return enqueue(request);
 }
 
@@ -146,6 +167,11 @@ HttpClient::Error HttpClient::error() const
 QString HttpClient::errorString() const
 {
     return m_errorString;
+}
+
+QNetworkProxy HttpClient::proxy() const
+{
+    return m_proxy;
 }
 
 int HttpClient::enqueue(Request request)
@@ -220,6 +246,14 @@ void HttpClient::sendCurrent()
     // Without this the reply would inflate compressed bodies by itself, and
     // the bytes written would no longer match the Content-Length.
     request.setRawHeader("Accept-Encoding", "identity");
+    for (const auto &field : std::as_const(m_current.fields))
+        request.setRawHeader(field.first, field.second);
+
+    // Asked afresh for every request, as the settings may exclude some hosts;
+    // set on the manager so that what went wrong can name the proxy used.
+    m_proxy = SystemProxy::forUrl(url);
+    if (m_manager.proxy() != m_proxy)
+        m_manager.setProxy(m_proxy);
 
     m_reply
         = m_current.operation == Operation::Head ? m_manager.head(request) : m_manager.get(request);
@@ -283,6 +317,10 @@ void HttpClient::replyFinished()
             failCurrent(InvalidResponseHeader,
                         QCoreApplication::translate(
                             "translation", "The server did not send a valid HTTP response.", "nc"));
+        // Without an answer, a request sent to a proxy failed on the way to
+        // the proxy (an HTTP proxy answers for the host behind it).
+        else if (isProxyError(networkError) || (!status.isValid() && SystemProxy::isProxy(m_proxy)))
+            failCurrent(ProxyError, proxyErrorText(m_proxy, reply));
         else
             failCurrent(clientError(networkError), reply->errorString());
         return;
@@ -327,15 +365,18 @@ bool HttpClient::writeAvailableBody()
         const qint64 read = m_reply->read(m_buffer.data(), m_buffer.size());
         if (read <= 0)
             break;
-        if (device) {
-            const qint64 written = device->write(m_buffer.constData(), read);
-            if (written != read) {
+        // A file that fills the disk part-way through a block takes what
+        // fits without an error; writing the rest then fails with the reason.
+        for (qint64 written = 0; device && written < read;) {
+            const qint64 count = device->write(m_buffer.constData() + written, read - written);
+            if (count <= 0) {
                 failCurrent(DeviceWriteError, writeErrorText(device));
                 return false;
             }
+            written += count;
         }
         m_bodyWritten += read;
-        emit dataReadProgress(int(m_bodyWritten), int(qMax<qint64>(m_contentLength, 0)));
+        emit dataReadProgress(m_bodyWritten, qMax<qint64>(m_contentLength, 0));
         if (!isCurrent(id))
             return false;
     }

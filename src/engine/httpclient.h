@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QList>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QTimer>
 
@@ -30,7 +32,8 @@ class QNetworkReply;
 // requestFinished(id, true) and drops every queued request: nothing is
 // emitted after that. done(false) follows the last request of the queue when
 // it finished without error. Redirects are never followed; requests always go
-// to the port given to setHost() over plain HTTP.
+// to the port given to setHost() over plain HTTP, through the proxy that the
+// system's settings name for them (see proxy()).
 class HttpClient : public QObject
 {
     Q_OBJECT
@@ -46,6 +49,9 @@ public:
         WrongContentLength,
         Aborted,
         DeviceWriteError,
+        // The proxy could not be reached, or did not let the request through
+        // (a 407 it answered itself arrives as a response, like any status).
+        ProxyError,
     };
     Q_ENUM(Error)
 
@@ -53,9 +59,12 @@ public:
     ~HttpClient() override;
 
     int setHost(const QString &hostName, quint16 port = 80);
+    using Fields = QList<QPair<QByteArray, QByteArray>>;
+
     int head(const QString &path);
     // The body is written to 'to' as it arrives; the device must be open.
-    int get(const QString &path, QIODevice *to);
+    // The fields are sent with the request (such as Range).
+    int get(const QString &path, QIODevice *to, const Fields &fields = Fields());
 
     // True while requests wait behind the one being carried out.
     bool hasPendingRequests() const;
@@ -74,11 +83,18 @@ public:
     Error error() const;
     QString errorString() const;
 
+    // The proxy that the current HEAD or GET (or the last one, when none is
+    // running) goes through; of type NoProxy when it goes straight to the
+    // host.
+    QNetworkProxy proxy() const;
+
 signals:
     void requestStarted(int id);
     void requestFinished(int id, bool error);
     void responseHeaderReceived(const HttpResponseHeader &resp);
-    void dataReadProgress(int done, int total);
+    // Bytes of this request's body written so far and its Content-Length (0
+    // when it has none).
+    void dataReadProgress(qint64 done, qint64 total);
     void done(bool error);
 
 private:
@@ -92,6 +108,7 @@ private:
         quint16 port = 80;
         QString path;
         QIODevice *device = nullptr;
+        Fields fields;
     };
 
     int enqueue(Request request);
@@ -125,6 +142,7 @@ private:
     QString m_hostName;
     quint16 m_port = 80;
 
+    QNetworkProxy m_proxy{QNetworkProxy::NoProxy};
     QNetworkReply *m_reply = nullptr;
     bool m_headerReported = false;
     qint64 m_contentLength = -1;

@@ -30,6 +30,11 @@ public:
     // Content-Length as announced; 0 when the field is missing or not a number.
     qint64 contentLength() const;
 
+    // The byte range of a partial answer, from "Content-Range: bytes
+    // FIRST-LAST/LENGTH". False when the field is missing, names another unit,
+    // or is not three numbers with FIRST <= LAST < LENGTH.
+    bool contentRange(qint64 *first, qint64 *last, qint64 *length) const;
+
 private:
     bool m_valid = false;
     int m_statusCode = 0;

@@ -2,8 +2,10 @@
 
 #include "archivefile.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QVector>
 
 class HttpClient;
@@ -12,21 +14,29 @@ class UpdateInfo;
 
 // The package download of one update run: one HEAD per archive to learn the
 // total size, then one GET per archive into the work directory, at
-// work directory + "/" + the URL path.
+// work directory + "/" + the URL path (the folders on the way are made).
+//
+// A GET that fails on the way (the connection cut or silent, or a 5xx answer)
+// is tried again by itself, up to three times after a short pause that grows
+// each time. When part of the archive has arrived, the new GET asks for the
+// rest only (Range, with If-Range naming the version the part belongs to): a
+// 206 for exactly that rest is appended, a 200 starts the file again.
 //
 // The engine owns the HTTP client and hands its signals on to the three
 // handlers below. Signals, in a successful run of N archives: for each
 // archive fileStarted(name) and any number of progress(percentage of all
 // bytes announced), then finished(). bytes(done, total) comes once with 0 done
-// when the sizes are known and then with every progress(). failed(text) ends
-// a run at most once; after abort() nothing more is emitted.
+// when the sizes are known and then with every progress(); neither ever goes
+// back. failed(text) ends a run at most once, after the last try; after
+// abort() nothing more is emitted.
 //
 // When a record gives the archive's size and SHA-256, the archive must match
 // them: a HEAD that announces another size, a GET that announces another
 // size than its HEAD or sends more bytes than announced, and an archive
 // whose SHA-256 differs each end the run with an error naming the package,
-// and the archive is deleted. Each archive is checked before the next one
-// starts, so finished() means that every archive was verified.
+// and the archive is deleted. Each archive is checked whole, a resumed one
+// too, before the next one starts, so finished() means that every archive
+// was verified.
 class PackageDownload : public QObject
 {
     Q_OBJECT
@@ -39,6 +49,9 @@ public:
         Aborted = 3, // cancelled or failed; final
     };
 
+    // GETs of one archive at most: the first and three more.
+    static constexpr int MaxTries = 4;
+
     PackageDownload(HttpClient &http, const QString &workDir);
 
     // Starts the run for these updates; the records must outlive it.
@@ -48,7 +61,7 @@ public:
     State state() const { return m_state; }
 
     void responseHeaderReceived(const HttpResponseHeader &resp);
-    void dataReadProgress(int done, int total);
+    void dataReadProgress(qint64 done, qint64 total);
     void requestFinished(int id, bool error);
 
 signals:
@@ -62,6 +75,15 @@ private:
     void countSize(const HttpResponseHeader &resp);
     void startFetching();
     void startArchive();
+    // Sends the GET of the current archive: for the rest of it when part of
+    // it is on disk and the server named its version, else for all of it.
+    void requestArchive();
+    void judgeArchiveResponse(const HttpResponseHeader &resp);
+    bool restartArchive();
+    // After a failed GET: another try after a pause, or the end of the run
+    // with the reason when every try is used up.
+    void retryOrFail(const QString &reason);
+    void reportProgress();
     void refuseResponse(int index, const HttpResponseHeader &resp);
     void stopWithError(const QString &text);
     // Deletes the current archive, then stops with the error.
@@ -70,6 +92,7 @@ private:
     // The size the current archive must have: the record's, else what its
     // HEAD announced; -1 when neither is known.
     qint64 expectedSize() const;
+    QString currentName() const;
 
     HttpClient &m_http;
     const QString m_workDir;
@@ -86,12 +109,28 @@ private:
     // Content-Length of each archive's HEAD; -1 where it had none.
     QVector<qint64> m_headLengths;
 
-    int m_fileBytesDone = 0; // of the current archive, already in m_bytesDone
-    int m_bytesDone = 0; // over the whole run
-    int m_bytesTotal = 0; // sum of the sizes the HEAD responses announced
+    // The current archive's tries. The file holds the first m_fileBytesDone
+    // bytes of the version named by m_validator (its ETag or Last-Modified),
+    // m_archiveSize long in all (-1 when not announced); the current GET's
+    // body starts at m_requestOffset in the file.
+    int m_tries = 0;
+    QByteArray m_validator;
+    qint64 m_archiveSize = -1;
+    qint64 m_requestOffset = 0;
+    QTimer m_retryTimer;
+    // Set while the client is stopped on purpose for another try, so that its
+    // error completion is not taken for a failure.
+    bool m_droppingRequest = false;
+
+    qint64 m_fileBytesDone = 0; // of the current archive, already in m_bytesDone
+    qint64 m_bytesDone = 0; // over the whole run, of the archives as they are on disk
+    qint64 m_bytesTotal = 0; // sum of the sizes announced
+    // Reported last: after a restart they hold until the bytes catch up.
+    int m_percentage = 0;
+    qint64 m_bytesReported = 0;
 };
 
-// Percentage of 'done' against 'total', computed with a 64-bit intermediate and
-// truncated toward zero; not clamped, so more bytes than announced give more
-// than 100. A total of 0 gives 0.
-int downloadPercentage(int done, int total);
+// Percentage of 'done' against 'total', truncated toward zero and computed
+// without overflow for any byte count; not clamped, so more bytes than
+// announced give more than 100 (at most INT_MAX). A total of 0 gives 0.
+int downloadPercentage(qint64 done, qint64 total);

@@ -9,6 +9,7 @@
 #include "updateanswer.h"
 #include "updateinfo.h"
 #include "updatekeys.h"
+#include "updateserverconnection.h"
 #include "workdirectory.h"
 
 #include <QCoreApplication>
@@ -120,16 +121,11 @@ bool VemoUpdaterEngine::checkForUpdates()
         return false;
     }
 
-    // A connection left from an earlier check would make connectToHost() a
-    // no-op; each check asks the server afresh.
-    querySocket.abort();
     querySocket.setReadBufferSize(SocketBufferSize);
-    querySocket.connectToHost(QStringLiteral(VEMO_UPDATE_HOST), VEMO_UPDATE_PORT,
-                              QIODevice::ReadWrite);
-    if (!querySocket.waitForConnected(waitTime(deadline))) {
-        showCheckError(QCoreApplication::translate(
-            "translation", "Couldn't connect to update server. Check your internet connection.",
-            "nc"));
+    QString failure;
+    if (!UpdateServerConnection::open(querySocket, QStringLiteral(VEMO_UPDATE_HOST),
+                                      VEMO_UPDATE_PORT, waitTime(deadline), &failure)) {
+        showCheckError(failure);
         return false;
     }
 
@@ -246,7 +242,7 @@ void VemoUpdaterEngine::requestFinished(int id, bool error)
     download.requestFinished(id, error);
 }
 
-void VemoUpdaterEngine::dataReadProgress(int done, int total)
+void VemoUpdaterEngine::dataReadProgress(qint64 done, qint64 total)
 {
     download.dataReadProgress(done, total);
 }

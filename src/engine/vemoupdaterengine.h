@@ -57,7 +57,7 @@ public slots:
 
 private slots:
     void requestFinished(int id, bool error);
-    void dataReadProgress(int done, int total);
+    void dataReadProgress(qint64 done, qint64 total);
     void responseHeaderReceived(const HttpResponseHeader &resp);
 
 private:

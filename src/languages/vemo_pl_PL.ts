@@ -529,5 +529,60 @@
         <comment>nc</comment>
         <translation>Poprzednia aktualizacja została przerwana przed zakończeniem i nie wszystko, co zmieniła, udało się przywrócić: %1</translation>
     </message>
+    <message>
+        <source>The proxy server %1 asks for a user name and password.</source>
+        <comment>nc</comment>
+        <translation>Serwer proxy %1 wymaga podania nazwy użytkownika i hasła.</translation>
+    </message>
+    <message>
+        <source>Cannot use the proxy server %1: %2</source>
+        <comment>nc</comment>
+        <translation>Nie można użyć serwera proxy %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: the server sent another part of the archive than the one asked for.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: serwer wysłał inną część archiwum niż ta, o którą proszono.</translation>
+    </message>
+    <message>
+        <source>The server answered %1 %2.</source>
+        <comment>nc</comment>
+        <translation>Serwer odpowiedział %1 %2.</translation>
+    </message>
+    <message>
+        <source>Cannot save package %1 as %2: %3</source>
+        <comment>nc</comment>
+        <translation>Nie można zapisać pakietu %1 jako %2: %3</translation>
+    </message>
+    <message>
+        <source>Cannot create folder %1 for package %2.</source>
+        <comment>nc</comment>
+        <translation>Nie można utworzyć folderu %1 dla pakietu %2.</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1 after %2 tries. %3</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1 mimo %2 prób. %3</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: the proxy server %2 asks for a user name and password.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: serwer proxy %2 wymaga podania nazwy użytkownika i hasła.</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1 through the proxy server %2: the answer was %3 %4.</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1 przez serwer proxy %2: odpowiedź brzmiała %3 %4.</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t connect to update server: the proxy server %1 asks for a user name and password.</source>
+        <comment>nc</comment>
+        <translation>Nie można nawiązać połączenia z serwerem aktualizacji: serwer proxy %1 wymaga podania nazwy użytkownika i hasła.</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t connect to update server through the proxy server %1: %2</source>
+        <comment>nc</comment>
+        <translation>Nie można nawiązać połączenia z serwerem aktualizacji przez serwer proxy %1: %2</translation>
+    </message>
 </context>
 </TS>

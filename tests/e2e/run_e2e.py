@@ -20,9 +20,10 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from vemoe2e import (OTHER_KEY, Desktop, DemoWorld, Display, E2EError, Interceptor, Servers,
-                     become_subreaper, command_line, log, make_temp_root, processes_running,
-                     reap, stop_on_termination, tree, tree_difference, wait_for_relocated,
+from vemoe2e import (DOWNLOAD_PORT, OTHER_KEY, Desktop, DemoWorld, Display, E2EError,
+                     Interceptor, Servers, become_subreaper, command_line, log, make_temp_root,
+                     processes_running, reap, stop_on_termination, tree, tree_difference,
+                     wait_for_relocated,
                      without_mode)
 
 
@@ -287,10 +288,37 @@ def scenario_cancel(s):
     s.end_with(pid, 0)
     same_folders(before, s.folders(), "the folders")
     check(not s.world.messenger_starts(), "the messenger was started")
-    partial = s.world.work_dir / "slow-core-7.1.0.zip"
-    full = s.world.catalogue / "slow-core-7.1.0.zip"
+    partial = s.world.work_dir / "slow/core-7.1.0.zip"
+    full = s.world.catalogue / "slow/core-7.1.0.zip"
     check(partial.exists() and partial.stat().st_size < full.stat().st_size,
           "no partial archive left by the cancelled download")
+
+
+def scenario_proxy(s):
+    # The servers go by a name only the proxy knows: the updater never sends
+    # a loopback address through a proxy. (The update server of a test build
+    # is such an address, so the check goes straight to it.)
+    s.world.standard_update(host="packages.vemo.test")
+    s.servers.start_web()
+    s.servers.start_update_server()
+    s.world.proxy = s.servers.start_proxy({"packages.vemo.test": "127.0.0.1"})
+    full_update(s, show_changelog=False)
+    through = [line for line in s.servers.proxy_requests() if line.startswith("GET ")]
+    expected = ["GET http://packages.vemo.test:%d/releases/%s" % (DOWNLOAD_PORT, name)
+                for name in ("core-7.1.0.zip", "emoticons-1.1.zip")]
+    check(through == expected, "downloads through the proxy: %r" % through)
+
+
+def scenario_resume(s):
+    # nginx cuts every GET below /cut-once/ that asks for the whole file.
+    s.world.standard_update(folder="cut-once")
+    s.servers.start_web()
+    s.servers.start_update_server()
+    full_update(s, show_changelog=False)
+    gets = [line.rsplit(" ", 1)[0] for line in s.servers.web_requests()
+            if line.startswith("GET /cut-once/core")]
+    check(gets == ["GET /cut-once/core-7.1.0.zip 200", "GET /cut-once/core-7.1.0.zip 206"],
+          "the download of core was not cut once and resumed: %r" % gets)
 
 
 def scenario_server_down(s):
@@ -358,7 +386,7 @@ def scenario_tampered_package(s):
     stops with an error naming the package, the archive is deleted, nothing
     is installed."""
     s.world.standard_update()
-    archive = s.world.catalogue / "emoticons-1.1.zip"
+    archive = s.world.catalogue / "releases/emoticons-1.1.zip"
     data = bytearray(archive.read_bytes())
     data[len(data) // 2] ^= 0x01
     archive.write_bytes(bytes(data))
@@ -372,7 +400,7 @@ def scenario_tampered_package(s):
     s.desktop.press(box, "Return")
     s.end_with(pid, 0)
     same_folders(before, s.folders(), "the folders")
-    check(not (s.world.work_dir / "emoticons-1.1.zip").exists(),
+    check(not (s.world.work_dir / "releases/emoticons-1.1.zip").exists(),
           "the archive that failed its check was kept")
     check(not s.world.messenger_starts(), "the messenger was started")
 
@@ -407,6 +435,8 @@ SCENARIOS = {
     "broken-retry": scenario_broken_retry,
     "cancel": scenario_cancel,
     "server-down": scenario_server_down,
+    "proxy": scenario_proxy,
+    "resume": scenario_resume,
 }
 
 

@@ -21,6 +21,11 @@ from urllib.parse import urlparse
 
 UPDATE_PORT = 18443
 DOWNLOAD_PORT = 18080
+# The HTTP proxy of the proxy scenario, and the user name and password it
+# asks for.
+PROXY_ADDRESS = "127.0.0.1"
+PROXY_PORT = 18128
+PROXY_CREDENTIALS = "vemo:secret"
 # The build signs with the test-only key pair (scripts/build); the other one
 # stands for a key the updater does not know.
 KEYS = Path(__file__).resolve().parents[1] / "keys"
@@ -91,23 +96,51 @@ def tree_difference(before, after):
 
 
 class Servers:
-    """The stand-in update server and nginx, both on loopback."""
+    """The stand-in update server and nginx, both on loopback, and an HTTP
+    proxy when asked for."""
 
-    def __init__(self, build, state, catalogue, slow_rate="64k"):
+    def __init__(self, build, state, catalogue, slow_rate="64k", cut_after="16k"):
         self.build = Path(build)
         self.state = Path(state)
         self.catalogue = Path(catalogue)
         self.slow_rate = slow_rate
+        self.cut_after = cut_after
         self.update_server = None
         self.webserver_state = self.state / "nginx"
         self.web_started = False
+        self.proxy_state = self.state / "proxy"
+        self.proxy_started = False
         self.source = Path(__file__).resolve().parents[2]
 
     def start_web(self):
         subprocess.run([str(self.source / "tools/webserver/vemo-webserver"), "start",
                         str(self.webserver_state), str(self.catalogue), "127.0.0.1",
-                        str(DOWNLOAD_PORT), self.slow_rate], check=True)
+                        str(DOWNLOAD_PORT), self.slow_rate, self.cut_after], check=True)
         self.web_started = True
+
+    def web_requests(self):
+        """nginx's "METHOD URI STATUS BYTES" lines so far."""
+        log_file = self.webserver_state / "access.log"
+        return log_file.read_text().splitlines() if log_file.exists() else []
+
+    def start_proxy(self, hosts):
+        """tinyproxy, asking for PROXY_CREDENTIALS and resolving the host
+        names of hosts (name -> address) by itself. Returns http_proxy."""
+        self.proxy_state.mkdir(parents=True, exist_ok=True)
+        hosts_file = self.proxy_state / "hosts"
+        hosts_file.write_text("".join("%s %s\n" % (a, n) for n, a in hosts.items()))
+        subprocess.run([str(self.source / "tools/proxy/vemo-proxy"), "start",
+                        str(self.proxy_state), PROXY_ADDRESS, str(PROXY_PORT), str(hosts_file),
+                        "--auth", PROXY_CREDENTIALS], check=True)
+        self.proxy_started = True
+        return "http://%s@%s:%d" % (PROXY_CREDENTIALS, PROXY_ADDRESS, PROXY_PORT)
+
+    def proxy_requests(self):
+        """The request lines that reached the proxy ("GET http://...")."""
+        log_file = self.proxy_state / "tinyproxy.log"
+        if not log_file.exists():
+            return []
+        return re.findall(r"Request \(file descriptor \d+\): (\S+ \S+)", log_file.read_text())
 
     def start_update_server(self, key=RELEASE_KEY, lifetime=None, port=UPDATE_PORT):
         """Signs with the key (None: unsigned answers)."""
@@ -141,6 +174,10 @@ class Servers:
             subprocess.run([str(self.source / "tools/webserver/vemo-webserver"), "stop",
                             str(self.webserver_state)], check=False)
             self.web_started = False
+        if self.proxy_started:
+            subprocess.run([str(self.source / "tools/proxy/vemo-proxy"), "stop",
+                            str(self.proxy_state)], check=False)
+            self.proxy_started = False
 
 
 class Interceptor:
@@ -397,6 +434,8 @@ class DemoWorld:
         self.tmp = self.root / "tmp"
         self.state = self.root / "state"
         self.sources = self.root / "package-sources"
+        # http_proxy of the updater, when it goes through a proxy.
+        self.proxy = None
 
     @property
     def work_dir(self):
@@ -422,7 +461,8 @@ class DemoWorld:
             component("vemo", "emoticons", "plugin", "1.0"))
         (self.plugins / "emoticons.dll").write_bytes(b"emoticons 1.0\n" * 100)
 
-    def write_package(self, name, kind, version, files, url_path, manifest=None, stored=False):
+    def write_package(self, name, kind, version, files, url_path, manifest=None, stored=False,
+                      host="127.0.0.1"):
         """files: relative path -> bytes. The component record of the new
         version is added. Returns the link to put in the catalogue."""
         folder = self.sources / ("%s-%s" % (name, version))
@@ -449,7 +489,7 @@ class DemoWorld:
         if stored:
             command.append("--stored")
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-        return "http://127.0.0.1%s" % url_path
+        return "http://%s%s" % (host, url_path)
 
     def write_catalogue(self, entries):
         """entries: list of dicts with name, type, version, description,
@@ -473,23 +513,22 @@ class DemoWorld:
         parts.append("</catalogue>\n")
         (self.catalogue / "catalogue.xml").write_text("".join(parts), encoding="utf-8")
 
-    def standard_update(self, slow=False):
+    def standard_update(self, slow=False, folder="releases", host="127.0.0.1"):
         """Newer "core" (app) and "emoticons" (plugin) packages, each replacing
-        files and adding one."""
-        # The updater keeps each archive in its work directory under the URL
-        # path and makes no directory for it: packages lie at the top.
-        prefix = "/slow-" if slow else "/"
+        files and adding one, in a folder of the download server ("slow" when
+        slow) reached by the given host name."""
+        prefix = "/%s/" % ("slow" if slow else folder)
         padding = os.urandom(1024 * 1024) if slow else b""
         core = self.write_package("core", "app", "7.1.0", {
             "readme.txt": b"Vemo instant messenger 7.1.0\n",
             "lang/vemo_pl.qm": b"catalogue 7.1.0\n" * 64,
             "libvemocore.so": os.urandom(64 * 1024) + padding,
             "whatsnew.txt": "Co nowego w 7.1: szybszy start, poprawki.\n".encode(),
-        }, prefix + "core-7.1.0.zip")
+        }, prefix + "core-7.1.0.zip", host=host)
         emoticons = self.write_package("emoticons", "plugin", "1.1", {
             "emoticons.dll": b"emoticons 1.1\n" * 120,
             "smileys/extra.png": os.urandom(2048),
-        }, prefix + "emoticons-1.1.zip")
+        }, prefix + "emoticons-1.1.zip", host=host)
         self.write_catalogue([
             dict(name="core", type="app", version="7.1.0",
                  description="Komunikator Vemo", link=core,
@@ -553,6 +592,10 @@ class DemoWorld:
         env["XDG_STATE_HOME"] = str(self.state / "xdg-state")
         env.pop("QT_QPA_PLATFORM", None)
         env["QT_QPA_PLATFORM"] = "xcb"
+        for name in ("http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"):
+            env.pop(name, None)
+        if self.proxy:
+            env["http_proxy"] = self.proxy
         return env
 
     def start_updater(self, display, *args):

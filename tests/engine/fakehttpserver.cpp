@@ -35,13 +35,23 @@ void FakeHttpServer::acceptConnections()
             *received += socket->readAll();
             qsizetype end;
             while ((end = received->indexOf("\r\n\r\n")) >= 0) {
-                const QByteArray head = received->left(end);
+                const QList<QByteArray> lines = received->left(end).split('\n');
                 received->remove(0, end + 4);
-                const QList<QByteArray> requestLine = head.split('\n').first().trimmed().split(' ');
-                const QByteArray method = requestLine.value(0);
-                const QByteArray target = requestLine.value(1);
-                m_requests << QString::fromLatin1(method + ' ' + target);
-                const Reply reply = m_handler ? m_handler(method, target)
+                const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+                Request request{requestLine.value(0), requestLine.value(1), {}};
+                for (const QByteArray &line : lines.mid(1)) {
+                    const qsizetype colon = line.indexOf(':');
+                    if (colon > 0)
+                        request.fields.insert(line.left(colon).trimmed().toLower(),
+                                              line.mid(colon + 1).trimmed());
+                }
+                QByteArray logLine = request.method + ' ' + request.target;
+                for (const QByteArray &name : {QByteArray("range"), QByteArray("if-range")}) {
+                    if (request.fields.contains(name))
+                        logLine += ' ' + name + ' ' + request.fields.value(name);
+                }
+                m_requests << QString::fromLatin1(logLine);
+                const Reply reply = m_handler ? m_handler(request)
                                               : Reply{response("HTTP/1.1 404 Not Found", {}), true};
                 socket->write(reply.bytes);
                 if (reply.close) {

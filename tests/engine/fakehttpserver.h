@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QTcpServer>
@@ -17,20 +18,28 @@ class FakeHttpServer : public QObject
     Q_OBJECT
 
 public:
+    struct Request
+    {
+        QByteArray method;
+        QByteArray target;
+        // Header fields by lower-case name.
+        QMap<QByteArray, QByteArray> fields;
+    };
     struct Reply
     {
         QByteArray bytes;
         // Leaving the connection open after empty bytes is a server gone silent.
         bool close = true;
     };
-    using Handler = std::function<Reply(const QByteArray &method, const QByteArray &target)>;
+    using Handler = std::function<Reply(const Request &request)>;
 
     explicit FakeHttpServer(QObject *parent = nullptr);
 
     bool listen(const QHostAddress &address, quint16 port);
     void setHandler(Handler handler);
 
-    // "METHOD target" of every request received, in order.
+    // "METHOD target" of every request received, in order, followed by
+    // " range VALUE" and " if-range VALUE" for those fields when present.
     QStringList requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
 

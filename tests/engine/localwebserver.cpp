@@ -18,10 +18,10 @@ LocalWebServer::~LocalWebServer()
 }
 
 bool LocalWebServer::start(const QString &root, const QString &address, quint16 port,
-                           const QString &slowRate)
+                           const QString &slowRate, const QString &cutAfter)
 {
     m_running = QProcess::execute(script(), {QStringLiteral("start"), m_state.path(), root, address,
-                                             QString::number(port), slowRate})
+                                             QString::number(port), slowRate, cutAfter})
         == 0;
     return m_running;
 }
@@ -39,7 +39,9 @@ QStringList LocalWebServer::accessLog() const
     QFile log(m_state.filePath(QStringLiteral("access.log")));
     if (!log.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    lines.removeIf([](const QString &line) { return line.contains(QLatin1String(" /.cut-source/")); });
+    return lines;
 }
 
 void LocalWebServer::clearAccessLog()

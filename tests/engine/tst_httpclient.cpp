@@ -56,7 +56,8 @@ void HttpClientTest::initTestCase()
     QVERIFY(m_web.start(m_root.path(), WebAddress, Port));
 
     QVERIFY(m_fake.listen(QHostAddress(FakeAddress), Port));
-    m_fake.setHandler([](const QByteArray &, const QByteArray &target) -> FakeHttpServer::Reply {
+    m_fake.setHandler([](const FakeHttpServer::Request &request) -> FakeHttpServer::Reply {
+        const QByteArray &target = request.target;
         if (target == "/silent")
             return {QByteArray(), false};
         if (target == "/cut")
@@ -67,8 +68,9 @@ void HttpClientTest::initTestCase()
 
 void HttpClientTest::requests_data()
 {
-    // "host web|fake|dead", "head PATH", "get PATH" (into a buffer) and
-    // "get-full PATH" / "get-full-unbuffered PATH" (into /dev/full). The client is aborted when the log
+    // "host web|fake|dead", "head PATH", "get PATH" (into a buffer), "get PATH
+    // FROM" (into a buffer, with "Range: bytes=FROM-") and "get-full PATH" /
+    // "get-full-unbuffered PATH" (into /dev/full). The client is aborted when the log
     // reaches 'abortAt' ("idle": before anything is queued, "queued": before
     // the first request starts), and "abort: <errorString>" is logged then.
     QTest::addColumn<QStringList>("operations");
@@ -102,6 +104,9 @@ void HttpClientTest::requests_data()
     QTest::newRow("body of several megabytes")
         << QStringList{"host web", "get /large.bin"} << "" << 10000 << none
         << host + QStringList{"started 2", "header 200 OK", "progress", "finished 2 ok", "done"};
+    QTest::newRow("fields sent: the rest of a body from a Range")
+        << QStringList{"host web", "get /large.bin 3000000"} << "" << 10000 << none
+        << host + QStringList{"started 2", "header 206 Partial Content", "progress", "finished 2 ok", "done"};
 
     // A failure drops the HEAD queued behind it.
     QTest::newRow("connection refused")
@@ -190,10 +195,16 @@ void HttpClientTest::requests()
 
     // Each GET's body is checked against its header and against the file.
     std::vector<std::unique_ptr<QIODevice>> devices;
-    QHash<int, QPair<QBuffer *, QString>> bodies;
+    struct Body
+    {
+        QBuffer *buffer = nullptr;
+        QString path;
+        qint64 from = 0;
+    };
+    QHash<int, Body> bodies;
     HttpResponseHeader header;
-    int lastDone = 0;
-    int lastTotal = 0;
+    qint64 lastDone = 0;
+    qint64 lastTotal = 0;
     connect(&client, &HttpClient::requestStarted, this, [&](int id) {
         lastDone = 0;
         note(QStringLiteral("started %1%2").arg(id).arg(client.hasPendingRequests() ? " +pending" : ""));
@@ -202,7 +213,7 @@ void HttpClientTest::requests()
         header = h;
         note(QStringLiteral("header %1 %2").arg(h.statusCode()).arg(h.reasonPhrase()));
     });
-    connect(&client, &HttpClient::dataReadProgress, this, [&](int done, int total) {
+    connect(&client, &HttpClient::dataReadProgress, this, [&](qint64 done, qint64 total) {
         if (done <= lastDone)
             problems << QStringLiteral("progress from %1 to %2").arg(lastDone).arg(done);
         lastDone = done;
@@ -211,12 +222,13 @@ void HttpClientTest::requests()
             note(QStringLiteral("progress"));
     });
     connect(&client, &HttpClient::requestFinished, this, [&](int id, bool failed) {
-        const QBuffer *body = bodies.value(id).first;
-        const QString file = m_root.path() + bodies.value(id).second;
+        const QBuffer *body = bodies.value(id).buffer;
+        const QString file = m_root.path() + bodies.value(id).path;
         if (body && !failed
             && (body->size() != header.contentLength() || lastDone != body->size()
                 || (lastDone > 0 && lastTotal != lastDone)
-                || (QFileInfo(file).isFile() && body->data() != readFile(file))))
+                || (QFileInfo(file).isFile()
+                    && body->data() != readFile(file).mid(bodies.value(id).from))))
             problems << QStringLiteral("request %1: %2 bytes, progress %3/%4, header %5")
                             .arg(id).arg(body->size()).arg(lastDone).arg(lastTotal)
                             .arg(header.contentLength());
@@ -246,8 +258,13 @@ void HttpClientTest::requests()
         } else {
             auto body = std::make_unique<QBuffer>();
             body->open(QIODevice::WriteOnly);
-            ids << client.get(argument, body.get());
-            bodies.insert(ids.last(), {body.get(), argument});
+            const QString path = argument.section(QLatin1Char(' '), 0, 0);
+            const qint64 from = argument.section(QLatin1Char(' '), 1).toLongLong();
+            HttpClient::Fields fields;
+            if (from > 0)
+                fields << qMakePair(QByteArray("Range"), "bytes=" + QByteArray::number(from) + '-');
+            ids << client.get(path, body.get(), fields);
+            bodies.insert(ids.last(), {body.get(), path, from});
             devices.push_back(std::move(body));
         }
         QCOMPARE(ids.last(), int(ids.size()));

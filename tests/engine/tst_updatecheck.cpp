@@ -2,7 +2,9 @@
 #include "engine/messenger.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
+#include "engine/updateserverconnection.h"
 #include "fakeupdateserver.h"
+#include "localproxy.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
 #include "testmain.h"
@@ -11,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QFile>
+#include <QScopeGuard>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
@@ -77,6 +81,7 @@ class UpdateCheckTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -96,11 +101,23 @@ private slots:
     void withoutRoot();
     void messengerThatNeverEnds();
     void polishMessages();
+    void throughProxy_data();
+    void throughProxy();
 
 private:
+    // Knows the update server as "updates.vemo.test" and refuses
+    // "blocked.vemo.test"; the test process itself resolves neither.
+    LocalProxy m_proxy;
     ScopedTmpDir *m_temp = nullptr;
     QString m_install;
 };
+
+void UpdateCheckTest::initTestCase()
+{
+    QVERIFY(m_proxy.start(QStringLiteral("127.0.0.36"), VEMO_UPDATE_PORT,
+                          {{"updates.vemo.test", "127.0.0.1"}, {"blocked.vemo.test", "127.0.0.1"}},
+                          {"blocked.vemo.test"}));
+}
 
 void UpdateCheckTest::init()
 {
@@ -441,6 +458,63 @@ void UpdateCheckTest::polishMessages()
     QCOMPARE(boxes.last().text,
              QString::fromUtf8("Nie można nawiązać połączenia z serwerem aktualizacji. "
                                "Sprawdź połączenie z internetem."));
+}
+
+void UpdateCheckTest::throughProxy_data()
+{
+    // http_proxy: "proxy" (with its password), "proxy without password",
+    // "dead" (nothing listens there). A connection to a host in no_proxy goes
+    // straight to it.
+    QTest::addColumn<QString>("proxy");
+    QTest::addColumn<QString>("noProxy");
+    QTest::addColumn<QString>("host");
+    // The failure text; empty when the server got the query.
+    QTest::addColumn<QString>("outcome");
+
+    const QString proxy = QStringLiteral("the proxy server 127.0.0.36:%1").arg(VEMO_UPDATE_PORT);
+    QTest::newRow("with the proxy's password") << "proxy" << "" << "updates.vemo.test" << "";
+    QTest::newRow("without the password")
+        << "proxy without password" << "" << "updates.vemo.test"
+        << "Couldn't connect to update server: " + proxy + " asks for a user name and password.";
+    QTest::newRow("host refused by the proxy")
+        << "proxy" << "" << "blocked.vemo.test"
+        << "Couldn't connect to update server through " + proxy + ": Proxy denied connection";
+    QTest::newRow("proxy not reachable")
+        << "dead" << "" << "updates.vemo.test"
+        << "Couldn't connect to update server through the proxy server 127.0.0.37:1: "
+           "Proxy connection refused";
+    QTest::newRow("host in no_proxy: straight, and unknown here")
+        << "proxy" << ".vemo.test" << "updates.vemo.test" << ConnectError;
+}
+
+void UpdateCheckTest::throughProxy()
+{
+    QFETCH(QString, proxy);
+    QFETCH(QString, noProxy);
+    QFETCH(QString, host);
+    QFETCH(QString, outcome);
+
+    FakeUpdateServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
+    server.answerWith(TwoUpdates);
+    qputenv("http_proxy", proxy == QLatin1String("proxy")   ? m_proxy.url(true).toLatin1()
+                          : proxy == QLatin1String("dead") ? QByteArray("http://127.0.0.37:1")
+                                                           : m_proxy.url(false).toLatin1());
+    qputenv("no_proxy", noProxy.toLatin1());
+    auto unset = qScopeGuard([] {
+        qunsetenv("http_proxy");
+        qunsetenv("no_proxy");
+    });
+
+    // The test process cannot resolve the host: only the proxy can reach it.
+    QTcpSocket socket;
+    QString failure;
+    UpdateServerConnection::open(socket, host, VEMO_UPDATE_PORT, 10000, &failure);
+    QCOMPARE(failure, outcome);
+    if (outcome.isEmpty()) {
+        socket.write("<s></s>");
+        QTRY_COMPARE(server.queries(), QList<QByteArray>{"<s></s>"});
+    }
 }
 
 VEMO_TEST_MAIN(UpdateCheckTest)
