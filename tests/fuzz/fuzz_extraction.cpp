@@ -1,8 +1,8 @@
 // Archive extraction: the input is a zip archive, unpacked into a scratch
 // directory. Whatever its entry names and contents, nothing may be written
 // anywhere but below the unpack directory (a sibling whose name starts like
-// it included), nothing there may be a link, and no more may be written than
-// the archive's entries declare.
+// it included), nothing there may be a link, no more may be written than
+// the archive's entries declare, and what was unpacked can be removed again.
 
 #include "fuzzsupport.h"
 #include "install/archiveextractor.h"
@@ -109,7 +109,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!declared(l.archive, &total))
         return 0;
 
-    removeTree(l.unpack);
     QDir().mkpath(l.unpack);
     ArchiveExtractor extractor(l.archive, l.unpack + QLatin1Char('/'));
     QStringList installed;
@@ -127,5 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             written += quint64(it.fileInfo().size());
     }
     Fuzz::require(written <= total, "no more written than the archive declares");
+    // What was unpacked can be removed again, whatever its names.
+    removeTree(l.unpack);
+    Fuzz::require(!QFileInfo::exists(l.unpack), "the unpack directory is removed");
     return 0;
 }
