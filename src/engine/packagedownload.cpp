@@ -69,6 +69,7 @@ int downloadPercentage(qint64 done, qint64 total)
 PackageDownload::PackageDownload(HttpClient &http, const QString &workDir)
     : m_http(http)
     , m_workDir(workDir)
+    , m_firstRetryPauseMs(FirstRetryPauseMs)
 {
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &PackageDownload::requestArchive);
@@ -413,7 +414,7 @@ void PackageDownload::retryOrFail(const QString &reason)
     m_droppingRequest = true;
     m_http.abort();
     m_droppingRequest = false;
-    m_retryTimer.start(FirstRetryPauseMs << (m_tries - 1));
+    m_retryTimer.start(m_firstRetryPauseMs << (m_tries - 1));
 }
 
 void PackageDownload::refuseResponse(int index, const HttpResponseHeader &resp)

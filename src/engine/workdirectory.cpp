@@ -147,7 +147,9 @@ void clear(const QString &dir, const QStringList &keptFiles)
     for (const QString &name : entries) {
         if (keptNames.contains(name))
             continue;
-        const QString path = listing.absoluteFilePath(name);
+        // Not absoluteFilePath(): a name that begins with ':' would come back
+        // as a resource path.
+        const QString path = directory + QLatin1Char('/') + name;
         const QFileInfo info(path);
         if (info.isDir() && !info.isSymLink())
             removeTree(path);

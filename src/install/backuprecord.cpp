@@ -194,7 +194,11 @@ bool BackupRecord::restore(QString *error)
         if (!entryExists(directory))
             QDir().mkpath(directory);
         QString reason;
-        if (!FileCopy::replaceWith(saved, target, staging, &reason)) {
+        // A file that cannot be written (a read-only place) may never have
+        // been changed: when it still holds what was saved it is back as it
+        // was, and the rollback must not report a loss that did not happen.
+        if (!FileCopy::replaceWith(saved, target, staging, &reason)
+            && !FileCopy::sameContent(saved, target)) {
             *error = QStringLiteral("%1 (%2)").arg(target, reason);
             return false;
         }

@@ -19,7 +19,9 @@
 #include <QXmlStreamAttributes>
 
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -248,16 +250,19 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
         m_backedUpFiles.append(path + QLatin1Char('/') + name);
     }
 
-    // Links are removed and replaced themselves, never followed.
-    if (action == ActionRemove) {
-        if (exists && !movedAway)
-            QFile::remove(target);
-        return true;
+    // Links are removed and replaced themselves, never followed. A target
+    // that cannot be removed (a read-only place) fails the package with the
+    // system's reason: it must neither pass for removed nor block the copy
+    // with a misleading one.
+    if (exists && !movedAway && deletesTarget
+        && ::unlink(QFile::encodeName(target).constData()) != 0 && errno != ENOENT) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
+                        .arg(target, reason),
+                    errorText, reason);
     }
     if (action != ActionAdd)
         return true;
-    if (exists && !movedAway)
-        QFile::remove(target);
 
     // Files named after the package's identity ("project_name_type...") are
     // the package's own bookkeeping, not part of the installation: they never

@@ -24,11 +24,12 @@ void removeTree(const QString &path)
         removeTree(path + QLatin1Char('/') + name);
 
     // System brings in what the plain file listing leaves out, dangling links
-    // among them.
+    // among them. The paths are joined by hand: QDir would take a name that
+    // begins with ':' for a resource path and hand it back unchanged.
     const QStringList files =
         dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
     for (const QString &name : files)
-        QFile::remove(dir.absoluteFilePath(name));
+        QFile::remove(path + QLatin1Char('/') + name);
 
     QDir().rmdir(path);
 }
