@@ -121,6 +121,10 @@ bool AnswerSignature::checkRoot(const QByteArray &message, const QByteArray *que
                                 QString *reason)
 {
     QXmlStreamReader reader(message);
+    // The same reading as the update check's, which parses the answer
+    // without namespace processing: a root element whose prefix no namespace
+    // declares is still this answer's root, not a reason to refuse it.
+    reader.setNamespaceProcessing(false);
     while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) { }
     if (!reader.isStartElement()) {
         *reason = QStringLiteral("the answer has no root element");

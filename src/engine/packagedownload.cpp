@@ -22,11 +22,13 @@ QUrl packageUrl(const UpdateInfo *update)
     return QUrl(recordText(update->link()));
 }
 
-// The archive is written to work directory + "/" + this path, so a path that
-// names no file or climbs out of the work directory is refused.
-bool isPackagePath(const QString &path)
+// The archive is written to work directory + "/" + the URL's path, so a path
+// that names no file or climbs out of the work directory is refused, and so
+// is a link without a host to ask.
+bool isPackageUrl(const QUrl &url)
 {
-    if (path.isEmpty())
+    const QString path = url.path();
+    if (path.isEmpty() || url.host().isEmpty())
         return false;
     const QStringList segments = path.split(QLatin1Char('/'));
     return !segments.contains(QStringLiteral(".."));
@@ -67,6 +69,7 @@ int downloadPercentage(qint64 done, qint64 total)
 PackageDownload::PackageDownload(HttpClient &http, const QString &workDir)
     : m_http(http)
     , m_workDir(workDir)
+    , m_firstRetryPauseMs(FirstRetryPauseMs)
 {
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &PackageDownload::requestArchive);
@@ -79,7 +82,7 @@ void PackageDownload::begin(const QVector<UpdateInfo *> &updates)
     // Every address is checked before anything is requested: a path with a
     // ".." segment would put the archive outside the work directory.
     for (const UpdateInfo *update : std::as_const(m_updates)) {
-        if (!isPackagePath(packageUrl(update).path())) {
+        if (!isPackageUrl(packageUrl(update))) {
             stopWithError(
                 QCoreApplication::translate(
                     "translation",
@@ -369,6 +372,13 @@ void PackageDownload::requestFinished(int id, bool error)
             retryOrFail(m_http.errorString());
         else if (m_state == Fetching)
             stopWithError(m_http.errorString());
+        else if (m_state == Sizing && m_http.error() != HttpClient::ProxyError)
+            // A bare "Connection refused" would not say what could not be
+            // reached; the proxy's own texts name the proxy.
+            stopWithError(QCoreApplication::translate("translation",
+                                                      "Cannot download package %1: %2", "nc")
+                              .arg(recordText(m_updates.at(m_headsAnswered)->name()),
+                                   m_http.errorString()));
         else
             emit failed(m_http.errorString());
         return;
@@ -404,7 +414,7 @@ void PackageDownload::retryOrFail(const QString &reason)
     m_droppingRequest = true;
     m_http.abort();
     m_droppingRequest = false;
-    m_retryTimer.start(FirstRetryPauseMs << (m_tries - 1));
+    m_retryTimer.start(m_firstRetryPauseMs << (m_tries - 1));
 }
 
 void PackageDownload::refuseResponse(int index, const HttpResponseHeader &resp)

@@ -59,6 +59,9 @@ public:
     void abort();
 
     State state() const { return m_state; }
+    // The pause before the second try of a GET, 250 ms unless changed here;
+    // it doubles before each further one.
+    void setFirstRetryPause(int milliseconds) { m_firstRetryPauseMs = milliseconds; }
 
     void responseHeaderReceived(const HttpResponseHeader &resp);
     void dataReadProgress(qint64 done, qint64 total);
@@ -118,6 +121,7 @@ private:
     qint64 m_archiveSize = -1;
     qint64 m_requestOffset = 0;
     QTimer m_retryTimer;
+    int m_firstRetryPauseMs;
     // Set while the client is stopped on purpose for another try, so that its
     // error completion is not taken for a failure.
     bool m_droppingRequest = false;

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,19 +22,37 @@ QString path()
 
 bool prepare(QString *problem)
 {
+    // The journal found here tells recovery what to delete and what to put
+    // back, so the folder must be the user's own, as the work directory is.
     const QString dir = QDir::cleanPath(path());
-    if (QFileInfo(dir).isDir())
-        return true;
-    QDir().mkpath(QFileInfo(dir).absolutePath());
-    if (::mkdir(QFile::encodeName(dir).constData(), S_IRWXU) == 0 || QFileInfo(dir).isDir())
-        return true;
-    if (problem) {
-        *problem =
-            QCoreApplication::translate(
-                "translation", "Cannot create the folder %1 for the update's records: %2", "nc")
-                .arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
+    const QByteArray native = QFile::encodeName(dir);
+    struct stat info;
+    if (::lstat(native.constData(), &info) != 0) {
+        QDir().mkpath(QFileInfo(dir).absolutePath());
+        if ((::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST)
+            || ::lstat(native.constData(), &info) != 0) {
+            if (problem) {
+                *problem = QCoreApplication::translate(
+                               "translation",
+                               "Cannot create the folder %1 for the update's records: %2", "nc")
+                               .arg(dir, qt_error_string(errno));
+            }
+            return false;
+        }
     }
-    return false;
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()
+        || (info.st_mode & (S_IWGRP | S_IWOTH))) {
+        if (problem) {
+            *problem = QCoreApplication::translate(
+                           "translation",
+                           "The folder %1 for the update's records is not a folder of your own "
+                           "that only you can change. Remove it and start the update again.",
+                           "nc")
+                           .arg(dir);
+        }
+        return false;
+    }
+    return true;
 }
 
 bool syncDirectory(const QString &dir)

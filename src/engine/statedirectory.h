@@ -13,7 +13,9 @@ namespace StateDirectory {
 QString path();
 
 // Creates the directory (mode 0700, with missing parents) when it does not
-// exist. False with a user-readable reason when it cannot be made.
+// exist. False with a user-readable reason when it cannot be made, or when
+// it is not a directory of the user's own that only the user can change (a
+// journal planted there would steer the recovery).
 bool prepare(QString *problem);
 
 // Makes the directory entries of dir (a creation, a rename, a removal)

@@ -8,7 +8,9 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <ctime>
 #include <signal.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -34,6 +36,31 @@ bool processIsAlive(qint64 pid)
     const QByteArray line = stat.readAll();
     const qsizetype nameEnd = line.lastIndexOf(')');
     return nameEnd < 0 || line.mid(nameEnd + 2, 1) != "Z";
+}
+
+// Making a lock file (creating it, then writing its holder into it) takes
+// far less than this.
+constexpr time_t HolderlessLockAgeS = 10;
+
+// A lock file that names no holder (the system went down between creating
+// and writing it, or it is not a lock file at all) would stop every updater
+// for good: QLockFile takes it for held as long as it exists. Once it is
+// older than any making of a lock takes, it goes, unless a live QLockFile
+// still holds it (removeStaleLockFile() refuses then).
+void removeHolderlessLock(QLockFile &lock, const QString &path)
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    struct stat info;
+    if (lock.getLockInfo(&pid, &host, &application)
+        || ::lstat(QFile::encodeName(path).constData(), &info) != 0
+        || std::time(nullptr) - info.st_mtime < HolderlessLockAgeS)
+        return;
+    if (S_ISLNK(info.st_mode))
+        QFile::remove(path);
+    else
+        lock.removeStaleLockFile();
 }
 
 // The process the lock is promised to, or 0 when there is no live, recent
@@ -79,6 +106,7 @@ bool UpdaterLock::acquire(int waitMs, QString *problem)
 {
     if (m_directory == StateDirectory::path() && !StateDirectory::prepare(problem))
         return false;
+    removeHolderlessLock(m_lock, m_directory + LockName);
     if (!m_lock.tryLock(waitMs)) {
         if (problem) {
             *problem = m_lock.error() == QLockFile::LockFailedError

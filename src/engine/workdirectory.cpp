@@ -9,7 +9,6 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,7 +64,7 @@ bool preparePrivate(const QString &dir, QString *problem)
             return refuse(problem,
                           QCoreApplication::translate("translation",
                                                       "Cannot use the work directory %1: %2", "nc")
-                              .arg(clean, QString::fromLocal8Bit(std::strerror(errno))));
+                              .arg(clean, qt_error_string(errno)));
         }
         QDir().mkpath(QFileInfo(clean).absolutePath());
         // mkdir() applies the umask on top of 0700, which can only take
@@ -74,13 +73,13 @@ bool preparePrivate(const QString &dir, QString *problem)
             return refuse(problem,
                           QCoreApplication::translate(
                               "translation", "Cannot create the work directory %1: %2", "nc")
-                              .arg(clean, QString::fromLocal8Bit(std::strerror(errno))));
+                              .arg(clean, qt_error_string(errno)));
         }
         if (::lstat(native.constData(), &info) != 0) {
             return refuse(problem,
                           QCoreApplication::translate("translation",
                                                       "Cannot use the work directory %1: %2", "nc")
-                              .arg(clean, QString::fromLocal8Bit(std::strerror(errno))));
+                              .arg(clean, qt_error_string(errno)));
         }
     }
 
@@ -148,7 +147,9 @@ void clear(const QString &dir, const QStringList &keptFiles)
     for (const QString &name : entries) {
         if (keptNames.contains(name))
             continue;
-        const QString path = listing.absoluteFilePath(name);
+        // Not absoluteFilePath(): a name that begins with ':' would come back
+        // as a resource path.
+        const QString path = directory + QLatin1Char('/') + name;
         const QFileInfo info(path);
         if (info.isDir() && !info.isSymLink())
             removeTree(path);

@@ -319,7 +319,7 @@ mode_t processUmask()
 
 QString systemError()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return qt_error_string(errno);
 }
 
 } // namespace

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,7 +31,7 @@ bool entryExists(const QString &path)
 
 QString systemError()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return qt_error_string(errno);
 }
 
 QString cannotBackUp(const QString &target, const QString &backup, const QString &reason)
@@ -143,7 +142,7 @@ bool BackupRecord::save(const QString &target, const QString &relative, mode_t m
     }
 
     if (S_ISDIR(mode)) {
-        *error = cannotBackUp(target, backup, QString::fromLocal8Bit(std::strerror(EISDIR)));
+        *error = cannotBackUp(target, backup, qt_error_string(EISDIR));
         return false;
     }
 
@@ -197,15 +196,18 @@ bool BackupRecord::restore(QString *error)
         const QString saved = m_backupDir + QLatin1Char('/') + relative;
         const QString target = m_root + QLatin1Char('/') + relative;
         if (!entryExists(saved)) {
-            *error =
-                QStringLiteral("%1 (%2)").arg(saved, QString::fromLocal8Bit(std::strerror(ENOENT)));
+            *error = QStringLiteral("%1 (%2)").arg(saved, qt_error_string(ENOENT));
             return false;
         }
         const QString directory = QFileInfo(target).absolutePath();
         if (!entryExists(directory))
             QDir().mkpath(directory);
         QString reason;
-        if (!FileCopy::replaceWith(saved, target, staging, &reason)) {
+        // A file that cannot be written (a read-only place) may never have
+        // been changed: when it still holds what was saved it is back as it
+        // was, and the rollback must not report a loss that did not happen.
+        if (!FileCopy::replaceWith(saved, target, staging, &reason)
+            && !FileCopy::sameContent(saved, target)) {
             *error = QStringLiteral("%1 (%2)").arg(target, reason);
             return false;
         }

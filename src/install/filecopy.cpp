@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -53,7 +52,7 @@ private:
 
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return qt_error_string(error);
 }
 
 bool fail(QString *errorString, int error)
@@ -253,6 +252,55 @@ bool moveRegularFile(const QString &source, const QString &target)
     if (::lstat(from.constData(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)))
         return false;
     return ::rename(from.constData(), QFile::encodeName(target).constData()) == 0;
+}
+
+bool sameContent(const QString &a, const QString &b)
+{
+    const QByteArray first = QFile::encodeName(a);
+    const QByteArray second = QFile::encodeName(b);
+    struct stat firstInfo;
+    struct stat secondInfo;
+    if (::lstat(first.constData(), &firstInfo) != 0
+        || ::lstat(second.constData(), &secondInfo) != 0)
+        return false;
+    if (S_ISLNK(firstInfo.st_mode) && S_ISLNK(secondInfo.st_mode)) {
+        char firstTarget[4096];
+        char secondTarget[4096];
+        const ssize_t firstLength = ::readlink(first.constData(), firstTarget, sizeof firstTarget);
+        const ssize_t secondLength =
+            ::readlink(second.constData(), secondTarget, sizeof secondTarget);
+        return firstLength >= 0 && firstLength == secondLength
+               && std::memcmp(firstTarget, secondTarget, size_t(firstLength)) == 0;
+    }
+    if (!S_ISREG(firstInfo.st_mode) || !S_ISREG(secondInfo.st_mode)
+        || firstInfo.st_size != secondInfo.st_size
+        || (firstInfo.st_mode & 07777) != (secondInfo.st_mode & 07777))
+        return false;
+    const FileDescriptor firstFile(::open(first.constData(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor secondFile(::open(second.constData(), O_RDONLY | O_CLOEXEC));
+    if (firstFile.get() < 0 || secondFile.get() < 0)
+        return false;
+    std::unique_ptr<char[]> firstBlock(new char[CopyBufferSize]);
+    std::unique_ptr<char[]> secondBlock(new char[CopyBufferSize]);
+    for (;;) {
+        const ssize_t count = ::read(firstFile.get(), firstBlock.get(), CopyBufferSize);
+        if (count < 0)
+            return false;
+        // Regular files of one size: a full block from one is a full block
+        // from the other, unless something changes them meanwhile.
+        ssize_t got = 0;
+        while (got < count) {
+            const ssize_t more =
+                ::read(secondFile.get(), secondBlock.get() + got, size_t(count - got));
+            if (more <= 0)
+                return false;
+            got += more;
+        }
+        if (count == 0)
+            return ::read(secondFile.get(), secondBlock.get(), 1) == 0;
+        if (std::memcmp(firstBlock.get(), secondBlock.get(), size_t(count)) != 0)
+            return false;
+    }
 }
 
 } // namespace FileCopy

@@ -40,4 +40,9 @@ bool replaceWith(const QString &source, const QString &target, const QString &st
 // caller then copies instead.
 bool moveRegularFile(const QString &source, const QString &target);
 
+// Whether a and b hold the same: two regular files with the same permission
+// bits and the same bytes, or two symbolic links that point to the same
+// place (links are never followed). Reads both files whole, block by block.
+bool sameContent(const QString &a, const QString &b);
+
 } // namespace FileCopy

@@ -1,6 +1,7 @@
 #include "installjournal.h"
 
 #include "engine/statedirectory.h"
+#include "packageinstaller.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +33,56 @@ QByteArray encoded(const QString &path)
 QString decoded(const QByteArray &field)
 {
     return QString::fromUtf8(QByteArray::fromPercentEncoding(field));
+}
+
+// A run names its backups after its id, so the id must be a plain word.
+bool isRunId(const QByteArray &id)
+{
+    if (id.isEmpty())
+        return false;
+    for (const char c : id) {
+        if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z'))
+            return false;
+    }
+    return true;
+}
+
+bool isCleanAbsolute(const QString &path)
+{
+    return path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path;
+}
+
+// Below the root, outside the run's backups: where a package may create.
+bool isInsideRoot(const QString &root, const QString &path)
+{
+    const QString prefix = root == QLatin1String("/") ? root : root + QLatin1Char('/');
+    return isCleanAbsolute(path) && path.size() > prefix.size() && path.startsWith(prefix)
+           && !path.mid(prefix.size()).startsWith(PackageInstaller::backupFolderPrefix());
+}
+
+// Recovery deletes, moves and empties what the journal names, so every
+// place in it must be one that the run could have written: its backups
+// exactly where the installer puts them, its files inside their root, and
+// its folders inside their root or on the way to it (a plug-in folder the
+// run made).
+bool isPlausible(const QByteArray &kind, const InstallJournal::Package &package,
+                 const QByteArray &runId)
+{
+    if (kind == PackageLine) {
+        return isCleanAbsolute(package.root)
+               && package.backupDir
+                      == QDir::cleanPath(package.root + QLatin1Char('/')
+                                         + PackageInstaller::backupFolderPrefix()
+                                         + QString::fromLatin1(runId) + QLatin1Char('/')
+                                         + QString::number(package.index));
+    }
+    if (kind == FileLine)
+        return isInsideRoot(package.root, package.createdFiles.last());
+    const QString &dir = package.createdDirectories.last();
+    return isInsideRoot(package.root, dir)
+           || (isCleanAbsolute(dir)
+               && (dir == package.root || dir == QLatin1String("/")
+                   || package.root.startsWith(dir + QLatin1Char('/'))));
 }
 
 bool writeAll(int fd, const QByteArray &bytes)
@@ -89,15 +139,15 @@ bool InstallJournal::append(const QByteArray &line, bool flush)
         m_fd = ::open(QFile::encodeName(m_path).constData(),
                       O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
         if (m_fd < 0)
-            return fail(QString::fromLocal8Bit(std::strerror(errno)));
+            return fail(qt_error_string(errno));
         // The header is on the disk, and so is the file's name in its
         // directory, before the first change to an install root.
         if (!writeAll(m_fd, Header + ' ' + m_runId.toLatin1() + '\n') || ::fsync(m_fd) != 0
             || !StateDirectory::syncDirectory(directory))
-            return fail(QString::fromLocal8Bit(std::strerror(errno)));
+            return fail(qt_error_string(errno));
     }
     if (!writeAll(m_fd, line + '\n') || (flush && ::fdatasync(m_fd) != 0))
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(qt_error_string(errno));
     return true;
 }
 
@@ -157,7 +207,7 @@ bool InstallJournal::remove()
     ::close(m_fd);
     m_fd = -1;
     if (::unlink(QFile::encodeName(m_path).constData()) != 0 && errno != ENOENT)
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(qt_error_string(errno));
     StateDirectory::syncDirectory(QFileInfo(m_path).absolutePath());
     return true;
 }
@@ -182,6 +232,19 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
     if (lines.isEmpty() || !lines.first().startsWith(Header + ' '))
         return contents; // the header never got to the disk: nothing was changed
 
+    const auto invalid = [&contents, &lines](qsizetype n) {
+        contents.state = State::Unreadable;
+        contents.problem =
+            QCoreApplication::translate("translation", "line %1 is not valid: %2", "nc")
+                .arg(n + 1)
+                .arg(QString::fromUtf8(lines.at(n).left(200)));
+        return contents;
+    };
+    // The backups are named after the run's id.
+    const QByteArray runId = lines.first().mid(Header.size() + 1);
+    if (!isRunId(runId))
+        return invalid(0);
+
     contents.state = State::Open;
     for (qsizetype n = 1; n < lines.size(); ++n) {
         const QList<QByteArray> fields = lines.at(n).split(' ');
@@ -194,26 +257,28 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
                 package = &known;
         }
 
+        bool valid = true;
         if (kind == PackageLine && numbered && fields.size() == 4 && !package) {
             contents.packages.append(
                 Package{index, decoded(fields.at(2)), decoded(fields.at(3)), {}, {}});
+            valid = isPlausible(kind, contents.packages.last(), runId);
         } else if (kind == DirectoryLine && package && fields.size() == 3) {
             package->createdDirectories.append(decoded(fields.at(2)));
+            valid = isPlausible(kind, *package, runId);
         } else if (kind == FileLine && package && fields.size() == 3) {
             package->createdFiles.append(decoded(fields.at(2)));
+            valid = isPlausible(kind, *package, runId);
         } else if (kind == InstalledLine && package && fields.size() == 2) {
-            continue;
+            // Progress only: what the package did is taken back all the same.
         } else if (kind == FinishedLine && fields.size() == 1) {
             contents.state = State::Finished;
         } else if (kind == RolledBackLine && fields.size() == 1) {
             contents.state = State::RolledBack;
         } else {
-            contents.state = State::Unreadable;
-            contents.problem = QStringLiteral("line %1: %2")
-                                   .arg(n + 1)
-                                   .arg(QString::fromUtf8(lines.at(n).left(200)));
-            return contents;
+            valid = false;
         }
+        if (!valid)
+            return invalid(n);
     }
     return contents;
 }

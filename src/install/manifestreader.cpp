@@ -1,5 +1,7 @@
 #include "manifestreader.h"
 
+#include <QCoreApplication>
+
 bool ManifestReader::open(const QString &path)
 {
     m_file.setFileName(path);
@@ -24,8 +26,9 @@ ManifestReader::Token ManifestReader::next()
     // A document cut short ends with an error as well: the reader wants
     // the root element closed.
     if (m_reader.hasError()) {
-        m_error =
-            QStringLiteral("%1 (line %2)").arg(m_reader.errorString()).arg(m_reader.lineNumber());
+        m_error = QCoreApplication::translate("translation", "%1 (line %2)", "nc")
+                      .arg(m_reader.errorString())
+                      .arg(m_reader.lineNumber());
         return Error;
     }
     return End;

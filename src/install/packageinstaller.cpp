@@ -19,6 +19,7 @@
 #include <QXmlStreamAttributes>
 
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -236,6 +237,14 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     const QString target = targetInRoot(path + QLatin1Char('/') + name);
     if (target.isEmpty())
         return true; // leads outside the install root: skipped without a word
+    // The file to add lies at the same path below the unpacked archive: one
+    // that climbs out of the root and back in would take it from outside the
+    // archive (root "/opt/vemo", path "../../opt/vemo": "<TMPDIR>/opt/vemo").
+    const QString unpacked = QDir::cleanPath(unpackDir);
+    const QString source =
+        QDir::cleanPath(unpacked + QLatin1Char('/') + path + QLatin1Char('/') + name);
+    if (action == ActionAdd && !source.startsWith(unpacked + QLatin1Char('/')))
+        return true;
 
     const QByteArray encodedTarget = QFile::encodeName(target);
     struct stat before;
@@ -253,16 +262,19 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
         m_backedUpFiles.append(path + QLatin1Char('/') + name);
     }
 
-    // Links are removed and replaced themselves, never followed.
-    if (action == ActionRemove) {
-        if (exists && !movedAway)
-            ::unlink(encodedTarget.constData());
-        return true;
+    // Links are removed and replaced themselves, never followed. A target
+    // that cannot be removed (a read-only place) fails the package with the
+    // system's reason: it must neither pass for removed nor block the copy
+    // with a misleading one.
+    if (exists && !movedAway && deletesTarget
+        && ::unlink(encodedTarget.constData()) != 0 && errno != ENOENT) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
+                        .arg(target, reason),
+                    errorText, reason);
     }
     if (action != ActionAdd)
         return true;
-    if (exists && !movedAway)
-        ::unlink(encodedTarget.constData());
 
     // Files named after the package's identity ("project_name_type...") are
     // the package's own bookkeeping, not part of the installation: they never
@@ -271,8 +283,6 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     if (name.startsWith(m_identityPrefix))
         return true;
 
-    const QString source =
-        QDir::cleanPath(unpackDir + QLatin1Char('/') + path + QLatin1Char('/') + name);
     const auto copyFailed = [&](const QString &error) {
         return fail(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
                         .arg(source, target),

@@ -589,5 +589,25 @@
         <comment>nc</comment>
         <translation>Nie można nawiązać połączenia z serwerem aktualizacji przez serwer proxy %1: %2</translation>
     </message>
+    <message>
+        <source>line %1 is not valid: %2</source>
+        <comment>nc</comment>
+        <translation>wiersz %1 jest nieprawidłowy: %2</translation>
+    </message>
+    <message>
+        <source>Cannot download package %1: %2</source>
+        <comment>nc</comment>
+        <translation>Nie można pobrać pakietu %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 (line %2)</source>
+        <comment>nc</comment>
+        <translation>%1 (wiersz %2)</translation>
+    </message>
+    <message>
+        <source>The folder %1 for the update&apos;s records is not a folder of your own that only you can change. Remove it and start the update again.</source>
+        <comment>nc</comment>
+        <translation>Folder %1 na zapisy aktualizacji nie jest Twoim prywatnym folderem, który tylko Ty możesz zmieniać. Usuń go i uruchom aktualizację ponownie.</translation>
+    </message>
 </context>
 </TS>

@@ -3,6 +3,23 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+
+namespace {
+
+// Every box is also written to standard error, one line each, so that what
+// went wrong in a run can be read from its output (a terminal, a log kept by
+// whoever started the updater, the fault tests) and not only from the screen.
+void writeToOutput(const QString &title, const QString &text)
+{
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    std::fprintf(stderr, "updater: box \"%s\": %s\n", qUtf8Printable(title),
+                 qUtf8Printable(line));
+}
+
+} // namespace
+
 namespace MessageBoxes {
 
 QString updateTitle()
@@ -22,16 +39,19 @@ QString checkTitle()
 
 void critical(const QString &title, const QString &text)
 {
+    writeToOutput(title, text);
     QMessageBox::critical(nullptr, title, text, QMessageBox::Ok);
 }
 
 void information(const QString &title, const QString &text)
 {
+    writeToOutput(title, text);
     QMessageBox::information(nullptr, title, text, QMessageBox::Ok);
 }
 
 bool askRetry(const QString &title, const QString &text)
 {
+    writeToOutput(title, text);
     return QMessageBox::warning(nullptr, title, text, QMessageBox::Abort | QMessageBox::Retry,
                                 QMessageBox::Retry)
            == QMessageBox::Retry;

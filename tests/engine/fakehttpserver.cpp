@@ -1,6 +1,7 @@
 #include "fakehttpserver.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <memory>
 
@@ -54,6 +55,10 @@ void FakeHttpServer::acceptConnections()
                 const Reply reply = m_handler ? m_handler(request)
                                               : Reply{response("HTTP/1.1 404 Not Found", {}), true};
                 socket->write(reply.bytes);
+                if (!reply.later.isEmpty()) {
+                    writeLater(socket, reply);
+                    return;
+                }
                 if (reply.close) {
                     socket->disconnectFromHost();
                     return;
@@ -61,4 +66,16 @@ void FakeHttpServer::acceptConnections()
             }
         });
     }
+}
+
+void FakeHttpServer::writeLater(QTcpSocket *socket, const Reply &reply)
+{
+    QTimer::singleShot(reply.pauseMs, socket, [this, socket, reply] {
+        Reply rest = reply;
+        socket->write(rest.later.takeFirst());
+        if (!rest.later.isEmpty())
+            writeLater(socket, rest);
+        else if (rest.close)
+            socket->disconnectFromHost();
+    });
 }

@@ -2,12 +2,15 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QTcpServer>
 
 #include <functional>
+
+class QTcpSocket;
 
 // An HTTP server for faults that nginx cannot produce on demand: silence, a
 // connection cut in the middle of a body, a header without Content-Length.
@@ -30,6 +33,10 @@ public:
         QByteArray bytes;
         // Leaving the connection open after empty bytes is a server gone silent.
         bool close = true;
+        // Written after the bytes, one every pauseMs, before the close: a
+        // slow server.
+        QList<QByteArray> later = {};
+        int pauseMs = 0;
     };
     using Handler = std::function<Reply(const Request &request)>;
 
@@ -48,6 +55,7 @@ public:
 
 private:
     void acceptConnections();
+    void writeLater(QTcpSocket *socket, const Reply &reply);
 
     QTcpServer m_server;
     Handler m_handler;

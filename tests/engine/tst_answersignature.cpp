@@ -1,3 +1,4 @@
+#include "answersigner.h"
 #include "engine/answerscanner.h"
 #include "engine/answersignature.h"
 #include "testmain.h"
@@ -27,6 +28,21 @@ const QByteArray Signed =
 QByteArray replaced(QByteArray text, const QByteArray &before, const QByteArray &after)
 {
     return text.replace(before, after);
+}
+
+// The document signed now with the test-only release key, for the query.
+QByteArray signedNow(const QByteArray &document)
+{
+    AnswerSigner signer;
+    QByteArray stamped;
+    QByteArray result;
+    QString error;
+    if (!signer.loadKey(VEMO_SOURCE_DIR "/tests/keys/test-only-release.key")
+        || !AnswerSigner::stamp(document, Expires, AnswerSignature::queryHash(Query), &stamped,
+                                &error)
+        || !signer.sign(stamped, &result))
+        qFatal("cannot sign the test answer");
+    return result;
 }
 
 QString verify(const QByteArray &document, const QByteArray &keyList, const QByteArray &query,
@@ -97,6 +113,9 @@ void AnswerSignatureTest::verification_data()
                                    << "the answer was made for another query";
     QTest::newRow("not complete") << Signed.chopped(1) << ReleaseKey << Query << now
                                   << "the document is not complete";
+    QTest::newRow("root element with a prefix that no namespace declares")
+        << signedNow("<?xml version=\"1.0\"?>\n<v:updates><request name=\"core\"/></v:updates>")
+        << ReleaseKey << Query << now << "verified";
     QTest::newRow("key list with a bad key")
         << Signed << ReleaseKey + ",AAAA" << Query << now
         << "\"AAAA\" is not a base64 Ed25519 public key (32 bytes)";

@@ -60,6 +60,10 @@ void HttpClientTest::initTestCase()
         const QByteArray &target = request.target;
         if (target == "/silent")
             return {QByteArray(), false};
+        // 100 bytes every 100 ms for 1.2 s: never silent for long, but slow.
+        if (target == "/steady")
+            return {"HTTP/1.1 200 OK\r\nContent-Length: 1200\r\n\r\n", true,
+                    QList<QByteArray>(12, sampleData(100, 's')), 100};
         if (target == "/cut")
             return {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + sampleData(400, 'c'), true};
         return {QByteArray(), true};
@@ -126,6 +130,10 @@ void HttpClientTest::requests_data()
         << QStringList{"host fake", "head /silent", "head /dropped.bin"} << "" << 300
         << int(HttpClient::UnknownError)
         << host + QStringList{"started 2 +pending", "finished 2 failed: Connection timed out"};
+    // The time-out is for silence, not for the whole transfer.
+    QTest::newRow("server slow but steady")
+        << QStringList{"host fake", "get /steady"} << "" << 500 << none
+        << host + QStringList{"started 2", "header 200 OK", "progress", "finished 2 ok", "done"};
     QTest::newRow("disk full, first write fails")
         << QStringList{"host web", "get-full-unbuffered /large.bin", "head /dropped.bin"} << "" << 10000
         << int(HttpClient::DeviceWriteError)

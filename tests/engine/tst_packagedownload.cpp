@@ -367,6 +367,15 @@ void PackageDownloadTest::run_data()
         << QStringList{"error Cannot download package Evil: its address " + web
                        + "/x/%2E%2E/%2e%2e/a.zip is not a valid package address."}
         << QStringList() << QStringList() << Files() << none << none;
+    QTest::newRow("link without a host refused")
+        << QStringList{"Core|file:///a.zip"} << none
+        << QStringList{"error Cannot download package Core: its address file:///a.zip is not a "
+                       "valid package address."}
+        << QStringList() << QStringList() << Files() << none << none;
+    QTest::newRow("download server not reachable: the package is named")
+        << QStringList{"Core|" + web + "/a.zip", "Sounds|http://" + DeadAddress + "/b.zip"}
+        << none << QStringList{"error Cannot download package Sounds: Connection refused"}
+        << QStringList{"HEAD /a.zip 200 0"} << QStringList() << Files() << none << none;
     QTest::newRow("empty link refused")
         << QStringList{"Core|" + web + "/a.zip", "Blank|"} << none
         << QStringList{"error Cannot download package Blank: its address  is not a valid package address."}

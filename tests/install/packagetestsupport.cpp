@@ -161,6 +161,13 @@ bool mountSmallFileSystem(const QString &path, const QByteArray &size)
            == 0;
 }
 
+bool makeReadOnly(const QString &path)
+{
+    return ::mount(nullptr, QFile::encodeName(path).constData(), nullptr,
+                   MS_REMOUNT | MS_RDONLY, nullptr)
+           == 0;
+}
+
 void unmountSmallFileSystem(const QString &path)
 {
     ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);

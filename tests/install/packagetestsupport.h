@@ -58,6 +58,8 @@ bool writeScript(const QString &path, const QByteArray &body);
 // root): the caller skips.
 bool mountSmallFileSystem(const QString &path, const QByteArray &size);
 void unmountSmallFileSystem(const QString &path);
+// Makes a file system mounted with mountSmallFileSystem() read-only.
+bool makeReadOnly(const QString &path);
 
 // Runs the action from the application's event loop and tells whether it
 // asked the application to quit (QCoreApplication::quit() takes effect only

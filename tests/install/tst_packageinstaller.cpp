@@ -53,6 +53,8 @@ private slots:
     void restore();
     void restoreOfPackageNeverInstalled();
     void restoreOnAFullDisk();
+    void readOnlyTarget_data();
+    void readOnlyTarget();
     void firstPluginKeepsReadableFiles();
 
 private:
@@ -465,6 +467,11 @@ void PackageInstallerTest::manifest_data()
         << identity("<file name=\"a.txt\" path=\"../install2\" action=\"remove\"/>"
                     "<file name=\"../install2/a.txt\" action=\"add\"/>")
         << true << QString() << FileMap{{"install2/a.txt", "S"}} << noRecords << noRecords << none;
+    QTest::newRow("dot-dot out of the root and back in adds nothing from outside the archive")
+        << FileMap{{"work/vupdates/install/a.txt", "planted"}}
+        << ArchiveEntries{entry("a.txt", "A")}
+        << identity("<file name=\"a.txt\" path=\"../install\" action=\"add\"/>") << true
+        << QString() << none << noRecords << noRecords << none;
     QTest::newRow("dot-dot that stays inside the root applies")
         << FileMap{{"install/plugins/x.dll", "old"}}
         << ArchiveEntries{entry("plugins/x.dll", "new")}
@@ -829,6 +836,10 @@ void PackageInstallerTest::unsafeEntryNames_data()
     QTest::newRow("drive letter") << QByteArray("C:escape.txt");
     QTest::newRow("drive letter and backslash") << QByteArray("C:\\escape.txt");
     QTest::newRow("climbing out") << QByteArray("../../../escape.txt");
+    // One level up from the unpack directory is the work directory: a check
+    // that lets one ".." too many through is caught only by these.
+    QTest::newRow("climbing exactly one level") << QByteArray("../escape.txt");
+    QTest::newRow("climbing one level after a folder") << QByteArray("a/../../escape.txt");
     QTest::newRow("climbing out after a folder") << QByteArray("a/../../../../escape.txt");
     QTest::newRow("climbing out with backslashes") << QByteArray("..\\..\\..\\escape.txt");
     QTest::newRow("mixed separators") << QByteArray("a\\../../..\\../escape.txt");
@@ -1002,6 +1013,46 @@ void PackageInstallerTest::restoreOnAFullDisk()
     QFile::remove(filler.fileName());
     QCOMPARE(treeListing(root()), before);
     unmountSmallFileSystem(root());
+}
+
+void PackageInstallerTest::readOnlyTarget_data()
+{
+    QTest::addColumn<QByteArray>("action");
+    QTest::newRow("add") << QByteArray("add");
+    QTest::newRow("remove") << QByteArray("remove");
+}
+
+void PackageInstallerTest::readOnlyTarget()
+{
+    // A folder of the root that cannot be written: the package fails with
+    // the system's reason (the file neither passes for removed nor blocks the
+    // copy with another reason), and the rollback finds the file as it was
+    // instead of reporting that it could not be put back.
+    QFETCH(QByteArray, action);
+    const QString lang = root() + QStringLiteral("/lang");
+    if (!mountSmallFileSystem(lang, "64k"))
+        QSKIP("needs a tmpfs mount (root)");
+    QVERIFY(writeFile(lang + QStringLiteral("/pl.qm"), "catalogue"));
+    QVERIFY(makeReadOnly(lang));
+    const QStringList before = treeListing(root());
+    QVERIFY(writePackage({entry("lang/pl.qm", "new catalogue")},
+                         identity("<file path=\"lang\" name=\"pl.qm\" action=\"" + action
+                                  + "\"/>")));
+
+    MessageBoxWatcher boxes;
+    QString errorText;
+    CompactStringList installed;
+    PackageInstaller *installer = makeInstaller();
+    QVERIFY(!installer->install(workDir(), &errorText, &installed));
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().text,
+             expand(QStringLiteral("Cannot write file %R/lang/pl.qm (Read-only file system)")));
+    QCOMPARE(errorText, QStringLiteral("Read-only file system"));
+
+    QVERIFY(installer->restore(workDir()));
+    installer->removeBackups();
+    QCOMPARE(treeListing(root()), before);
+    unmountSmallFileSystem(lang);
 }
 
 void PackageInstallerTest::firstPluginKeepsReadableFiles()

@@ -52,6 +52,12 @@ void RemoveTreeTest::removeTree_data()
         << nested << QStringList{"tree/b/dangling -> nowhere"} << "tree" << outside << false;
     QTest::newRow("the path itself is a link")
         << outside << QStringList{"tree -> outside"} << "tree" << outside << false;
+    // Such names would be taken for resource paths, not for files of the tree.
+    FileMap colons = outside;
+    colons.insert("tree/:x", "X");
+    colons.insert("tree/:d/:y", "Y");
+    QTest::newRow("names that begin with a colon")
+        << colons << QStringList() << "tree" << outside << false;
     QTest::newRow("a plain file is no folder")
         << FileMap{{"tree", "file"}} << QStringList() << "tree" << FileMap{{"tree", "file"}}
         << true;
@@ -124,7 +130,8 @@ void RemoveTreeTest::clearWorkDirectory()
                                      {"tmp/vupdates/libfoo.so", "library"},
                                      {"tmp/vupdates/core.zip", "archive"},
                                      {"tmp/vupdates/core/updater", "unpacked"},
-                                     {"tmp/vupdates/core/unwind/.hidden", "backup"}}));
+                                     {"tmp/vupdates/core/unwind/.hidden", "backup"},
+                                     {"tmp/vupdates/:entry", "unpacked"}}));
     // A link in the work directory is removed, never followed.
     QVERIFY(QFile::link(temp.path() + QStringLiteral("/outside"),
                         temp.path() + QStringLiteral("/tmp/vupdates/core/outside-link")));

@@ -217,6 +217,10 @@ void RelocationTest::oneUpdaterAtATime_data()
     QTest::newRow("the lock of a running updater") << "live lock" << false;
     QTest::newRow("the lock promised to a running successor") << "live promise" << false;
     QTest::newRow("a promise to a successor that died") << "dead promise" << true;
+    QTest::newRow("a lock file left empty by a power cut is taken over") << "old empty lock"
+                                                                          << true;
+    QTest::newRow("an empty lock file that is being written is not") << "new empty lock" << false;
+    QTest::newRow("a state folder others can change is not used") << "shared state folder" << false;
 }
 
 void RelocationTest::oneUpdaterAtATime()
@@ -227,6 +231,8 @@ void RelocationTest::oneUpdaterAtATime()
     const QString state = m_temp->filePath("state");
     const QString lockDir = state + QStringLiteral("/vemo-updater/");
     QVERIFY(QDir().mkpath(lockDir));
+    // As the updater makes it, whatever the umask.
+    QVERIFY(QFile::setPermissions(lockDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     // A process that has ended, and one that runs (this one, as far as the
     // lock file goes, or the system's first process).
     QProcess ended;
@@ -251,6 +257,16 @@ void RelocationTest::oneUpdaterAtATime()
         QVERIFY(writeFile(lockDir + "updater.lock.next", promise(1)));
     else if (holder == QLatin1String("dead promise"))
         QVERIFY(writeFile(lockDir + "updater.lock.next", promise(deadPid)));
+    else if (holder.endsWith(QLatin1String("empty lock")))
+        QVERIFY(writeFile(lockDir + "updater.lock", QByteArray()));
+    else if (holder == QLatin1String("shared state folder"))
+        QVERIFY(QFile::setPermissions(lockDir, QFile::permissions(lockDir) | QFile::WriteOther));
+    if (holder == QLatin1String("old empty lock")) {
+        QFile lock(lockDir + "updater.lock");
+        QVERIFY(lock.open(QIODevice::ReadWrite));
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                 QFileDevice::FileModificationTime));
+    }
 
     const QByteArray savedState = qgetenv("XDG_STATE_HOME");
     qputenv("XDG_STATE_HOME", QFile::encodeName(state));
@@ -267,9 +283,14 @@ void RelocationTest::oneUpdaterAtATime()
         QCOMPARE(exitCode, 1);
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().text,
-                 QStringLiteral("Another update of the messenger is in progress. Wait until it "
-                                "has finished, then start the update again if it is still "
-                                "needed."));
+                 holder == QLatin1String("shared state folder")
+                     ? QStringLiteral("The folder %1 for the update's records is not a folder of "
+                                      "your own that only you can change. Remove it and start the "
+                                      "update again.")
+                           .arg(QDir::cleanPath(lockDir))
+                     : QStringLiteral("Another update of the messenger is in progress. Wait until "
+                                      "it has finished, then start the update again if it is "
+                                      "still needed."));
         // Nothing copied, nothing started, the other updater's lock kept.
         QCOMPARE(treeListing(m_temp->path()), before);
         QTest::qWait(200);

@@ -171,7 +171,8 @@ void UpdateModeTest::refusesASharedWorkDirectory()
 void UpdateModeTest::interruptedUpdate_data()
 {
     QTest::addColumn<bool>("quiet");
-    QTest::addColumn<QByteArray>("journal"); // %R the root, %B the run's backups
+    // %R the root, %B the run's backups, %J the journal, %T the test's folder
+    QTest::addColumn<QByteArray>("journal");
     QTest::addColumn<QString>("tamper");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("boxes");
@@ -210,7 +211,28 @@ void UpdateModeTest::interruptedUpdate_data()
         << false << cutShort + "garbage\n" << QString() << 1
         << QStringList{"critical | Update | The last update was interrupted before it finished, "
                        "and not everything it had changed could be put back: The update journal "
-                       "%J cannot be read: line 6: garbage"}
+                       "%J cannot be read: line 6 is not valid: garbage"}
+        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
+                   {"made/n.txt", "n"}};
+    // Recovery deletes and moves what a journal names: only places the run
+    // could have written count.
+    const QString unreadable = "critical | Update | The last update was interrupted before it "
+                               "finished, and not everything it had changed could be put back: "
+                               "The update journal %J cannot be read: ";
+    QTest::newRow("backups named anywhere but the run's own folder: nothing deleted")
+        << false << QByteArray("vemo-update-journal 1 x\npackage 0 %R %R/made\nfinished\n")
+        << QString() << 1 << QStringList{unreadable + "line 2 is not valid: package 0 %R %R/made"}
+        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
+                   {"made/n.txt", "n"}};
+    QTest::newRow("a created file outside the root is not deleted")
+        << false << cutShort + "file 0 %J\n" << QString() << 1
+        << QStringList{unreadable + "line 6 is not valid: file 0 %J"}
+        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
+                   {"made/n.txt", "n"}};
+    QTest::newRow("a run id that leads out of the root")
+        << false << QByteArray("vemo-update-journal 1 a/../../v\npackage 0 %R %T/v/0\nfinished\n")
+        << QString() << 1
+        << QStringList{unreadable + "line 1 is not valid: vemo-update-journal 1 a/../../v"}
         << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
                    {"made/n.txt", "n"}};
 }
@@ -228,12 +250,18 @@ void UpdateModeTest::interruptedUpdate()
     const QString backups = root + QStringLiteral("/.vemo-backup-x");
     const QString journalPath = m_temp->filePath("state/vemo-updater/install-journal");
     const auto expand = [&](QString text) {
-        return text.replace("%R", root).replace("%B", backups).replace("%J", journalPath);
+        return text.replace("%R", root)
+            .replace("%B", backups)
+            .replace("%J", journalPath)
+            .replace("%T", m_temp->path());
     };
     QVERIFY(writeFiles(root, {{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
                               {"made/n.txt", "n"}}));
     QVERIFY(writeFile(backups + QStringLiteral("/0/a.txt"), "original"));
     QVERIFY(writeFile(journalPath, expand(QString::fromUtf8(journal)).toUtf8()));
+    // The state folder as the updater makes it, whatever the umask.
+    QVERIFY(QFile::setPermissions(QFileInfo(journalPath).absolutePath(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     if (tamper == QLatin1String("folder at a.txt")) {
         QVERIFY(QFile::remove(root + QStringLiteral("/a.txt")));
         QVERIFY(writeFile(root + QStringLiteral("/a.txt/inner"), "i"));

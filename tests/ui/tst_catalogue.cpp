@@ -75,6 +75,9 @@ void CatalogueTest::lookup_data()
     row("Qt: Abort button", "QPlatformTheme", "Abort", nullptr, polish("Przerwij"));
     row("Qt: text box menu", "QWidgetTextControl", "Select All", nullptr,
         polish("Zaznacz wszystko"));
+    // The install's system errors go through Qt's texts for the common ones.
+    row("Qt: a full disk", "QIODevice", "No space left on device", nullptr,
+        polish("Brak wolnego miejsca na urządzeniu"));
 }
 
 void CatalogueTest::lookup()

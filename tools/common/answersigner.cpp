@@ -120,6 +120,8 @@ bool AnswerSigner::stamp(const QByteArray &document, qint64 expires, const QByte
     if (!scanComplete(document, &scanner, error))
         return false;
     QXmlStreamReader reader(document);
+    // Read as the updater reads it (AnswerSignature::checkRoot).
+    reader.setNamespaceProcessing(false);
     while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) { }
     for (const char *name : {"expires", "query-sha256"}) {
         if (reader.attributes().hasAttribute(QLatin1String(name))) {

@@ -1,0 +1,143 @@
+// The package manifest, read and applied: the input is the manifest of an
+// "app" package whose archive holds a few files, installed into a scratch
+// installation that holds files, a folder, and links that point outside it.
+// Whatever the manifest says, nothing outside the installation may change,
+// and taking the package back must leave the installation exactly as it was.
+
+#include "engine/updateinfo.h"
+#include "fuzzsupport.h"
+#include "install/compactstringlist.h"
+#include "install/manifestreader.h"
+#include "install/packageinstaller.h"
+#include "install/removetree.h"
+#include "treelisting.h"
+#include "zipwriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QXmlStreamReader>
+
+#include <unistd.h>
+
+namespace {
+
+// The installation lies this deep below the scratch directory, so that a
+// path that climbs out of it stays inside the scratch directory (where it is
+// seen) unless it climbs further than any input is let to.
+constexpr int Depth = 16;
+constexpr int MaxClimb = Depth - 2;
+
+struct Layout
+{
+    QString scratch;
+    QString root;
+    QString work;
+    QString outside;
+};
+
+bool write(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(content) == content.size();
+}
+
+const Layout &layout()
+{
+    static const Layout made = [] {
+        Layout l;
+        l.scratch = Fuzz::scratchDirectory() + QStringLiteral("/manifest");
+        QString dir = l.scratch;
+        for (int i = 0; i < Depth; ++i)
+            dir += QStringLiteral("/d");
+        l.root = dir + QStringLiteral("/install");
+        l.work = dir + QStringLiteral("/work");
+        l.outside = dir + QStringLiteral("/outside");
+        Fuzz::require(write(l.root + "/vemo7.exe", "#!/bin/sh\n")
+                          && write(l.root + "/a.txt", "old a\n")
+                          && write(l.root + "/dir/b.txt", "old b\n")
+                          && write(l.outside + "/secret.txt", "outside\n")
+                          && write(l.root + "-sibling/c.txt", "sibling\n")
+                          && QDir().mkpath(l.work),
+                      "the scratch installation");
+        Fuzz::require(
+            ::symlink("../outside", QFile::encodeName(l.root + "/linkdir").constData()) == 0
+                && ::symlink(QFile::encodeName(l.outside + "/secret.txt").constData(),
+                             QFile::encodeName(l.root + "/linkfile").constData())
+                       == 0,
+            "links out of the installation");
+        Fuzz::ensureApplication({QStringLiteral("-root"), l.root});
+        return l;
+    }();
+    return made;
+}
+
+// Whether every "file" element's path stays within reach: one that climbs
+// further than this target lets an input climb is not tried, because a
+// fault would then reach outside the scratch directory.
+bool tame(const QByteArray &manifest)
+{
+    QXmlStreamReader reader(manifest);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QString joined = ManifestReader::value(reader.attributes(), QLatin1String("path"))
+                               + QLatin1Char('/')
+                               + ManifestReader::value(reader.attributes(), QLatin1String("name"));
+        if (joined.split(QLatin1Char('/')).count(QStringLiteral("..")) > MaxClimb)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const Layout &l = layout();
+    static const QStringList rootBefore = treeListing(l.root);
+    static const QStringList scratchBefore = [&] {
+        QStringList listing = treeListing(l.scratch);
+        listing.removeIf([](const QString &line) { return line.contains(QLatin1String("/work")); });
+        return listing;
+    }();
+
+    const QByteArray manifest(reinterpret_cast<const char *>(data), qsizetype(size));
+    if (!tame(manifest))
+        return 0;
+    {
+        ZipWriter zip(l.work + QStringLiteral("/core.zip"));
+        Fuzz::require(zip.isOpen() && zip.addFile("core.xml", manifest, ZipWriter::Stored)
+                          && zip.addFile("a.txt", "new a\n") && zip.addFile("dir/b.txt", "new b\n")
+                          && zip.addFile("new/c.txt", "new c\n", ZipWriter::Deflated, 0755)
+                          && zip.addFile("linkdir/secret.txt", "replaced\n")
+                          && zip.addFile("vcredist.txt", "not run\n") && zip.close(),
+                      "the package is written");
+    }
+
+    const UpdateInfo record("vemo", "core", "app", "2", "", "", "", "", "", "",
+                            "http://127.0.0.1/core.zip", false, 0);
+    {
+        PackageInstaller installer(record);
+        QString errorText;
+        CompactStringList installed;
+        installer.install(l.work, &errorText, &installed);
+        const bool restored = installer.restore(l.work);
+        if (!restored)
+            std::fprintf(stderr, "restore: %s\n", qPrintable(installer.restoreError()));
+        Fuzz::require(restored, "the package is taken back");
+        installer.removeBackups();
+    }
+    removeTree(l.work + QStringLiteral("/0"));
+
+    QStringList scratch = treeListing(l.scratch);
+    scratch.removeIf([](const QString &line) { return line.contains(QLatin1String("/work")); });
+    if (treeListing(l.root) != rootBefore || scratch != scratchBefore) {
+        for (const QString &line : treeListing(l.scratch))
+            std::fprintf(stderr, "  %s\n", qPrintable(line));
+    }
+    Fuzz::require(scratch == scratchBefore, "nothing outside the installation changed");
+    Fuzz::require(treeListing(l.root) == rootBefore, "the installation is as it was");
+    return 0;
+}

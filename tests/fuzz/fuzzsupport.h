@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+
+// What the fuzz targets share. A target defines LLVMFuzzerTestOneInput; with
+// libFuzzer that is the whole program, in the ordinary build replaymain.cpp
+// feeds it the files of a corpus.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+namespace Fuzz {
+
+// An expectation of the code under test. When it fails the message goes to
+// standard error and the process aborts, which libFuzzer records as a crash
+// with the input that caused it.
+void require(bool condition, const char *what);
+
+// The application object, for targets that need an event loop or read the
+// command line (the installer's "-root"). Created on the first call, with
+// these arguments after the program name, and kept for the life of the
+// process.
+void ensureApplication(const QStringList &arguments = {});
+
+// A directory of this process's own, created on the first call; removed when
+// the process ends normally.
+QString scratchDirectory();
+
+// A file of the source tree (the test-only keys), read whole.
+QByteArray sourceFile(const char *relativePath);
+
+} // namespace Fuzz
