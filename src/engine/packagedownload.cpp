@@ -368,8 +368,16 @@ void PackageDownload::requestFinished(int id, bool error)
     if (error) {
         if (m_state == Aborted || m_droppingRequest)
             return;
-        if (m_state == Fetching && id == m_currentRequestId && isWorthRetrying(m_http.error()))
-            retryOrFail(m_http.errorString());
+        if (m_state == Fetching && id == m_currentRequestId && isWorthRetrying(m_http.error())) {
+            // Every byte announced is on disk: a server whose length promised
+            // more than the archive holds ends short, and asking it for bytes
+            // past the end could only fail. The checks on the whole file judge.
+            const qint64 expected = expectedSize();
+            if (expected > 0 && m_fileBytesDone == expected)
+                archiveFetched();
+            else
+                retryOrFail(m_http.errorString());
+        }
         else if (m_state == Fetching)
             stopWithError(m_http.errorString());
         else if (m_state == Sizing && m_http.error() != HttpClient::ProxyError)
@@ -387,7 +395,11 @@ void PackageDownload::requestFinished(int id, bool error)
     // fetching began, are not archives.
     if (m_state != Fetching || id != m_currentRequestId)
         return;
+    archiveFetched();
+}
 
+void PackageDownload::archiveFetched()
+{
     m_outputFile.close();
     if (!verifyArchive())
         return;

@@ -92,6 +92,7 @@ private:
     // Deletes the current archive, then stops with the error.
     void rejectArchive(const QString &text);
     bool verifyArchive();
+    void archiveFetched();
     // The size the current archive must have: the record's, else what its
     // HEAD announced; -1 when neither is known.
     qint64 expectedSize() const;

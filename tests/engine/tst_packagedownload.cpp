@@ -181,6 +181,12 @@ void PackageDownloadTest::initTestCase()
             return {answerFrom({request.method, target, {}}, sampleData(1000, 'y'), "\"v2\"")};
         if (target == "/changed.zip")
             return {answerFrom(request, data, "\"v1\"", 400)};
+        // The rest, but with a length that promises ten bytes more than it holds.
+        if (target == "/liar.zip" && ranged)
+            return {answerFrom(request, data, "\"l1\"").replace("Content-Length: 600",
+                                                                   "Content-Length: 610")};
+        if (target == "/liar.zip")
+            return {answerFrom(request, data, "\"l1\"", 400)};
         if (target == "/stall.zip" && ranged)
             return {QByteArray(), false};
         if (target == "/stall.zip")
@@ -345,6 +351,12 @@ void PackageDownloadTest::run_data()
         << QStringList{"HEAD /changed.zip", "GET /changed.zip",
                        "GET /changed.zip range bytes=400- if-range \"v1\""}
         << Files{{"changed.zip", sampleData(1000, 'y')}} << none << none;
+    QTest::newRow("resumed part longer in its header than on the wire: the archive is whole")
+        << QStringList{"Liar|" + fake + "/liar.zip"} << none
+        << QStringList{"file Liar", "progress 100", "finished"} << QStringList()
+        << QStringList{"HEAD /liar.zip", "GET /liar.zip",
+                       "GET /liar.zip range bytes=400- if-range \"l1\""}
+        << Files{{"liar.zip", x}} << none << none;
 
     QTest::newRow("HEAD answered 404")
         << QStringList{"Core|" + web + "/a.zip", "Lost|" + web + "/missing.zip", "Sounds|" + web + "/b.zip"}
