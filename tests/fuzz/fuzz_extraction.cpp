@@ -19,12 +19,6 @@
 
 namespace {
 
-// The unpack directory lies this deep below the scratch directory, so that a
-// name that climbs out stays inside the scratch directory (where it is seen)
-// unless it climbs further than any input is let to.
-constexpr int Depth = 16;
-constexpr int MaxClimb = Depth - 2;
-
 struct Layout
 {
     QString scratch;
@@ -38,9 +32,7 @@ const Layout &layout()
     static const Layout made = [] {
         Layout l;
         l.scratch = Fuzz::scratchDirectory() + QStringLiteral("/extraction");
-        QString dir = l.scratch;
-        for (int i = 0; i < Depth; ++i)
-            dir += QStringLiteral("/d");
+        const QString dir = Fuzz::deepDirectory(QStringLiteral("extraction"));
         l.unpack = dir + QStringLiteral("/unpack");
         l.archive = dir + QStringLiteral("/archive.zip");
         Fuzz::require(QDir().mkpath(l.unpack + QStringLiteral("-evil")), "scratch directories");
@@ -85,7 +77,7 @@ bool declared(const QString &path, quint64 *total)
         const QString entry = QString::fromLatin1(name, qstrnlen(name, sizeof name));
         QString parts = entry;
         parts.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        if (parts.split(QLatin1Char('/')).count(QStringLiteral("..")) > MaxClimb)
+        if (parts.split(QLatin1Char('/')).count(QStringLiteral("..")) > Fuzz::MaxClimb)
             tame = false;
         status = unzGoToNextFile(archive);
     }

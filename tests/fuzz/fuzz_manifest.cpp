@@ -21,12 +21,6 @@
 
 namespace {
 
-// The installation lies this deep below the scratch directory, so that a
-// path that climbs out of it stays inside the scratch directory (where it is
-// seen) unless it climbs further than any input is let to.
-constexpr int Depth = 16;
-constexpr int MaxClimb = Depth - 2;
-
 struct Layout
 {
     QString scratch;
@@ -35,30 +29,20 @@ struct Layout
     QString outside;
 };
 
-bool write(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-           && file.write(content) == content.size();
-}
-
 const Layout &layout()
 {
     static const Layout made = [] {
         Layout l;
         l.scratch = Fuzz::scratchDirectory() + QStringLiteral("/manifest");
-        QString dir = l.scratch;
-        for (int i = 0; i < Depth; ++i)
-            dir += QStringLiteral("/d");
+        const QString dir = Fuzz::deepDirectory(QStringLiteral("manifest"));
         l.root = dir + QStringLiteral("/install");
         l.work = dir + QStringLiteral("/work");
         l.outside = dir + QStringLiteral("/outside");
-        Fuzz::require(write(l.root + "/vemo7.exe", "#!/bin/sh\n")
-                          && write(l.root + "/a.txt", "old a\n")
-                          && write(l.root + "/dir/b.txt", "old b\n")
-                          && write(l.outside + "/secret.txt", "outside\n")
-                          && write(l.root + "-sibling/c.txt", "sibling\n")
+        Fuzz::require(writeFile(l.root + "/vemo7.exe", "#!/bin/sh\n")
+                          && writeFile(l.root + "/a.txt", "old a\n")
+                          && writeFile(l.root + "/dir/b.txt", "old b\n")
+                          && writeFile(l.outside + "/secret.txt", "outside\n")
+                          && writeFile(l.root + "-sibling/c.txt", "sibling\n")
                           && QDir().mkpath(l.work),
                       "the scratch installation");
         Fuzz::require(
@@ -85,7 +69,7 @@ bool tame(const QByteArray &manifest)
         const QString joined = ManifestReader::value(reader.attributes(), QLatin1String("path"))
                                + QLatin1Char('/')
                                + ManifestReader::value(reader.attributes(), QLatin1String("name"));
-        if (joined.split(QLatin1Char('/')).count(QStringLiteral("..")) > MaxClimb)
+        if (joined.split(QLatin1Char('/')).count(QStringLiteral("..")) > Fuzz::MaxClimb)
             return false;
     }
     return true;

@@ -53,4 +53,12 @@ QByteArray sourceFile(const char *relativePath)
     return file.readAll();
 }
 
+QString deepDirectory(const QString &name)
+{
+    QString dir = scratchDirectory() + QLatin1Char('/') + name;
+    for (int i = 0; i < Depth; ++i)
+        dir += QStringLiteral("/d");
+    return dir;
+}
+
 } // namespace Fuzz

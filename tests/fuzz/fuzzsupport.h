@@ -29,6 +29,14 @@ void ensureApplication(const QStringList &arguments = {});
 // the process ends normally.
 QString scratchDirectory();
 
+// The place where a target puts what it works on: this many levels below a
+// directory NAME of the scratch directory, so that a path that climbs out of
+// it stays inside the scratch directory (where it is seen) unless it climbs
+// further than MaxClimb levels, which no input tried may do.
+constexpr int Depth = 16;
+constexpr int MaxClimb = Depth - 2;
+QString deepDirectory(const QString &name);
+
 // A file of the source tree (the test-only keys), read whole.
 QByteArray sourceFile(const char *relativePath);
 

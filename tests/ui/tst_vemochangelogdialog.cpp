@@ -68,15 +68,6 @@ QByteArray answerFor(const Updates &updates)
     return document;
 }
 
-// An installation directory whose messenger prints an empty query, so that
-// the check goes straight to the server.
-bool makeInstallation(const QString &dir)
-{
-    const QString messenger = dir + QStringLiteral("/vemo7.exe");
-    return writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n")
-        && QFile::setPermissions(messenger, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 } // namespace
 
 void ChangelogDialogTest::changelogText_data()
@@ -142,9 +133,7 @@ void ChangelogDialogTest::changelogText()
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
-    QVERIFY(makeInstallation(installDir));
-    TestMain::setApplicationArguments(
-        {QCoreApplication::applicationFilePath(), "-u", "-root", installDir});
+    QVERIFY(UiTest::startUpdateModeIn(installDir));
 
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);

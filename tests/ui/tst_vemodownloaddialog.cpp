@@ -197,12 +197,7 @@ void DownloadDialogTest::realTransfer()
     QVERIFY(tmp.isValid());
     QVERIFY(QDir().mkpath(tmp.workDir()));
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
-    const QString messenger = installDir + QStringLiteral("/vemo7.exe");
-    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
-    QVERIFY(QFile::setPermissions(messenger,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    TestMain::setApplicationArguments(
-        {QCoreApplication::applicationFilePath(), "-u", "-root", installDir});
+    QVERIFY(UiTest::startUpdateModeIn(installDir));
 
     UiTest::PolishCatalogue catalogue;
     MessageBoxWatcher boxes;

@@ -167,12 +167,7 @@ void InstallDialogTest::progress()
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
-    const QString messenger = installDir + QStringLiteral("/vemo7.exe");
-    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
-    QVERIFY(QFile::setPermissions(messenger,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    TestMain::setApplicationArguments(
-        {QCoreApplication::applicationFilePath(), "-u", "-root", installDir});
+    QVERIFY(UiTest::startUpdateModeIn(installDir));
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
     MessageBoxWatcher boxes;
@@ -232,12 +227,7 @@ void InstallDialogTest::paintsWhileInstalling()
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
-    const QString messenger = installDir + QStringLiteral("/vemo7.exe");
-    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
-    QVERIFY(QFile::setPermissions(messenger,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    TestMain::setApplicationArguments(
-        {QCoreApplication::applicationFilePath(), "-u", "-root", installDir});
+    QVERIFY(UiTest::startUpdateModeIn(installDir));
     VemoUpdaterEngine engine;
     updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
                               "<link>http://127.0.0.1/core.zip</link>"

@@ -3,9 +3,12 @@
 #include "buildconfig.h"
 #include "fakeupdateserver.h"
 #include "testmain.h"
+#include "treelisting.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QEvent>
+#include <QFile>
 #include <QHostAddress>
 #include <QTest>
 #include <QTimer>
@@ -82,6 +85,18 @@ void WindowTestCase::cleanup()
 {
     closeAllWindows();
     TestMain::resetApplicationArguments();
+}
+
+bool startUpdateModeIn(const QString &dir)
+{
+    const QString messenger = dir + QStringLiteral("/vemo7.exe");
+    if (!writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n")
+        || !QFile::setPermissions(messenger,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return false;
+    TestMain::setApplicationArguments(
+        {QCoreApplication::applicationFilePath(), "-u", "-root", dir});
+    return true;
 }
 
 } // namespace UiTest
