@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
@@ -25,6 +26,34 @@ namespace {
 constexpr size_t ParallelFrom = 32;
 constexpr size_t MaxThreads = 8;
 constexpr size_t FilesPerThread = 16;
+
+// Each level of the tree being emptied holds its directory open. Below this
+// depth, or when no more files can be opened, a directory is moved up into
+// the top of the tree instead and emptied from there by a later pass: a tree
+// of any depth is removed with a bounded stack and bounded open files.
+constexpr int MaxOpenDepth = 128;
+
+struct Removal
+{
+    int topFd;
+    unsigned moved = 0;
+};
+
+// Moves the entry 'name' of the directory open as fd into the top of the
+// tree, under a name that is not taken there; true when it went.
+bool moveToTop(int fd, const std::string &name, Removal &removal)
+{
+    if (removal.topFd < 0)
+        return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string target = ".removing-" + std::to_string(removal.moved++);
+        if (::renameat2(fd, name.c_str(), removal.topFd, target.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
 
 // Unlinks the names (none of them a directory) from the directory open as
 // fd; true when any went.
@@ -60,7 +89,7 @@ bool unlinkFiles(int fd, const std::vector<std::string> &names)
 // system call per entry and no path is built. A directory entry is opened
 // with O_NOFOLLOW: a link is only ever unlinked, never descended into, since
 // that would delete data that lives outside the tree.
-void emptyDirectory(int fd)
+void emptyDirectory(int fd, int depth, Removal &removal)
 {
     DIR *dir = ::fdopendir(fd);
     if (!dir) {
@@ -91,10 +120,19 @@ void emptyDirectory(int fd)
         }
         removedAny = unlinkFiles(fd, files);
         for (const std::string &name : directories) {
+            if (depth >= MaxOpenDepth && moveToTop(fd, name, removal)) {
+                removedAny = true;
+                continue;
+            }
             const int child =
                 ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0 && (errno == EMFILE || errno == ENFILE) && depth > 0
+                && moveToTop(fd, name, removal)) {
+                removedAny = true;
+                continue;
+            }
             if (child >= 0)
-                emptyDirectory(child);
+                emptyDirectory(child, depth + 1, removal);
             if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0)
                 removedAny = true;
         }
@@ -106,7 +144,10 @@ void emptyDirectory(int fd)
 
 void removeTree(const QString &path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
+    // A trailing slash would make lstat() and open() follow a link.
+    QByteArray encoded = QFile::encodeName(path);
+    while (encoded.size() > 1 && encoded.endsWith('/'))
+        encoded.chop(1);
     struct stat info;
     if (::lstat(encoded.constData(), &info) != 0)
         return;
@@ -120,6 +161,12 @@ void removeTree(const QString &path)
     const int fd = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return;
-    emptyDirectory(fd);
+    // The top stays open for the directories moved up into it; without a
+    // descriptor to spare nothing is moved, and the tree goes as deep as
+    // files can be opened.
+    Removal removal{::fcntl(fd, F_DUPFD_CLOEXEC, 0)};
+    emptyDirectory(fd, 0, removal);
+    if (removal.topFd >= 0)
+        ::close(removal.topFd);
     ::rmdir(encoded.constData());
 }

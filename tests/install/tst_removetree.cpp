@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+
 // Each test works in a temporary folder T with the tree to remove at T/tree
 // and data that must survive at T/outside.
 class RemoveTreeTest : public QObject
@@ -66,6 +68,19 @@ void RemoveTreeTest::removeTree_data()
         << many
         << QStringList{"tree/many/dir-link -> outside", "tree/many/file-link -> outside/data.txt"}
         << "tree" << outside << false;
+    QTest::newRow("the path itself is a link, named with a trailing slash")
+        << outside << QStringList{"tree -> outside"} << "tree/" << outside << false;
+    // Deeper than the folders held open at once: the deep part is moved up
+    // into the tree, past a name that is taken there already.
+    FileMap deep = nested;
+    QString deepFolder = QStringLiteral("tree");
+    for (int i = 0; i < 300; ++i)
+        deepFolder += QStringLiteral("/d");
+    deep.insert(deepFolder + QStringLiteral("/f"), "F");
+    deep.insert("tree/.removing-0", "R");
+    QTest::newRow("a folder hundreds of levels deep, a link to outside at the bottom")
+        << deep << QStringList{deepFolder + QStringLiteral("/link -> outside")} << "tree"
+        << outside << false;
     QTest::newRow("a plain file is no folder")
         << FileMap{{"tree", "file"}} << QStringList() << "tree" << FileMap{{"tree", "file"}}
         << true;
@@ -92,7 +107,15 @@ void RemoveTreeTest::removeTree()
     }
     const QString path = temp.path() + QLatin1Char('/') + removed;
 
+    // Few files may be open at once, as where the limit is low: a deep tree
+    // goes all the same.
+    rlimit openFiles{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &openFiles), 0);
+    rlimit low = openFiles;
+    low.rlim_cur = std::min<rlim_t>(openFiles.rlim_cur, 64);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
     ::removeTree(path);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &openFiles), 0);
 
     QCOMPARE(fileMap(temp.path()), remaining);
     const QFileInfo after(path);
