@@ -12,7 +12,14 @@ QWidget *loadForm(const QString &resourcePath)
     QFile file(resourcePath);
     if (!file.open(QIODevice::ReadOnly))
         reportBrokenForm(resourcePath, file.errorString());
+    // The forms use Qt's own widgets only. Made with the library paths in
+    // place, the loader would load every Qt Designer plugin installed on the
+    // system as it is made (one of them brings Qt Quick and QML along):
+    // milliseconds of every window, for widgets no form uses.
+    const QStringList libraryPaths = QCoreApplication::libraryPaths();
+    QCoreApplication::setLibraryPaths(QStringList());
     QUiLoader loader;
+    QCoreApplication::setLibraryPaths(libraryPaths);
     QWidget *widget = loader.load(&file, nullptr);
     if (!widget)
         reportBrokenForm(resourcePath, loader.errorString());
