@@ -19,7 +19,6 @@
 #include <QXmlStreamAttributes>
 
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -268,7 +267,7 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     // with a misleading one.
     if (exists && !movedAway && deletesTarget
         && ::unlink(encodedTarget.constData()) != 0 && errno != ENOENT) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        const QString reason = qt_error_string(errno);
         return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
                         .arg(target, reason),
                     errorText, reason);
