@@ -210,10 +210,7 @@ void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
 bool PackageDownload::restartArchive()
 {
     if (!m_outputFile.restartDownload()) {
-        stopWithError(QCoreApplication::translate("translation",
-                                                  "Cannot save package %1 as %2: %3", "nc")
-                          .arg(currentName(), m_outputFile.fileName(),
-                               m_outputFile.errorString()));
+        stopSavingFailed();
         return false;
     }
     m_bytesDone -= m_fileBytesDone;
@@ -257,10 +254,7 @@ void PackageDownload::startArchive()
     }
     m_outputFile.setFileName(path);
     if (!m_outputFile.openForDownload()) {
-        stopWithError(QCoreApplication::translate("translation",
-                                                  "Cannot save package %1 as %2: %3", "nc")
-                          .arg(currentName(), QDir::toNativeSeparators(QDir::cleanPath(path)),
-                               m_outputFile.errorString()));
+        stopSavingFailed();
         return;
     }
     requestArchive();
@@ -377,18 +371,18 @@ void PackageDownload::requestFinished(int id, bool error)
                 archiveFetched();
             else
                 retryOrFail(m_http.errorString());
-        }
-        else if (m_state == Fetching)
+        } else if (m_state == Fetching) {
             stopWithError(m_http.errorString());
-        else if (m_state == Sizing && m_http.error() != HttpClient::ProxyError)
+        } else if (m_state == Sizing && m_http.error() != HttpClient::ProxyError) {
             // A bare "Connection refused" would not say what could not be
             // reached; the proxy's own texts name the proxy.
             stopWithError(QCoreApplication::translate("translation",
                                                       "Cannot download package %1: %2", "nc")
                               .arg(recordText(m_updates.at(m_headsAnswered)->name()),
                                    m_http.errorString()));
-        else
+        } else {
             emit failed(m_http.errorString());
+        }
         return;
     }
     // Completions of setHost and HEAD requests, and the last HEAD's after
@@ -463,6 +457,15 @@ void PackageDownload::rejectArchive(const QString &text)
     m_outputFile.close();
     m_outputFile.remove();
     stopWithError(text);
+}
+
+void PackageDownload::stopSavingFailed()
+{
+    stopWithError(QCoreApplication::translate("translation", "Cannot save package %1 as %2: %3",
+                                              "nc")
+                      .arg(currentName(),
+                           QDir::toNativeSeparators(QDir::cleanPath(m_outputFile.fileName())),
+                           m_outputFile.errorString()));
 }
 
 void PackageDownload::stopWithError(const QString &text)

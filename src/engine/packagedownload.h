@@ -89,6 +89,8 @@ private:
     void reportProgress();
     void refuseResponse(int index, const HttpResponseHeader &resp);
     void stopWithError(const QString &text);
+    // Stops because the archive's file cannot be opened or emptied.
+    void stopSavingFailed();
     // Deletes the current archive, then stops with the error.
     void rejectArchive(const QString &text);
     bool verifyArchive();
