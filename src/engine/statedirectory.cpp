@@ -1,13 +1,13 @@
 #include "statedirectory.h"
 
+#include "privatefolder.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace StateDirectory {
@@ -25,34 +25,26 @@ bool prepare(QString *problem)
     // The journal found here tells recovery what to delete and what to put
     // back, so the folder must be the user's own, as the work directory is.
     const QString dir = QDir::cleanPath(path());
-    const QByteArray native = QFile::encodeName(dir);
-    struct stat info;
-    if (::lstat(native.constData(), &info) != 0) {
-        QDir().mkpath(QFileInfo(dir).absolutePath());
-        if ((::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST)
-            || ::lstat(native.constData(), &info) != 0) {
-            if (problem) {
-                *problem = QCoreApplication::translate(
-                               "translation",
-                               "Cannot create the folder %1 for the update's records: %2", "nc")
-                               .arg(dir, qt_error_string(errno));
-            }
-            return false;
-        }
-    }
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()
-        || (info.st_mode & (S_IWGRP | S_IWOTH))) {
-        if (problem) {
-            *problem = QCoreApplication::translate(
-                           "translation",
-                           "The folder %1 for the update's records is not a folder of your own "
-                           "that only you can change. Remove it and start the update again.",
-                           "nc")
-                           .arg(dir);
-        }
+    int error = 0;
+    const PrivateFolder::Problem found = PrivateFolder::prepare(dir, &error);
+    if (found == PrivateFolder::Problem::None)
+        return true;
+    if (!problem)
         return false;
+    if (found == PrivateFolder::Problem::CannotCreate || found == PrivateFolder::Problem::CannotUse) {
+        *problem = QCoreApplication::translate(
+                       "translation", "Cannot create the folder %1 for the update's records: %2",
+                       "nc")
+                       .arg(dir, qt_error_string(error));
+    } else {
+        *problem = QCoreApplication::translate(
+                       "translation",
+                       "The folder %1 for the update's records is not a folder of your own "
+                       "that only you can change. Remove it and start the update again.",
+                       "nc")
+                       .arg(dir);
     }
-    return true;
+    return false;
 }
 
 bool syncDirectory(const QString &dir)

@@ -2,15 +2,13 @@
 
 #include "buildconfig.h"
 #include "install/removetree.h"
+#include "privatefolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 #include <QStandardPaths>
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -56,34 +54,21 @@ QString path()
 bool preparePrivate(const QString &dir, QString *problem)
 {
     const QString clean = QDir::cleanPath(dir);
-    const QByteArray native = QFile::encodeName(clean);
-
-    struct stat info;
-    if (::lstat(native.constData(), &info) != 0) {
-        if (errno != ENOENT) {
-            return refuse(problem,
-                          QCoreApplication::translate("translation",
-                                                      "Cannot use the work directory %1: %2", "nc")
-                              .arg(clean, qt_error_string(errno)));
-        }
-        QDir().mkpath(QFileInfo(clean).absolutePath());
-        // mkdir() applies the umask on top of 0700, which can only take
-        // rights away; the checks below still run on what was created.
-        if (::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST) {
-            return refuse(problem,
-                          QCoreApplication::translate(
-                              "translation", "Cannot create the work directory %1: %2", "nc")
-                              .arg(clean, qt_error_string(errno)));
-        }
-        if (::lstat(native.constData(), &info) != 0) {
-            return refuse(problem,
-                          QCoreApplication::translate("translation",
-                                                      "Cannot use the work directory %1: %2", "nc")
-                              .arg(clean, qt_error_string(errno)));
-        }
-    }
-
-    if (!S_ISDIR(info.st_mode)) {
+    int error = 0;
+    switch (PrivateFolder::prepare(clean, &error)) {
+    case PrivateFolder::Problem::None:
+        return true;
+    case PrivateFolder::Problem::CannotCreate:
+        return refuse(problem,
+                      QCoreApplication::translate(
+                          "translation", "Cannot create the work directory %1: %2", "nc")
+                          .arg(clean, qt_error_string(error)));
+    case PrivateFolder::Problem::CannotUse:
+        return refuse(problem,
+                      QCoreApplication::translate("translation",
+                                                  "Cannot use the work directory %1: %2", "nc")
+                          .arg(clean, qt_error_string(error)));
+    case PrivateFolder::Problem::NotAFolder:
         return refuse(
             problem,
             QCoreApplication::translate(
@@ -92,8 +77,7 @@ bool preparePrivate(const QString &dir, QString *problem)
                 "again.",
                 "nc")
                 .arg(clean));
-    }
-    if (info.st_uid != ::geteuid()) {
+    case PrivateFolder::Problem::OtherOwner:
         return refuse(problem,
                       QCoreApplication::translate(
                           "translation",
@@ -101,8 +85,7 @@ bool preparePrivate(const QString &dir, QString *problem)
                           "to a directory of your own, and start the update again.",
                           "nc")
                           .arg(clean));
-    }
-    if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+    case PrivateFolder::Problem::OpenToOthers:
         return refuse(problem,
                       QCoreApplication::translate(
                           "translation",
@@ -111,7 +94,7 @@ bool preparePrivate(const QString &dir, QString *problem)
                           "nc")
                           .arg(clean));
     }
-    return true;
+    return false;
 }
 
 QStringList runningProgramFiles()
