@@ -3,6 +3,7 @@
 #include "archiveextractor.h"
 #include "engine/messenger.h"
 #include "engine/updateinfo.h"
+#include "engine/workdirectory.h"
 #include "filecopy.h"
 #include "installjournal.h"
 #include "manifestreader.h"
@@ -131,15 +132,14 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
     m_backupDir = resolvedRoot() + QLatin1Char('/') + BackupFolderPrefix
                   + (m_journal ? m_journal->runId() : QStringLiteral("0")) + QLatin1Char('/')
                   + QString::number(m_index) + QLatin1Char('/');
-    const QString unpackDir =
-        QDir::cleanPath(workDir) + QLatin1Char('/') + QString::number(m_index) + QLatin1Char('/');
-    const QString archivePath = workDir + QLatin1Char('/') + QUrl(recordText(record.link())).path();
+    // Archives and unpack directories lie in separate folders of the work
+    // directory: clearing one package's unpack directory never touches an
+    // archive, whatever its link's path.
+    const QString unpackDir = WorkDirectory::unpackPath(workDir, m_index);
+    const QString archivePath =
+        WorkDirectory::archivePath(workDir, QUrl(recordText(record.link())).path());
     // The directory starts empty: files left there by an earlier run must
-    // never stand in for entries this archive lacks. An archive that lies
-    // inside it is one no unpacking could keep.
-    if (absoluteClean(archivePath).startsWith(unpackDir))
-        return fail(
-            QCoreApplication::translate("translation", "Unable to open update archive", "nc"));
+    // never stand in for entries this archive lacks.
     removeTree(unpackDir);
 
     // The manifest is the entry named after the archive's URL path; it is

@@ -19,8 +19,8 @@
 
 // Every test works in its own temporary folder T:
 //   T/install          the install root of "app" packages (holds vemo7.exe)
-//   T/work/vupdates/   the work directory with the archive "core.zip"; the
-//                      package unpacks into its "0" folder, and its backups
+//   T/work/vupdates/   the work directory with the archive "archives/core.zip";
+//                      the package unpacks into "unpack/0", and its backups
 //                      go to T/install/.vemo-backup-0/0/
 // The package is project "vemo", name "core", type "app" unless a row says
 // otherwise; its manifest is the archive entry "core.xml".
@@ -61,7 +61,12 @@ private:
     QString temp() const { return m_temp->path(); }
     QString root() const { return temp() + QStringLiteral("/install"); }
     QString workDir() const { return temp() + QStringLiteral("/work/vupdates/"); }
-    QString unpackDir() const { return QDir::cleanPath(workDir() + QStringLiteral("0")); }
+    QString unpackDir() const { return workDir() + QStringLiteral("unpack/0"); }
+    // Where the download saves the archive of a link with this URL path.
+    QString archiveFile(const QString &urlPath) const
+    {
+        return workDir() + QStringLiteral("archives/") + urlPath;
+    }
     QString backupDir() const { return root() + QStringLiteral("/.vemo-backup-0/0"); }
     QString expand(QString text) const;
     // Files of T except the work directory and the messenger stand-in.
@@ -161,7 +166,7 @@ bool PackageInstallerTest::writePackage(const ArchiveEntries &payload, const QBy
     ArchiveEntries entries = payload;
     if (!manifest.isNull())
         entries.prepend(entry("core.xml", manifest));
-    return writeArchive(workDir() + QStringLiteral("core.zip"), entries);
+    return writeArchive(archiveFile(QStringLiteral("core.zip")), entries);
 }
 
 void PackageInstallerTest::installRoot_data()
@@ -274,7 +279,7 @@ void PackageInstallerTest::manifestLocation()
     QFETCH(QString, archive);
     QFETCH(QByteArray, manifestEntry);
 
-    QVERIFY(writeArchive(workDir() + archive,
+    QVERIFY(writeArchive(archiveFile(archive),
                          {entry(manifestEntry, identity("<file name=\"new.txt\" action=\"add\"/>")),
                           entry("new.txt", "installed")}));
     MessageBoxWatcher boxes;
@@ -355,7 +360,7 @@ void PackageInstallerTest::extraction()
         withManifest.append(entry("core.xml", identity(QByteArray())));
         unpacked.insert(QStringLiteral("core.xml"), identity(QByteArray()));
     }
-    QVERIFY(writeArchive(workDir() + QStringLiteral("core.zip"), withManifest));
+    QVERIFY(writeArchive(archiveFile(QStringLiteral("core.zip")), withManifest));
     const FileMap rootBefore = fileMap(root());
     MessageBoxWatcher boxes;
     QString errorText;
@@ -788,7 +793,7 @@ void PackageInstallerTest::failures()
     QFETCH(QStringList, installed);
 
     qunsetenv("APPDATA");
-    const QString archivePath = workDir() + QStringLiteral("core.zip");
+    const QString archivePath = archiveFile(QStringLiteral("core.zip"));
     if (archive == QLatin1String("garbage")) {
         QVERIFY(writeFile(archivePath, QByteArray("not a zip archive").repeated(50)));
     } else if (archive != QLatin1String("none")) {
@@ -852,7 +857,7 @@ void PackageInstallerTest::unsafeEntryNames()
 {
     QFETCH(QByteArray, name);
 
-    QVERIFY(writeArchive(workDir() + QStringLiteral("core.zip"),
+    QVERIFY(writeArchive(archiveFile(QStringLiteral("core.zip")),
                          {entry("ok.txt", "fine"), entry(name, "bad"), entry("core.xml", "<r/>")}));
     QVERIFY(writeFiles(temp(), {{"escape.txt", "untouched"}}));
     const FileMap outsideBefore = filesOutsideWork();
@@ -873,7 +878,7 @@ void PackageInstallerTest::unsafeEntryNames()
     // Nothing beside the unpack directory changed either.
     QStringList workAfter = treeListing(workDir());
     workAfter.removeIf([](const QString &line) {
-        return line.startsWith(QLatin1String("0/")) || line == QLatin1String("0 dir");
+        return line.startsWith(QLatin1String("unpack/")) || line == QLatin1String("unpack dir");
     });
     QCOMPARE(workAfter, workBefore);
 }
@@ -1066,7 +1071,7 @@ void PackageInstallerTest::firstPluginKeepsReadableFiles()
                                              "type=\"plugin\"><file name=\"p.dll\" "
                                              "action=\"add\"/></package>"),
                            entry("p.dll", "plugin")};
-    QVERIFY(writeArchive(workDir() + QStringLiteral("core.zip"), entries));
+    QVERIFY(writeArchive(archiveFile(QStringLiteral("core.zip")), entries));
 
     MessageBoxWatcher boxes;
     QString errorText;
