@@ -282,21 +282,22 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     if (name.startsWith(m_identityPrefix))
         return true;
 
-    const auto copyFailed = [&](const QString &error) {
-        return fail(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
-                        .arg(source, target),
-                    errorText, error);
-    };
+    // Each failure names what failed and the system's reason: a folder that
+    // cannot be made, a journal that cannot be written, the copy itself.
     QString error;
     const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
     if (!m_backups->makeDirectories(slash > 0 ? target.left(slash) : QStringLiteral("/"), &error))
-        return copyFailed(error);
+        return fail(error, errorText, error);
     if (!exists && !ours && !m_backups->noteNewFile(target, &error))
-        return copyFailed(error);
+        return fail(error, errorText, error);
     // The unpacked file itself becomes the installed one where it can: it
     // is never written again, and the work directory goes at the end.
-    if (!FileCopy::linkOrCopy(source, target, &error))
-        return copyFailed(error);
+    if (!FileCopy::linkOrCopy(source, target, &error)) {
+        return fail(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
+                            .arg(source, target)
+                        + QStringLiteral(" (%1)").arg(error),
+                    errorText, error);
+    }
 
     // A file it replaces hands on its mode; a new one gets the root's read
     // bits and the execute bits its entry had. Never writable by others.

@@ -517,12 +517,13 @@ void PackageInstallerTest::manifest_data()
     QTest::newRow("add of a file missing from the archive")
         << FileMap{{"install/a.txt", "original"}} << ArchiveEntries()
         << identity("<file name=\"a.txt\" action=\"add\"/>") << false
-        << "Cannot copy file %U/a.txt to %R/a.txt!" << none << QStringList{""}
+        << "Cannot copy file %U/a.txt to %R/a.txt! (No such file or directory)" << none
+        << QStringList{""}
         << QStringList{"/a.txt"} << FileMap{{"a.txt", "original"}};
     QTest::newRow("target folder is a file")
         << FileMap{{"install/plugins", "a file"}} << ArchiveEntries{entry("plugins/x.dll", "X")}
         << identity("<file name=\"x.dll\" path=\"plugins\" action=\"add\"/>") << false
-        << "Cannot copy file %U/plugins/x.dll to %R/plugins/x.dll!"
+        << "Cannot copy file %U/plugins/x.dll to %R/plugins/x.dll! (Not a directory)"
         << FileMap{{"install/plugins", "a file"}} << noRecords << noRecords << none;
     QTest::newRow("target that cannot be backed up stays untouched")
         << FileMap{{"install/a.txt/inner", "I"}} << ArchiveEntries{entry("a.txt", "new")}
