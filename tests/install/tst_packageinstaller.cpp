@@ -97,6 +97,10 @@ QByteArray identity(const QByteArray &files)
     return "<package project=\"vemo\" name=\"core\" type=\"app\">" + files + "</package>";
 }
 
+// "zażółć.txt" in UTF-8, composed (NFC) and decomposed (NFD): two names.
+const QByteArray ComposedName = "za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87.txt";
+const QByteArray DecomposedName = "zaz\xcc\x87o\xcc\x81\xc5\x82" "c\xcc\x81.txt";
+
 } // namespace
 
 void PackageInstallerTest::init()
@@ -410,6 +414,20 @@ void PackageInstallerTest::manifest_data()
         << identity("<file name=\"readme.txt\" path=\"\" action=\"remove\"/>") << true
         << QString() << FileMap{{"install/keep.txt", "K"}} << QStringList{""}
         << QStringList{"/readme.txt"} << FileMap{{"readme.txt", "R"}};
+    // Names flagged as UTF-8 in the archive; the manifest names them by the
+    // same bytes, and they reach the root byte for byte, never normalised.
+    for (const QByteArray &name : {ComposedName, DecomposedName}) {
+        const QString file = QString::fromUtf8(name);
+        QTest::addRow("UTF-8 name %s replaced and one added",
+                      name == ComposedName ? "composed" : "decomposed")
+            << FileMap{{"install/" + file, "old"}}
+            << ArchiveEntries{entry(name, "new"), entry("nowe/" + name, "added")}
+            << identity("<file name=\"" + name + "\" action=\"add\"/><file path=\"nowe\" name=\""
+                        + name + "\" action=\"add\"/>")
+            << true << QString()
+            << FileMap{{"install/" + file, "new"}, {"install/nowe/" + file, "added"}}
+            << QStringList{""} << QStringList{"/" + file} << FileMap{{file, "old"}};
+    }
     QTest::newRow("remove of a missing file records nothing")
         << none << ArchiveEntries() << identity("<file name=\"gone.txt\" action=\"remove\"/>")
         << true << QString() << none << noRecords << noRecords << none;
@@ -901,6 +919,15 @@ void PackageInstallerTest::restore_data()
     QTest::newRow("replaced and removed files come back")
         << original << ArchiveEntries{entry("plugins/x.dll", "new x")} << replaceAndRemove
         << "" << true << original;
+    for (const QByteArray &name : {ComposedName, DecomposedName}) {
+        const FileMap utf8Original{{"install/" + QString::fromUtf8(name), "old"}};
+        QTest::addRow("UTF-8 name %s replaced and one added come back as before",
+                      name == ComposedName ? "composed" : "decomposed")
+            << utf8Original << ArchiveEntries{entry(name, "new"), entry("nowe/" + name, "added")}
+            << identity("<file name=\"" + name + "\" action=\"add\"/><file path=\"nowe\" name=\""
+                        + name + "\" action=\"add\"/>")
+            << "" << true << utf8Original;
+    }
     QTest::newRow("a folder that went away is made again")
         << original << ArchiveEntries{entry("plugins/x.dll", "new x")} << replaceAndRemove
         << "remove folder install/plugins" << true << original;
