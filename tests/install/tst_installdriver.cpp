@@ -256,8 +256,8 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
         ArchiveEntries entries = package.payload;
         if (!package.manifest.isNull())
             entries.prepend(entry(archiveOf(package) + ".xml", package.manifest));
-        const QString archive =
-            workDir() + QStringLiteral("archives/") + QString::fromLatin1(archiveOf(package)) + ".zip";
+        const QString archive = workDir() + QStringLiteral("archives/")
+                                + QString::fromLatin1(archiveOf(package)) + ".zip";
         QVERIFY(writeArchive(archive, entries));
         QVERIFY(damageArchiveEntry(archive, package.damagedEntry, package.damage));
     }

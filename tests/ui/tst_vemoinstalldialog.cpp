@@ -193,8 +193,8 @@ void InstallDialogTest::progress()
     // the start-up has made.
     QVERIFY(QDir().mkpath(tmp.workDir() + QStringLiteral("archives")));
     for (const char *name : {"core", "jabber", "sounds"}) {
-        const QString path =
-            tmp.workDir() + QStringLiteral("archives/") + QLatin1String(name) + QLatin1String(".zip");
+        const QString path = tmp.workDir() + QStringLiteral("archives/") + QLatin1String(name)
+                             + QLatin1String(".zip");
         if (secondBroken && qstrcmp(name, "jabber") == 0) {
             QVERIFY(writeFile(path, "this is not a zip archive"));
             continue;
