@@ -103,7 +103,7 @@ bool PhaseRunner::download()
     const QString workDir = WorkDirectory::path();
     for (const UpdateInfo *update : m_engine->updates()) {
         const QUrl url(recordText(update->link()));
-        bytes += QFileInfo(workDir + QLatin1Char('/') + url.path()).size();
+        bytes += QFileInfo(WorkDirectory::archivePath(workDir, url.path())).size();
     }
     const double mebibytes = double(bytes) / (1024 * 1024);
     m_summary = QStringLiteral("%1 archive(s), %2 bytes, %3 MiB/s; update check %4 s")

@@ -4,6 +4,7 @@
 #include "httpclient.h"
 #include "systemproxy.h"
 #include "updateinfo.h"
+#include "workdirectory.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,9 +23,9 @@ QUrl packageUrl(const UpdateInfo *update)
     return QUrl(recordText(update->link()));
 }
 
-// The archive is written to work directory + "/" + the URL's path, so a path
-// that names no file or climbs out of the work directory is refused, and so
-// is a link without a host to ask.
+// The archive is written below the work directory's archive folder at the
+// URL's path, so a path that names no file or climbs out of that folder is
+// refused, and so is a link without a host to ask.
 bool isPackageUrl(const QUrl &url)
 {
     const QString path = url.path();
@@ -244,7 +245,7 @@ void PackageDownload::startArchive()
     m_validator.clear();
     m_archiveSize = -1;
 
-    const QString path = QString("%1/%2").arg(m_workDir, url.path());
+    const QString path = WorkDirectory::archivePath(m_workDir, url.path());
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
         stopWithError(QCoreApplication::translate("translation",

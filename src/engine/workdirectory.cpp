@@ -12,6 +12,9 @@
 
 namespace {
 
+const QLatin1String ArchivesFolder("archives");
+const QLatin1String UnpackFolder("unpack");
+
 bool refuse(QString *problem, const QString &text)
 {
     if (problem)
@@ -49,6 +52,21 @@ QString path()
 {
     return QStandardPaths::writableLocation(QStandardPaths::TempLocation)
         + QStringLiteral("/vupdates/");
+}
+
+QString archivePath(const QString &dir, const QString &urlPath)
+{
+    qsizetype start = 0;
+    while (start < urlPath.size() && urlPath.at(start) == QLatin1Char('/'))
+        ++start;
+    return QDir::cleanPath(dir) + QLatin1Char('/') + ArchivesFolder + QLatin1Char('/')
+        + urlPath.mid(start);
+}
+
+QString unpackPath(const QString &dir, int index)
+{
+    return QDir::cleanPath(dir) + QLatin1Char('/') + UnpackFolder + QLatin1Char('/')
+        + QString::number(index) + QLatin1Char('/');
 }
 
 bool preparePrivate(const QString &dir, QString *problem)

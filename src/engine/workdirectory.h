@@ -4,12 +4,22 @@
 #include <QStringList>
 
 // The updater's private work directory: the system's temporary directory
-// followed by "/vupdates/". It holds the relocated updater, the downloaded
-// archives, the unpack directories and the backups of one run.
+// followed by "/vupdates/". It holds the relocated updater and its libraries
+// at the top, the downloaded archives below "archives/" and the unpack
+// directories below "unpack/", so that no archive's path can ever name an
+// unpack directory or the updater's own files.
 namespace WorkDirectory {
 
 // Temporary location + "/vupdates/"; always ends with a slash.
 QString path();
+
+// Where the archive of a package link is saved: below "archives/" at the
+// link's URL path (its folders included).
+QString archivePath(const QString &dir, const QString &urlPath);
+
+// The folder that package number index of a run is unpacked into, below
+// "unpack/"; ends with a slash.
+QString unpackPath(const QString &dir, int index);
 
 // File names of the shared libraries that the build ships beside the
 // executable (VEMO_BUNDLED_LIBRARIES): relocation copies them into the work

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QStorageInfo>
+#include <QStringDecoder>
 
 #include <minizip/unzip.h>
 
@@ -59,6 +60,23 @@ bool isSafeEntryName(const QString &name)
         }
     }
     return true;
+}
+
+// An entry's name is UTF-8 when the archive says so (general-purpose flag
+// bit 11, set by zip tools for names outside ASCII), else read as Latin-1.
+// The name reaches the disk in the file system's encoding (UTF-8) exactly as
+// decoded, never normalised, so the manifest names it by the same bytes. A
+// name flagged as UTF-8 that is not would land under another name: refused.
+constexpr uLong Utf8NameFlag = 1 << 11;
+
+QString entryNameFrom(const char *bytes, qsizetype length, uLong flags, bool *decoded)
+{
+    if (!(flags & Utf8NameFlag))
+        return QString::fromLatin1(bytes, length);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString name = utf8(QByteArrayView(bytes, length));
+    *decoded = !utf8.hasError();
+    return name;
 }
 
 // minizip cannot open a zip archive without entries (its end record then
@@ -410,9 +428,10 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, CompactStringList *i
                 QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
 
         const qsizetype nameLength = qstrnlen(nameBuffer, sizeof nameBuffer);
-        const QString entryName = QString::fromLatin1(nameBuffer, nameLength);
+        bool nameDecoded = true;
+        const QString entryName = entryNameFrom(nameBuffer, nameLength, info.flag, &nameDecoded);
         if (info.size_filename >= uLong(NameBufferSize) || uLong(nameLength) != info.size_filename
-            || !isSafeEntryName(entryName)) {
+            || !nameDecoded || !isSafeEntryName(entryName)) {
             return fail(QCoreApplication::translate("translation",
                                                     "Invalid file name in update archive: %1", "nc")
                             .arg(entryName));

@@ -34,6 +34,25 @@ QString systemError()
     return qt_error_string(errno);
 }
 
+// Makes dir and its missing parents; false with errno set when one of them
+// cannot be made.
+bool makePath(const QString &dir)
+{
+    QStringList missing;
+    for (QString path = QDir::cleanPath(dir); !entryExists(path);) {
+        missing.prepend(path);
+        const QString parent = QFileInfo(path).absolutePath();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    for (const QString &path : std::as_const(missing)) {
+        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
 QString cannotBackUp(const QString &target, const QString &backup, const QString &reason)
 {
     return QCoreApplication::translate("translation", "Cannot back up file %1 to %2!", "nc")
@@ -137,7 +156,12 @@ bool BackupRecord::save(const QString &target, const QString &relative, mode_t m
     const QString backup = m_backupDir + QLatin1Char('/') + relative;
     const QString backupDirectory = backup.left(backup.lastIndexOf(QLatin1Char('/')));
     if (!m_existingDirectories.contains(backupDirectory)) {
-        QDir().mkpath(backupDirectory);
+        // A root that cannot be written (read-only, or not the user's) fails
+        // here, with the system's reason for it.
+        if (!makePath(backupDirectory)) {
+            *error = cannotBackUp(target, backup, systemError());
+            return false;
+        }
         m_existingDirectories.insert(backupDirectory);
     }
 

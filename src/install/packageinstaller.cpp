@@ -3,6 +3,7 @@
 #include "archiveextractor.h"
 #include "engine/messenger.h"
 #include "engine/updateinfo.h"
+#include "engine/workdirectory.h"
 #include "filecopy.h"
 #include "installjournal.h"
 #include "manifestreader.h"
@@ -131,15 +132,14 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
     m_backupDir = resolvedRoot() + QLatin1Char('/') + BackupFolderPrefix
                   + (m_journal ? m_journal->runId() : QStringLiteral("0")) + QLatin1Char('/')
                   + QString::number(m_index) + QLatin1Char('/');
-    const QString unpackDir =
-        QDir::cleanPath(workDir) + QLatin1Char('/') + QString::number(m_index) + QLatin1Char('/');
-    const QString archivePath = workDir + QLatin1Char('/') + QUrl(recordText(record.link())).path();
+    // Archives and unpack directories lie in separate folders of the work
+    // directory: clearing one package's unpack directory never touches an
+    // archive, whatever its link's path.
+    const QString unpackDir = WorkDirectory::unpackPath(workDir, m_index);
+    const QString archivePath =
+        WorkDirectory::archivePath(workDir, QUrl(recordText(record.link())).path());
     // The directory starts empty: files left there by an earlier run must
-    // never stand in for entries this archive lacks. An archive that lies
-    // inside it is one no unpacking could keep.
-    if (absoluteClean(archivePath).startsWith(unpackDir))
-        return fail(
-            QCoreApplication::translate("translation", "Unable to open update archive", "nc"));
+    // never stand in for entries this archive lacks.
     removeTree(unpackDir);
 
     // The manifest is the entry named after the archive's URL path; it is
@@ -282,21 +282,22 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     if (name.startsWith(m_identityPrefix))
         return true;
 
-    const auto copyFailed = [&](const QString &error) {
-        return fail(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
-                        .arg(source, target),
-                    errorText, error);
-    };
+    // Each failure names what failed and the system's reason: a folder that
+    // cannot be made, a journal that cannot be written, the copy itself.
     QString error;
     const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
     if (!m_backups->makeDirectories(slash > 0 ? target.left(slash) : QStringLiteral("/"), &error))
-        return copyFailed(error);
+        return fail(error, errorText, error);
     if (!exists && !ours && !m_backups->noteNewFile(target, &error))
-        return copyFailed(error);
+        return fail(error, errorText, error);
     // The unpacked file itself becomes the installed one where it can: it
     // is never written again, and the work directory goes at the end.
-    if (!FileCopy::linkOrCopy(source, target, &error))
-        return copyFailed(error);
+    if (!FileCopy::linkOrCopy(source, target, &error)) {
+        return fail(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
+                            .arg(source, target)
+                        + QStringLiteral(" (%1)").arg(error),
+                    errorText, error);
+    }
 
     // A file it replaces hands on its mode; a new one gets the root's read
     // bits and the execute bits its entry had. Never writable by others.

@@ -335,7 +335,7 @@ def scenario_cancel(s):
     s.end_with(pid, 0)
     same_folders(before, s.folders(), "the folders")
     check(not s.world.messenger_starts(), "the messenger was started")
-    partial = s.world.work_dir / "slow/core-7.1.0.zip"
+    partial = s.world.work_dir / "archives/slow/core-7.1.0.zip"
     full = s.world.catalogue / "slow/core-7.1.0.zip"
     check(partial.exists() and partial.stat().st_size < full.stat().st_size,
           "no partial archive left by the cancelled download")
@@ -447,7 +447,7 @@ def scenario_tampered_package(s):
     s.desktop.press(box, "Return")
     s.end_with(pid, 0)
     same_folders(before, s.folders(), "the folders")
-    check(not (s.world.work_dir / "releases/emoticons-1.1.zip").exists(),
+    check(not (s.world.work_dir / "archives/releases/emoticons-1.1.zip").exists(),
           "the archive that failed its check was kept")
     check(not s.world.messenger_starts(), "the messenger was started")
 

@@ -8,7 +8,9 @@ Used by the end-to-end tests (run_e2e.py) and by scripts/demo.
 import ctypes
 import hashlib
 import os
+import random
 import re
+import select
 import shutil
 import signal
 import socket
@@ -240,26 +242,53 @@ class Display:
         self.name = os.environ.get("DISPLAY") if use_existing else None
         self.auth_dir = None
 
-    def start(self):
+    def start(self, tries=4):
+        """Starts Xvfb on the first free display. Servers started at the same
+        moment may reach for the same number, and one of them then gives up:
+        it is started again, a little later each time. When it never starts,
+        the error names what each server said."""
         if self.name:
             return
+        failures = []
+        for attempt in range(tries):
+            failure = self.start_once()
+            if failure is None:
+                return
+            failures.append("try %d: %s" % (attempt + 1, failure))
+            time.sleep(0.5 + attempt + random.random())
+        raise E2EError("Xvfb did not start:\n" + "\n".join(failures))
+
+    def start_once(self, timeout=30):
+        """None when the server runs, else what went wrong with its output."""
         read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b""
-        deadline = time.time() + 20
-        while not number.endswith(b"\n") and time.time() < deadline:
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip():
-            raise E2EError("Xvfb did not start")
-        self.name = ":" + number.decode().strip()
+        with tempfile.TemporaryFile() as output:
+            self.process = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp", "-noreset"],
+                pass_fds=(write_end,), stdout=output, stderr=subprocess.STDOUT)
+            os.close(write_end)
+            number = b""
+            deadline = time.time() + timeout
+            # A server that hangs before it writes its number must not hang us.
+            while not number.endswith(b"\n"):
+                left = deadline - time.time()
+                if left <= 0 or not select.select([read_end], [], [], left)[0]:
+                    break
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+            os.close(read_end)
+            if number.strip():
+                self.name = ":" + number.decode().strip()
+                return None
+            code = self.process.poll()
+            self.stop()
+            output.seek(0)
+            said = output.read().decode(errors="replace").strip()[-2000:]
+        state = ("no display number after %d s" % timeout if code is None
+                 else "exited with %d" % code)
+        return "%s; its output: %s" % (state, said or "(none)")
 
     def stop(self):
         if self.process:

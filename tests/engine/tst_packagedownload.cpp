@@ -502,8 +502,9 @@ void PackageDownloadTest::run()
         engine.setUpdateKeys(QByteArray());
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), packages.size());
-    // The rate-limited archive is saved below "slow/", which must exist.
-    const QString workDir = m_tmp->path() + QStringLiteral("/vupdates/");
+    // Archives are saved below the work directory's "archives/" at their
+    // links' paths; the rate-limited one below "slow/", made here already.
+    const QString workDir = m_tmp->path() + QStringLiteral("/vupdates/archives/");
     QVERIFY(QDir().mkpath(workDir + QStringLiteral("slow")));
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
         if (it.value() == Discarded)
@@ -589,10 +590,11 @@ void PackageDownloadTest::run()
         files.insert(partial, written);
     }
     QTemporaryDir expectedTmp(m_baseTemp + QStringLiteral("/expected-XXXXXX"));
-    QVERIFY(QDir().mkpath(expectedTmp.filePath("vupdates/slow")));
-    QVERIFY(QFile::setPermissions(expectedTmp.filePath("vupdates"), QFileInfo(workDir).permissions()));
+    QVERIFY(QDir().mkpath(expectedTmp.filePath("vupdates/archives/slow")));
+    QVERIFY(QFile::setPermissions(expectedTmp.filePath("vupdates"),
+                                  QFileInfo(m_tmp->path() + "/vupdates").permissions()));
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        const QString path = expectedTmp.filePath("vupdates/" + it.key());
+        const QString path = expectedTmp.filePath("vupdates/archives/" + it.key());
         if (it.value() == Discarded)
             QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
         else if (it.key().endsWith(QLatin1Char('/')))
@@ -647,7 +649,7 @@ void PackageDownloadTest::diskFull()
     QCOMPARE(errors.first().first().toString(),
              QStringLiteral("Cannot write the downloaded data: No space left on device"));
     // The part that filled the disk is gone again.
-    QCOMPARE(treeListing(tmp.path()), QStringList{"vupdates dir"});
+    QCOMPARE(treeListing(tmp.path()), (QStringList{"vupdates dir", "vupdates/archives dir"}));
 }
 
 VEMO_TEST_MAIN(PackageDownloadTest)

@@ -150,16 +150,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QCoreApplication::processEvents();
     Fuzz::require(ends == 1, "the download ends exactly once");
 
+    // The download saves each archive below "archives/" at its link's path.
+    const QString archives = workDir + QStringLiteral("/archives/");
     if (finished) {
         for (const UpdateInfo *u : std::as_const(updates)) {
-            QFile archive(workDir + QLatin1Char('/') + QString::fromStdString(u->name()) + ".zip");
+            QFile archive(archives + QString::fromStdString(u->name()) + ".zip");
             Fuzz::require(archive.open(QIODevice::ReadOnly), "a finished download kept its archive");
             if (withDigests)
                 Fuzz::require(archive.readAll() == Archive, "a verified archive is the one announced");
         }
     }
-    for (const QString &name : QDir(workDir).entryList(QDir::Files | QDir::Hidden))
-        QFile::remove(workDir + QLatin1Char('/') + name);
+    for (const QString &name : QDir(archives).entryList(QDir::Files | QDir::Hidden))
+        QFile::remove(archives + name);
     qDeleteAll(updates);
     return 0;
 }

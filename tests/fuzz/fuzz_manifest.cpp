@@ -91,7 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!tame(manifest))
         return 0;
     {
-        ZipWriter zip(l.work + QStringLiteral("/core.zip"));
+        // Where the download saves the archive of ".../core.zip".
+        QDir().mkpath(l.work + QStringLiteral("/archives"));
+        ZipWriter zip(l.work + QStringLiteral("/archives/core.zip"));
         Fuzz::require(zip.isOpen() && zip.addFile("core.xml", manifest, ZipWriter::Stored)
                           && zip.addFile("a.txt", "new a\n") && zip.addFile("dir/b.txt", "new b\n")
                           && zip.addFile("new/c.txt", "new c\n", ZipWriter::Deflated, 0755)
@@ -113,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Fuzz::require(restored, "the package is taken back");
         installer.removeBackups();
     }
-    removeTree(l.work + QStringLiteral("/0"));
+    removeTree(l.work + QStringLiteral("/unpack"));
 
     QStringList scratch = treeListing(l.scratch);
     scratch.removeIf([](const QString &line) { return line.contains(QLatin1String("/work")); });

@@ -256,7 +256,8 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
         ArchiveEntries entries = package.payload;
         if (!package.manifest.isNull())
             entries.prepend(entry(archiveOf(package) + ".xml", package.manifest));
-        const QString archive = workDir() + QString::fromLatin1(archiveOf(package)) + ".zip";
+        const QString archive = workDir() + QStringLiteral("archives/")
+                                + QString::fromLatin1(archiveOf(package)) + ".zip";
         QVERIFY(writeArchive(archive, entries));
         QVERIFY(damageArchiveEntry(archive, package.damagedEntry, package.damage));
     }
@@ -340,6 +341,14 @@ void InstallDriverTest::nothingLost_data()
 
     QTest::newRow("success: application and plug-in")
         << TestPackages{core, sound} << ok << QString() << true << installUpdated
+        << pluginsUpdated;
+
+    // The first package's unpack folder is cleared before it unpacks; an
+    // archive whose link lies under "/0/" is still there for the second.
+    TestPackage soundUnderZero = sound;
+    soundUnderZero.archive = "0/sound";
+    QTest::newRow("success: plug-in linked under a folder named like an unpack folder")
+        << TestPackages{core, soundUnderZero} << ok << QString() << true << installUpdated
         << pluginsUpdated;
 
     // Failures: both folders must be exactly as before, files and folders

@@ -19,8 +19,8 @@
 
 // Every test works in its own temporary folder T:
 //   T/install          the install root of "app" packages (holds vemo7.exe)
-//   T/work/vupdates/   the work directory with the archive "core.zip"; the
-//                      package unpacks into its "0" folder, and its backups
+//   T/work/vupdates/   the work directory with the archive "archives/core.zip";
+//                      the package unpacks into "unpack/0", and its backups
 //                      go to T/install/.vemo-backup-0/0/
 // The package is project "vemo", name "core", type "app" unless a row says
 // otherwise; its manifest is the archive entry "core.xml".
@@ -61,7 +61,12 @@ private:
     QString temp() const { return m_temp->path(); }
     QString root() const { return temp() + QStringLiteral("/install"); }
     QString workDir() const { return temp() + QStringLiteral("/work/vupdates/"); }
-    QString unpackDir() const { return QDir::cleanPath(workDir() + QStringLiteral("0")); }
+    QString unpackDir() const { return workDir() + QStringLiteral("unpack/0"); }
+    // Where the download saves the archive of a link with this URL path.
+    QString archiveFile(const QString &urlPath) const
+    {
+        return workDir() + QStringLiteral("archives/") + urlPath;
+    }
     QString backupDir() const { return root() + QStringLiteral("/.vemo-backup-0/0"); }
     QString expand(QString text) const;
     // Files of T except the work directory and the messenger stand-in.
@@ -91,6 +96,10 @@ QByteArray identity(const QByteArray &files)
 {
     return "<package project=\"vemo\" name=\"core\" type=\"app\">" + files + "</package>";
 }
+
+// "zażółć.txt" in UTF-8, composed (NFC) and decomposed (NFD): two names.
+const QByteArray ComposedName = "za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87.txt";
+const QByteArray DecomposedName = "zaz\xcc\x87o\xcc\x81\xc5\x82" "c\xcc\x81.txt";
 
 } // namespace
 
@@ -161,7 +170,7 @@ bool PackageInstallerTest::writePackage(const ArchiveEntries &payload, const QBy
     ArchiveEntries entries = payload;
     if (!manifest.isNull())
         entries.prepend(entry("core.xml", manifest));
-    return writeArchive(workDir() + QStringLiteral("core.zip"), entries);
+    return writeArchive(archiveFile(QStringLiteral("core.zip")), entries);
 }
 
 void PackageInstallerTest::installRoot_data()
@@ -274,7 +283,7 @@ void PackageInstallerTest::manifestLocation()
     QFETCH(QString, archive);
     QFETCH(QByteArray, manifestEntry);
 
-    QVERIFY(writeArchive(workDir() + archive,
+    QVERIFY(writeArchive(archiveFile(archive),
                          {entry(manifestEntry, identity("<file name=\"new.txt\" action=\"add\"/>")),
                           entry("new.txt", "installed")}));
     MessageBoxWatcher boxes;
@@ -355,7 +364,7 @@ void PackageInstallerTest::extraction()
         withManifest.append(entry("core.xml", identity(QByteArray())));
         unpacked.insert(QStringLiteral("core.xml"), identity(QByteArray()));
     }
-    QVERIFY(writeArchive(workDir() + QStringLiteral("core.zip"), withManifest));
+    QVERIFY(writeArchive(archiveFile(QStringLiteral("core.zip")), withManifest));
     const FileMap rootBefore = fileMap(root());
     MessageBoxWatcher boxes;
     QString errorText;
@@ -405,6 +414,20 @@ void PackageInstallerTest::manifest_data()
         << identity("<file name=\"readme.txt\" path=\"\" action=\"remove\"/>") << true
         << QString() << FileMap{{"install/keep.txt", "K"}} << QStringList{""}
         << QStringList{"/readme.txt"} << FileMap{{"readme.txt", "R"}};
+    // Names flagged as UTF-8 in the archive; the manifest names them by the
+    // same bytes, and they reach the root byte for byte, never normalised.
+    for (const QByteArray &name : {ComposedName, DecomposedName}) {
+        const QString file = QString::fromUtf8(name);
+        QTest::addRow("UTF-8 name %s replaced and one added",
+                      name == ComposedName ? "composed" : "decomposed")
+            << FileMap{{"install/" + file, "old"}}
+            << ArchiveEntries{entry(name, "new"), entry("nowe/" + name, "added")}
+            << identity("<file name=\"" + name + "\" action=\"add\"/><file path=\"nowe\" name=\""
+                        + name + "\" action=\"add\"/>")
+            << true << QString()
+            << FileMap{{"install/" + file, "new"}, {"install/nowe/" + file, "added"}}
+            << QStringList{""} << QStringList{"/" + file} << FileMap{{file, "old"}};
+    }
     QTest::newRow("remove of a missing file records nothing")
         << none << ArchiveEntries() << identity("<file name=\"gone.txt\" action=\"remove\"/>")
         << true << QString() << none << noRecords << noRecords << none;
@@ -512,12 +535,13 @@ void PackageInstallerTest::manifest_data()
     QTest::newRow("add of a file missing from the archive")
         << FileMap{{"install/a.txt", "original"}} << ArchiveEntries()
         << identity("<file name=\"a.txt\" action=\"add\"/>") << false
-        << "Cannot copy file %U/a.txt to %R/a.txt!" << none << QStringList{""}
+        << "Cannot copy file %U/a.txt to %R/a.txt! (No such file or directory)" << none
+        << QStringList{""}
         << QStringList{"/a.txt"} << FileMap{{"a.txt", "original"}};
     QTest::newRow("target folder is a file")
         << FileMap{{"install/plugins", "a file"}} << ArchiveEntries{entry("plugins/x.dll", "X")}
         << identity("<file name=\"x.dll\" path=\"plugins\" action=\"add\"/>") << false
-        << "Cannot copy file %U/plugins/x.dll to %R/plugins/x.dll!"
+        << "Cannot copy file %U/plugins/x.dll to %R/plugins/x.dll! (Not a directory)"
         << FileMap{{"install/plugins", "a file"}} << noRecords << noRecords << none;
     QTest::newRow("target that cannot be backed up stays untouched")
         << FileMap{{"install/a.txt/inner", "I"}} << ArchiveEntries{entry("a.txt", "new")}
@@ -788,7 +812,7 @@ void PackageInstallerTest::failures()
     QFETCH(QStringList, installed);
 
     qunsetenv("APPDATA");
-    const QString archivePath = workDir() + QStringLiteral("core.zip");
+    const QString archivePath = archiveFile(QStringLiteral("core.zip"));
     if (archive == QLatin1String("garbage")) {
         QVERIFY(writeFile(archivePath, QByteArray("not a zip archive").repeated(50)));
     } else if (archive != QLatin1String("none")) {
@@ -852,7 +876,7 @@ void PackageInstallerTest::unsafeEntryNames()
 {
     QFETCH(QByteArray, name);
 
-    QVERIFY(writeArchive(workDir() + QStringLiteral("core.zip"),
+    QVERIFY(writeArchive(archiveFile(QStringLiteral("core.zip")),
                          {entry("ok.txt", "fine"), entry(name, "bad"), entry("core.xml", "<r/>")}));
     QVERIFY(writeFiles(temp(), {{"escape.txt", "untouched"}}));
     const FileMap outsideBefore = filesOutsideWork();
@@ -873,7 +897,7 @@ void PackageInstallerTest::unsafeEntryNames()
     // Nothing beside the unpack directory changed either.
     QStringList workAfter = treeListing(workDir());
     workAfter.removeIf([](const QString &line) {
-        return line.startsWith(QLatin1String("0/")) || line == QLatin1String("0 dir");
+        return line.startsWith(QLatin1String("unpack/")) || line == QLatin1String("unpack dir");
     });
     QCOMPARE(workAfter, workBefore);
 }
@@ -895,6 +919,15 @@ void PackageInstallerTest::restore_data()
     QTest::newRow("replaced and removed files come back")
         << original << ArchiveEntries{entry("plugins/x.dll", "new x")} << replaceAndRemove
         << "" << true << original;
+    for (const QByteArray &name : {ComposedName, DecomposedName}) {
+        const FileMap utf8Original{{"install/" + QString::fromUtf8(name), "old"}};
+        QTest::addRow("UTF-8 name %s replaced and one added come back as before",
+                      name == ComposedName ? "composed" : "decomposed")
+            << utf8Original << ArchiveEntries{entry(name, "new"), entry("nowe/" + name, "added")}
+            << identity("<file name=\"" + name + "\" action=\"add\"/><file path=\"nowe\" name=\""
+                        + name + "\" action=\"add\"/>")
+            << "" << true << utf8Original;
+    }
     QTest::newRow("a folder that went away is made again")
         << original << ArchiveEntries{entry("plugins/x.dll", "new x")} << replaceAndRemove
         << "remove folder install/plugins" << true << original;
@@ -1066,7 +1099,7 @@ void PackageInstallerTest::firstPluginKeepsReadableFiles()
                                              "type=\"plugin\"><file name=\"p.dll\" "
                                              "action=\"add\"/></package>"),
                            entry("p.dll", "plugin")};
-    QVERIFY(writeArchive(workDir() + QStringLiteral("core.zip"), entries));
+    QVERIFY(writeArchive(archiveFile(QStringLiteral("core.zip")), entries));
 
     MessageBoxWatcher boxes;
     QString errorText;

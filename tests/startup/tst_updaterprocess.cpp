@@ -291,8 +291,9 @@ void UpdaterProcessTest::prepareCrashRun(const QStringList &archives)
     QVERIFY(QFile::setPermissions(m_temp->workDir(), Executable));
     QByteArray answer = "<updates>";
     for (const QString &name : archives) {
+        QVERIFY(QDir().mkpath(m_temp->workDir() + "archives"));
         QVERIFY(QFile::copy(m_shared.filePath("archives/" + name + ".zip"),
-                            m_temp->workDir() + name + ".zip"));
+                            m_temp->workDir() + "archives/" + name + ".zip"));
         const QByteArray type = name == "beta" ? "plugin" : "app";
         answer += "<request project=\"vemo\" name=\"" + name.toUtf8() + "\" type=\"" + type
                   + "\"><version>2</version><link>http://127.0.0.1/" + name.toUtf8()

@@ -15,7 +15,7 @@ namespace {
 
 struct Entry
 {
-    QString name; // the raw name, taken as Latin-1 like the updater does
+    QString name; // UTF-8 where the entry is flagged so, else Latin-1, as the updater reads it
     int method = -1;
     QByteArray content;
 };
@@ -31,7 +31,10 @@ QList<Entry> readArchive(const QString &path)
         unz_file_info64 info;
         char name[512];
         unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
-        Entry entry{QString::fromLatin1(name), int(info.compression_method), {}};
+        constexpr uLong Utf8NameFlag = 1 << 11;
+        const QString decoded =
+            (info.flag & Utf8NameFlag) ? QString::fromUtf8(name) : QString::fromLatin1(name);
+        Entry entry{decoded, int(info.compression_method), {}};
         char block[4096];
         int got = unzOpenCurrentFile(zip) == UNZ_OK ? 1 : -1;
         while (got > 0 && (got = unzReadCurrentFile(zip, block, sizeof block)) > 0)
@@ -140,6 +143,15 @@ void PackageBuilderTest::archive_data()
         << QStringList{"core-7.1.0.xml", ".hidden", "caf\u00e9.txt", "x/y/z/deep.txt"} << 0
         << QStringList{"package vemo core app", "file |.hidden|add", "file |caf\u00e9.txt|add",
                        "file x/y/z|deep.txt|add"};
+    // Composed and decomposed forms stay apart, byte for byte.
+    QTest::newRow("Polish names, composed and decomposed, flagged UTF-8")
+        << QStringList{"za\u017c\u00f3\u0142\u0107.txt", "zaz\u0307o\u0301\u0142c\u0301.txt"}
+        << identity
+        << QStringList{"core-7.1.0.xml", "zaz\u0307o\u0301\u0142c\u0301.txt",
+                       "za\u017c\u00f3\u0142\u0107.txt"}
+        << int(Z_DEFLATED)
+        << QStringList{"package vemo core app", "file |zaz\u0307o\u0301\u0142c\u0301.txt|add",
+                       "file |za\u017c\u00f3\u0142\u0107.txt|add"};
     QTest::newRow("given manifest stored as it stands")
         << QStringList{"vemo7.exe"}
         << QStringList{"--manifest", "manifest.xml", "--url-path", "/u/core-7.1.0.zip"}
@@ -240,9 +252,6 @@ void PackageBuilderTest::failures_data()
                                           << QString()
                                           << "The URL path /a/../p.zip must not contain empty, "
                                              "\".\" or \"..\" parts";
-    QTest::newRow("file name outside Latin-1")
-        << build + identity << "\u017c\u00f3\u0142w.txt"
-        << "\u017c\u00f3\u0142w.txt cannot be stored: archive entry names must be Latin-1 text";
     QTest::newRow("entry name too long")
         << build + identity << longName
         << longName + " cannot be stored: archive entry names are limited to 255 bytes";

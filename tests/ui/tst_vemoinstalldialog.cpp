@@ -191,9 +191,10 @@ void InstallDialogTest::progress()
 
     // The archives as the download leaves them in the work directory, which
     // the start-up has made.
-    QVERIFY(QDir().mkpath(tmp.workDir()));
+    QVERIFY(QDir().mkpath(tmp.workDir() + QStringLiteral("archives")));
     for (const char *name : {"core", "jabber", "sounds"}) {
-        const QString path = tmp.workDir() + QLatin1String(name) + QLatin1String(".zip");
+        const QString path = tmp.workDir() + QStringLiteral("archives/") + QLatin1String(name)
+                             + QLatin1String(".zip");
         if (secondBroken && qstrcmp(name, "jabber") == 0) {
             QVERIFY(writeFile(path, "this is not a zip archive"));
             continue;
@@ -235,8 +236,8 @@ void InstallDialogTest::paintsWhileInstalling()
     QVERIFY(engine.checkForUpdates());
 
     constexpr int Files = 3000;
-    QVERIFY(QDir().mkpath(tmp.workDir()));
-    ZipWriter zip(tmp.workDir() + QStringLiteral("core.zip"));
+    QVERIFY(QDir().mkpath(tmp.workDir() + QStringLiteral("archives")));
+    ZipWriter zip(tmp.workDir() + QStringLiteral("archives/core.zip"));
     QByteArray manifest = "<package project=\"vemo\" name=\"core\" type=\"app\">";
     for (int i = 0; i < Files; ++i) {
         const QByteArray name = "f" + QByteArray::number(i) + ".txt";

@@ -2,9 +2,11 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QStringDecoder>
 
 #include <minizip/zip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -66,6 +68,13 @@ bool addZip64End(const QString &path, qint64 entries)
         end[field] = end[field + 1] = char(0xff);
     return file.resize(endAt) && file.seek(endAt) && file.write(records + end) == records.size() + end.size();
 }
+
+bool isUtf8(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(bytes);
+    return !utf8.hasError();
+}
 } // namespace
 
 ZipWriter::ZipWriter(const QString &path)
@@ -104,9 +113,15 @@ bool ZipWriter::openEntry(const QByteArray &name, Method method, bool large, uns
     constexpr uLong ZipVersion = 20;
     constexpr uLong RegularFile = 0100000;
     info.external_fa = unixMode ? (RegularFile | unixMode) << 16 : 0;
+    // A name outside ASCII that is valid UTF-8 is flagged as such (bit 11),
+    // as zip tools do; readers take unflagged names for Latin-1 or the like.
+    constexpr uLong Utf8NameFlag = 1 << 11;
+    const bool utf8Name = std::any_of(name.cbegin(), name.cend(), [](char c) { return c & 0x80; })
+                          && isUtf8(name);
     if (zipOpenNewFileInZip4_64(m_zip, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
                                 zipMethod, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
-                                nullptr, 0, unixMode ? UnixHost | ZipVersion : 0, 0, large ? 1 : 0)
+                                nullptr, 0, unixMode ? UnixHost | ZipVersion : 0,
+                                utf8Name ? Utf8NameFlag : 0, large ? 1 : 0)
         != ZIP_OK) {
         m_error =
             QStringLiteral("Cannot add entry %1 to %2").arg(QString::fromLatin1(name), m_path);

@@ -4,7 +4,8 @@
 #include <QString>
 
 // Writes zip archives with minizip's zip API, for the package builder and
-// the tests. Entry names are raw bytes, exactly as they go into the archive.
+// the tests. Entry names are raw bytes, exactly as they go into the archive;
+// a name outside ASCII that is valid UTF-8 is flagged as UTF-8.
 class ZipWriter
 {
 public:

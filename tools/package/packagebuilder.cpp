@@ -15,23 +15,11 @@ namespace {
 // The updater reads entry names into a 256-byte buffer with its final zero.
 constexpr int MaximumEntryNameBytes = 255;
 
-bool isLatin1(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() > 0xff)
-            return false;
-    }
-    return true;
-}
-
+// Names go into the archive as UTF-8, flagged as such where they leave
+// ASCII (ZipWriter), byte for byte as the file system has them.
 bool checkEntryName(const QString &name, QString *error)
 {
-    if (!isLatin1(name)) {
-        *error = QStringLiteral("%1 cannot be stored: archive entry names must be Latin-1 text")
-                     .arg(name);
-        return false;
-    }
-    if (name.size() > MaximumEntryNameBytes) {
+    if (name.toUtf8().size() > MaximumEntryNameBytes) {
         *error = QStringLiteral("%1 cannot be stored: archive entry names are limited to %2 bytes")
                      .arg(name)
                      .arg(MaximumEntryNameBytes);
@@ -133,12 +121,12 @@ bool PackageBuilder::writeArchive(const QString &path, const QStringList &files,
         m_error = zip.errorString();
         return false;
     }
-    if (!zip.addFile(manifestName.toLatin1(), manifest, m_method)) {
+    if (!zip.addFile(manifestName.toUtf8(), manifest, m_method)) {
         m_error = zip.errorString();
         return false;
     }
     for (const QString &file : files) {
-        if (!zip.addFileFrom(file.toLatin1(), m_folder + QLatin1Char('/') + file, m_method)) {
+        if (!zip.addFileFrom(file.toUtf8(), m_folder + QLatin1Char('/') + file, m_method)) {
             m_error = zip.errorString();
             return false;
         }
