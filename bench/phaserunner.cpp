@@ -3,7 +3,6 @@
 #include "boxanswerer.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
-#include "engine/workdirectory.h"
 #include "ui/vemoinstalldialog.h"
 
 #include <QCoreApplication>
@@ -100,7 +99,7 @@ bool PhaseRunner::download()
     m_seconds = secondsOf(elapsed);
 
     qint64 bytes = 0;
-    const QString workDir = WorkDirectory::path();
+    const QString workDir = m_engine->paths().workDir;
     for (const UpdateInfo *update : m_engine->updates()) {
         const QUrl url(recordText(update->link()));
         bytes += QFileInfo(workDir + QLatin1Char('/') + url.path()).size();

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-#include <QStandardPaths>
 
 namespace {
 
@@ -43,12 +42,6 @@ QStringList bundledLibraries()
     for (QString &library : libraries)
         library = library.trimmed();
     return libraries;
-}
-
-QString path()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::TempLocation)
-        + QStringLiteral("/vupdates/");
 }
 
 bool preparePrivate(const QString &dir, QString *problem)

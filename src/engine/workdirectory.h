@@ -4,12 +4,10 @@
 #include <QStringList>
 
 // The updater's private work directory: the system's temporary directory
-// followed by "/vupdates/". It holds the relocated updater, the downloaded
-// archives, the unpack directories and the backups of one run.
+// followed by "/vupdates/" (UpdaterPaths::workDir, worked out at start-up).
+// It holds the relocated updater, the downloaded archives, the unpack
+// directories and the backups of one run.
 namespace WorkDirectory {
-
-// Temporary location + "/vupdates/"; always ends with a slash.
-QString path();
 
 // File names of the shared libraries that the build ships beside the
 // executable (VEMO_BUNDLED_LIBRARIES): relocation copies them into the work

@@ -3,6 +3,7 @@
 #include "archiveextractor.h"
 #include "engine/messenger.h"
 #include "engine/updateinfo.h"
+#include "engine/updaterpaths.h"
 #include "filecopy.h"
 #include "installjournal.h"
 #include "manifestreader.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUrl>
 #include <QXmlStreamAttributes>
 
@@ -30,8 +30,6 @@ constexpr int ArchiveExtensionLength = 4;
 
 const QLatin1String AppType("app");
 const QLatin1String PluginType("plugin");
-const QLatin1String AppDataEntry("APPDATA=");
-const QLatin1String PluginFolder("/Vemo/plugins/");
 const QLatin1String ActionAdd("add");
 const QLatin1String ActionRemove("remove");
 const QLatin1String BackupFolderPrefix(".vemo-backup-");
@@ -56,7 +54,8 @@ bool lstatPath(const QString &path, struct stat *info)
 
 } // namespace
 
-PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJournal *journal)
+PackageInstaller::PackageInstaller(const UpdateInfo &record, const UpdaterPaths &paths, int index,
+                                   InstallJournal *journal)
     : record(record)
     , m_packageName(recordText(record.name()))
     , m_manifestBase(QUrl(recordText(record.link())).path())
@@ -70,9 +69,8 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJ
 
     const QString type = recordText(record.type());
     if (type == AppType) {
-        const bool found =
-            Messenger::installationDirectory(QCoreApplication::arguments(), &m_rootDir);
-        if (!found || !QFile::exists(Messenger::executablePath(m_rootDir))) {
+        m_rootDir = paths.installDir;
+        if (!paths.hasInstallDir || !QFile::exists(Messenger::executablePath(m_rootDir))) {
             // The install driver fails the package and asks the application
             // to quit once its run is over: a quit asked for now would close
             // every later box of the run at once.
@@ -83,13 +81,7 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJ
             return;
         }
     } else if (type == PluginType) {
-        const QStringList environment = QProcess::systemEnvironment();
-        for (const QString &entry : environment) {
-            if (entry.startsWith(AppDataEntry)) {
-                m_rootDir = entry.mid(AppDataEntry.size()) + PluginFolder;
-                break;
-            }
-        }
+        m_rootDir = paths.pluginRoot;
     }
 
     if (!m_rootDir.isEmpty())

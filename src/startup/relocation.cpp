@@ -1,6 +1,7 @@
 #include "relocation.h"
 
 #include "engine/updaterlock.h"
+#include "engine/updaterpaths.h"
 #include "engine/workdirectory.h"
 #include "startupchecks.h"
 #include "ui/messageboxes.h"
@@ -25,8 +26,8 @@ QStringList relaunchArguments(bool quiet, const QString &sourceDir)
     return arguments;
 }
 
-int run(const QString &sourceDir, const QString &executableName, const QStringList &libraries,
-        bool quiet)
+int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &executableName,
+        const QStringList &libraries, bool quiet)
 {
     // Before the work directory is touched: one updater at a time, and
     // nothing left of an update that a crash cut short.
@@ -35,7 +36,7 @@ int run(const QString &sourceDir, const QString &executableName, const QStringLi
         return 1;
 
     const QStringList files = fileList(executableName, libraries);
-    const QString workDir = WorkDirectory::path();
+    const QString workDir = paths.workDir;
 
     QString problem;
     if (!WorkDirectory::preparePrivate(workDir, &problem)) {
