@@ -1,8 +1,8 @@
 #include "workdirectory.h"
 
 #include "buildconfig.h"
-#include "install/removetree.h"
 #include "privatefolder.h"
+#include "removetree.h"
 
 #include <QCoreApplication>
 #include <QDir>

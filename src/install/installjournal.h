@@ -40,6 +40,9 @@ public:
 
     // The journal in the state directory.
     static QString defaultPath();
+    // The start of the name of the top-level directory inside an install
+    // root that holds a run's backups (the run's id follows).
+    static QString backupFolderPrefix();
 
     explicit InstallJournal(const QString &path = defaultPath());
     ~InstallJournal();

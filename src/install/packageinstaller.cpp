@@ -2,12 +2,12 @@
 
 #include "archiveextractor.h"
 #include "engine/messenger.h"
+#include "engine/removetree.h"
 #include "engine/updateinfo.h"
 #include "engine/updaterpaths.h"
 #include "filecopy.h"
 #include "installjournal.h"
 #include "manifestreader.h"
-#include "removetree.h"
 #include "runtimeinstaller.h"
 #include "ui/messageboxes.h"
 
@@ -32,7 +32,6 @@ const QLatin1String AppType("app");
 const QLatin1String PluginType("plugin");
 const QLatin1String ActionAdd("add");
 const QLatin1String ActionRemove("remove");
-const QLatin1String BackupFolderPrefix(".vemo-backup-");
 
 QString absoluteClean(const QString &path)
 {
@@ -88,11 +87,6 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, const UpdaterPaths 
         m_rootPermissions = QFile::permissions(m_rootDir);
 }
 
-QString PackageInstaller::backupFolderPrefix()
-{
-    return BackupFolderPrefix;
-}
-
 bool PackageInstaller::fail(const QString &message, QString *errorText, const QString &reason)
 {
     if (errorText && !reason.isEmpty())
@@ -120,7 +114,7 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
                         .arg(m_packageName));
     }
 
-    m_backupDir = resolvedRoot() + QLatin1Char('/') + BackupFolderPrefix
+    m_backupDir = resolvedRoot() + QLatin1Char('/') + InstallJournal::backupFolderPrefix()
                   + (m_journal ? m_journal->runId() : QStringLiteral("0")) + QLatin1Char('/')
                   + QString::number(m_index) + QLatin1Char('/');
     const QString unpackDir =
@@ -423,7 +417,7 @@ QString PackageInstaller::targetInRoot(const QString &relative) const
     if (!target.startsWith(rootPrefix))
         return QString();
     // The run's backups are no place for a package to write to.
-    if (QStringView(target).mid(rootPrefix.size()).startsWith(BackupFolderPrefix))
+    if (QStringView(target).mid(rootPrefix.size()).startsWith(InstallJournal::backupFolderPrefix()))
         return QString();
     return target;
 }

@@ -65,8 +65,6 @@ public:
     QStringList backedUpDirs() const { return m_backedUpDirs.toStringList(); }
     QStringList backedUpFiles() const { return m_backedUpFiles.toStringList(); }
     QFileDevice::Permissions rootPermissions() const { return m_rootPermissions; }
-    // The top-level directory inside the root that holds the run's backups.
-    static QString backupFolderPrefix();
 
 private:
     bool fail(const QString &message, QString *errorText = nullptr,

@@ -4,13 +4,13 @@
 // Whatever the manifest says, nothing outside the installation may change,
 // and taking the package back must leave the installation exactly as it was.
 
+#include "engine/removetree.h"
 #include "engine/updateinfo.h"
 #include "engine/updaterpaths.h"
 #include "fuzzsupport.h"
 #include "install/compactstringlist.h"
 #include "install/manifestreader.h"
 #include "install/packageinstaller.h"
-#include "install/removetree.h"
 #include "treelisting.h"
 #include "zipwriter.h"
 
