@@ -59,7 +59,7 @@ InstallDriver::InstallDriver(const QVector<UpdateInfo *> &updates, const Updater
     : m_updates(updates)
     , m_paths(paths)
     , m_workDir(paths.workDir)
-    , m_journalPath(journalPath.isEmpty() ? InstallJournal::defaultPath() : journalPath)
+    , m_journalPath(journalPath.isEmpty() ? InstallJournal::pathIn(paths.stateDir) : journalPath)
 {
 }
 
@@ -165,7 +165,7 @@ void InstallDriver::run()
                 qint64 pid = 0;
                 if (QProcess::startDetached(QCoreApplication::applicationFilePath(),
                                             m_paths.commandLine, QString(), &pid))
-                    UpdaterLock::handOverTo(pid);
+                    UpdaterLock::handOverTo(pid, m_paths.stateDir);
                 quitWhenDone = true;
             }
             if (quitWhenDone)

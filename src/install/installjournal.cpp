@@ -108,9 +108,9 @@ QString InstallJournal::backupFolderPrefix()
     return BackupFolderPrefix;
 }
 
-QString InstallJournal::defaultPath()
+QString InstallJournal::pathIn(const QString &stateDir)
 {
-    return StateDirectory::path() + QStringLiteral("install-journal");
+    return stateDir + QStringLiteral("install-journal");
 }
 
 InstallJournal::InstallJournal(const QString &path)

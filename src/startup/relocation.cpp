@@ -31,8 +31,8 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
 {
     // Before the work directory is touched: one updater at a time, and
     // nothing left of an update that a crash cut short.
-    UpdaterLock lock;
-    if (!StartupChecks::lockAndRecover(&lock, StartupChecks::RelocationWaitMs, quiet))
+    UpdaterLock lock(paths.stateDir);
+    if (!StartupChecks::lockAndRecover(paths, &lock, StartupChecks::RelocationWaitMs, quiet))
         return 1;
 
     const QStringList files = fileList(executableName, libraries);
@@ -66,7 +66,7 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
     if (QProcess::startDetached(workDir + files.first(), relaunchArguments(quiet, sourceDir),
                                 QString(), &pid)) {
         // The relocated instance takes the lock over as this one lets go.
-        UpdaterLock::handOverTo(pid);
+        UpdaterLock::handOverTo(pid, paths.stateDir);
         return 0;
     }
 

@@ -41,8 +41,8 @@ int checkAndOffer(const UpdaterPaths &paths, bool quiet)
 int runUpdateMode(const UpdaterPaths &paths, bool quiet)
 {
     // Held until the program ends: no second updater meanwhile.
-    UpdaterLock lock;
-    if (!StartupChecks::lockAndRecover(&lock, StartupChecks::UpdateModeWaitMs, quiet))
+    UpdaterLock lock(paths.stateDir);
+    if (!StartupChecks::lockAndRecover(paths, &lock, StartupChecks::UpdateModeWaitMs, quiet))
         return 1;
 
     // The downloaded archives and the backups live in the work directory, so
