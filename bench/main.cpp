@@ -16,7 +16,9 @@
 #include "boxanswerer.h"
 #include "engine/vemoupdaterengine.h"
 #include "engine/workdirectory.h"
+#include "install/engineinstallation.h"
 #include "phaserunner.h"
+#include "startup/startuppaths.h"
 #include "ui/updaterresources.h"
 
 #include <QApplication>
@@ -81,7 +83,7 @@ int main(int argc, char *argv[])
             if (!ok || timeout == 0)
                 return usage();
         } else if (option == QLatin1String("-root")) {
-            hasRoot = true; // the engine reads it from the arguments itself
+            hasRoot = true; // the start-up's paths take it from the arguments
         } else {
             return usage();
         }
@@ -92,13 +94,15 @@ int main(int argc, char *argv[])
     std::signal(SIGALRM, timedOut);
     ::alarm(timeout);
 
+    const UpdaterPaths paths = StartupPaths::current();
     QString problem;
-    if (!WorkDirectory::preparePrivate(WorkDirectory::path(), &problem)) {
+    if (!WorkDirectory::preparePrivate(paths.workDir, &problem)) {
         std::fprintf(stderr, "vemo-bench: %s\n", qPrintable(problem));
         return 1;
     }
 
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(paths);
+    EngineInstallation::attach(&engine);
     BoxAnswerer answerer;
     PhaseRunner runner(&engine, &answerer);
 

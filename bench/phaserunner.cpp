@@ -100,7 +100,7 @@ bool PhaseRunner::download()
     m_seconds = secondsOf(elapsed);
 
     qint64 bytes = 0;
-    const QString workDir = WorkDirectory::path();
+    const QString workDir = m_engine->paths().workDir;
     for (const UpdateInfo *update : m_engine->updates()) {
         const QUrl url(recordText(update->link()));
         bytes += QFileInfo(WorkDirectory::archivePath(workDir, url.path())).size();

@@ -12,19 +12,11 @@
 
 namespace StateDirectory {
 
-QString path()
-{
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    return QDir::cleanPath(base) + QStringLiteral("/vemo-updater/");
-}
-
-bool prepare(QString *problem)
+bool prepare(const QString &stateDir, QString *problem)
 {
     // The journal found here tells recovery what to delete and what to put
     // back, so the folder must be the user's own, as the work directory is.
-    const QString dir = QDir::cleanPath(path());
+    const QString dir = QDir::cleanPath(stateDir);
     int error = 0;
     const PrivateFolder::Problem found = PrivateFolder::prepare(dir, &error);
     if (found == PrivateFolder::Problem::None)

@@ -20,9 +20,9 @@ const QLatin1String ReservationName("updater.lock.next");
 // to it never will.
 constexpr qint64 ReservationLifetimeMs = 60000;
 
-QString directoryOrDefault(const QString &directory)
+QString withSlash(const QString &directory)
 {
-    return directory.isEmpty() ? StateDirectory::path() : directory + QLatin1Char('/');
+    return directory.endsWith(QLatin1Char('/')) ? directory : directory + QLatin1Char('/');
 }
 
 bool processIsAlive(qint64 pid)
@@ -92,7 +92,7 @@ QString anotherUpdate()
 } // namespace
 
 UpdaterLock::UpdaterLock(const QString &directory)
-    : m_directory(directoryOrDefault(directory))
+    : m_directory(withSlash(directory))
     , m_lock(m_directory + LockName)
 {
     // Only a dead holder makes the lock stale, never its age: an update
@@ -104,7 +104,7 @@ UpdaterLock::~UpdaterLock() = default;
 
 bool UpdaterLock::acquire(int waitMs, QString *problem)
 {
-    if (m_directory == StateDirectory::path() && !StateDirectory::prepare(problem))
+    if (!StateDirectory::prepare(m_directory, problem))
         return false;
     removeHolderlessLock(m_lock, m_directory + LockName);
     if (!m_lock.tryLock(waitMs)) {
@@ -132,7 +132,7 @@ bool UpdaterLock::acquire(int waitMs, QString *problem)
 
 void UpdaterLock::handOverTo(qint64 pid, const QString &directory)
 {
-    QSaveFile file(directoryOrDefault(directory) + ReservationName);
+    QSaveFile file(withSlash(directory) + ReservationName);
     if (!file.open(QIODevice::WriteOnly))
         return;
     file.write(QByteArray::number(pid) + '\n'

@@ -19,8 +19,8 @@
 class UpdaterLock
 {
 public:
-    // The lock in the given directory (the state directory by default).
-    explicit UpdaterLock(const QString &directory = QString());
+    // The lock in the given directory, the state directory.
+    explicit UpdaterLock(const QString &directory);
     ~UpdaterLock();
 
     UpdaterLock(const UpdaterLock &) = delete;
@@ -35,7 +35,7 @@ public:
 
     // Promises the lock to the process pid (the holder's successor). Call it
     // while holding the lock, right before letting go of it.
-    static void handOverTo(qint64 pid, const QString &directory = QString());
+    static void handOverTo(qint64 pid, const QString &directory);
 
 private:
     QString m_directory;

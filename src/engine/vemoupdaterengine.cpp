@@ -3,14 +3,12 @@
 #include "answerscanner.h"
 #include "answersignature.h"
 #include "buildconfig.h"
-#include "install/installdriver.h"
 #include "messenger.h"
 #include "ui/messageboxes.h"
 #include "updateanswer.h"
 #include "updateinfo.h"
 #include "updatekeys.h"
 #include "updateserverconnection.h"
-#include "workdirectory.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -29,6 +27,8 @@ constexpr qsizetype MaxAnswerSize = 16 * 1024 * 1024;
 constexpr int MaxAnswerDepth = 64;
 // How much of the answer the socket holds at a time.
 constexpr qint64 SocketBufferSize = 256 * 1024;
+// The least time between two installDetailedProgress() signals.
+constexpr int InstallDetailIntervalMs = 250;
 
 void showCheckError(const QString &text)
 {
@@ -50,14 +50,15 @@ int waitTime(const QDeadlineTimer &deadline)
 
 } // namespace
 
-VemoUpdaterEngine::VemoUpdaterEngine()
+VemoUpdaterEngine::VemoUpdaterEngine(const UpdaterPaths &paths)
+    : m_paths(paths)
     // The start-up has made the work directory and checked that it is ours
     // alone before the engine exists; nothing here prepares it again.
-    : workDir(WorkDirectory::path())
+    , workDir(paths.workDir)
     , download(http, workDir)
     , m_updateKeys(UpdateKeys::list())
     , m_checkTimeoutMs(CheckTimeoutMs)
-    , m_installDetailIntervalMs(InstallDriver::DefaultDetailIntervalMs)
+    , m_installDetailIntervalMs(InstallDetailIntervalMs)
 {
     qRegisterMetaType<HttpResponseHeader>();
 
@@ -101,9 +102,9 @@ bool VemoUpdaterEngine::installSucceeded() const
 
 bool VemoUpdaterEngine::checkForUpdates()
 {
-    QString installDir;
-    if (!Messenger::installationDirectory(QCoreApplication::arguments(), &installDir))
+    if (!m_paths.hasInstallDir)
         return false;
+    const QString &installDir = m_paths.installDir;
 
     const QDeadlineTimer deadline(m_checkTimeoutMs);
     const QByteArray output = Messenger::runUpdateQuery(installDir, m_checkTimeoutMs);
@@ -225,20 +226,16 @@ void VemoUpdaterEngine::abortDownload()
 
 void VemoUpdaterEngine::installUpdates()
 {
-    InstallDriver driver(updateList, workDir);
-    driver.setDetailInterval(m_installDetailIntervalMs);
-    connect(&driver, &InstallDriver::fileStarted, this, &VemoUpdaterEngine::installFile);
-    connect(&driver, &InstallDriver::progress, this, &VemoUpdaterEngine::installProgress);
-    connect(&driver, &InstallDriver::detailedProgress, this,
-            &VemoUpdaterEngine::installDetailedProgress);
-    // The summary window reads the log and the result as soon as it hears
-    // that the installation is over.
-    connect(&driver, &InstallDriver::finished, this, [this, &driver] {
-        m_installLog = driver.log();
-        m_installSucceeded = driver.succeeded();
-        emit installFinished();
-    });
-    driver.run();
+    Q_ASSERT(m_installation);
+    if (m_installation)
+        m_installation(*this);
+}
+
+void VemoUpdaterEngine::finishInstall(const QByteArray &log, bool succeeded)
+{
+    m_installLog = log;
+    m_installSucceeded = succeeded;
+    emit installFinished();
 }
 
 void VemoUpdaterEngine::requestFinished(int id, bool error)

@@ -3,6 +3,7 @@
 #include "httpclient.h"
 #include "httpresponseheader.h"
 #include "packagedownload.h"
+#include "updaterpaths.h"
 
 #include <QDeadlineTimer>
 #include <QObject>
@@ -10,18 +11,21 @@
 #include <QTcpSocket>
 #include <QVector>
 
+#include <functional>
+
 class UpdateInfo;
 
 // Carries one update run of the relocated updater: the available updates
 // found by the check, the package download, and the log and result of the
 // installation. Created by main() as a local object; the windows hold plain
-// pointers to it.
+// pointers to it. It keeps the run's places (UpdaterPaths) for everything
+// that works on its behalf.
 class VemoUpdaterEngine : public QObject
 {
     Q_OBJECT
 
 public:
-    VemoUpdaterEngine();
+    explicit VemoUpdaterEngine(const UpdaterPaths &paths);
     ~VemoUpdaterEngine() override;
 
     bool checkForUpdates();
@@ -34,6 +38,17 @@ public:
     // The least time between two installDetailedProgress() signals, 250 ms
     // unless changed here.
     void setInstallDetailInterval(int milliseconds) { m_installDetailIntervalMs = milliseconds; }
+    // What installUpdates() runs: the installation of the updates found,
+    // wired in by whoever sets up the run, since the engine knows no
+    // installer. It reports through the install signals and ends with
+    // finishInstall().
+    using Installation = std::function<void(VemoUpdaterEngine &engine)>;
+    void setInstallation(const Installation &installation) { m_installation = installation; }
+    int installDetailInterval() const { return m_installDetailIntervalMs; }
+    // Keeps the installation's log (UTF-8) and result for the summary window
+    // and emits installFinished().
+    void finishInstall(const QByteArray &log, bool succeeded);
+    const UpdaterPaths &paths() const { return m_paths; }
     bool hasUpdates() const;
     QVector<UpdateInfo *> updates() const;
     QString installLog() const;
@@ -72,6 +87,7 @@ private:
     bool receiveAnswer(const QByteArray &query, const QDeadlineTimer &deadline,
                        QByteArray *message);
 
+    const UpdaterPaths m_paths;
     QTcpSocket querySocket;
     HttpClient http;
     QByteArray m_installLog; // UTF-8
@@ -82,4 +98,5 @@ private:
     QByteArray m_updateKeys;
     int m_checkTimeoutMs;
     int m_installDetailIntervalMs;
+    Installation m_installation;
 };

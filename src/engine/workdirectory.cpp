@@ -1,14 +1,13 @@
 #include "workdirectory.h"
 
 #include "buildconfig.h"
-#include "install/removetree.h"
 #include "privatefolder.h"
+#include "removetree.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-#include <QStandardPaths>
 
 namespace {
 
@@ -46,12 +45,6 @@ QStringList bundledLibraries()
     for (QString &library : libraries)
         library = library.trimmed();
     return libraries;
-}
-
-QString path()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::TempLocation)
-        + QStringLiteral("/vupdates/");
 }
 
 QString archivePath(const QString &dir, const QString &urlPath)

@@ -4,14 +4,12 @@
 #include <QStringList>
 
 // The updater's private work directory: the system's temporary directory
-// followed by "/vupdates/". It holds the relocated updater and its libraries
-// at the top, the downloaded archives below "archives/" and the unpack
-// directories below "unpack/", so that no archive's path can ever name an
-// unpack directory or the updater's own files.
+// followed by "/vupdates/" (UpdaterPaths::workDir, worked out at start-up).
+// It holds the relocated updater and its libraries at the top, the downloaded
+// archives below "archives/" and the unpack directories below "unpack/", so
+// that no archive's path can ever name an unpack directory or the updater's
+// own files.
 namespace WorkDirectory {
-
-// Temporary location + "/vupdates/"; always ends with a slash.
-QString path();
 
 // Where the archive of a package link is saved: below "archives/" at the
 // link's URL path (its folders included).

@@ -1,8 +1,8 @@
 #include "backuprecord.h"
 
+#include "engine/removetree.h"
 #include "filecopy.h"
 #include "installjournal.h"
-#include "removetree.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -54,11 +54,12 @@ void reportRollbackError(const QString &problem, const QString &backups, bool re
 
 } // namespace
 
-InstallDriver::InstallDriver(const QVector<UpdateInfo *> &updates, const QString &workDir,
+InstallDriver::InstallDriver(const QVector<UpdateInfo *> &updates, const UpdaterPaths &paths,
                              const QString &journalPath)
     : m_updates(updates)
-    , m_workDir(workDir)
-    , m_journalPath(journalPath.isEmpty() ? InstallJournal::defaultPath() : journalPath)
+    , m_paths(paths)
+    , m_workDir(paths.workDir)
+    , m_journalPath(journalPath.isEmpty() ? InstallJournal::pathIn(paths.stateDir) : journalPath)
 {
 }
 
@@ -96,7 +97,7 @@ void InstallDriver::run()
 
     for (int index = 0; index < count; ++index) {
         const UpdateInfo &record = *m_updates.at(index);
-        installers.push_back(std::make_unique<PackageInstaller>(record, index, &journal));
+        installers.push_back(std::make_unique<PackageInstaller>(record, m_paths, index, &journal));
         PackageInstaller &installer = *installers.back();
         quitWhenDone = quitWhenDone || installer.setupFailed();
 
@@ -163,8 +164,8 @@ void InstallDriver::run()
             if (retry && rolledBack) {
                 qint64 pid = 0;
                 if (QProcess::startDetached(QCoreApplication::applicationFilePath(),
-                                            QCoreApplication::arguments(), QString(), &pid))
-                    UpdaterLock::handOverTo(pid);
+                                            m_paths.commandLine, QString(), &pid))
+                    UpdaterLock::handOverTo(pid, m_paths.stateDir);
                 quitWhenDone = true;
             }
             if (quitWhenDone)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/updaterpaths.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -33,8 +35,10 @@ class InstallDriver : public QObject
     Q_OBJECT
 
 public:
-    // journalPath: the journal's file (the state directory's by default).
-    InstallDriver(const QVector<UpdateInfo *> &updates, const QString &workDir,
+    // paths: the run's places (the work directory, the install roots, the
+    // command line a Retry restarts with). journalPath: the journal's file
+    // (the state directory's by default).
+    InstallDriver(const QVector<UpdateInfo *> &updates, const UpdaterPaths &paths,
                   const QString &journalPath = QString());
 
     // Runs the whole installation before it returns; call it once.
@@ -58,6 +62,7 @@ private:
     void reportStep(int index, qint64 done, qint64 total);
 
     const QVector<UpdateInfo *> m_updates;
+    const UpdaterPaths m_paths;
     const QString m_workDir;
     const QString m_journalPath;
     QByteArray m_log;

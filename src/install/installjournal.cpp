@@ -1,7 +1,6 @@
 #include "installjournal.h"
 
 #include "engine/statedirectory.h"
-#include "packageinstaller.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -17,6 +16,7 @@
 namespace {
 
 const QByteArray Header = "vemo-update-journal 1";
+const QLatin1String BackupFolderPrefix(".vemo-backup-");
 const QByteArray PackageLine = "package";
 const QByteArray DirectoryLine = "dir";
 const QByteArray FileLine = "file";
@@ -57,7 +57,7 @@ bool isInsideRoot(const QString &root, const QString &path)
 {
     const QString prefix = root == QLatin1String("/") ? root : root + QLatin1Char('/');
     return isCleanAbsolute(path) && path.size() > prefix.size() && path.startsWith(prefix)
-           && !path.mid(prefix.size()).startsWith(PackageInstaller::backupFolderPrefix());
+           && !path.mid(prefix.size()).startsWith(BackupFolderPrefix);
 }
 
 // Recovery deletes, moves and empties what the journal names, so every
@@ -72,7 +72,7 @@ bool isPlausible(const QByteArray &kind, const InstallJournal::Package &package,
         return isCleanAbsolute(package.root)
                && package.backupDir
                       == QDir::cleanPath(package.root + QLatin1Char('/')
-                                         + PackageInstaller::backupFolderPrefix()
+                                         + BackupFolderPrefix
                                          + QString::fromLatin1(runId) + QLatin1Char('/')
                                          + QString::number(package.index));
     }
@@ -103,9 +103,14 @@ bool writeAll(int fd, const QByteArray &bytes)
 
 } // namespace
 
-QString InstallJournal::defaultPath()
+QString InstallJournal::backupFolderPrefix()
 {
-    return StateDirectory::path() + QStringLiteral("install-journal");
+    return BackupFolderPrefix;
+}
+
+QString InstallJournal::pathIn(const QString &stateDir)
+{
+    return stateDir + QStringLiteral("install-journal");
 }
 
 InstallJournal::InstallJournal(const QString &path)

@@ -38,10 +38,13 @@ public:
         QString problem; // for Unreadable
     };
 
-    // The journal in the state directory.
-    static QString defaultPath();
+    // The journal in the state directory stateDir.
+    static QString pathIn(const QString &stateDir);
+    // The start of the name of the top-level directory inside an install
+    // root that holds a run's backups (the run's id follows).
+    static QString backupFolderPrefix();
 
-    explicit InstallJournal(const QString &path = defaultPath());
+    explicit InstallJournal(const QString &path);
     ~InstallJournal();
 
     InstallJournal(const InstallJournal &) = delete;

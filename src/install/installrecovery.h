@@ -27,6 +27,6 @@ struct Result
     QStringList backupDirs; // for Failed: where the saved files are
 };
 
-Result run(const QString &journalPath = InstallJournal::defaultPath());
+Result run(const QString &journalPath);
 
 } // namespace InstallRecovery

@@ -2,12 +2,13 @@
 
 #include "archiveextractor.h"
 #include "engine/messenger.h"
+#include "engine/removetree.h"
 #include "engine/updateinfo.h"
+#include "engine/updaterpaths.h"
 #include "engine/workdirectory.h"
 #include "filecopy.h"
 #include "installjournal.h"
 #include "manifestreader.h"
-#include "removetree.h"
 #include "runtimeinstaller.h"
 #include "ui/messageboxes.h"
 
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUrl>
 #include <QXmlStreamAttributes>
 
@@ -31,11 +31,8 @@ constexpr int ArchiveExtensionLength = 4;
 
 const QLatin1String AppType("app");
 const QLatin1String PluginType("plugin");
-const QLatin1String AppDataEntry("APPDATA=");
-const QLatin1String PluginFolder("/Vemo/plugins/");
 const QLatin1String ActionAdd("add");
 const QLatin1String ActionRemove("remove");
-const QLatin1String BackupFolderPrefix(".vemo-backup-");
 
 QString absoluteClean(const QString &path)
 {
@@ -57,7 +54,8 @@ bool lstatPath(const QString &path, struct stat *info)
 
 } // namespace
 
-PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJournal *journal)
+PackageInstaller::PackageInstaller(const UpdateInfo &record, const UpdaterPaths &paths, int index,
+                                   InstallJournal *journal)
     : record(record)
     , m_packageName(recordText(record.name()))
     , m_manifestBase(QUrl(recordText(record.link())).path())
@@ -71,9 +69,8 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJ
 
     const QString type = recordText(record.type());
     if (type == AppType) {
-        const bool found =
-            Messenger::installationDirectory(QCoreApplication::arguments(), &m_rootDir);
-        if (!found || !QFile::exists(Messenger::executablePath(m_rootDir))) {
+        m_rootDir = paths.installDir;
+        if (!paths.hasInstallDir || !QFile::exists(Messenger::executablePath(m_rootDir))) {
             // The install driver fails the package and asks the application
             // to quit once its run is over: a quit asked for now would close
             // every later box of the run at once.
@@ -84,22 +81,11 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJ
             return;
         }
     } else if (type == PluginType) {
-        const QStringList environment = QProcess::systemEnvironment();
-        for (const QString &entry : environment) {
-            if (entry.startsWith(AppDataEntry)) {
-                m_rootDir = entry.mid(AppDataEntry.size()) + PluginFolder;
-                break;
-            }
-        }
+        m_rootDir = paths.pluginRoot;
     }
 
     if (!m_rootDir.isEmpty())
         m_rootPermissions = QFile::permissions(m_rootDir);
-}
-
-QString PackageInstaller::backupFolderPrefix()
-{
-    return BackupFolderPrefix;
 }
 
 bool PackageInstaller::fail(const QString &message, QString *errorText, const QString &reason)
@@ -129,7 +115,7 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
                         .arg(m_packageName));
     }
 
-    m_backupDir = resolvedRoot() + QLatin1Char('/') + BackupFolderPrefix
+    m_backupDir = resolvedRoot() + QLatin1Char('/') + InstallJournal::backupFolderPrefix()
                   + (m_journal ? m_journal->runId() : QStringLiteral("0")) + QLatin1Char('/')
                   + QString::number(m_index) + QLatin1Char('/');
     // Archives and unpack directories lie in separate folders of the work
@@ -432,7 +418,7 @@ QString PackageInstaller::targetInRoot(const QString &relative) const
     if (!target.startsWith(rootPrefix))
         return QString();
     // The run's backups are no place for a package to write to.
-    if (QStringView(target).mid(rootPrefix.size()).startsWith(BackupFolderPrefix))
+    if (QStringView(target).mid(rootPrefix.size()).startsWith(InstallJournal::backupFolderPrefix()))
         return QString();
     return target;
 }

@@ -14,6 +14,7 @@
 class InstallJournal;
 class QXmlStreamAttributes;
 class UpdateInfo;
+struct UpdaterPaths;
 
 // Installs one downloaded package into its install root, backing up every
 // file it replaces or removes and entering every file and directory it
@@ -27,8 +28,10 @@ class UpdateInfo;
 class PackageInstaller
 {
 public:
-    explicit PackageInstaller(const UpdateInfo &record, int index = 0,
-                              InstallJournal *journal = nullptr);
+    // paths: where the install roots are (the installation directory for
+    // "app" packages, the plug-in folder for "plugin" packages).
+    PackageInstaller(const UpdateInfo &record, const UpdaterPaths &paths, int index = 0,
+                     InstallJournal *journal = nullptr);
 
     // How far install() is: done of total steps (each entry unpacked, then
     // each manifest element applied, counted against the entries), told
@@ -62,8 +65,6 @@ public:
     QStringList backedUpDirs() const { return m_backedUpDirs.toStringList(); }
     QStringList backedUpFiles() const { return m_backedUpFiles.toStringList(); }
     QFileDevice::Permissions rootPermissions() const { return m_rootPermissions; }
-    // The top-level directory inside the root that holds the run's backups.
-    static QString backupFolderPrefix();
 
 private:
     bool fail(const QString &message, QString *errorText = nullptr,

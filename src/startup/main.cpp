@@ -2,6 +2,7 @@
 #include "startup/polishcatalogues.h"
 #include "startup/relocation.h"
 #include "startup/startupoptions.h"
+#include "startup/startuppaths.h"
 #include "startup/updatemode.h"
 #include "ui/updaterresources.h"
 
@@ -18,11 +19,13 @@ int main(int argc, char *argv[])
     PolishCatalogues catalogues;
     catalogues.install();
 
-    const StartupOptions options = parseStartupOptions(QCoreApplication::arguments());
+    // Every place the run uses, worked out once and handed down.
+    const UpdaterPaths paths = StartupPaths::current();
+    const StartupOptions options = parseStartupOptions(paths.commandLine);
     if (options.updateMode)
-        return runUpdateMode(options.quiet);
+        return runUpdateMode(paths, options.quiet);
 
-    return Relocation::run(QCoreApplication::applicationDirPath(),
+    return Relocation::run(paths, QCoreApplication::applicationDirPath(),
                            QFileInfo(QCoreApplication::applicationFilePath()).fileName(),
                            WorkDirectory::bundledLibraries(), options.quiet);
 }

@@ -1,6 +1,7 @@
 #include "relocation.h"
 
 #include "engine/updaterlock.h"
+#include "engine/updaterpaths.h"
 #include "engine/workdirectory.h"
 #include "startupchecks.h"
 #include "ui/messageboxes.h"
@@ -25,17 +26,17 @@ QStringList relaunchArguments(bool quiet, const QString &sourceDir)
     return arguments;
 }
 
-int run(const QString &sourceDir, const QString &executableName, const QStringList &libraries,
-        bool quiet)
+int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &executableName,
+        const QStringList &libraries, bool quiet)
 {
     // Before the work directory is touched: one updater at a time, and
     // nothing left of an update that a crash cut short.
-    UpdaterLock lock;
-    if (!StartupChecks::lockAndRecover(&lock, StartupChecks::RelocationWaitMs, quiet))
+    UpdaterLock lock(paths.stateDir);
+    if (!StartupChecks::lockAndRecover(paths, &lock, StartupChecks::RelocationWaitMs, quiet))
         return 1;
 
     const QStringList files = fileList(executableName, libraries);
-    const QString workDir = WorkDirectory::path();
+    const QString workDir = paths.workDir;
 
     QString problem;
     if (!WorkDirectory::preparePrivate(workDir, &problem)) {
@@ -65,7 +66,7 @@ int run(const QString &sourceDir, const QString &executableName, const QStringLi
     if (QProcess::startDetached(workDir + files.first(), relaunchArguments(quiet, sourceDir),
                                 QString(), &pid)) {
         // The relocated instance takes the lock over as this one lets go.
-        UpdaterLock::handOverTo(pid);
+        UpdaterLock::handOverTo(pid, paths.stateDir);
         return 0;
     }
 

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+struct UpdaterPaths;
+
 // Relocation mode: the updater copies itself and the libraries it runs on
 // from the installation directory into the work directory and starts that
 // copy with "-u", so that the installation may replace every file of the
@@ -15,11 +17,11 @@ QStringList fileList(const QString &executableName, const QStringList &libraries
 // "-u", "-q" when quiet, "-root", the installation directory.
 QStringList relaunchArguments(bool quiet, const QString &sourceDir);
 
-// Copies the files from sourceDir into the work directory (deleting a stale
-// copy and trying once more when a copy fails) and starts the copied
-// executable detached. Returns the exit code: 0 when the copy was started,
+// Copies the files from sourceDir into the work directory paths.workDir
+// (deleting a stale copy and trying once more when a copy fails) and starts
+// the copied executable detached. Returns the exit code: 0 when the copy was started,
 // 1 after a message box that tells what failed.
-int run(const QString &sourceDir, const QString &executableName, const QStringList &libraries,
-        bool quiet);
+int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &executableName,
+        const QStringList &libraries, bool quiet);
 
 } // namespace Relocation

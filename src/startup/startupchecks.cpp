@@ -1,6 +1,7 @@
 #include "startupchecks.h"
 
 #include "engine/updaterlock.h"
+#include "engine/updaterpaths.h"
 #include "install/installrecovery.h"
 #include "ui/messageboxes.h"
 
@@ -9,7 +10,7 @@
 
 namespace StartupChecks {
 
-bool lockAndRecover(UpdaterLock *lock, int waitMs, bool quiet)
+bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bool quiet)
 {
     QString problem;
     if (!lock->acquire(waitMs, &problem)) {
@@ -17,7 +18,7 @@ bool lockAndRecover(UpdaterLock *lock, int waitMs, bool quiet)
         return false;
     }
 
-    const InstallRecovery::Result recovery = InstallRecovery::run();
+    const InstallRecovery::Result recovery = InstallRecovery::run(InstallJournal::pathIn(paths.stateDir));
     switch (recovery.outcome) {
     case InstallRecovery::Outcome::NothingToDo:
     case InstallRecovery::Outcome::CleanedUp:

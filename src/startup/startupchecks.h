@@ -1,6 +1,7 @@
 #pragma once
 
 class UpdaterLock;
+struct UpdaterPaths;
 
 // What every start of the updater does before anything else, in either mode:
 // it takes the one-updater lock, and then takes back an install run that a
@@ -16,6 +17,7 @@ constexpr int UpdateModeWaitMs = 10000;
 // False when the updater must end now with exit code 1, the user told why:
 // another updater holds the lock, or an unfinished run could not be taken
 // back completely (its backups stay, and the next start tries again).
-bool lockAndRecover(UpdaterLock *lock, int waitMs, bool quiet);
+// The journal looked at is the one in paths.stateDir.
+bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bool quiet);
 
 } // namespace StartupChecks

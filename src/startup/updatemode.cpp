@@ -3,6 +3,7 @@
 #include "engine/updaterlock.h"
 #include "engine/vemoupdaterengine.h"
 #include "engine/workdirectory.h"
+#include "install/engineinstallation.h"
 #include "startupchecks.h"
 #include "ui/messageboxes.h"
 #include "ui/vemochangelogdialog.h"
@@ -13,9 +14,10 @@
 
 namespace {
 
-int checkAndOffer(bool quiet)
+int checkAndOffer(const UpdaterPaths &paths, bool quiet)
 {
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(paths);
+    EngineInstallation::attach(&engine);
     if (!engine.checkForUpdates())
         return 0;
 
@@ -36,23 +38,23 @@ int checkAndOffer(bool quiet)
 
 } // namespace
 
-int runUpdateMode(bool quiet)
+int runUpdateMode(const UpdaterPaths &paths, bool quiet)
 {
     // Held until the program ends: no second updater meanwhile.
-    UpdaterLock lock;
-    if (!StartupChecks::lockAndRecover(&lock, StartupChecks::UpdateModeWaitMs, quiet))
+    UpdaterLock lock(paths.stateDir);
+    if (!StartupChecks::lockAndRecover(paths, &lock, StartupChecks::UpdateModeWaitMs, quiet))
         return 1;
 
     // The downloaded archives and the backups live in the work directory, so
     // it must be ours alone before anything is put there.
     QString problem;
-    if (!WorkDirectory::preparePrivate(WorkDirectory::path(), &problem)) {
+    if (!WorkDirectory::preparePrivate(paths.workDir, &problem)) {
         MessageBoxes::critical(MessageBoxes::updateTitle(), problem);
         return 1;
     }
 
     try {
-        return checkAndOffer(quiet);
+        return checkAndOffer(paths, quiet);
     } catch (const std::exception &e) {
         MessageBoxes::critical(MessageBoxes::updateTitle(), QString::fromLocal8Bit(e.what()));
         return 1;

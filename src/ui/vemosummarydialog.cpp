@@ -79,12 +79,12 @@ void VemoSummaryDialog::showDetails(bool shown)
 
 void VemoSummaryDialog::restartVemo()
 {
-    QString installDir;
-    if (Messenger::installationDirectory(QCoreApplication::arguments(), &installDir)) {
+    const UpdaterPaths &paths = engine->paths();
+    if (paths.hasInstallDir) {
         // The path is passed unquoted: program and arguments travel apart, so
         // blanks in the path are safe, and on Linux quotes would become part
         // of the file name and the messenger would never start.
-        QProcess::startDetached(Messenger::executablePath(installDir), QStringList());
+        QProcess::startDetached(Messenger::executablePath(paths.installDir), QStringList());
     }
     // Takes effect once this slot has returned to the event loop.
     QCoreApplication::quit();

@@ -208,8 +208,6 @@ void PackageDownloadTest::initTestCase()
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     m_updateServer = std::make_unique<FakeUpdateServer>();
     QVERIFY(m_updateServer->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
-    TestMain::setApplicationArguments(
-        {QCoreApplication::applicationFilePath(), "-u", "-root", m_installDir.path()});
 }
 
 void PackageDownloadTest::init()
@@ -495,7 +493,7 @@ void PackageDownloadTest::run()
 
     // Links whose archives have no known size and digest (the fake server's,
     // missing files) are offered by a server to an updater without keys.
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(m_installDir.path()));
     bool digests = false;
     m_updateServer->answerWith(answerOffering(packages, m_root.path(), &digests));
     if (!digests)
@@ -637,7 +635,7 @@ void PackageDownloadTest::diskFull()
 
     QVERIFY(QDir().mkpath(tmp.filePath("vupdates")));
 
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(m_installDir.path()));
     bool digests = true;
     m_updateServer->answerWith(
         answerOffering({"Big|http://" + WebAddress + "/huge.zip"}, m_root.path(), &digests));

@@ -110,6 +110,7 @@ private:
     LocalProxy m_proxy;
     ScopedTmpDir *m_temp = nullptr;
     QString m_install;
+    UpdaterPaths m_paths;
 };
 
 void UpdateCheckTest::initTestCase()
@@ -125,12 +126,11 @@ void UpdateCheckTest::init()
     QVERIFY(m_temp->isValid());
     m_install = m_temp->filePath("Vemo IM");
     QDir().mkpath(m_install);
-    TestMain::setApplicationArguments({"updater", "-u", "-root", m_install});
+    m_paths = TestMain::paths({"updater", "-u", "-root", m_install});
 }
 
 void UpdateCheckTest::cleanup()
 {
-    TestMain::resetApplicationArguments();
     delete m_temp;
     m_temp = nullptr;
 }
@@ -158,7 +158,7 @@ void UpdateCheckTest::sendsTheCutOutQuery()
     server.answerWith(TwoUpdates);
 
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(m_paths);
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(server.queries(), QList<QByteArray>{sent});
     QCOMPARE(names(engine), (QStringList{"core", "sms"}));
@@ -190,7 +190,7 @@ void UpdateCheckTest::answerInPieces()
     server.setBehaviour({pieces, 50, closeAtEnd});
 
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(m_paths);
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(names(engine), (QStringList{"core", "sms"}));
     QCOMPARE(recordText(engine.updates().at(0)->link()),
@@ -249,7 +249,7 @@ void UpdateCheckTest::serverFailures()
     server.setBehaviour({pieces, pauseMs, !keepsOpen});
 
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(m_paths);
     engine.setCheckTimeout(keepsOpen ? 60000 : 3000);
     QElapsedTimer clock;
     clock.start();
@@ -282,7 +282,7 @@ void UpdateCheckTest::unusableQuery()
 
     // The messenger is blamed, and the server is not asked.
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(m_paths);
     QVERIFY(!engine.checkForUpdates());
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().summary(), "critical | " + CheckTitle + " | " + NoQuery);
@@ -343,7 +343,7 @@ void UpdateCheckTest::untrustedAnswers()
     server.setBehaviour({pieces, 0, true, sign, signWith, lifetime});
 
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(m_paths);
     if (!keyed)
         engine.setUpdateKeys(QByteArray());
     if (accepted) {
@@ -369,7 +369,7 @@ void UpdateCheckTest::refusedConnection()
 {
     QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(m_paths);
     QVERIFY(!engine.checkForUpdates());
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
@@ -381,7 +381,7 @@ void UpdateCheckTest::emptiesTheListFirst()
 {
     QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(m_paths);
     {
         FakeUpdateServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
@@ -408,14 +408,14 @@ void UpdateCheckTest::withoutRoot_data()
 void UpdateCheckTest::withoutRoot()
 {
     QFETCH(QStringList, arguments);
-    TestMain::setApplicationArguments(arguments);
+    m_paths = TestMain::paths(arguments);
 
     FakeUpdateServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
     server.answerWith(TwoUpdates);
 
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(m_paths);
     QVERIFY(!engine.checkForUpdates());
     QVERIFY(!engine.hasUpdates());
     QCOMPARE(boxes.count(), 0);
@@ -457,7 +457,7 @@ void UpdateCheckTest::polishMessages()
 
     QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(m_paths);
     QVERIFY(!engine.checkForUpdates());
     QCoreApplication::removeTranslator(&polish);
 

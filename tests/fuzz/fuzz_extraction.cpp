@@ -4,10 +4,10 @@
 // it included), nothing there may be a link, no more may be written than
 // the archive's entries declare, and what was unpacked can be removed again.
 
+#include "engine/removetree.h"
 #include "fuzzsupport.h"
 #include "install/archiveextractor.h"
 #include "install/compactstringlist.h"
-#include "install/removetree.h"
 #include "treelisting.h"
 
 #include <QDir>

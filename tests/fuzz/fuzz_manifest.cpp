@@ -4,12 +4,13 @@
 // Whatever the manifest says, nothing outside the installation may change,
 // and taking the package back must leave the installation exactly as it was.
 
+#include "engine/removetree.h"
 #include "engine/updateinfo.h"
+#include "engine/updaterpaths.h"
 #include "fuzzsupport.h"
 #include "install/compactstringlist.h"
 #include "install/manifestreader.h"
 #include "install/packageinstaller.h"
-#include "install/removetree.h"
 #include "treelisting.h"
 #include "zipwriter.h"
 
@@ -27,6 +28,7 @@ struct Layout
     QString root;
     QString work;
     QString outside;
+    UpdaterPaths paths;
 };
 
 const Layout &layout()
@@ -51,7 +53,9 @@ const Layout &layout()
                              QFile::encodeName(l.root + "/linkfile").constData())
                        == 0,
             "links out of the installation");
-        Fuzz::ensureApplication({QStringLiteral("-root"), l.root});
+        Fuzz::ensureApplication();
+        l.paths.hasInstallDir = true;
+        l.paths.installDir = l.root;
         return l;
     }();
     return made;
@@ -105,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const UpdateInfo record("vemo", "core", "app", "2", "", "", "", "", "", "",
                             "http://127.0.0.1/core.zip", false, 0);
     {
-        PackageInstaller installer(record);
+        PackageInstaller installer(record, l.paths);
         QString errorText;
         CompactStringList installed;
         installer.install(l.work, &errorText, &installed);

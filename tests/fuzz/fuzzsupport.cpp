@@ -21,7 +21,7 @@ void require(bool condition, const char *what)
     std::abort();
 }
 
-void ensureApplication(const QStringList &arguments)
+void ensureApplication()
 {
     static QList<QByteArray> storage;
     static std::vector<char *> argv;
@@ -29,8 +29,6 @@ void ensureApplication(const QStringList &arguments)
     if (QCoreApplication::instance())
         return;
     storage << QByteArray("fuzz");
-    for (const QString &argument : arguments)
-        storage << argument.toLocal8Bit();
     for (QByteArray &argument : storage)
         argv.push_back(argument.data());
     argv.push_back(nullptr);

@@ -19,11 +19,9 @@ namespace Fuzz {
 // with the input that caused it.
 void require(bool condition, const char *what);
 
-// The application object, for targets that need an event loop or read the
-// command line (the installer's "-root"). Created on the first call, with
-// these arguments after the program name, and kept for the life of the
-// process.
-void ensureApplication(const QStringList &arguments = {});
+// The application object, for targets that need an event loop. Created on
+// the first call and kept for the life of the process.
+void ensureApplication();
 
 // A directory of this process's own, created on the first call; removed when
 // the process ends normally.

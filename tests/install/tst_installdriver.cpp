@@ -1,6 +1,7 @@
 #include "buildconfig.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
+#include "install/engineinstallation.h"
 #include "install/installdriver.h"
 
 #include "fakeupdateserver.h"
@@ -161,6 +162,8 @@ private:
     QByteArray m_savedTmpDir;
     QByteArray m_savedAppData;
     QByteArray m_savedStateHome;
+    // The updater's command line: update mode on the installation.
+    QStringList m_commandLine;
     QStringList m_events;
     QList<MessageBoxWatcher::Box> m_boxes;
     bool m_quit = false;
@@ -195,9 +198,8 @@ void InstallDriverTest::init()
     qputenv("APPDATA", QFile::encodeName(temp() + QStringLiteral("/appdata")));
     qputenv("VEMO_TEST_RELAUNCH_RECORD", QFile::encodeName(relaunchRecord()));
     qputenv("XDG_STATE_HOME", QFile::encodeName(temp() + QStringLiteral("/state")));
-    TestMain::setApplicationArguments({QCoreApplication::applicationFilePath(),
-                                       QStringLiteral("-u"), QStringLiteral("-root"),
-                                       installDir()});
+    m_commandLine = QStringList{QCoreApplication::applicationFilePath(), QStringLiteral("-u"),
+                                QStringLiteral("-root"), installDir()};
     m_events.clear();
     m_boxes.clear();
     m_quit = false;
@@ -207,7 +209,6 @@ void InstallDriverTest::cleanup()
 {
     m_engine.reset();
     m_records.clear();
-    TestMain::resetApplicationArguments();
     qunsetenv("VEMO_TEST_RELAUNCH_RECORD");
     qputenv("APPDATA", m_savedAppData);
     qputenv("XDG_STATE_HOME", m_savedStateHome);
@@ -238,7 +239,7 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     for (const TestPackage &package : packages)
         names.insert(package.name);
     const bool direct = names.size() < packages.size();
-    m_engine = std::make_unique<VemoUpdaterEngine>();
+    m_engine = std::make_unique<VemoUpdaterEngine>(TestMain::paths(m_commandLine));
     QVector<UpdateInfo *> records;
     if (direct) {
         for (const TestPackage &package : packages) {
@@ -261,8 +262,12 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
         QVERIFY(writeArchive(archive, entries));
         QVERIFY(damageArchiveEntry(archive, package.damagedEntry, package.damage));
     }
-    if (!argumentsForInstall.isEmpty())
-        TestMain::setApplicationArguments(argumentsForInstall);
+    // The installation may run with another command line than the check.
+    const UpdaterPaths installPaths =
+        TestMain::paths(argumentsForInstall.isEmpty() ? m_commandLine : argumentsForInstall);
+    m_engine->setInstallation([installPaths](VemoUpdaterEngine &engine) {
+        EngineInstallation::run(engine, installPaths);
+    });
 
     QObject context;
     connect(m_engine.get(), &VemoUpdaterEngine::installFile, &context,
@@ -274,7 +279,7 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     connect(m_engine.get(), &VemoUpdaterEngine::error, &context,
             [this](const QString &text) { m_events << QStringLiteral("error ") + text; });
 
-    InstallDriver driver(records, workDir());
+    InstallDriver driver(records, installPaths);
     if (direct) {
         connect(&driver, &InstallDriver::fileStarted, m_engine.get(),
                 &VemoUpdaterEngine::installFile);

@@ -82,6 +82,8 @@ private:
     std::unique_ptr<PackageInstaller> m_installer;
     QByteArray m_appData;
     bool m_hadAppData = false;
+    // The updater's command line for the installers the test makes.
+    QStringList m_commandLine;
 };
 
 namespace {
@@ -112,9 +114,8 @@ void PackageInstallerTest::init()
                                               | QFile::ReadGroup | QFile::ExeGroup
                                               | QFile::ReadOther | QFile::ExeOther));
     QVERIFY(QDir().mkpath(workDir()));
-    TestMain::setApplicationArguments(
-        {QCoreApplication::applicationFilePath(), QStringLiteral("-u"), QStringLiteral("-root"),
-         root()});
+    m_commandLine = QStringList{QCoreApplication::applicationFilePath(), QStringLiteral("-u"),
+                                QStringLiteral("-root"), root()};
     m_hadAppData = qEnvironmentVariableIsSet("APPDATA");
     m_appData = qgetenv("APPDATA");
 }
@@ -124,7 +125,6 @@ void PackageInstallerTest::cleanup()
     m_installer.reset();
     m_record.reset();
     m_temp.reset();
-    TestMain::resetApplicationArguments();
     qunsetenv("appdata");
     qunsetenv("APPDATA_X");
     if (m_hadAppData)
@@ -161,7 +161,7 @@ PackageInstaller *PackageInstallerTest::makeInstaller(const QByteArray &name,
 {
     m_installer.reset();
     m_record = std::make_unique<UpdateInfo>(makeRecord("vemo", name, type, link));
-    m_installer = std::make_unique<PackageInstaller>(*m_record);
+    m_installer = std::make_unique<PackageInstaller>(*m_record, TestMain::paths(m_commandLine));
     return m_installer.get();
 }
 
@@ -231,7 +231,7 @@ void PackageInstallerTest::installRoot()
     QStringList commandLine{QCoreApplication::applicationFilePath()};
     for (const QString &argument : arguments)
         commandLine << expand(argument);
-    TestMain::setApplicationArguments(commandLine);
+    m_commandLine = commandLine;
     qunsetenv("APPDATA");
     for (const QString &variable : environment) {
         const QString value = expand(variable);

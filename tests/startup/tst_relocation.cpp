@@ -93,7 +93,9 @@ void RelocationTest::relaunchesTheCopy()
     QFETCH(QString, arguments);
 
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(m_install, "updater", {"libone.so", "libtwo.so"}, quiet), 0);
+    QCOMPARE(
+        Relocation::run(TestMain::paths(), m_install, "updater", {"libone.so", "libtwo.so"}, quiet),
+        0);
     QTRY_COMPARE(relaunches(), QStringList{arguments.arg(m_install)});
     QCOMPARE(boxes.count(), 0);
     QCOMPARE(readFile(workDir() + "updater"), m_updater);
@@ -109,7 +111,9 @@ void RelocationTest::replacesAStaleCopy()
     QVERIFY(writeFile(workDir() + "libtwo.so", "stale library"));
 
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(m_install, "updater", {"libone.so", "libtwo.so"}, false), 0);
+    QCOMPARE(
+        Relocation::run(TestMain::paths(), m_install, "updater", {"libone.so", "libtwo.so"}, false),
+        0);
     QTRY_COMPARE(relaunches().size(), 1);
     QCOMPARE(boxes.count(), 0);
     QCOMPARE(readFile(workDir() + "updater"), m_updater);
@@ -120,8 +124,8 @@ void RelocationTest::missingLibrary()
 {
     QVERIFY(QFile::remove(m_install + "/libtwo.so"));
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(m_install, "updater", {"libone.so", "libtwo.so", "libthree.so"},
-                             false),
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater",
+                             {"libone.so", "libtwo.so", "libthree.so"}, false),
              1);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
@@ -142,7 +146,7 @@ void RelocationTest::copyThatCannotStart()
 {
     QVERIFY(QFile::setPermissions(m_install + "/updater", QFile::ReadOwner | QFile::WriteOwner));
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(m_install, "updater", {}, false), 1);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, false), 1);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QCOMPARE(boxes.last().title, QStringLiteral("Update"));
@@ -187,7 +191,7 @@ void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
     const QStringList before = treeListing(m_temp->filePath("tmp"));
 
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(m_install, "updater", {}, false), 1);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, false), 1);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QVERIFY2(boxes.last().text.contains(reason), qPrintable(boxes.last().text));
@@ -200,7 +204,7 @@ void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
 
 void RelocationTest::createsAPrivateWorkDirectory()
 {
-    QCOMPARE(Relocation::run(m_install, "updater", {}, false), 0);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, false), 0);
     QCOMPARE(QFile::permissions(workDir()) & ~QFile::Permissions(QFile::ReadUser
                                                                    | QFile::WriteUser
                                                                    | QFile::ExeUser),
@@ -272,7 +276,7 @@ void RelocationTest::oneUpdaterAtATime()
     qputenv("XDG_STATE_HOME", QFile::encodeName(state));
     const QStringList before = treeListing(m_temp->path());
     MessageBoxWatcher boxes;
-    const int exitCode = Relocation::run(m_install, "updater", {}, false);
+    const int exitCode = Relocation::run(TestMain::paths(), m_install, "updater", {}, false);
     qputenv("XDG_STATE_HOME", savedState);
 
     if (relocates) {

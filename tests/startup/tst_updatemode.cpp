@@ -55,6 +55,7 @@ private slots:
 
 private:
     ScopedTmpDir *m_temp = nullptr;
+    QStringList m_commandLine;
 };
 
 void UpdateModeTest::init()
@@ -66,12 +67,11 @@ void UpdateModeTest::init()
     QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
     QVERIFY(QFile::setPermissions(messenger,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    TestMain::setApplicationArguments({"updater", "-u", "-root", install});
+    m_commandLine = QStringList{"updater", "-u", "-root", install};
 }
 
 void UpdateModeTest::cleanup()
 {
-    TestMain::resetApplicationArguments();
     delete m_temp;
     m_temp = nullptr;
 }
@@ -93,7 +93,7 @@ void UpdateModeTest::withoutUpdates()
     server.answerWith(NoUpdates);
 
     MessageBoxWatcher boxes;
-    QCOMPARE(runUpdateMode(quiet), 0);
+    QCOMPARE(runUpdateMode(TestMain::paths(m_commandLine), quiet), 0);
     QCOMPARE(boxes.count(), boxCount);
     if (boxCount) {
         QCOMPARE(boxes.last().icon, QMessageBox::Information);
@@ -115,7 +115,7 @@ void UpdateModeTest::failedCheck()
     // No server: only the check's own box, and exit code 0.
     QFETCH(bool, quiet);
     MessageBoxWatcher boxes;
-    QCOMPARE(runUpdateMode(quiet), 0);
+    QCOMPARE(runUpdateMode(TestMain::paths(m_commandLine), quiet), 0);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().title, QStringLiteral("Check updates"));
 }
@@ -143,7 +143,7 @@ void UpdateModeTest::offerWindowRunsTheEventLoop()
     QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(99); });
 
     MessageBoxWatcher boxes;
-    QCOMPARE(runUpdateMode(false), 0);
+    QCOMPARE(runUpdateMode(TestMain::paths(m_commandLine), false), 0);
     QVERIFY(offered);
     QVERIFY(!sawDownloadWindow);
     QCOMPARE(boxes.count(), 0);
@@ -159,7 +159,7 @@ void UpdateModeTest::refusesASharedWorkDirectory()
     server.answerWith(OneUpdate);
 
     MessageBoxWatcher boxes;
-    QCOMPARE(runUpdateMode(false), 1);
+    QCOMPARE(runUpdateMode(TestMain::paths(m_commandLine), false), 1);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QCOMPARE(boxes.last().title, QStringLiteral("Update"));
@@ -273,7 +273,7 @@ void UpdateModeTest::interruptedUpdate()
     server.answerWith(NoUpdates);
 
     MessageBoxWatcher watcher;
-    const int exited = runUpdateMode(quiet);
+    const int exited = runUpdateMode(TestMain::paths(m_commandLine), quiet);
     qputenv("XDG_STATE_HOME", savedStateHome);
     QCOMPARE(exited, exitCode);
     QStringList shown;

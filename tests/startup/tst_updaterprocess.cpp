@@ -481,7 +481,7 @@ void UpdaterProcessTest::secondUpdaterDuringADownload()
 
     const QStringList before = treeListing(m_temp->path());
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(m_install, "updater", {}, true), 1);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, true), 1);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().summary(),
              QStringLiteral("critical | Update | Another update of the messenger is in progress. "

@@ -1,47 +1,39 @@
 #include "testmain.h"
 
+#include "startup/startuppaths.h"
 #include "ui/updaterresources.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
-
-#include <vector>
 
 namespace {
 
-// QCoreApplication keeps a reference to the count and a pointer to the
-// vector it was given, and reads them again whenever arguments() is called.
-int applicationArgc = 0;
-char *applicationArgv[64];
-std::vector<QByteArray> argumentStorage;
-QByteArray programPath;
 QString startTempPath;
 
 } // namespace
 
 namespace TestMain {
 
-void setApplicationArguments(const QStringList &arguments)
+UpdaterPaths paths(const QStringList &commandLine)
 {
-    Q_ASSERT(arguments.size() < 63);
-    argumentStorage.clear();
-    for (const QString &argument : arguments)
-        argumentStorage.push_back(QFile::encodeName(argument));
-    for (size_t i = 0; i < argumentStorage.size(); ++i)
-        applicationArgv[i] = argumentStorage[i].data();
-    applicationArgv[argumentStorage.size()] = nullptr;
-    applicationArgc = int(argumentStorage.size());
+    return StartupPaths::build(
+        commandLine.isEmpty() ? QStringList{QCoreApplication::applicationFilePath()} : commandLine,
+        QProcess::systemEnvironment(),
+        QStandardPaths::writableLocation(QStandardPaths::TempLocation), QDir::homePath());
+}
+
+UpdaterPaths updateModePaths(const QString &installDir)
+{
+    return paths({QCoreApplication::applicationFilePath(), QStringLiteral("-u"),
+                  QStringLiteral("-root"), installDir});
 }
 
 QString originalTempPath()
 {
     return startTempPath;
-}
-
-void resetApplicationArguments()
-{
-    setApplicationArguments({QFile::decodeName(programPath)});
 }
 
 int run(QObject *testObject, int argc, char **argv)
@@ -76,13 +68,7 @@ int run(QObject *testObject, int argc, char **argv)
     QTemporaryDir stateHome;
     qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome.path()));
 
-    programPath = argv[0];
-    argumentStorage.push_back(programPath);
-    applicationArgv[0] = argumentStorage.back().data();
-    applicationArgv[1] = nullptr;
-    applicationArgc = 1;
-
-    QApplication app(applicationArgc, applicationArgv);
+    QApplication app(argc, argv);
     registerUpdaterResources();
     return QTest::qExec(testObject, argc, argv);
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "engine/updaterpaths.h"
+
 #include <QStringList>
 #include <QTest>
 
-// Test executables run with a QApplication whose command line the test can
-// change, because the updater reads "-root" and its switches from
-// QCoreApplication::arguments().
+// Test executables run with a QApplication, the updater's resources and a
+// state directory of their own.
 namespace TestMain {
 
 // Creates the application and runs the tests. When the executable is started
@@ -14,12 +15,13 @@ namespace TestMain {
 // to that file and exits with 0 without running any test.
 int run(QObject *testObject, int argc, char **argv);
 
-// Replaces what QCoreApplication::arguments() returns from now on. The first
-// item is the program path.
-void setApplicationArguments(const QStringList &arguments);
-
-// The program path alone, as at start.
-void resetApplicationArguments();
+// The places of an updater started now with this command line (the program
+// first; this program alone when empty), in the environment as it is at this
+// call (TMPDIR, APPDATA, XDG_STATE_HOME), as the start-up works them out.
+UpdaterPaths paths(const QStringList &commandLine = QStringList());
+// Those of the relocated updater on installDir: the command line
+// "<this program> -u -root installDir".
+UpdaterPaths updateModePaths(const QString &installDir);
 
 // QDir::tempPath() as it was when the test executable started, before any
 // test changed TMPDIR.

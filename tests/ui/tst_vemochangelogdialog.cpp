@@ -133,12 +133,12 @@ void ChangelogDialogTest::changelogText()
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
-    QVERIFY(UiTest::startUpdateModeIn(installDir));
+    QVERIFY(UiTest::makeInstallation(installDir));
 
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
     updateServer().answerWith(answerFor(updates));
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), updates.size());
@@ -187,7 +187,7 @@ void ChangelogDialogTest::toggle()
     ScopedTmpDir tmp;
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::paths());
     new VemoChangelogDialog(&engine);
 
     QWidget *window = UiTest::openWindow(OfferWindow);
@@ -240,7 +240,7 @@ void ChangelogDialogTest::leaving()
     QFETCH(QStringList, openAfter);
 
     ScopedTmpDir tmp;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::paths());
     QPointer<VemoChangelogDialog> controller = new VemoChangelogDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(OfferWindow);
     QVERIFY(window);

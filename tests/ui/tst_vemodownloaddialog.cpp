@@ -1,6 +1,7 @@
 #include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
 #include "fakeupdateserver.h"
+#include "install/engineinstallation.h"
 #include "localwebserver.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
@@ -83,7 +84,7 @@ void DownloadDialogTest::followsSignals()
     ScopedTmpDir tmp;
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::paths());
     new VemoDownloadDialog(&engine);
 
     QWidget *window = UiTest::openWindow(DownloadWindow);
@@ -134,7 +135,7 @@ void DownloadDialogTest::endings()
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::paths());
     QPointer<VemoDownloadDialog> controller = new VemoDownloadDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(DownloadWindow);
     QVERIFY(window);
@@ -197,11 +198,12 @@ void DownloadDialogTest::realTransfer()
     QVERIFY(tmp.isValid());
     QVERIFY(QDir().mkpath(tmp.workDir()));
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
-    QVERIFY(UiTest::startUpdateModeIn(installDir));
+    QVERIFY(UiTest::makeInstallation(installDir));
 
     UiTest::PolishCatalogue catalogue;
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
+    EngineInstallation::attach(&engine);
     // The slow server's archive is real, so its answer gives its real size and
     // SHA-256.
     const QByteArray slowArchive(2000000, 'z');

@@ -1,6 +1,7 @@
 #include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
 #include "fakeupdateserver.h"
+#include "install/engineinstallation.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
 #include "testmain.h"
@@ -104,7 +105,8 @@ protected:
 void InstallDialogTest::handOver()
 {
     ScopedTmpDir tmp;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::paths());
+    EngineInstallation::attach(&engine);
     InstallWindowRecorder recorder(&engine);
     QPointer<VemoDownloadDialog> download = new VemoDownloadDialog(&engine);
     QVERIFY(UiTest::openWindow(DownloadWindow));
@@ -167,14 +169,15 @@ void InstallDialogTest::progress()
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
-    QVERIFY(UiTest::startUpdateModeIn(installDir));
+    QVERIFY(UiTest::makeInstallation(installDir));
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
     MessageBoxWatcher boxes;
     // The installer's error about the broken archive, then Abort.
     boxes.answerWith({QMessageBox::Ok, QMessageBox::Abort});
 
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
+    EngineInstallation::attach(&engine);
     updateServer().answerWith(
         QString::fromUtf8("<updates>"
                           "<request project=\"vemo\" name=\"core\" type=\"app\">"
@@ -228,8 +231,9 @@ void InstallDialogTest::paintsWhileInstalling()
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
-    QVERIFY(UiTest::startUpdateModeIn(installDir));
-    VemoUpdaterEngine engine;
+    QVERIFY(UiTest::makeInstallation(installDir));
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
+    EngineInstallation::attach(&engine);
     updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
                               "<link>http://127.0.0.1/core.zip</link>"
                               + AnyArchiveDigests + "</request></updates>");

@@ -1,6 +1,7 @@
 #include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
 #include "fakeupdateserver.h"
+#include "install/engineinstallation.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
 #include "testmain.h"
@@ -97,12 +98,11 @@ void SummaryDialogTest::texts()
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
     QVERIFY(makeExecutable(installDir + QStringLiteral("/vemo7.exe"), RecordingMessenger));
-    TestMain::setApplicationArguments(
-        {QCoreApplication::applicationFilePath(), "-u", "-root", installDir});
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
+    EngineInstallation::attach(&engine);
 
     if (run == QLatin1String("failing")) {
         updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
@@ -198,9 +198,8 @@ void SummaryDialogTest::restart()
     QVERIFY(makeExecutable(installDir + QStringLiteral("/vemo7.exe"), RecordingMessenger));
     arguments.replaceInStrings(QStringLiteral("%ROOT%"), installDir);
     arguments.prepend(QCoreApplication::applicationFilePath());
-    TestMain::setApplicationArguments(arguments);
 
-    VemoUpdaterEngine engine;
+    VemoUpdaterEngine engine(TestMain::paths(arguments));
     QPointer<VemoSummaryDialog> controller = new VemoSummaryDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(SummaryWindow);
     QVERIFY(window);

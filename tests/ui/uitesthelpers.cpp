@@ -84,18 +84,15 @@ void WindowTestCase::cleanupTestCase()
 void WindowTestCase::cleanup()
 {
     closeAllWindows();
-    TestMain::resetApplicationArguments();
 }
 
-bool startUpdateModeIn(const QString &dir)
+bool makeInstallation(const QString &dir)
 {
     const QString messenger = dir + QStringLiteral("/vemo7.exe");
     if (!writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n")
         || !QFile::setPermissions(messenger,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return false;
-    TestMain::setApplicationArguments(
-        {QCoreApplication::applicationFilePath(), "-u", "-root", dir});
     return true;
 }
 

@@ -40,10 +40,9 @@ void pressKey(QWidget *window, Qt::Key key);
 // 'timeoutMs' is ended with the result 99, so a test fails instead of hanging.
 int runEventLoop(const std::function<void()> &action, int timeoutMs = 10000);
 
-// An installation directory DIR whose messenger prints an empty query (so
-// that the check goes straight to the server), and the command line of the
-// updater in update mode on it.
-bool startUpdateModeIn(const QString &dir);
+// An installation directory DIR whose messenger prints an empty query, so
+// that the check goes straight to the server.
+bool makeInstallation(const QString &dir);
 
 // The Polish catalogues from the resources (the updater's and Qt's), installed
 // for the lifetime of the object as the updater installs them.

@@ -1,5 +1,5 @@
+#include "engine/removetree.h"
 #include "engine/workdirectory.h"
-#include "install/removetree.h"
 #include "packagetestsupport.h"
 #include "testmain.h"
 #include "treelisting.h"
