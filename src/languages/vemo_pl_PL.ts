@@ -609,5 +609,10 @@
         <comment>nc</comment>
         <translation>Folder %1 na zapisy aktualizacji nie jest Twoim prywatnym folderem, który tylko Ty możesz zmieniać. Usuń go i uruchom aktualizację ponownie.</translation>
     </message>
+    <message>
+        <source>The lock file %1 is not a regular file, so the updater cannot tell whether another update is in progress. Remove it and start the update again.</source>
+        <comment>nc</comment>
+        <translation>Plik blokady %1 nie jest zwykłym plikiem, więc program aktualizujący nie może sprawdzić, czy trwa inna aktualizacja. Usuń go i uruchom aktualizację ponownie.</translation>
+    </message>
 </context>
 </TS>
