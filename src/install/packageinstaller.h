@@ -64,6 +64,9 @@ public:
     QFileDevice::Permissions rootPermissions() const { return m_rootPermissions; }
     // The top-level directory inside the root that holds the run's backups.
     static QString backupFolderPrefix();
+    // The plug-in folder: the application-data folder that the environment
+    // names ("APPDATA=") followed by "/Vemo/plugins/"; empty without one.
+    static QString pluginRoot();
 
 private:
     bool fail(const QString &message, QString *errorText = nullptr,
@@ -73,7 +76,7 @@ private:
     bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
                    const QString &action, QString *errorText);
-    bool startRecord();
+    bool startRecord(QString *error);
     mode_t modeForNewFile(const QString &unpacked);
 
     // The install root, absolute, with the links in it resolved.

@@ -36,6 +36,9 @@ bool lockAndRecover(UpdaterLock *lock, int waitMs, bool quiet)
                                             "nc"));
         }
         return true;
+    case InstallRecovery::Outcome::Refused:
+        MessageBoxes::critical(MessageBoxes::updateTitle(), recovery.problem);
+        return false;
     case InstallRecovery::Outcome::Failed:
         break;
     }
