@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 
@@ -57,16 +58,24 @@ void removeHolderlessLock(QLockFile &lock, const QString &path)
         || ::lstat(QFile::encodeName(path).constData(), &info) != 0
         || std::time(nullptr) - info.st_mtime < HolderlessLockAgeS)
         return;
-    if (S_ISLNK(info.st_mode))
-        QFile::remove(path);
-    else
-        lock.removeStaleLockFile();
+    lock.removeStaleLockFile();
+}
+
+// What stands at path when it is not a regular file (a FIFO, a folder, a
+// link): reading it could wait for ever, and QLockFile takes whatever it
+// cannot read for a lock held by another updater.
+bool isSpecial(const QString &path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode);
 }
 
 // The process the lock is promised to, or 0 when there is no live, recent
 // promise.
 qint64 promisedTo(const QString &path)
 {
+    if (isSpecial(path))
+        return 0;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return 0;
@@ -106,7 +115,20 @@ bool UpdaterLock::acquire(int waitMs, QString *problem)
 {
     if (!StateDirectory::prepare(m_directory, problem))
         return false;
-    removeHolderlessLock(m_lock, m_directory + LockName);
+    const QString path = m_directory + LockName;
+    if (isSpecial(path)) {
+        if (problem) {
+            *problem = QCoreApplication::translate(
+                           "translation",
+                           "The lock file %1 is not a regular file, so the updater cannot tell "
+                           "whether another update is in progress. Remove it and start the "
+                           "update again.",
+                           "nc")
+                           .arg(QDir::toNativeSeparators(path));
+        }
+        return false;
+    }
+    removeHolderlessLock(m_lock, path);
     if (!m_lock.tryLock(waitMs)) {
         if (problem) {
             *problem = m_lock.error() == QLockFile::LockFailedError

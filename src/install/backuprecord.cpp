@@ -73,12 +73,11 @@ BackupRecord::BackupRecord(int index, const QString &root, const QString &backup
 
 BackupRecord BackupRecord::fromJournal(int index, const QString &root, const QString &backupDir,
                                        const QStringList &createdDirectories,
-                                       const QStringList &createdFiles)
+                                       const CompactStringList &createdFiles)
 {
     BackupRecord record(index, root, backupDir, nullptr);
     record.m_createdDirectories = createdDirectories;
-    for (const QString &file : createdFiles)
-        record.m_createdFiles.append(file);
+    record.m_createdFiles = createdFiles;
     // Every entry below the backup directory that is not a directory is
     // a saved file or link; a copy in the making is never there (it is
     // made under another name and renamed in when complete).

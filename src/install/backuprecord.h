@@ -30,7 +30,7 @@ public:
     // its backup directory.
     static BackupRecord fromJournal(int index, const QString &root, const QString &backupDir,
                                     const QStringList &createdDirectories,
-                                    const QStringList &createdFiles);
+                                    const CompactStringList &createdFiles);
 
     const QString &root() const { return m_root; }
     const QString &backupDir() const { return m_backupDir; }
@@ -39,6 +39,8 @@ public:
 
     bool wasCreated(const QString &path) const { return m_createdFiles.contains(path); }
     bool wasSaved(const QString &relative) const { return m_saved.contains(relative); }
+    // The saved files, by their paths below the root.
+    const CompactStringList &savedFiles() const { return m_saved; }
 
     // Makes the absolute directory dir exist, entering every directory it
     // creates in the journal first. A directory it has seen exist is not

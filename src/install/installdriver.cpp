@@ -94,6 +94,25 @@ void InstallDriver::run()
             installer->removeBackups();
         journal.remove();
     };
+    // The backups may go only once the journal says how the run ended, or
+    // is gone: a journal left open leads the next start to take the run
+    // back, which with the backups gone would delete what the run added and
+    // leave what it replaced. False when neither can be written.
+    const auto closeJournal = [&](bool installed) {
+        return !journal.isStarted()
+               || (installed ? journal.markFinished() : journal.markRolledBack())
+               || journal.remove();
+    };
+    const auto backupFolders = [&] {
+        QStringList folders;
+        for (const auto &installer : installers) {
+            if (!installer->backupDir().isEmpty())
+                folders << QDir::toNativeSeparators(
+                    QFileInfo(QDir::cleanPath(installer->backupDir())).absolutePath());
+        }
+        folders.removeDuplicates();
+        return folders.join(QStringLiteral(", "));
+    };
 
     for (int index = 0; index < count; ++index) {
         const UpdateInfo &record = *m_updates.at(index);
@@ -146,19 +165,29 @@ void InstallDriver::run()
             m_log = QCoreApplication::translate("translation",
                                                 "An error occured while installing updates", "nc")
                         .toUtf8();
-            emit finished();
             // Backups that could not be put back are the only copy of the
             // user's files left: they stay, and so does the journal that
             // leads the next start to them. Otherwise the mark on the disk
             // tells a start that finds the journal (this process cut short
             // while clearing up) that the backups may already be partly gone;
-            // without it, that start takes the run back once more, which
+            // a journal that can be neither marked nor removed keeps them
+            // too, and the next start takes the run back once more, which
             // changes nothing.
-            if (rolledBack) {
-                if (journal.isStarted())
-                    journal.markRolledBack();
-                removeBackups();
+            const bool backupsGo = rolledBack && closeJournal(false);
+            if (rolledBack && !backupsGo) {
+                MessageBoxes::critical(
+                    MessageBoxes::installTitle(),
+                    QCoreApplication::translate(
+                        "translation",
+                        "The update has been rolled back, but the updater cannot record that: "
+                        "%1\n\nThe backups of the replaced files are kept in %2. The next start "
+                        "of the updater puts them back once more and then removes them.",
+                        "nc")
+                        .arg(journal.errorString(), backupFolders()));
             }
+            emit finished();
+            if (backupsGo)
+                removeBackups();
             WorkDirectory::clear(m_workDir, WorkDirectory::runningProgramFiles());
 
             if (retry && rolledBack) {
@@ -182,12 +211,26 @@ void InstallDriver::run()
 
     // The commit: from here on an interruption leaves the update in place.
     // Without the mark the journal goes at once; backups found later without
-    // a journal are merely left over.
-    if (journal.isStarted() && !journal.markFinished())
-        journal.remove();
-    m_succeeded = true;
+    // a journal are merely left over. When neither is possible, the next
+    // start takes the update back from the backups, which stay for it.
+    const bool closed = closeJournal(true);
+    if (closed) {
+        m_succeeded = true;
+    } else {
+        const QString message =
+            QCoreApplication::translate(
+                "translation",
+                "The update has been installed, but the updater cannot record that it has "
+                "finished: %1\n\nThe backups of the replaced files are kept in %2. The next "
+                "start of the updater takes the update back and offers it again.",
+                "nc")
+                .arg(journal.errorString(), backupFolders());
+        MessageBoxes::critical(MessageBoxes::installTitle(), message);
+        m_log = (message + QStringLiteral("\n\n")).toUtf8() + m_log;
+    }
     emit finished();
-    removeBackups();
+    if (closed)
+        removeBackups();
     WorkDirectory::clear(m_workDir, WorkDirectory::runningProgramFiles());
     if (quitWhenDone)
         QCoreApplication::quit();

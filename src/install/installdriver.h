@@ -20,9 +20,13 @@ class UpdateInfo;
 // install root until it has finished or rolled back, so that a run cut short
 // is rolled back at the next start. A rollback that cannot put everything
 // back keeps its backups and its journal, tells where they are, and does not
-// restart the updater. A quit asked for during the run (a failed set-up, a
-// failed rollback, Retry) takes effect only once run() has returned, so every
-// box of the run waits for the user's answer.
+// restart the updater. The backups go only once the journal records the
+// run's end or is gone: a run whose journal can be neither marked nor
+// removed keeps them and says so (after all packages installed, the run
+// then counts as failed, since the next start takes it back). A quit asked
+// for during the run (a failed set-up, a failed rollback, Retry) takes
+// effect only once run() has returned, so every box of the run waits for
+// the user's answer.
 //
 // Signals, all delivered during run(): for each package fileStarted(name) and
 // then progress(percentage of packages done); after a failure

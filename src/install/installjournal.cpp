@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -77,7 +78,7 @@ bool isPlausible(const QByteArray &kind, const InstallJournal::Package &package,
                                          + QString::number(package.index));
     }
     if (kind == FileLine)
-        return isInsideRoot(package.root, package.createdFiles.last());
+        return isInsideRoot(package.root, package.createdFiles.at(package.createdFiles.size() - 1));
     const QString &dir = package.createdDirectories.last();
     return isInsideRoot(package.root, dir)
            || (isCleanAbsolute(dir)
@@ -102,6 +103,15 @@ bool writeAll(int fd, const QByteArray &bytes)
 }
 
 } // namespace
+
+// A run writes a line per file and folder it creates: "file", the package's
+// index and the absolute path, percent-encoded. Archive entries are shorter
+// than 256 bytes, so with the install root in front such a line stays under
+// about 400 bytes even for a deep root; 64 MiB hold some 170 000 lines of
+// that worst length and over half a million of a common one (a root of 40
+// bytes, an entry of 60): more than the largest update. Anything larger was
+// not written by a run, and reading it would only cost memory.
+const qint64 InstallJournal::MaxSize = 64 * 1024 * 1024;
 
 QString InstallJournal::backupFolderPrefix()
 {
@@ -220,50 +230,91 @@ bool InstallJournal::remove()
 InstallJournal::Contents InstallJournal::read(const QString &path)
 {
     Contents contents;
-    QFile file(path);
-    if (!file.exists())
+    // Never waits (a FIFO opens at once and is refused) and never follows
+    // a link: only a regular file in the state folder is a journal.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int openError = fd < 0 ? errno : 0;
+    if (openError == ENOENT)
         return contents;
-    if (!file.open(QIODevice::ReadOnly)) {
-        contents.state = State::Unreadable;
-        contents.problem = file.errorString();
+    struct stat info;
+    if (fd >= 0 && ::fstat(fd, &info) != 0)
+        info.st_mode = 0;
+    if (openError == ELOOP || (fd >= 0 && !S_ISREG(info.st_mode))) {
+        if (fd >= 0)
+            ::close(fd);
+        contents.state = State::Refused;
+        contents.problem =
+            QCoreApplication::translate("translation", "it is not a regular file", "nc");
         return contents;
     }
-    QList<QByteArray> lines = file.readAll().split('\n');
-    // The last piece follows the last line break: empty, or a line that a
-    // crash cut short, whose change was never made.
-    lines.removeLast();
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        contents.state = State::Unreadable;
+        contents.problem = fd < 0 ? qt_error_string(openError) : file.errorString();
+        if (fd >= 0)
+            ::close(fd);
+        return contents;
+    }
+    // No more than the bound, even of a file that grows meanwhile.
+    const QByteArray bytes =
+        info.st_size <= MaxSize ? file.read(qint64(info.st_size) + 1) : QByteArray();
+    if (info.st_size > MaxSize || bytes.size() > MaxSize) {
+        contents.state = State::Refused;
+        contents.problem =
+            QCoreApplication::translate("translation",
+                                        "it is larger than any update writes (%1 bytes)", "nc")
+                .arg(qMax(qint64(info.st_size), qint64(bytes.size())));
+        return contents;
+    }
+    // Lines one at a time: a list of them all would cost a block per line.
+    // What follows the last line break is empty, or a line that a crash
+    // cut short, whose change was never made.
+    qsizetype lineStart = 0;
+    const auto nextLine = [&bytes, &lineStart](QByteArray *line) {
+        const qsizetype end = bytes.indexOf('\n', lineStart);
+        if (end < 0)
+            return false;
+        *line = bytes.mid(lineStart, end - lineStart);
+        lineStart = end + 1;
+        return true;
+    };
 
     contents.state = State::Empty;
-    if (lines.isEmpty() || !lines.first().startsWith(Header + ' '))
+    QByteArray line;
+    if (!nextLine(&line) || !line.startsWith(Header + ' '))
         return contents; // the header never got to the disk: nothing was changed
 
-    const auto invalid = [&contents, &lines](qsizetype n) {
+    qsizetype n = 0;
+    const auto invalid = [&contents, &line, &n]() {
         contents.state = State::Unreadable;
         contents.problem =
             QCoreApplication::translate("translation", "line %1 is not valid: %2", "nc")
                 .arg(n + 1)
-                .arg(QString::fromUtf8(lines.at(n).left(200)));
+                .arg(QString::fromUtf8(line.left(200)));
         return contents;
     };
     // The backups are named after the run's id.
-    const QByteArray runId = lines.first().mid(Header.size() + 1);
+    const QByteArray runId = line.mid(Header.size() + 1);
     if (!isRunId(runId))
-        return invalid(0);
+        return invalid();
 
     contents.state = State::Open;
-    for (qsizetype n = 1; n < lines.size(); ++n) {
-        const QList<QByteArray> fields = lines.at(n).split(' ');
+    // Where each package's index stands in the list: a journal may name
+    // many (a planted one), and each line looks its package up.
+    QHash<int, qsizetype> positions;
+    while (nextLine(&line)) {
+        ++n;
+        const QList<QByteArray> fields = line.split(' ');
         const QByteArray &kind = fields.first();
         bool numbered = fields.size() >= 2;
         const int index = numbered ? fields.at(1).toInt(&numbered) : -1;
-        Package *package = nullptr;
-        for (Package &known : contents.packages) {
-            if (known.index == index)
-                package = &known;
-        }
+        const auto known = positions.constFind(index);
+        Package *package = known == positions.cend() ? nullptr : &contents.packages[*known];
 
         bool valid = true;
         if (kind == PackageLine && numbered && fields.size() == 4 && !package) {
+            positions.insert(index, contents.packages.size());
             contents.packages.append(
                 Package{index, decoded(fields.at(2)), decoded(fields.at(3)), {}, {}});
             valid = isPlausible(kind, contents.packages.last(), runId);
@@ -283,7 +334,7 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
             valid = false;
         }
         if (!valid)
-            return invalid(n);
+            return invalid();
     }
     return contents;
 }

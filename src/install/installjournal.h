@@ -1,5 +1,7 @@
 #pragma once
 
+#include "compactstringlist.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -28,15 +30,20 @@ public:
         QString root;
         QString backupDir;
         QStringList createdDirectories; // in the order created
-        QStringList createdFiles;
+        CompactStringList createdFiles; // one per file: kept compact
     };
-    enum class State { Absent, Empty, Open, Finished, RolledBack, Unreadable };
+    // Refused: not a regular file, or larger than any run writes; it is
+    // never opened as a journal.
+    enum class State { Absent, Empty, Open, Finished, RolledBack, Unreadable, Refused };
     struct Contents
     {
         State state = State::Absent;
         QList<Package> packages;
-        QString problem; // for Unreadable
+        QString problem; // for Unreadable and Refused
     };
+
+    // The most a journal may hold, in bytes (see read()).
+    static const qint64 MaxSize;
 
     // The journal in the state directory stateDir.
     static QString pathIn(const QString &stateDir);
@@ -70,6 +77,9 @@ public:
 
     bool isStarted() const { return m_fd >= 0; }
 
+    // Looks at what stands at path without following a link and without
+    // waiting on it: anything but a regular file of at most MaxSize bytes
+    // is refused unread.
     static Contents read(const QString &path);
     // Appends "rolled back" to the journal of an earlier run, after cutting
     // off a line that its crash left half written.

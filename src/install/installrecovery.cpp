@@ -1,13 +1,17 @@
 #include "installrecovery.h"
 
 #include "backuprecord.h"
+#include "engine/messenger.h"
 #include "engine/statedirectory.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 
@@ -31,20 +35,166 @@ void forget(const QList<BackupRecord> &records, const QString &journalPath)
     StateDirectory::syncDirectory(QFileInfo(journalPath).absolutePath());
 }
 
+bool lstatPath(const QString &path, struct stat *info)
+{
+    return ::lstat(QFile::encodeName(path).constData(), info) == 0;
+}
+
+// Whether a and b (clean, absolute) name one place: the same path, or, where
+// links lead to it, the same directory followed by the same names that do
+// not exist yet.
+bool sameLocation(QString a, QString b)
+{
+    while (a != b) {
+        struct stat first;
+        struct stat second;
+        const bool firstExists = ::stat(QFile::encodeName(a).constData(), &first) == 0;
+        const bool secondExists = ::stat(QFile::encodeName(b).constData(), &second) == 0;
+        if (firstExists && secondExists)
+            return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+        const QFileInfo infoA(a);
+        const QFileInfo infoB(b);
+        if (firstExists || secondExists || infoA.fileName() != infoB.fileName()
+            || infoA.absolutePath() == a || infoB.absolutePath() == b)
+            return false;
+        a = infoA.absolutePath();
+        b = infoB.absolutePath();
+    }
+    return true;
+}
+
+// The plug-in folder as a journal records roots: clean and absolute.
+QString cleanRoot(const QString &folder)
+{
+    return folder.isEmpty() ? folder : QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+}
+
+// Recovery deletes and writes inside the roots that a journal names, so
+// before it acts on one it makes sure that each root is an installation of
+// the messenger (its executable is there, or among the run's backups, where
+// an update that replaced it put it) or the plug-in folder, and that none of
+// the places it will delete or write in lies behind a link. A run never
+// writes through a link and records its roots with their links resolved,
+// so a journal that fails this was not written by one.
+class PlaceCheck
+{
+public:
+    explicit PlaceCheck(const QString &pluginRoot)
+        : m_pluginRoot(cleanRoot(pluginRoot))
+    {
+    }
+
+    // The roots and the places the journal names. *reason gets the
+    // refusal, ready for the user.
+    bool check(const InstallJournal::Package &package, QString *reason)
+    {
+        if (!isRoot(package) || linkIn(package.root, true)) {
+            *reason = QCoreApplication::translate(
+                          "translation",
+                          "it names %1, which is neither an installation of the messenger nor "
+                          "its plug-in folder",
+                          "nc")
+                          .arg(QDir::toNativeSeparators(package.root));
+            return false;
+        }
+        QString through;
+        if (linkIn(package.backupDir, true))
+            through = package.backupDir;
+        for (qsizetype i = 0; through.isEmpty() && i < package.createdFiles.size(); ++i) {
+            if (linkIn(package.createdFiles.at(i), false))
+                through = package.createdFiles.at(i);
+        }
+        for (qsizetype i = 0; through.isEmpty() && i < package.createdDirectories.size(); ++i) {
+            if (linkIn(package.createdDirectories.at(i), false))
+                through = package.createdDirectories.at(i);
+        }
+        return through.isEmpty() || refuseLink(through, reason);
+    }
+
+    // The places the saved files go back to.
+    bool check(const BackupRecord &record, QString *reason)
+    {
+        const CompactStringList &saved = record.savedFiles();
+        for (qsizetype i = 0; i < saved.size(); ++i) {
+            const QString target = record.root() + QLatin1Char('/') + saved.at(i);
+            if (linkIn(target, false))
+                return refuseLink(target, reason);
+        }
+        return true;
+    }
+
+private:
+    static bool refuseLink(const QString &path, QString *reason)
+    {
+        *reason = QCoreApplication::translate("translation",
+                                              "it names %1, which leads through a link", "nc")
+                      .arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+
+    bool isRoot(const InstallJournal::Package &package) const
+    {
+        struct stat info;
+        if (lstatPath(Messenger::executablePath(package.root), &info)
+            || lstatPath(Messenger::executablePath(package.backupDir), &info))
+            return !S_ISDIR(info.st_mode);
+        return !m_pluginRoot.isEmpty() && sameLocation(package.root, m_pluginRoot);
+    }
+
+    // Whether a folder on the way to path (clean and absolute), or path
+    // itself with itToo, is a link. Names that do not exist are no links.
+    bool linkIn(const QString &path, bool itToo)
+    {
+        const QString folder = itToo ? path : QFileInfo(path).absolutePath();
+        QStringList unchecked;
+        for (QString dir = folder; !m_linkFree.contains(dir);) {
+            unchecked.prepend(dir);
+            const QString parent = QFileInfo(dir).absolutePath();
+            if (parent == dir)
+                break;
+            dir = parent;
+        }
+        for (const QString &dir : std::as_const(unchecked)) {
+            struct stat info;
+            if (!lstatPath(dir, &info))
+                return false; // nothing below it exists either
+            if (S_ISLNK(info.st_mode))
+                return true;
+            m_linkFree.insert(dir);
+        }
+        return false;
+    }
+
+    QSet<QString> m_linkFree;
+    QString m_pluginRoot;
+};
+
 } // namespace
 
 namespace InstallRecovery {
 
-Result run(const QString &journalPath)
+Result run(const QString &journalPath, const QString &pluginRoot)
 {
     Result result;
     const InstallJournal::Contents contents = InstallJournal::read(journalPath);
+    const auto refuse = [&result, &journalPath](const QString &reason) {
+        result.outcome = Outcome::Refused;
+        result.problem = QCoreApplication::translate(
+                             "translation",
+                             "The update journal %1 is not used: %2. Nothing has been changed; "
+                             "remove the journal and start the update again.",
+                             "nc")
+                             .arg(QDir::toNativeSeparators(journalPath), reason);
+        return result;
+    };
     switch (contents.state) {
     case InstallJournal::State::Absent:
         return result;
     case InstallJournal::State::Empty:
         QFile::remove(journalPath);
         return result;
+    case InstallJournal::State::Refused:
+        return refuse(contents.problem);
     case InstallJournal::State::Unreadable:
         result.outcome = Outcome::Failed;
         result.problem = QCoreApplication::translate(
@@ -53,19 +203,49 @@ Result run(const QString &journalPath)
         return result;
     case InstallJournal::State::Finished:
     case InstallJournal::State::RolledBack:
-        forget(recordsOf(contents), journalPath);
-        result.outcome = Outcome::CleanedUp;
-        return result;
     case InstallJournal::State::Open:
         break;
     }
 
+    // Nothing is looked up in the backups before their places are known
+    // to be sound.
+    PlaceCheck places(pluginRoot);
+    QString reason;
+    for (const InstallJournal::Package &package : contents.packages) {
+        if (!places.check(package, &reason))
+            return refuse(reason);
+    }
+    QList<BackupRecord> records = recordsOf(contents);
+    for (const BackupRecord &record : std::as_const(records)) {
+        if (!places.check(record, &reason))
+            return refuse(reason);
+    }
+
+    if (contents.state != InstallJournal::State::Open) {
+        forget(records, journalPath);
+        result.outcome = Outcome::CleanedUp;
+        return result;
+    }
     if (contents.packages.isEmpty()) {
         QFile::remove(journalPath);
         return result;
     }
 
-    QList<BackupRecord> records = recordsOf(contents);
+    // A package makes its backup folder before its first change to a root
+    // that was there before it: when the folder is gone, so are the saved
+    // files, and deleting what the package created would leave the files it
+    // replaced new beside the old ones put back.
+    for (const InstallJournal::Package &package : contents.packages) {
+        struct stat info;
+        if (!package.createdDirectories.contains(package.root)
+            && (!package.createdFiles.isEmpty() || !package.createdDirectories.isEmpty())
+            && !lstatPath(package.backupDir, &info)) {
+            return refuse(QCoreApplication::translate(
+                              "translation", "the backups it names in %1 are missing", "nc")
+                              .arg(QDir::toNativeSeparators(package.backupDir)));
+        }
+    }
+
     for (BackupRecord &record : records) {
         QString error;
         if (!record.restore(&error)) {
@@ -78,8 +258,28 @@ Result run(const QString &journalPath)
         }
     }
     // Once this mark is on the disk, a start cut short from here on only
-    // clears up: the backups may already be partly gone.
-    InstallJournal::markRolledBack(journalPath);
+    // clears up: the backups may already be partly gone. Without the mark
+    // and without the journal gone, the backups stay for the next start,
+    // which takes the run back once more (changing nothing) before it
+    // clears up.
+    QFile journal(journalPath);
+    if (!InstallJournal::markRolledBack(journalPath) && !journal.remove()) {
+        result.outcome = Outcome::Refused;
+        QStringList kept;
+        for (const BackupRecord &record : std::as_const(records))
+            kept.append(QDir::toNativeSeparators(record.runDir()));
+        kept.removeDuplicates();
+        result.problem =
+            QCoreApplication::translate(
+                "translation",
+                "Everything the last update had changed has been put back, but the update "
+                "journal %1 cannot be closed (%2). The backups of the replaced files are kept "
+                "in %3 until the next start of the updater can close it.",
+                "nc")
+                .arg(QDir::toNativeSeparators(journalPath), journal.errorString(),
+                     kept.join(QStringLiteral(", ")));
+        return result;
+    }
     forget(records, journalPath);
     result.outcome = Outcome::RolledBack;
     return result;

@@ -11,6 +11,13 @@
 // one first, exactly as its own rollback would have done. Taking back can be
 // cut short and run again: it deletes what the run created and puts the
 // saved files back from backups it keeps until it is done.
+//
+// A journal is acted on only when a run could have written it: a regular
+// file of at most InstallJournal::MaxSize bytes, whose roots are
+// installations of the messenger or the plug-in folder, whose places lie in
+// those roots without a link on the way, and whose packages that changed a
+// root still have their backup folders. Any other is left alone, with every
+// file it names, and reported (Refused).
 namespace InstallRecovery {
 
 enum class Outcome {
@@ -18,15 +25,18 @@ enum class Outcome {
     CleanedUp, // the run had finished or rolled back; its leftovers are gone
     RolledBack, // the run was cut short and has been taken back
     Failed, // not everything could be put back; journal and backups stay
+    Refused, // the journal was not acted on, or cannot be closed; problem says why
 };
 
 struct Result
 {
     Outcome outcome = Outcome::NothingToDo;
-    QString problem; // for Failed
+    QString problem; // for Failed and Refused (for Refused the whole text for the user)
     QStringList backupDirs; // for Failed: where the saved files are
 };
 
-Result run(const QString &journalPath);
+// pluginRoot: the plug-in folder of this start (UpdaterPaths::pluginRoot), the
+// one root besides installations of the messenger that a journal may name.
+Result run(const QString &journalPath, const QString &pluginRoot);
 
 } // namespace InstallRecovery

@@ -147,14 +147,27 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
     return applyManifest(unpackDir, errorText, extractor.entryCount(), step);
 }
 
-bool PackageInstaller::startRecord()
+bool PackageInstaller::startRecord(QString *error)
 {
     if (m_backups)
         return true;
     const QString backups = QDir::cleanPath(m_backupDir);
     // The journal knows root and backups before the root is touched.
-    if (m_journal && !m_journal->addPackage(m_index, resolvedRoot(), backups))
+    if (m_journal && !m_journal->addPackage(m_index, resolvedRoot(), backups)) {
+        *error = m_journal->errorString();
         return false;
+    }
+    // In a root that was there before, the backup folder exists from before
+    // the package's first change to it: a recovery that finds it gone knows
+    // that the saved files are gone too and leaves the root alone, instead
+    // of deleting what the package created beside files it cannot put back.
+    // (A root that the package creates holds nothing to save.)
+    struct stat info;
+    if (m_journal && lstatPath(resolvedRoot(), &info) && !QDir().mkpath(backups)) {
+        *error = QCoreApplication::translate("translation", "Cannot create folder %1 (%2)", "nc")
+                     .arg(backups, qt_error_string(errno));
+        return false;
+    }
     m_backups = std::make_unique<BackupRecord>(m_index, resolvedRoot(), backups, m_journal);
     return true;
 }
@@ -168,8 +181,9 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorTex
                         "translation", "Cannot read the manifest of package %1 (%2).", "nc")
                         .arg(m_packageName, reader.errorString()));
     }
-    if (!startRecord())
-        return fail(m_journal->errorString(), errorText, m_journal->errorString());
+    QString recordError;
+    if (!startRecord(&recordError))
+        return fail(recordError, errorText, recordError);
 
     const qint64 total = 2 * qint64(entries);
     qint64 done = entries;

@@ -74,7 +74,7 @@ private:
     bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
                    const QString &action, QString *errorText);
-    bool startRecord();
+    bool startRecord(QString *error);
     mode_t modeForNewFile(const QString &unpacked);
 
     // The install root, absolute, with the links in it resolved.

@@ -609,5 +609,63 @@
         <comment>nc</comment>
         <translation>Folder %1 na zapisy aktualizacji nie jest Twoim prywatnym folderem, który tylko Ty możesz zmieniać. Usuń go i uruchom aktualizację ponownie.</translation>
     </message>
+    <message>
+        <source>The lock file %1 is not a regular file, so the updater cannot tell whether another update is in progress. Remove it and start the update again.</source>
+        <comment>nc</comment>
+        <translation>Plik blokady %1 nie jest zwykłym plikiem, więc program aktualizujący nie może sprawdzić, czy trwa inna aktualizacja. Usuń go i uruchom aktualizację ponownie.</translation>
+    </message>
+    <message>
+        <source>The update has been rolled back, but the updater cannot record that: %1
+
+The backups of the replaced files are kept in %2. The next start of the updater puts them back once more and then removes them.</source>
+        <comment>nc</comment>
+        <translation>Aktualizacja została wycofana, ale program aktualizujący nie może tego zapisać: %1
+
+Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uruchomieniu program aktualizujący przywróci je jeszcze raz, a potem usunie.</translation>
+    </message>
+    <message>
+        <source>The update has been installed, but the updater cannot record that it has finished: %1
+
+The backups of the replaced files are kept in %2. The next start of the updater takes the update back and offers it again.</source>
+        <comment>nc</comment>
+        <translation>Aktualizacja została zainstalowana, ale program aktualizujący nie może zapisać, że się zakończyła: %1
+
+Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uruchomieniu program aktualizujący wycofa tę aktualizację i zaproponuje ją ponownie.</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <comment>nc</comment>
+        <translation>nie jest zwykłym plikiem</translation>
+    </message>
+    <message>
+        <source>it is larger than any update writes (%1 bytes)</source>
+        <comment>nc</comment>
+        <translation>jest większy niż cokolwiek, co zapisuje aktualizacja (%1 bajtów)</translation>
+    </message>
+    <message>
+        <source>it names %1, which is neither an installation of the messenger nor its plug-in folder</source>
+        <comment>nc</comment>
+        <translation>wskazuje %1, który nie jest ani instalacją komunikatora, ani jego folderem wtyczek</translation>
+    </message>
+    <message>
+        <source>it names %1, which leads through a link</source>
+        <comment>nc</comment>
+        <translation>wskazuje %1, do którego droga prowadzi przez dowiązanie</translation>
+    </message>
+    <message>
+        <source>The update journal %1 is not used: %2. Nothing has been changed; remove the journal and start the update again.</source>
+        <comment>nc</comment>
+        <translation>Dziennik aktualizacji %1 nie zostanie użyty: %2. Niczego nie zmieniono; usuń dziennik i uruchom aktualizację ponownie.</translation>
+    </message>
+    <message>
+        <source>the backups it names in %1 are missing</source>
+        <comment>nc</comment>
+        <translation>brakuje kopii zapasowych, które wskazuje w %1</translation>
+    </message>
+    <message>
+        <source>Everything the last update had changed has been put back, but the update journal %1 cannot be closed (%2). The backups of the replaced files are kept in %3 until the next start of the updater can close it.</source>
+        <comment>nc</comment>
+        <translation>Wszystko, co zmieniła poprzednia aktualizacja, przywrócono, ale nie można zamknąć dziennika aktualizacji %1 (%2). Kopie zapasowe zastąpionych plików są przechowywane w %3, dopóki program aktualizujący nie zdoła go zamknąć przy kolejnym uruchomieniu.</translation>
+    </message>
 </context>
 </TS>

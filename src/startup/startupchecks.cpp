@@ -18,7 +18,7 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
         return false;
     }
 
-    const InstallRecovery::Result recovery = InstallRecovery::run(InstallJournal::pathIn(paths.stateDir));
+    const InstallRecovery::Result recovery = InstallRecovery::run(InstallJournal::pathIn(paths.stateDir), paths.pluginRoot);
     switch (recovery.outcome) {
     case InstallRecovery::Outcome::NothingToDo:
     case InstallRecovery::Outcome::CleanedUp:
@@ -37,6 +37,9 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
                                             "nc"));
         }
         return true;
+    case InstallRecovery::Outcome::Refused:
+        MessageBoxes::critical(MessageBoxes::updateTitle(), recovery.problem);
+        return false;
     case InstallRecovery::Outcome::Failed:
         break;
     }

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -225,6 +226,8 @@ void RelocationTest::oneUpdaterAtATime_data()
                                                                           << true;
     QTest::newRow("an empty lock file that is being written is not") << "new empty lock" << false;
     QTest::newRow("a state folder others can change is not used") << "shared state folder" << false;
+    QTest::newRow("a FIFO as the lock file is refused, not waited on") << "FIFO lock" << false;
+    QTest::newRow("a folder as the lock file is refused") << "folder lock" << false;
 }
 
 void RelocationTest::oneUpdaterAtATime()
@@ -265,6 +268,10 @@ void RelocationTest::oneUpdaterAtATime()
         QVERIFY(writeFile(lockDir + "updater.lock", QByteArray()));
     else if (holder == QLatin1String("shared state folder"))
         QVERIFY(QFile::setPermissions(lockDir, QFile::permissions(lockDir) | QFile::WriteOther));
+    else if (holder == QLatin1String("FIFO lock"))
+        QCOMPARE(::mkfifo(QFile::encodeName(lockDir + "updater.lock").constData(), 0600), 0);
+    else if (holder == QLatin1String("folder lock"))
+        QVERIFY(QDir().mkdir(lockDir + "updater.lock"));
     if (holder == QLatin1String("old empty lock")) {
         QFile lock(lockDir + "updater.lock");
         QVERIFY(lock.open(QIODevice::ReadWrite));
@@ -286,15 +293,21 @@ void RelocationTest::oneUpdaterAtATime()
     } else {
         QCOMPARE(exitCode, 1);
         QCOMPARE(boxes.count(), 1);
-        QCOMPARE(boxes.last().text,
-                 holder == QLatin1String("shared state folder")
-                     ? QStringLiteral("The folder %1 for the update's records is not a folder of "
+        QString expected = QStringLiteral("Another update of the messenger is in progress. "
+                                          "Wait until it has finished, then start the update "
+                                          "again if it is still needed.");
+        if (holder == QLatin1String("shared state folder")) {
+            expected = QStringLiteral("The folder %1 for the update's records is not a folder of "
                                       "your own that only you can change. Remove it and start the "
                                       "update again.")
-                           .arg(QDir::cleanPath(lockDir))
-                     : QStringLiteral("Another update of the messenger is in progress. Wait until "
-                                      "it has finished, then start the update again if it is "
-                                      "still needed."));
+                           .arg(QDir::cleanPath(lockDir));
+        } else if (holder == QLatin1String("FIFO lock") || holder == QLatin1String("folder lock")) {
+            expected = QStringLiteral("The lock file %1updater.lock is not a regular file, so the "
+                                      "updater cannot tell whether another update is in progress. "
+                                      "Remove it and start the update again.")
+                           .arg(lockDir);
+        }
+        QCOMPARE(boxes.last().text, expected);
         // Nothing copied, nothing started, the other updater's lock kept.
         QCOMPARE(treeListing(m_temp->path()), before);
         QTest::qWait(200);

@@ -1,6 +1,7 @@
 #include "buildconfig.h"
 #include "engine/messenger.h"
 #include "fakeupdateserver.h"
+#include "install/installjournal.h"
 #include "messageboxwatcher.h"
 #include "packagetestsupport.h"
 #include "scopedtmpdir.h"
@@ -13,6 +14,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -229,6 +232,38 @@ void UpdateModeTest::interruptedUpdate_data()
         << QStringList{unreadable + "line 6 is not valid: file 0 %J"}
         << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
                    {"made/n.txt", "n"}};
+    // A journal that a run cannot have written is left alone, with every
+    // file it names.
+    const FileMap untouched{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
+                            {"made/n.txt", "n"}};
+    const QString notUsed = "critical | Update | The update journal %J is not used: %1. Nothing "
+                            "has been changed; remove the journal and start the update again.";
+    QTest::newRow("backups gone: what the run created is not deleted")
+        << false << cutShort << "no backups" << 1
+        << QStringList{notUsed.arg("the backups it names in %B/0 are missing")} << untouched;
+    QTest::newRow("a root without the messenger: nothing is touched")
+        << false << QByteArray("vemo-update-journal 1 x\npackage 0 %T %T/.vemo-backup-x/0\n"
+                               "file 0 %T/vemo/new.txt\n")
+        << QString() << 1
+        << QStringList{notUsed.arg("it names %T, which is neither an installation of the "
+                                   "messenger nor its plug-in folder")}
+        << untouched;
+    QTest::newRow("a created file through a link in the root: nothing is touched")
+        << false
+        << QByteArray("vemo-update-journal 1 x\npackage 0 %R %B/0\nfile 0 %R/linked/n.txt\n")
+        << "link to made" << 1
+        << QStringList{notUsed.arg("it names %R/linked/n.txt, which leads through a link")}
+        << untouched;
+    QTest::newRow("a FIFO as the journal is not waited on")
+        << false << cutShort << "FIFO journal" << 1
+        << QStringList{notUsed.arg("it is not a regular file")} << untouched;
+    QTest::newRow("a folder as the journal")
+        << false << cutShort << "folder journal" << 1
+        << QStringList{notUsed.arg("it is not a regular file")} << untouched;
+    QTest::newRow("a journal larger than any run writes")
+        << false << cutShort << "oversized journal" << 1
+        << QStringList{notUsed.arg("it is larger than any update writes (67108865 bytes)")}
+        << untouched;
     QTest::newRow("a run id that leads out of the root")
         << false << QByteArray("vemo-update-journal 1 a/../../v\npackage 0 %R %T/v/0\nfinished\n")
         << QString() << 1
@@ -265,6 +300,18 @@ void UpdateModeTest::interruptedUpdate()
     if (tamper == QLatin1String("folder at a.txt")) {
         QVERIFY(QFile::remove(root + QStringLiteral("/a.txt")));
         QVERIFY(writeFile(root + QStringLiteral("/a.txt/inner"), "i"));
+    } else if (tamper == QLatin1String("no backups")) {
+        QVERIFY(QDir(backups + QStringLiteral("/0")).removeRecursively());
+    } else if (tamper == QLatin1String("link to made")) {
+        QVERIFY(QFile::link(root + QStringLiteral("/made"), root + QStringLiteral("/linked")));
+    } else if (tamper == QLatin1String("FIFO journal")) {
+        QVERIFY(QFile::remove(journalPath));
+        QCOMPARE(::mkfifo(QFile::encodeName(journalPath).constData(), 0600), 0);
+    } else if (tamper == QLatin1String("folder journal")) {
+        QVERIFY(QFile::remove(journalPath));
+        QVERIFY(QDir().mkdir(journalPath));
+    } else if (tamper == QLatin1String("oversized journal")) {
+        QVERIFY(QFile::resize(journalPath, InstallJournal::MaxSize + 1));
     }
     const QByteArray savedStateHome = qgetenv("XDG_STATE_HOME");
     qputenv("XDG_STATE_HOME", QFile::encodeName(m_temp->filePath("state")));

@@ -20,6 +20,8 @@ QStringList treeListing(const QString &root)
             lines << relative + QStringLiteral(" link ") + info.symLinkTarget();
         } else if (info.isDir()) {
             lines << relative + QStringLiteral(" dir");
+        } else if (!info.isFile()) {
+            lines << relative + QStringLiteral(" special"); // a FIFO is never opened
         } else {
             QFile file(info.filePath());
             QCryptographicHash hash(QCryptographicHash::Sha256);
