@@ -18,7 +18,11 @@ namespace {
 // Qt's network thread: 64 KiB blocks made a download of hundreds of MiB take
 // half as long again as one of 1 MiB blocks.
 constexpr int ChunkSize = 1024 * 1024;
-constexpr int DefaultTransferTimeoutMs = 60000;
+// The stall floor: 16 KiB in 30 s, about half a kilobyte a second. A
+// transfer slower than that would keep the download (and the one-updater
+// lock) for hours.
+constexpr int StallWindowMs = 30000;
+constexpr qint64 StallFloorBytes = 16 * 1024;
 
 // QNetworkReply reports 4xx and 5xx answers as errors of these ranges; for us
 // they are complete responses that the caller judges.
@@ -80,9 +84,8 @@ HttpClient::HttpClient(QObject *parent)
     : QObject(parent)
 {
     m_manager.setProxy(m_proxy);
-    m_transferTimer.setSingleShot(true);
-    m_transferTimer.setInterval(DefaultTransferTimeoutMs);
-    connect(&m_transferTimer, &QTimer::timeout, this, &HttpClient::transferTimedOut);
+    m_floorTimer.setInterval(StallWindowMs);
+    connect(&m_floorTimer, &QTimer::timeout, this, &HttpClient::checkFloor);
 }
 
 HttpClient::~HttpClient()
@@ -149,14 +152,9 @@ void HttpClient::abort()
     emit requestFinished(id, true);
 }
 
-void HttpClient::setTransferTimeout(int milliseconds)
+void HttpClient::setStallWindow(int milliseconds)
 {
-    m_transferTimer.setInterval(milliseconds);
-}
-
-int HttpClient::transferTimeout() const
-{
-    return m_transferTimer.interval();
+    m_floorTimer.setInterval(milliseconds);
 }
 
 HttpClient::Error HttpClient::error() const
@@ -261,7 +259,8 @@ void HttpClient::sendCurrent()
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &HttpClient::replyMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &HttpClient::replyReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &HttpClient::replyFinished);
-    m_transferTimer.start();
+    m_windowBytes = 0;
+    m_floorTimer.start();
 }
 
 bool HttpClient::isCurrent(int id) const
@@ -271,14 +270,12 @@ bool HttpClient::isCurrent(int id) const
 
 void HttpClient::replyMetaDataChanged()
 {
-    m_transferTimer.start();
     if (!m_headerReported && m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
         reportHeader();
 }
 
 void HttpClient::replyReadyRead()
 {
-    m_transferTimer.start();
     if (!m_headerReported && m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()
         && !reportHeader())
         return;
@@ -337,17 +334,37 @@ void HttpClient::replyFinished()
     finishCurrent();
 }
 
-void HttpClient::transferTimedOut()
+void HttpClient::checkFloor()
 {
-    if (m_reply)
+    if (!m_reply)
+        return;
+    const int windowMs = m_floorTimer.interval();
+    const qint64 floor = qMax<qint64>(1, StallFloorBytes * windowMs / StallWindowMs);
+    const QString seconds = QString::number(windowMs / 1000.0);
+    if (!m_headerReported)
+        failCurrent(UnknownError, QCoreApplication::translate(
+                                      "translation", "The server did not answer within %1 seconds.",
+                                      "nc")
+                                      .arg(seconds));
+    else if (m_windowBytes < floor)
         failCurrent(UnknownError,
-                    QCoreApplication::translate("translation", "Connection timed out", "nc"));
+                    QCoreApplication::translate(
+                        "translation",
+                        "The download is too slow: the server sent only %1 bytes in %2 seconds.",
+                        "nc")
+                        .arg(m_windowBytes)
+                        .arg(seconds));
+    else
+        m_windowBytes = 0;
 }
 
 bool HttpClient::reportHeader()
 {
     const int id = m_current.id;
     m_headerReported = true;
+    // The body's windows start with it.
+    m_windowBytes = 0;
+    m_floorTimer.start();
     const HttpResponseHeader header(
         m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
         m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString(),
@@ -376,6 +393,7 @@ bool HttpClient::writeAvailableBody()
             written += count;
         }
         m_bodyWritten += read;
+        m_windowBytes += read;
         emit dataReadProgress(m_bodyWritten, qMax<qint64>(m_contentLength, 0));
         if (!isCurrent(id))
             return false;
@@ -425,7 +443,7 @@ void HttpClient::flushPartialBody()
 
 void HttpClient::releaseReply()
 {
-    m_transferTimer.stop();
+    m_floorTimer.stop();
     if (!m_reply)
         return;
     QNetworkReply *reply = std::exchange(m_reply, nullptr);

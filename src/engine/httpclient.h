@@ -27,8 +27,8 @@ class QNetworkReply;
 // Any HTTP status (404, 500, 302...) is a response: its header and body are
 // reported and the request finishes without error; the caller judges the
 // status. A transport failure (host lookup, refused or cut connection, a body
-// shorter than its Content-Length, no data for transferTimeout(), a device
-// write that fails) or abort() ends the current request with
+// shorter than its Content-Length, a transfer below the floor (see
+// setStallWindow()), a device write that fails) or abort() ends the current request with
 // requestFinished(id, true) and drops every queued request: nothing is
 // emitted after that. done(false) follows the last request of the queue when
 // it finished without error. Redirects are never followed; requests always go
@@ -75,10 +75,13 @@ public:
     // nothing when the client is idle.
     void abort();
 
-    // A HEAD or GET that receives nothing for this long fails with
-    // "Connection timed out". 60 s by default.
-    void setTransferTimeout(int milliseconds);
-    int transferTimeout() const;
+    // The floor below which a transfer counts as stalled and fails: a HEAD
+    // or GET must receive its whole header within one window of 30 s, and
+    // then at least 16 KiB of body in every window until it ends (the
+    // window starts again when the header arrives). A server that dribbles,
+    // however steadily, cannot keep a request alive at less than that. Tests
+    // shorten the window; the floor shrinks with it, so the rate stays.
+    void setStallWindow(int milliseconds);
 
     Error error() const;
     QString errorString() const;
@@ -120,7 +123,7 @@ private:
     void replyMetaDataChanged();
     void replyReadyRead();
     void replyFinished();
-    void transferTimedOut();
+    void checkFloor();
 
     bool reportHeader();
     bool writeAvailableBody();
@@ -148,7 +151,9 @@ private:
     qint64 m_contentLength = -1;
     qint64 m_bodyWritten = 0;
     QByteArray m_buffer;
-    QTimer m_transferTimer;
+    QTimer m_floorTimer;
+    // Body bytes received in the current window of m_floorTimer.
+    qint64 m_windowBytes = 0;
 
     Error m_error = NoError;
     QString m_errorString;

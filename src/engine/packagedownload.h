@@ -16,7 +16,8 @@ class UpdateInfo;
 // total size, then one GET per archive into the work directory, at
 // work directory + "/" + the URL path (the folders on the way are made).
 //
-// A GET that fails on the way (the connection cut or silent, or a 5xx answer)
+// A GET that fails on the way (the connection cut, a transfer below the
+// floor (see HttpClient::setStallWindow()), or a 5xx answer)
 // is tried again by itself, up to three times after a short pause that grows
 // each time. When part of the archive has arrived, the new GET asks for the
 // rest only (Range, with If-Range naming the version the part belongs to): a

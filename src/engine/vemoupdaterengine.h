@@ -34,6 +34,9 @@ public:
     // The least time between two installDetailedProgress() signals, 250 ms
     // unless changed here.
     void setInstallDetailInterval(int milliseconds) { m_installDetailIntervalMs = milliseconds; }
+    // The window of the download's stall floor (see HttpClient), 30 s unless
+    // changed here.
+    void setDownloadStallWindow(int milliseconds) { http.setStallWindow(milliseconds); }
     bool hasUpdates() const;
     QVector<UpdateInfo *> updates() const;
     QString installLog() const;

@@ -30,11 +30,11 @@ namespace {
 
 const QByteArray Separator = "\n--GET--\n";
 const QByteArray Archive = "hello";
-// The client gives up on silence after this; the server never stays silent,
-// so a run that takes longer than the guard is a hang. Short, as inputs that
-// leave the client waiting (a chunked body cut short, say) wait this long on
-// each of their tries.
-constexpr int TransferTimeoutMs = 300;
+// The window of the client's stall floor: it gives up on silence after this;
+// the server never stays silent, so a run that takes longer than the guard is
+// a hang. Short, as inputs that leave the client waiting (a chunked body cut
+// short, say) wait this long on each of their tries.
+constexpr int StallWindowMs = 300;
 constexpr int GuardMs = 20000;
 // Failed GETs are tried again as in the updater, only without the pauses
 // between tries, which would make most inputs take seconds.
@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QString workDir = Fuzz::scratchDirectory();
     HttpClient http;
-    http.setTransferTimeout(TransferTimeoutMs);
+    http.setStallWindow(StallWindowMs);
     PackageDownload download(http, workDir);
     download.setFirstRetryPause(FirstRetryPauseMs);
     QObject::connect(&http, &HttpClient::requestFinished, &download,
