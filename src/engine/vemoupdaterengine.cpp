@@ -54,23 +54,16 @@ VemoUpdaterEngine::VemoUpdaterEngine()
     // The start-up has made the work directory and checked that it is ours
     // alone before the engine exists; nothing here prepares it again.
     : workDir(WorkDirectory::path())
-    , download(http, workDir)
+    , download(workDir)
     , m_updateKeys(UpdateKeys::list())
     , m_checkTimeoutMs(CheckTimeoutMs)
     , m_installDetailIntervalMs(InstallDriver::DefaultDetailIntervalMs)
 {
-    qRegisterMetaType<HttpResponseHeader>();
-
     connect(&download, &PackageDownload::fileStarted, this, &VemoUpdaterEngine::downloadFile);
     connect(&download, &PackageDownload::progress, this, &VemoUpdaterEngine::downloadProgress);
     connect(&download, &PackageDownload::finished, this, &VemoUpdaterEngine::downloadFinished);
     connect(&download, &PackageDownload::failed, this, &VemoUpdaterEngine::error);
     connect(&download, &PackageDownload::bytes, this, &VemoUpdaterEngine::downloadBytes);
-
-    connect(&http, &HttpClient::requestFinished, this, &VemoUpdaterEngine::requestFinished);
-    connect(&http, &HttpClient::dataReadProgress, this, &VemoUpdaterEngine::dataReadProgress);
-    connect(&http, &HttpClient::responseHeaderReceived, this,
-            &VemoUpdaterEngine::responseHeaderReceived);
 }
 
 VemoUpdaterEngine::~VemoUpdaterEngine()
@@ -239,19 +232,4 @@ void VemoUpdaterEngine::installUpdates()
         emit installFinished();
     });
     driver.run();
-}
-
-void VemoUpdaterEngine::requestFinished(int id, bool error)
-{
-    download.requestFinished(id, error);
-}
-
-void VemoUpdaterEngine::dataReadProgress(qint64 done, qint64 total)
-{
-    download.dataReadProgress(done, total);
-}
-
-void VemoUpdaterEngine::responseHeaderReceived(const HttpResponseHeader &resp)
-{
-    download.responseHeaderReceived(resp);
 }

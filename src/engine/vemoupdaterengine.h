@@ -1,7 +1,5 @@
 #pragma once
 
-#include "httpclient.h"
-#include "httpresponseheader.h"
 #include "packagedownload.h"
 
 #include <QDeadlineTimer>
@@ -34,9 +32,9 @@ public:
     // The least time between two installDetailedProgress() signals, 250 ms
     // unless changed here.
     void setInstallDetailInterval(int milliseconds) { m_installDetailIntervalMs = milliseconds; }
-    // The window of the download's stall floor (see HttpClient), 30 s unless
-    // changed here.
-    void setDownloadStallWindow(int milliseconds) { http.setStallWindow(milliseconds); }
+    // The window of the download's stall floor (see PackageDownload), 30 s
+    // unless changed here.
+    void setDownloadStallWindow(int milliseconds) { download.setStallWindow(milliseconds); }
     bool hasUpdates() const;
     QVector<UpdateInfo *> updates() const;
     QString installLog() const;
@@ -66,17 +64,11 @@ public slots:
     void abortDownload();
     void installUpdates();
 
-private slots:
-    void requestFinished(int id, bool error);
-    void dataReadProgress(qint64 done, qint64 total);
-    void responseHeaderReceived(const HttpResponseHeader &resp);
-
 private:
     bool receiveAnswer(const QByteArray &query, const QDeadlineTimer &deadline,
                        QByteArray *message);
 
     QTcpSocket querySocket;
-    HttpClient http;
     QByteArray m_installLog; // UTF-8
     QVector<UpdateInfo *> updateList;
     QString workDir;
