@@ -1,7 +1,6 @@
 #include "packagedownload.h"
 
 #include "buildconfig.h"
-#include "httpclient.h"
 #include "systemproxy.h"
 #include "updateinfo.h"
 #include "workdirectory.h"
@@ -9,14 +8,29 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <climits>
+#include <utility>
 
 namespace {
 
 // The pause before the second try; it doubles before each further one.
 constexpr int FirstRetryPauseMs = 250;
+// Body bytes moved from the reply to the file at a time; also the most the
+// reply may buffer, so memory stays bounded when the disk is slower than the
+// network. Large blocks mean few system calls and few hand-overs from Qt's
+// network thread: 64 KiB blocks made a download of hundreds of MiB take half
+// as long again as one of 1 MiB blocks.
+constexpr int ChunkSize = 1024 * 1024;
+// The floor: 16 KiB in 30 s, about half a kilobyte a second. A transfer
+// slower than that would keep the download (and the one-updater lock) for
+// hours.
+constexpr int StallWindowMs = 30000;
+constexpr qint64 StallFloorBytes = 16 * 1024;
 
 QUrl packageUrl(const UpdateInfo *update)
 {
@@ -35,22 +49,97 @@ bool isPackageUrl(const QUrl &url)
     return !segments.contains(QStringLiteral(".."));
 }
 
-// What a later request names to get the rest of this very version: a strong
-// ETag, else the modification time. A weak ETag may not be used for that.
-QByteArray versionValidator(const HttpResponseHeader &resp)
+// Where the archive of this update is saved.
+QString archivePath(const QString &workDir, const UpdateInfo *update)
 {
-    const QByteArray etag = resp.value("ETag").trimmed();
-    if (!etag.isEmpty() && !etag.startsWith("W/"))
-        return etag;
-    return resp.value("Last-Modified").trimmed();
+    return WorkDirectory::archivePath(workDir, packageUrl(update).path());
 }
 
-// Failures that another try cannot mend: the disk, the user, the proxy's
-// settings.
-bool isWorthRetrying(HttpClient::Error error)
+// Content-Length as announced: -1 when the field is missing, 0 when it is
+// not a number. (The reply holds each field once, repeated ones joined.)
+qint64 announcedLength(const QNetworkReply *reply)
 {
-    return error != HttpClient::DeviceWriteError && error != HttpClient::Aborted
-        && error != HttpClient::ProxyError;
+    if (!reply->hasRawHeader("Content-Length"))
+        return -1;
+    bool isNumber = false;
+    const qint64 length = reply->rawHeader("Content-Length").trimmed().toLongLong(&isNumber);
+    return isNumber && length >= 0 ? length : 0;
+}
+
+// The byte range of a partial answer, from "Content-Range: bytes
+// FIRST-LAST/LENGTH". False when the field is missing, names another unit,
+// or is not three plain numbers with FIRST <= LAST < LENGTH.
+bool contentRange(const QNetworkReply *reply, qint64 *first, qint64 *last, qint64 *length)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^bytes \\s*([0-9]+)-([0-9]+)/([0-9]+)$"));
+    const QRegularExpressionMatch match =
+        pattern.match(QString::fromLatin1(reply->rawHeader("Content-Range").trimmed()));
+    bool ok[3] = {};
+    if (!match.hasMatch())
+        return false;
+    *first = match.captured(1).toLongLong(&ok[0]);
+    *last = match.captured(2).toLongLong(&ok[1]);
+    *length = match.captured(3).toLongLong(&ok[2]);
+    return ok[0] && ok[1] && ok[2] && *first <= *last && *last < *length;
+}
+
+int statusCode(const QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+QString reasonPhrase(const QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+}
+
+// What a later request names to get the rest of this very version: a strong
+// ETag, else the modification time. A weak ETag may not be used for that.
+QByteArray versionValidator(const QNetworkReply *reply)
+{
+    const QByteArray etag = reply->rawHeader("ETag").trimmed();
+    if (!etag.isEmpty() && !etag.startsWith("W/"))
+        return etag;
+    return reply->rawHeader("Last-Modified").trimmed();
+}
+
+// QNetworkReply reports 4xx and 5xx answers as errors of these ranges; they
+// are complete responses, judged by their status.
+bool isHttpStatusError(QNetworkReply::NetworkError error)
+{
+    return (error >= QNetworkReply::ContentAccessDenied
+            && error <= QNetworkReply::UnknownContentError)
+           || (error >= QNetworkReply::InternalServerError
+               && error <= QNetworkReply::UnknownServerError);
+}
+
+bool isProxyError(QNetworkReply::NetworkError error)
+{
+    return error >= QNetworkReply::ProxyConnectionRefusedError
+           && error <= QNetworkReply::UnknownProxyError;
+}
+
+QString proxyErrorText(const QNetworkProxy &proxy, const QNetworkReply *reply)
+{
+    if (reply->error() == QNetworkReply::ProxyAuthenticationRequiredError)
+        return QCoreApplication::translate(
+                   "translation", "The proxy server %1 asks for a user name and password.", "nc")
+            .arg(SystemProxy::name(proxy));
+    return QCoreApplication::translate("translation", "Cannot use the proxy server %1: %2", "nc")
+        .arg(SystemProxy::name(proxy), reply->errorString());
+}
+
+QString writeErrorText(const QIODevice &device)
+{
+    return QCoreApplication::translate("translation", "Cannot write the downloaded data: %1", "nc")
+        .arg(device.errorString());
+}
+
+// Statuses whose responses carry no body whatever their Content-Length says.
+bool hasNoBody(int status)
+{
+    return status < 200 || status == 204 || status == 304;
 }
 
 } // namespace
@@ -62,18 +151,26 @@ int downloadPercentage(qint64 done, qint64 total)
     // Whole hundreds first, so that done * 100 is never formed for counts
     // where it would not fit.
     const qint64 percentage = total <= LLONG_MAX / 100
-        ? done / total * 100 + done % total * 100 / total
-        : done / (total / 100);
+                                  ? done / total * 100 + done % total * 100 / total
+                                  : done / (total / 100);
     return int(qMin<qint64>(percentage, INT_MAX));
 }
 
-PackageDownload::PackageDownload(HttpClient &http, const QString &workDir)
-    : m_http(http)
-    , m_workDir(workDir)
+PackageDownload::PackageDownload(const QString &workDir)
+    : m_workDir(workDir)
     , m_firstRetryPauseMs(FirstRetryPauseMs)
 {
+    m_manager.setProxy(m_proxy);
+    m_buffer.resize(ChunkSize);
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &PackageDownload::requestArchive);
+    m_floorTimer.setInterval(StallWindowMs);
+    connect(&m_floorTimer, &QTimer::timeout, this, &PackageDownload::checkFloor);
+}
+
+PackageDownload::~PackageDownload()
+{
+    releaseReply();
 }
 
 void PackageDownload::begin(const QVector<UpdateInfo *> &updates)
@@ -97,47 +194,239 @@ void PackageDownload::begin(const QVector<UpdateInfo *> &updates)
     m_state = Sizing;
     m_headsAnswered = 0;
     m_headLengths.clear();
-    for (const UpdateInfo *update : std::as_const(m_updates)) {
-        const QUrl url = packageUrl(update);
-        // Always plain HTTP on the download port, whatever scheme or port the
-        // link names.
-        m_http.setHost(url.host(), VEMO_DOWNLOAD_PORT);
-        m_http.head(url.path());
-    }
+    // From the event loop: a cancel right after begin() leaves the servers
+    // unasked.
+    QTimer::singleShot(0, this, [this] {
+        if (m_state == Sizing && !m_updates.isEmpty())
+            send();
+    });
 }
 
 void PackageDownload::abort()
 {
     m_state = Aborted;
     m_retryTimer.stop();
-    m_http.abort();
+    releaseReply();
 }
 
-void PackageDownload::responseHeaderReceived(const HttpResponseHeader &resp)
+void PackageDownload::send(const QByteArray &range)
 {
-    switch (m_state) {
-    case Sizing:
-        if (resp.isSuccess())
-            countSize(resp);
+    const bool head = m_state == Sizing;
+    const QUrl link = packageUrl(m_updates.at(head ? m_headsAnswered : m_currentIndex));
+    QString path = link.path();
+    if (!path.startsWith(QLatin1Char('/')))
+        path.prepend(QLatin1Char('/'));
+
+    // Always plain HTTP on the download port, whatever scheme or port the
+    // link names; port 80 is left out, so that Host: names no port.
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(link.host());
+    if (VEMO_DOWNLOAD_PORT != 80)
+        url.setPort(VEMO_DOWNLOAD_PORT);
+    url.setPath(path, QUrl::DecodedMode);
+
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // Without this the reply would inflate compressed bodies by itself, and
+    // the bytes written would no longer match the Content-Length.
+    request.setRawHeader("Accept-Encoding", "identity");
+    if (!range.isEmpty()) {
+        request.setRawHeader("Range", range);
+        request.setRawHeader("If-Range", m_validator);
+    }
+
+    // Asked afresh for every request, as the settings may exclude some hosts;
+    // set on the manager so that what went wrong can name the proxy used.
+    m_proxy = SystemProxy::forUrl(url);
+    if (m_manager.proxy() != m_proxy)
+        m_manager.setProxy(m_proxy);
+
+    m_headerSeen = false;
+    m_contentLength = -1;
+    m_bodyBytes = 0;
+    m_windowBytes = 0;
+    m_reply = head ? m_manager.head(request) : m_manager.get(request);
+    m_reply->setReadBufferSize(ChunkSize);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &PackageDownload::headerReceived);
+    connect(m_reply, &QNetworkReply::readyRead, this, &PackageDownload::bodyReceived);
+    connect(m_reply, &QNetworkReply::finished, this, &PackageDownload::replyFinished);
+    m_floorTimer.start();
+}
+
+void PackageDownload::headerReceived()
+{
+    if (m_headerSeen || !m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        return;
+    m_headerSeen = true;
+    // The body's windows start with it.
+    m_windowBytes = 0;
+    m_floorTimer.start();
+    m_contentLength = announcedLength(m_reply);
+    if (m_state == Sizing && statusCode(m_reply) >= 200 && statusCode(m_reply) <= 299)
+        countSize();
+    else if (m_state == Sizing)
+        refuseResponse(m_headsAnswered);
+    else
+        judgeArchiveResponse();
+}
+
+void PackageDownload::bodyReceived()
+{
+    headerReceived();
+    if (m_reply && m_state == Fetching)
+        writeBody();
+}
+
+bool PackageDownload::writeBody()
+{
+    while (m_reply->bytesAvailable() > 0) {
+        const qint64 read = m_reply->read(m_buffer.data(), m_buffer.size());
+        if (read <= 0)
+            break;
+        // A file that fills the disk part-way through a block takes what
+        // fits without an error; writing the rest then fails with the reason.
+        for (qint64 written = 0; written < read;) {
+            const qint64 count = m_outputFile.write(m_buffer.constData() + written, read - written);
+            if (count <= 0) {
+                stopWithError(writeErrorText(m_outputFile));
+                return false;
+            }
+            written += count;
+        }
+        m_bodyBytes += read;
+        m_windowBytes += read;
+        countBody();
+        // A check, or a receiver of the progress, may have ended the request.
+        if (!m_reply || m_state != Fetching)
+            return false;
+    }
+    return true;
+}
+
+void PackageDownload::replyFinished()
+{
+    QNetworkReply *reply = m_reply;
+    const bool head = m_state == Sizing;
+    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    const QNetworkReply::NetworkError networkError = reply->error();
+
+    if (answered) {
+        headerReceived();
+        // Whatever arrived before a failure still goes to the file.
+        if (m_reply != reply || (!head && !writeBody()))
+            return;
+    }
+
+    // A body shorter than announced is a failure whether or not the reply
+    // noticed; saying how much arrived is the clearer report.
+    if (answered && !head && m_contentLength >= 0 && m_bodyBytes < m_contentLength
+        && !hasNoBody(statusCode(reply))) {
+        requestFailed(QCoreApplication::translate(
+                          "translation", "The connection was closed after %1 of %2 bytes.", "nc")
+                          .arg(m_bodyBytes)
+                          .arg(m_contentLength));
+        return;
+    }
+
+    if (!answered || (networkError != QNetworkReply::NoError && !isHttpStatusError(networkError))) {
+        if (networkError == QNetworkReply::NoError)
+            requestFailed(QCoreApplication::translate(
+                "translation", "The server did not send a valid HTTP response.", "nc"));
+        // Without an answer, a request sent to a proxy failed on the way to
+        // the proxy (an HTTP proxy answers for the host behind it). Another
+        // try cannot mend the proxy's settings.
+        else if (isProxyError(networkError) || (!answered && SystemProxy::isProxy(m_proxy)))
+            requestFailed(proxyErrorText(m_proxy, reply), false);
         else
-            refuseResponse(m_headsAnswered, resp);
+            requestFailed(reply->errorString());
         return;
-    case Fetching:
-        // The current archive's GET is the only response judged here; its
-        // body goes to the archive's file as it arrives.
-        if (m_http.currentId() == m_currentRequestId)
-            judgeArchiveResponse(resp);
+    }
+
+    // A file buffers small writes; a full disk shows only when they go out.
+    if (!head && !m_outputFile.flush()) {
+        stopWithError(writeErrorText(m_outputFile));
         return;
-    case Idle:
-    case Aborted:
-        return;
+    }
+    releaseReply();
+    if (!head) {
+        archiveFetched();
+    } else if (++m_headsAnswered < m_updates.size()) {
+        send();
+    } else {
+        startFetching();
     }
 }
 
-void PackageDownload::countSize(const HttpResponseHeader &resp)
+void PackageDownload::checkFloor()
+{
+    const int windowMs = m_floorTimer.interval();
+    const qint64 floor = qMax<qint64>(1, StallFloorBytes * windowMs / StallWindowMs);
+    const QString seconds = QString::number(windowMs / 1000.0);
+    if (!m_headerSeen)
+        requestFailed(QCoreApplication::translate(
+                          "translation", "The server did not answer within %1 seconds.", "nc")
+                          .arg(seconds));
+    else if (m_windowBytes < floor)
+        requestFailed(QCoreApplication::translate(
+                          "translation",
+                          "The download is too slow: the server sent only %1 bytes in %2 seconds.",
+                          "nc")
+                          .arg(m_windowBytes)
+                          .arg(seconds));
+    else
+        m_windowBytes = 0;
+}
+
+void PackageDownload::requestFailed(const QString &text, bool worthRetrying)
+{
+    releaseReply();
+    if (m_state == Sizing && worthRetrying) {
+        // A bare "Connection refused" would not say what could not be
+        // reached; the proxy's own texts name the proxy.
+        stopWithError(
+            QCoreApplication::translate("translation", "Cannot download package %1: %2", "nc")
+                .arg(recordText(m_updates.at(m_headsAnswered)->name()), text));
+    } else if (m_state != Fetching || !worthRetrying) {
+        stopWithError(text);
+    } else if (expectedSize() > 0 && m_fileBytesDone == expectedSize()) {
+        // Every byte announced is on disk: a server whose length promised
+        // more than the archive holds ends short, and asking it for bytes
+        // past the end could only fail. The checks on the whole file judge.
+        archiveFetched();
+    } else {
+        retryOrFail(text);
+    }
+}
+
+void PackageDownload::releaseReply()
+{
+    m_floorTimer.stop();
+    // The part of a body that arrived before the end stays readable on disk
+    // while the file is kept open for another try, or after a cancel.
+    if (m_outputFile.isOpen())
+        m_outputFile.flush();
+    QNetworkReply *reply = std::exchange(m_reply, nullptr);
+    if (!reply)
+        return;
+    disconnect(reply, nullptr, this, nullptr);
+    // A 4xx or 5xx reply carries (or is about to carry) that status as its
+    // error and cannot take a second one (Qt warns); deleting it stops its
+    // transfer all the same.
+    if (reply->isRunning() && reply->error() == QNetworkReply::NoError && statusCode(reply) < 400)
+        reply->abort();
+    reply->deleteLater();
+}
+
+void PackageDownload::countSize()
 {
     const UpdateInfo *update = m_updates.at(m_headsAnswered);
-    const qint64 announced = resp.hasContentLength() ? resp.contentLength() : -1;
+    const qint64 announced = m_contentLength;
     const qint64 size = update->archiveBytes();
     if (size >= 0 && announced >= 0 && announced != size) {
         stopWithError(QCoreApplication::translate(
@@ -152,23 +441,19 @@ void PackageDownload::countSize(const HttpResponseHeader &resp)
     }
     m_headLengths.append(announced);
     m_bytesTotal += size >= 0 ? size : qMax<qint64>(announced, 0);
-    ++m_headsAnswered;
-    // No request waits behind this one: it was the last HEAD. Its own
-    // completion is still to come and must not count as archive 0's.
-    if (!m_http.hasPendingRequests())
-        startFetching();
 }
 
-void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
+void PackageDownload::judgeArchiveResponse()
 {
-    const int status = resp.statusCode();
+    const int status = statusCode(m_reply);
     if (m_requestOffset > 0 && status == 206) {
         const qint64 size = expectedSize() >= 0 ? expectedSize() : m_archiveSize;
         qint64 first = 0;
         qint64 last = 0;
         qint64 length = 0;
-        const bool theRest = resp.contentRange(&first, &last, &length)
-            && first == m_requestOffset && last == length - 1 && (size < 0 || length == size);
+        const bool theRest = contentRange(m_reply, &first, &last, &length)
+                             && first == m_requestOffset && last == length - 1
+                             && (size < 0 || length == size);
         if (!theRest)
             stopWithError(QCoreApplication::translate(
                               "translation",
@@ -178,9 +463,9 @@ void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
                               .arg(currentName()));
         return;
     }
-    if (resp.isSuccess()) {
+    if (status >= 200 && status <= 299) {
         const qint64 headLength = m_headLengths.at(m_currentIndex);
-        if (resp.hasContentLength() && headLength >= 0 && resp.contentLength() != headLength) {
+        if (m_contentLength >= 0 && headLength >= 0 && m_contentLength != headLength) {
             rejectArchive(QCoreApplication::translate(
                               "translation",
                               "Cannot download package %1: the download server gave its size "
@@ -188,7 +473,7 @@ void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
                               "nc")
                               .arg(currentName())
                               .arg(headLength)
-                              .arg(resp.contentLength()));
+                              .arg(m_contentLength));
             return;
         }
         // The whole archive, from its first byte: what an earlier try left
@@ -196,16 +481,17 @@ void PackageDownload::judgeArchiveResponse(const HttpResponseHeader &resp)
         if (m_fileBytesDone > 0 && !restartArchive())
             return;
         m_requestOffset = 0;
-        m_validator = versionValidator(resp);
-        m_archiveSize = resp.hasContentLength() ? resp.contentLength() : -1;
+        m_validator = versionValidator(m_reply);
+        m_archiveSize = m_contentLength;
         return;
     }
     if (status >= 500 && status <= 599) {
+        // The answer's body (an error page) does not reach the file.
         retryOrFail(QCoreApplication::translate("translation", "The server answered %1 %2.", "nc")
-                        .arg(QString::number(status), resp.reasonPhrase()));
+                        .arg(QString::number(status), reasonPhrase(m_reply)));
         return;
     }
-    refuseResponse(m_currentIndex, resp);
+    refuseResponse(m_currentIndex);
 }
 
 bool PackageDownload::restartArchive()
@@ -233,7 +519,6 @@ void PackageDownload::startFetching()
 void PackageDownload::startArchive()
 {
     const UpdateInfo *update = m_updates.at(m_currentIndex);
-    const QUrl url = packageUrl(update);
 
     emit fileStarted(recordText(update->name()));
     // A receiver of fileStarted may have cancelled the run.
@@ -245,7 +530,7 @@ void PackageDownload::startArchive()
     m_validator.clear();
     m_archiveSize = -1;
 
-    const QString path = WorkDirectory::archivePath(m_workDir, url.path());
+    const QString path = archivePath(m_workDir, update);
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
         stopWithError(QCoreApplication::translate("translation",
@@ -267,30 +552,20 @@ void PackageDownload::requestArchive()
         return;
     ++m_tries;
 
-    HttpClient::Fields fields;
     // The file must hold exactly the bytes counted, or the rest would be
     // appended at the wrong place; then the whole archive is asked for.
     if (m_fileBytesDone > 0 && !m_validator.isEmpty() && m_outputFile.pos() == m_fileBytesDone) {
         m_requestOffset = m_fileBytesDone;
-        fields << qMakePair(QByteArray("Range"),
-                            "bytes=" + QByteArray::number(m_fileBytesDone) + '-')
-               << qMakePair(QByteArray("If-Range"), m_validator);
+        send("bytes=" + QByteArray::number(m_fileBytesDone) + '-');
     } else {
         m_requestOffset = 0;
+        send();
     }
-
-    const QUrl url = packageUrl(m_updates.at(m_currentIndex));
-    m_http.setHost(url.host(), VEMO_DOWNLOAD_PORT);
-    m_currentRequestId = m_http.get(url.path(), &m_outputFile, fields);
 }
 
-void PackageDownload::dataReadProgress(qint64 done, qint64 total)
+void PackageDownload::countBody()
 {
-    Q_UNUSED(total);
-    if (m_state != Fetching)
-        return;
-
-    const qint64 fileBytes = m_requestOffset + done;
+    const qint64 fileBytes = m_requestOffset + m_bodyBytes;
     // A server that sends more than announced is cut off: no endless data.
     const qint64 expected = expectedSize();
     if (expected >= 0 && fileBytes > expected) {
@@ -358,41 +633,6 @@ bool PackageDownload::verifyArchive()
     return true;
 }
 
-void PackageDownload::requestFinished(int id, bool error)
-{
-    if (error) {
-        if (m_state == Aborted || m_droppingRequest)
-            return;
-        if (m_state == Fetching && id == m_currentRequestId && isWorthRetrying(m_http.error())) {
-            // Every byte announced is on disk: a server whose length promised
-            // more than the archive holds ends short, and asking it for bytes
-            // past the end could only fail. The checks on the whole file judge.
-            const qint64 expected = expectedSize();
-            if (expected > 0 && m_fileBytesDone == expected)
-                archiveFetched();
-            else
-                retryOrFail(m_http.errorString());
-        } else if (m_state == Fetching) {
-            stopWithError(m_http.errorString());
-        } else if (m_state == Sizing && m_http.error() != HttpClient::ProxyError) {
-            // A bare "Connection refused" would not say what could not be
-            // reached; the proxy's own texts name the proxy.
-            stopWithError(QCoreApplication::translate("translation",
-                                                      "Cannot download package %1: %2", "nc")
-                              .arg(recordText(m_updates.at(m_headsAnswered)->name()),
-                                   m_http.errorString()));
-        } else {
-            emit failed(m_http.errorString());
-        }
-        return;
-    }
-    // Completions of setHost and HEAD requests, and the last HEAD's after
-    // fetching began, are not archives.
-    if (m_state != Fetching || id != m_currentRequestId)
-        return;
-    archiveFetched();
-}
-
 void PackageDownload::archiveFetched()
 {
     m_outputFile.close();
@@ -410,44 +650,41 @@ void PackageDownload::archiveFetched()
 void PackageDownload::retryOrFail(const QString &reason)
 {
     if (m_tries >= MaxTries) {
-        stopWithError(QCoreApplication::translate("translation",
-                                                  "Cannot download package %1 after %2 tries. %3",
-                                                  "nc")
+        stopWithError(QCoreApplication::translate(
+                          "translation", "Cannot download package %1 after %2 tries. %3", "nc")
                           .arg(currentName(), QString::number(m_tries), reason));
         return;
     }
-    // A GET answered with a 5xx is still running: it is dropped (its error
-    // completion comes at once) before its body reaches the file.
-    m_droppingRequest = true;
-    m_http.abort();
-    m_droppingRequest = false;
+    // A GET answered with a 5xx is still running: it is dropped before its
+    // body reaches the file.
+    releaseReply();
     m_retryTimer.start(m_firstRetryPauseMs << (m_tries - 1));
 }
 
-void PackageDownload::refuseResponse(int index, const HttpResponseHeader &resp)
+void PackageDownload::refuseResponse(int index)
 {
     const QString name = recordText(m_updates.at(index)->name());
-    const QString status = QString::number(resp.statusCode());
-    const QNetworkProxy proxy = m_http.proxy();
+    const QString status = QString::number(statusCode(m_reply));
+    const QString reason = reasonPhrase(m_reply);
     // An error page is neither a size to count nor an archive to keep.
-    if (!SystemProxy::isProxy(proxy)) {
-        stopWithError(QCoreApplication::translate(
-                          "translation", "Cannot download package %1: the server answered %2 %3.",
-                          "nc")
-                          .arg(name, status, resp.reasonPhrase()));
-    } else if (resp.statusCode() == 407) {
+    if (!SystemProxy::isProxy(m_proxy)) {
+        stopWithError(
+            QCoreApplication::translate(
+                "translation", "Cannot download package %1: the server answered %2 %3.", "nc")
+                .arg(name, status, reason));
+    } else if (statusCode(m_reply) == 407) {
         stopWithError(QCoreApplication::translate("translation",
                                                   "Cannot download package %1: the proxy server "
                                                   "%2 asks for a user name and password.",
                                                   "nc")
-                          .arg(name, SystemProxy::name(proxy)));
+                          .arg(name, SystemProxy::name(m_proxy)));
     } else {
         // The answer may be the proxy's own or one it passed on.
         stopWithError(QCoreApplication::translate("translation",
                                                   "Cannot download package %1 through the proxy "
                                                   "server %2: the answer was %3 %4.",
                                                   "nc")
-                          .arg(name, SystemProxy::name(proxy), status, resp.reasonPhrase()));
+                          .arg(name, SystemProxy::name(m_proxy), status, reason));
     }
 }
 
@@ -462,20 +699,18 @@ void PackageDownload::rejectArchive(const QString &text)
 
 void PackageDownload::stopSavingFailed()
 {
-    stopWithError(QCoreApplication::translate("translation", "Cannot save package %1 as %2: %3",
-                                              "nc")
-                      .arg(currentName(),
-                           QDir::toNativeSeparators(QDir::cleanPath(m_outputFile.fileName())),
-                           m_outputFile.errorString()));
+    stopWithError(
+        QCoreApplication::translate("translation", "Cannot save package %1 as %2: %3", "nc")
+            .arg(currentName(), QDir::toNativeSeparators(QDir::cleanPath(m_outputFile.fileName())),
+                 m_outputFile.errorString()));
 }
 
 void PackageDownload::stopWithError(const QString &text)
 {
-    // Aborted is final and keeps the client's own error completion from
-    // producing a second report.
+    // Aborted is final: nothing more is sent or reported.
     m_state = Aborted;
     m_retryTimer.stop();
-    m_http.abort();
+    releaseReply();
     // The archive's file holds nothing worth keeping: the start of an
     // archive that will not be finished, or an error page.
     if (m_outputFile.isOpen()) {

@@ -3,32 +3,41 @@
 #include "archivefile.h"
 
 #include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <QVector>
 
-class HttpClient;
-class HttpResponseHeader;
+class QNetworkReply;
 class UpdateInfo;
 
 // The package download of one update run: one HEAD per archive to learn the
 // total size, then one GET per archive into the work directory, at
 // work directory + "/" + the URL path (the folders on the way are made).
+// Each request is a QNetworkReply of its own, one at a time and in that
+// order, plain HTTP to the download port of the link's host, through the
+// proxy the system names for it; redirects are not followed, and a GET's
+// body goes to the archive's file as it arrives.
 //
-// A GET that fails on the way (the connection cut or silent, or a 5xx answer)
-// is tried again by itself, up to three times after a short pause that grows
-// each time. When part of the archive has arrived, the new GET asks for the
-// rest only (Range, with If-Range naming the version the part belongs to): a
-// 206 for exactly that rest is appended, a 200 starts the file again.
+// A GET that fails on the way (the connection cut, a transfer below the
+// floor, or a 5xx answer) is tried again by itself, up to three times after a
+// short pause that grows each time. When part of the archive has arrived, the
+// new GET asks for the rest only (Range, with If-Range naming the version the
+// part belongs to): a 206 for exactly that rest is appended, a 200 starts the
+// file again. Any other failure, a status outside 200-299 included, ends the
+// run at once. The floor: a request's whole header must arrive within a
+// window of 30 s, and then at least 16 KiB of body in every window (which
+// starts again with the header), so that no server, silent or dribbling,
+// keeps the download (and the one-updater lock) for long.
 //
-// The engine owns the HTTP client and hands its signals on to the three
-// handlers below. Signals, in a successful run of N archives: for each
-// archive fileStarted(name) and any number of progress(percentage of all
-// bytes announced), then finished(). bytes(done, total) comes once with 0 done
-// when the sizes are known and then with every progress(); neither ever goes
-// back. failed(text) ends a run at most once, after the last try; after
-// abort() nothing more is emitted.
+// Signals, in a successful run of N archives: for each archive
+// fileStarted(name) and any number of progress(percentage of all bytes
+// announced), then finished(). bytes(done, total) comes once with 0 done when
+// the sizes are known and then with every progress(); neither ever goes back.
+// failed(text) ends a run at most once, after the last try; after abort()
+// nothing more is emitted. A receiver may call abort() from any of them.
 //
 // When a record gives the archive's size and SHA-256, the archive must match
 // them: a HEAD that announces another size, a GET that announces another
@@ -52,20 +61,19 @@ public:
     // GETs of one archive at most: the first and three more.
     static constexpr int MaxTries = 4;
 
-    PackageDownload(HttpClient &http, const QString &workDir);
+    explicit PackageDownload(const QString &workDir);
+    ~PackageDownload() override;
 
     // Starts the run for these updates; the records must outlive it.
     void begin(const QVector<UpdateInfo *> &updates);
     void abort();
 
-    State state() const { return m_state; }
     // The pause before the second try of a GET, 250 ms unless changed here;
     // it doubles before each further one.
     void setFirstRetryPause(int milliseconds) { m_firstRetryPauseMs = milliseconds; }
-
-    void responseHeaderReceived(const HttpResponseHeader &resp);
-    void dataReadProgress(qint64 done, qint64 total);
-    void requestFinished(int id, bool error);
+    // The window of the floor, 30 s unless changed here; the floor shrinks
+    // with it, so the rate stays.
+    void setStallWindow(int milliseconds) { m_floorTimer.setInterval(milliseconds); }
 
 signals:
     void fileStarted(const QString &name);
@@ -75,19 +83,34 @@ signals:
     void bytes(qint64 done, qint64 total);
 
 private:
-    void countSize(const HttpResponseHeader &resp);
+    // Sends the current request: a HEAD while sizing, else the GET of the
+    // current archive, for the rest of it from 'range' when not empty.
+    void send(const QByteArray &range = QByteArray());
+    void headerReceived();
+    void bodyReceived();
+    void replyFinished();
+    void checkFloor();
+    // Moves the body that has arrived into the file; false when that ended
+    // the request.
+    bool writeBody();
+    // A request failed on the way: another try, or the end of the run.
+    void requestFailed(const QString &text, bool worthRetrying = true);
+    void releaseReply();
+
+    void countSize();
     void startFetching();
     void startArchive();
     // Sends the GET of the current archive: for the rest of it when part of
     // it is on disk and the server named its version, else for all of it.
     void requestArchive();
-    void judgeArchiveResponse(const HttpResponseHeader &resp);
+    void judgeArchiveResponse();
     bool restartArchive();
     // After a failed GET: another try after a pause, or the end of the run
     // with the reason when every try is used up.
     void retryOrFail(const QString &reason);
+    void countBody();
     void reportProgress();
-    void refuseResponse(int index, const HttpResponseHeader &resp);
+    void refuseResponse(int index);
     void stopWithError(const QString &text);
     // Stops because the archive's file cannot be opened or emptied.
     void stopSavingFailed();
@@ -100,17 +123,27 @@ private:
     qint64 expectedSize() const;
     QString currentName() const;
 
-    HttpClient &m_http;
     const QString m_workDir;
     QVector<UpdateInfo *> m_updates;
     State m_state = Idle;
 
-    // Sizing: how many HEAD requests have answered so far (they answer in
-    // list order, so this is also the index of the one awaited next).
+    QNetworkAccessManager m_manager;
+    // The request under way and the proxy it goes through (NoProxy when it
+    // goes straight to the host); its header's status is judged once.
+    QNetworkReply *m_reply = nullptr;
+    QNetworkProxy m_proxy{QNetworkProxy::NoProxy};
+    bool m_headerSeen = false;
+    qint64 m_contentLength = -1; // of the answer; -1 when it has none
+    qint64 m_bodyBytes = 0; // of the answer, written to the file
+    QByteArray m_buffer;
+    QTimer m_floorTimer;
+    qint64 m_windowBytes = 0; // body bytes in the floor's current window
+
+    // Sizing: how many HEAD requests have answered so far, which is also the
+    // index of the one under way.
     int m_headsAnswered = 0;
-    // Fetching: the archive being downloaded, its GET and its file.
+    // Fetching: the archive being downloaded and its file.
     int m_currentIndex = 0;
-    int m_currentRequestId = 0;
     ArchiveFile m_outputFile;
     // Content-Length of each archive's HEAD; -1 where it had none.
     QVector<qint64> m_headLengths;
@@ -125,9 +158,6 @@ private:
     qint64 m_requestOffset = 0;
     QTimer m_retryTimer;
     int m_firstRetryPauseMs;
-    // Set while the client is stopped on purpose for another try, so that its
-    // error completion is not taken for a failure.
-    bool m_droppingRequest = false;
 
     qint64 m_fileBytesDone = 0; // of the current archive, already in m_bytesDone
     qint64 m_bytesDone = 0; // over the whole run, of the archives as they are on disk

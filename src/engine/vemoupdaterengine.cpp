@@ -55,23 +55,16 @@ VemoUpdaterEngine::VemoUpdaterEngine(const UpdaterPaths &paths)
     // The start-up has made the work directory and checked that it is ours
     // alone before the engine exists; nothing here prepares it again.
     , workDir(paths.workDir)
-    , download(http, workDir)
+    , download(workDir)
     , m_updateKeys(UpdateKeys::list())
     , m_checkTimeoutMs(CheckTimeoutMs)
     , m_installDetailIntervalMs(InstallDetailIntervalMs)
 {
-    qRegisterMetaType<HttpResponseHeader>();
-
     connect(&download, &PackageDownload::fileStarted, this, &VemoUpdaterEngine::downloadFile);
     connect(&download, &PackageDownload::progress, this, &VemoUpdaterEngine::downloadProgress);
     connect(&download, &PackageDownload::finished, this, &VemoUpdaterEngine::downloadFinished);
     connect(&download, &PackageDownload::failed, this, &VemoUpdaterEngine::error);
     connect(&download, &PackageDownload::bytes, this, &VemoUpdaterEngine::downloadBytes);
-
-    connect(&http, &HttpClient::requestFinished, this, &VemoUpdaterEngine::requestFinished);
-    connect(&http, &HttpClient::dataReadProgress, this, &VemoUpdaterEngine::dataReadProgress);
-    connect(&http, &HttpClient::responseHeaderReceived, this,
-            &VemoUpdaterEngine::responseHeaderReceived);
 }
 
 VemoUpdaterEngine::~VemoUpdaterEngine()
@@ -236,19 +229,4 @@ void VemoUpdaterEngine::finishInstall(const QByteArray &log, bool succeeded)
     m_installLog = log;
     m_installSucceeded = succeeded;
     emit installFinished();
-}
-
-void VemoUpdaterEngine::requestFinished(int id, bool error)
-{
-    download.requestFinished(id, error);
-}
-
-void VemoUpdaterEngine::dataReadProgress(qint64 done, qint64 total)
-{
-    download.dataReadProgress(done, total);
-}
-
-void VemoUpdaterEngine::responseHeaderReceived(const HttpResponseHeader &resp)
-{
-    download.responseHeaderReceived(resp);
 }

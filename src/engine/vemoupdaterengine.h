@@ -1,7 +1,5 @@
 #pragma once
 
-#include "httpclient.h"
-#include "httpresponseheader.h"
 #include "packagedownload.h"
 #include "updaterpaths.h"
 
@@ -49,6 +47,9 @@ public:
     // and emits installFinished().
     void finishInstall(const QByteArray &log, bool succeeded);
     const UpdaterPaths &paths() const { return m_paths; }
+    // The window of the download's stall floor (see PackageDownload), 30 s
+    // unless changed here.
+    void setDownloadStallWindow(int milliseconds) { download.setStallWindow(milliseconds); }
     bool hasUpdates() const;
     QVector<UpdateInfo *> updates() const;
     QString installLog() const;
@@ -78,18 +79,12 @@ public slots:
     void abortDownload();
     void installUpdates();
 
-private slots:
-    void requestFinished(int id, bool error);
-    void dataReadProgress(qint64 done, qint64 total);
-    void responseHeaderReceived(const HttpResponseHeader &resp);
-
 private:
     bool receiveAnswer(const QByteArray &query, const QDeadlineTimer &deadline,
                        QByteArray *message);
 
     const UpdaterPaths m_paths;
     QTcpSocket querySocket;
-    HttpClient http;
     QByteArray m_installLog; // UTF-8
     QVector<UpdateInfo *> updateList;
     QString workDir;

@@ -161,9 +161,14 @@
         <translation>Serwer nie wysłał poprawnej odpowiedzi HTTP.</translation>
     </message>
     <message>
-        <source>Connection timed out</source>
+        <source>The server did not answer within %1 seconds.</source>
         <comment>nc</comment>
-        <translation>Przekroczono limit czasu połączenia</translation>
+        <translation>Serwer nie odpowiedział w ciągu %1 s.</translation>
+    </message>
+    <message>
+        <source>The download is too slow: the server sent only %1 bytes in %2 seconds.</source>
+        <comment>nc</comment>
+        <translation>Pobieranie jest zbyt wolne: serwer wysłał tylko %1 bajtów w ciągu %2 s.</translation>
     </message>
     <message>
         <source>Cannot download package %1: its address %2 is not a valid package address.</source>

@@ -42,6 +42,9 @@ using Files = QMap<QString, QByteArray>;
 // An archive expected with this content is saved through a link to
 // /dev/null, made beforehand, so that gigabytes go nowhere.
 const QByteArray Discarded = QByteArrayLiteral("-> /dev/null");
+// The archive of a package of this name is saved through a link to
+// /dev/full, made beforehand: a disk that is full.
+const QString FullDisk = QStringLiteral("Full");
 
 // A 200 (or, from a Range field "bytes=N-", a 206) with the given ETag, of
 // which only 'sent' bytes of the body come before the connection closes (all
@@ -143,6 +146,8 @@ void PackageDownloadTest::initTestCase()
     QVERIFY(writeFile(m_root.filePath("a.zip"), sampleData(300, 'a')));
     QVERIFY(writeFile(m_root.filePath("b.zip"), sampleData(700, 'b')));
     QVERIFY(writeFile(m_root.filePath("get"), sampleData(50, 'g')));
+    QVERIFY(writeFile(m_root.filePath("empty.zip"), QByteArray()));
+    QVERIFY(QDir(m_root.path()).mkpath("dir"));
     QVERIFY(writeFile(m_root.filePath(QString::fromUtf8("pak ić?.zip")), sampleData(80, 'p')));
     QVERIFY(writeFile(m_root.filePath("releases/7.1/d.zip"), sampleData(60, 'd')));
     QVERIFY(writeFile(m_root.filePath("slow/big.zip"), sampleData(1024 * 1024, 's')));
@@ -191,6 +196,32 @@ void PackageDownloadTest::initTestCase()
             return {QByteArray(), false};
         if (target == "/stall.zip")
             return {answerFrom(request, data, "\"s1\"", 400)};
+        // The header and 400 bytes at once, then a byte a second, from where
+        // the request asks; or the header itself a byte a second.
+        if (target == "/dribble.zip") {
+            const qsizetype from
+                = ranged ? request.fields.value("range").mid(6).chopped(1).toLongLong() : 400;
+            QList<QByteArray> later;
+            for (const char c : data.mid(from, 10))
+                later << QByteArray(1, c);
+            return {answerFrom(request, data, "\"d1\"", ranged ? 0 : 400), true,
+                    head ? QList<QByteArray>() : later, 1000};
+        }
+        if (target == "/dribble-header.zip") {
+            QList<QByteArray> later;
+            for (const char c : QByteArray("TTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"))
+                later << QByteArray(1, c);
+            return {"H", true, later, 1000};
+        }
+        // 300 bytes every 100 ms for 2 s: slow, but above the floor.
+        if (target == "/steady.zip") {
+            QList<QByteArray> later;
+            for (int i = 0; i < 6000 && !head; i += 300)
+                later << sampleData(6000, 't').mid(i, 300);
+            return {"HTTP/1.1 200 OK\r\nContent-Length: 6000\r\n\r\n", true, later, 100};
+        }
+        if (target == "/closed.zip")
+            return {QByteArray(), true};
         if (target == "/nolength.zip")
             return {head ? QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")
                          : FakeHttpServer::response("HTTP/1.1 200 OK", sampleData(40, 'n'))};
@@ -307,6 +338,16 @@ void PackageDownloadTest::run_data()
         << QStringList{"HEAD /a.zip 200 0", "HEAD /releases/7.1/d.zip 200 0", "GET /a.zip 200 300",
                        "GET /releases/7.1/d.zip 200 60"}
         << QStringList() << Files{{"a.zip", a}, {"releases/7.1/d.zip", sampleData(60, 'd')}} << none << none;
+    QTest::newRow("empty archive")
+        << QStringList{"Empty|" + web + "/empty.zip"} << none
+        << QStringList{"file Empty", "finished"}
+        << QStringList{"HEAD /empty.zip 200 0", "GET /empty.zip 200 0"} << QStringList()
+        << Files{{"empty.zip", {}}} << none << none;
+    QTest::newRow("slow but above the floor for longer than its window")
+        << QStringList{"Steady|" + fake + "/steady.zip"} << none
+        << QStringList{"file Steady", "progress 100", "finished"} << QStringList()
+        << QStringList{"HEAD /steady.zip", "GET /steady.zip"}
+        << Files{{"steady.zip", sampleData(6000, 't')}} << none << none;
     QTest::newRow("5 GiB archive: the bar only grows, up to 100")
         << QStringList{"Huge|" + web + "/huge.zip"} << none
         << QStringList{"file Huge", "progress 100", "finished"}
@@ -343,6 +384,23 @@ void PackageDownloadTest::run_data()
         << QStringList{"HEAD /norange.zip", "GET /norange.zip",
                        "GET /norange.zip range bytes=400- if-range \"n1\""}
         << Files{{"norange.zip", x}} << none << none;
+    // A server that keeps a transfer alive below the floor.
+    QTest::newRow("body dribbled a byte a second: stalled, resumed, the error after the last try")
+        << QStringList{"Dribble|" + fake + "/dribble.zip"} << none
+        << QStringList{"file Dribble", "progress 40",
+                       "error Cannot download package Dribble after 4 tries. The download is too "
+                       "slow: the server sent only 1 bytes in 1.5 seconds."}
+        << QStringList()
+        << QStringList{"HEAD /dribble.zip", "GET /dribble.zip",
+                       "GET /dribble.zip range bytes=401- if-range \"d1\"",
+                       "GET /dribble.zip range bytes=402- if-range \"d1\"",
+                       "GET /dribble.zip range bytes=403- if-range \"d1\""}
+        << Files() << none << none;
+    QTest::newRow("header dribbled a byte a second: stalled")
+        << QStringList{"Dribble|" + fake + "/dribble-header.zip"} << none
+        << QStringList{"error Cannot download package Dribble: The server did not answer within "
+                       "1.5 seconds."}
+        << QStringList() << QStringList{"HEAD /dribble-header.zip"} << Files() << none << none;
     QTest::newRow("archive changed between tries: the file starts again")
         << QStringList{"Changed|" + fake + "/changed.zip"} << none
         << QStringList{"file Changed", "progress 100", "finished"} << QStringList()
@@ -367,6 +425,30 @@ void PackageDownloadTest::run_data()
                        "error Cannot download package Gone: the server answered 404 Not Found."}
         << QStringList{"HEAD /a.zip 200 0", "GET /a.zip 200 300"}
         << QStringList{"HEAD /gone.zip", "GET /gone.zip"} << Files{{"a.zip", a}} << none << none;
+    QTest::newRow("redirect not followed")
+        << QStringList{"Dir|" + web + "/dir"} << none
+        << QStringList{"error Cannot download package Dir: the server answered 301 Moved Permanently."}
+        << QStringList{"HEAD /dir 301"} << QStringList() << Files() << none << none;
+    QTest::newRow("connection closed without an answer")
+        << QStringList{"Closed|" + fake + "/closed.zip"} << none
+        << QStringList{"error Cannot download package Closed: Connection closed"} << QStringList()
+        << QStringList{"HEAD /closed.zip"} << Files() << none << none;
+    QTest::newRow("server silent")
+        << QStringList{"Quiet|" + fake + "/silent.zip"} << none
+        << QStringList{"error Cannot download package Quiet: The server did not answer within "
+                       "1.5 seconds."}
+        << QStringList() << QStringList{"HEAD /silent.zip"} << Files() << none << none;
+    QTest::newRow("disk full, noticed when the file is flushed")
+        << QStringList{FullDisk + "|" + web + "/a.zip"} << none
+        << QStringList{"file Full", "progress 100",
+                       "error Cannot write the downloaded data: No space left on device"}
+        << QStringList{"HEAD /a.zip 200 0", "GET /a.zip 200 300"} << QStringList() << Files()
+        << none << none;
+    QTest::newRow("disk full, the first write fails")
+        << QStringList{FullDisk + "|" + web + "/slow/big.zip"} << none
+        << QStringList{"file Full", "error Cannot write the downloaded data: No space left on device"}
+        << QStringList{"HEAD /slow/big.zip 200 0", "GET /slow/big.zip 200"} << QStringList()
+        << Files() << none << none;
     QTest::newRow("dot-dot segment refused before any request")
         << QStringList{"Core|" + web + "/a.zip", "Evil|" + web + "/../evil.zip"} << none
         << QStringList{"error Cannot download package Evil: its address " + web
@@ -471,6 +553,11 @@ void PackageDownloadTest::run_data()
         << QStringList{"file Core", "progress 30", "file Sounds", "cancel"}
         << QStringList{"HEAD /a.zip 200 0", "HEAD /b.zip 200 0", "GET /a.zip 200 300"}
         << QStringList() << Files{{"a.zip", a}} << none << none;
+    QTest::newRow("cancel after the last archive: nothing follows")
+        << QStringList{"Core|" + web + "/a.zip"} << "finished"
+        << QStringList{"file Core", "progress 100", "finished", "cancel"}
+        << QStringList{"HEAD /a.zip 200 0", "GET /a.zip 200 300"} << QStringList()
+        << Files{{"a.zip", a}} << none << none;
     QTest::newRow("cancel while a second try waits for its answer")
         << QStringList{"Stalled|" + fake + "/stall.zip"}
         << "GET /stall.zip range bytes=400- if-range \"s1\""
@@ -500,6 +587,10 @@ void PackageDownloadTest::run()
         engine.setUpdateKeys(QByteArray());
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), packages.size());
+    // The fake server's rows judge the floor over windows of 1.5 s; nginx's
+    // keep the updater's own, so that a busy machine cannot make them stall.
+    if (packages.join(QLatin1Char(' ')).contains(FakeAddress))
+        engine.setDownloadStallWindow(1500);
     // Archives are saved below the work directory's "archives/" at their
     // links' paths; the rate-limited one below "slow/", made here already.
     const QString workDir = m_tmp->path() + QStringLiteral("/vupdates/archives/");
@@ -507,6 +598,11 @@ void PackageDownloadTest::run()
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
         if (it.value() == Discarded)
             QVERIFY(QFile::link(QStringLiteral("/dev/null"), workDir + it.key()));
+    }
+    for (const QString &package : packages) {
+        if (package.section('|', 0, 0) == FullDisk)
+            QVERIFY(QFile::link(QStringLiteral("/dev/full"),
+                                workDir + QUrl(package.section('|', 1)).path()));
     }
 
     if (files.values().contains(Discarded) && !QFileInfo::exists(m_root.filePath("huge.zip")))

@@ -11,7 +11,6 @@
 //   bit 1: two updates instead of one
 
 #include "buildconfig.h"
-#include "engine/httpclient.h"
 #include "engine/packagedownload.h"
 #include "engine/updateinfo.h"
 #include "fuzzsupport.h"
@@ -30,11 +29,11 @@ namespace {
 
 const QByteArray Separator = "\n--GET--\n";
 const QByteArray Archive = "hello";
-// The client gives up on silence after this; the server never stays silent,
-// so a run that takes longer than the guard is a hang. Short, as inputs that
-// leave the client waiting (a chunked body cut short, say) wait this long on
-// each of their tries.
-constexpr int TransferTimeoutMs = 300;
+// The window of the download's stall floor: it gives up on silence after this;
+// the server never stays silent, so a run that takes longer than the guard is
+// a hang. Short, as inputs that leave the client waiting (a chunked body cut
+// short, say) wait this long on each of their tries.
+constexpr int StallWindowMs = 300;
 constexpr int GuardMs = 20000;
 // Failed GETs are tried again as in the updater, only without the pauses
 // between tries, which would make most inputs take seconds.
@@ -113,16 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         updates.append(update("emoji", withDigests));
 
     const QString workDir = Fuzz::scratchDirectory();
-    HttpClient http;
-    http.setTransferTimeout(TransferTimeoutMs);
-    PackageDownload download(http, workDir);
+    PackageDownload download(workDir);
+    download.setStallWindow(StallWindowMs);
     download.setFirstRetryPause(FirstRetryPauseMs);
-    QObject::connect(&http, &HttpClient::requestFinished, &download,
-                     &PackageDownload::requestFinished);
-    QObject::connect(&http, &HttpClient::dataReadProgress, &download,
-                     &PackageDownload::dataReadProgress);
-    QObject::connect(&http, &HttpClient::responseHeaderReceived, &download,
-                     &PackageDownload::responseHeaderReceived);
 
     QEventLoop loop;
     int ends = 0;
@@ -145,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (ends == 0)
         loop.exec();
     Fuzz::require(ends > 0, "the download ends within its time");
-    // Late signals of the client (a completion after the end) would show here.
+    // Late signals of a request (a completion after the end) would show here.
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
     Fuzz::require(ends == 1, "the download ends exactly once");
