@@ -67,13 +67,16 @@ bool isSafeEntryName(const QString &name)
 // The name reaches the disk in the file system's encoding (UTF-8) exactly as
 // decoded, never normalised, so the manifest names it by the same bytes. A
 // name flagged as UTF-8 that is not would land under another name: refused.
+// A leading byte-order mark is part of the name: dropped, the entry would
+// land on the file named without it.
 constexpr uLong Utf8NameFlag = 1 << 11;
 
 QString entryNameFrom(const char *bytes, qsizetype length, uLong flags, bool *decoded)
 {
     if (!(flags & Utf8NameFlag))
         return QString::fromLatin1(bytes, length);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString name = utf8(QByteArrayView(bytes, length));
     *decoded = !utf8.hasError();
     return name;

@@ -335,6 +335,13 @@ void PackageInstallerTest::extraction_data()
                                   << QStringList{QString::fromLatin1(" - caf\xe9.txt")}
                                   << FileMap{{QString::fromLatin1("caf\xe9.txt"), "L"}}
                                   << QStringList();
+    // A UTF-8 name that begins with a byte-order mark keeps it: dropped, the
+    // entry would land on the file of the name without it.
+    const QString marked = QString(QChar(0xfeff)) + QStringLiteral("bom.txt");
+    QTest::newRow("UTF-8 name that begins with a byte-order mark")
+        << ArchiveEntries{entry("\xef\xbb\xbf" "bom.txt", "M"), entry("bom.txt", "P")}
+        << QStringList{" - " + marked, " - bom.txt"} << FileMap{{marked, "M"}, {"bom.txt", "P"}}
+        << QStringList();
     QTest::newRow("dot-dot that stays inside")
         << ArchiveEntries{entry("a/"), entry("a/../b.txt", "B")} << QStringList{" - a/../b.txt"}
         << FileMap{{"b.txt", "B"}} << QStringList{"a"};
