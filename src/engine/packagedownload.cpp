@@ -17,9 +17,9 @@ namespace {
 // The pause before the second try; it doubles before each further one.
 constexpr int FirstRetryPauseMs = 250;
 
-QUrl packageUrl(const UpdateInfo *update)
+QUrl packageUrl(const UpdateInfo &update)
 {
-    return QUrl(recordText(update->link()));
+    return QUrl(update.link());
 }
 
 // The archive is written to work directory + "/" + the URL's path, so a path
@@ -75,20 +75,20 @@ PackageDownload::PackageDownload(HttpClient &http, const QString &workDir)
     connect(&m_retryTimer, &QTimer::timeout, this, &PackageDownload::requestArchive);
 }
 
-void PackageDownload::begin(const QVector<UpdateInfo *> &updates)
+void PackageDownload::begin(const QVector<UpdateInfo> &updates)
 {
     m_updates = updates;
 
     // Every address is checked before anything is requested: a path with a
     // ".." segment would put the archive outside the work directory.
-    for (const UpdateInfo *update : std::as_const(m_updates)) {
+    for (const UpdateInfo &update : std::as_const(m_updates)) {
         if (!isPackageUrl(packageUrl(update))) {
             stopWithError(
                 QCoreApplication::translate(
                     "translation",
                     "Cannot download package %1: its address %2 is not a valid package address.",
                     "nc")
-                    .arg(recordText(update->name()), recordText(update->link())));
+                    .arg(update.name(), update.link()));
             return;
         }
     }
@@ -96,7 +96,7 @@ void PackageDownload::begin(const QVector<UpdateInfo *> &updates)
     m_state = Sizing;
     m_headsAnswered = 0;
     m_headLengths.clear();
-    for (const UpdateInfo *update : std::as_const(m_updates)) {
+    for (const UpdateInfo &update : std::as_const(m_updates)) {
         const QUrl url = packageUrl(update);
         // Always plain HTTP on the download port, whatever scheme or port the
         // link names.
@@ -135,16 +135,16 @@ void PackageDownload::responseHeaderReceived(const HttpResponseHeader &resp)
 
 void PackageDownload::countSize(const HttpResponseHeader &resp)
 {
-    const UpdateInfo *update = m_updates.at(m_headsAnswered);
+    const UpdateInfo &update = m_updates.at(m_headsAnswered);
     const qint64 announced = resp.hasContentLength() ? resp.contentLength() : -1;
-    const qint64 size = update->archiveBytes();
+    const qint64 size = update.archiveBytes();
     if (size >= 0 && announced >= 0 && announced != size) {
         stopWithError(QCoreApplication::translate(
                           "translation",
                           "Cannot download package %1: the download server gives its size as "
                           "%2 bytes, the update server as %3 bytes.",
                           "nc")
-                          .arg(recordText(update->name()))
+                          .arg(update.name())
                           .arg(announced)
                           .arg(size));
         return;
@@ -231,10 +231,10 @@ void PackageDownload::startFetching()
 
 void PackageDownload::startArchive()
 {
-    const UpdateInfo *update = m_updates.at(m_currentIndex);
+    const UpdateInfo &update = m_updates.at(m_currentIndex);
     const QUrl url = packageUrl(update);
 
-    emit fileStarted(recordText(update->name()));
+    emit fileStarted(update.name());
     // A receiver of fileStarted may have cancelled the run.
     if (m_state != Fetching)
         return;
@@ -320,13 +320,13 @@ void PackageDownload::reportProgress()
 
 qint64 PackageDownload::expectedSize() const
 {
-    const qint64 size = m_updates.at(m_currentIndex)->archiveBytes();
+    const qint64 size = m_updates.at(m_currentIndex).archiveBytes();
     return size >= 0 ? size : m_headLengths.value(m_currentIndex, -1);
 }
 
 bool PackageDownload::verifyArchive()
 {
-    const UpdateInfo *update = m_updates.at(m_currentIndex);
+    const UpdateInfo &update = m_updates.at(m_currentIndex);
     const qint64 expected = expectedSize();
     const qint64 received = m_outputFile.receivedSize();
     if (expected >= 0 && received != expected) {
@@ -335,7 +335,7 @@ bool PackageDownload::verifyArchive()
                           "Cannot download package %1: the download server sent %2 bytes "
                           "instead of the %3 bytes announced.",
                           "nc")
-                          .arg(recordText(update->name()))
+                          .arg(update.name())
                           .arg(received)
                           .arg(expected));
         return false;
@@ -344,14 +344,14 @@ bool PackageDownload::verifyArchive()
     // ever grows at its end, by what is written through it (the rest of a
     // resumed archive starts exactly where the earlier part ends), and a
     // restart empties it along with the digest.
-    const QByteArray sha256 = QByteArray::fromStdString(update->archiveSha256());
+    const QByteArray sha256 = update.archiveSha256();
     if (!sha256.isEmpty() && m_outputFile.hexDigest() != sha256) {
         rejectArchive(QCoreApplication::translate(
                           "translation",
                           "The downloaded package %1 is not the one the update server "
                           "announced: its checksum differs. Nothing was installed.",
                           "nc")
-                          .arg(recordText(update->name())));
+                          .arg(update.name()));
         return false;
     }
     return true;
@@ -376,10 +376,9 @@ void PackageDownload::requestFinished(int id, bool error)
         } else if (m_state == Sizing && m_http.error() != HttpClient::ProxyError) {
             // A bare "Connection refused" would not say what could not be
             // reached; the proxy's own texts name the proxy.
-            stopWithError(QCoreApplication::translate("translation",
-                                                      "Cannot download package %1: %2", "nc")
-                              .arg(recordText(m_updates.at(m_headsAnswered)->name()),
-                                   m_http.errorString()));
+            stopWithError(
+                QCoreApplication::translate("translation", "Cannot download package %1: %2", "nc")
+                    .arg(m_updates.at(m_headsAnswered).name(), m_http.errorString()));
         } else {
             emit failed(m_http.errorString());
         }
@@ -425,7 +424,7 @@ void PackageDownload::retryOrFail(const QString &reason)
 
 void PackageDownload::refuseResponse(int index, const HttpResponseHeader &resp)
 {
-    const QString name = recordText(m_updates.at(index)->name());
+    const QString name = m_updates.at(index).name();
     const QString status = QString::number(resp.statusCode());
     const QNetworkProxy proxy = m_http.proxy();
     // An error page is neither a size to count nor an archive to keep.
@@ -486,5 +485,5 @@ void PackageDownload::stopWithError(const QString &text)
 
 QString PackageDownload::currentName() const
 {
-    return recordText(m_updates.at(m_currentIndex)->name());
+    return m_updates.at(m_currentIndex).name();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archivefile.h"
+#include "updateinfo.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -10,7 +11,6 @@
 
 class HttpClient;
 class HttpResponseHeader;
-class UpdateInfo;
 
 // The package download of one update run: one HEAD per archive to learn the
 // total size, then one GET per archive into the work directory, at
@@ -55,7 +55,7 @@ public:
     PackageDownload(HttpClient &http, const QString &workDir);
 
     // Starts the run for these updates; the records must outlive it.
-    void begin(const QVector<UpdateInfo *> &updates);
+    void begin(const QVector<UpdateInfo> &updates);
     void abort();
 
     State state() const { return m_state; }
@@ -102,7 +102,7 @@ private:
 
     HttpClient &m_http;
     const QString m_workDir;
-    QVector<UpdateInfo *> m_updates;
+    QVector<UpdateInfo> m_updates;
     State m_state = Idle;
 
     // Sizing: how many HEAD requests have answered so far (they answer in

@@ -3,14 +3,13 @@
 #include "httpclient.h"
 #include "httpresponseheader.h"
 #include "packagedownload.h"
+#include "updateinfo.h"
 
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
 #include <QVector>
-
-class UpdateInfo;
 
 // Carries one update run of the relocated updater: the available updates
 // found by the check, the package download, and the log and result of the
@@ -35,7 +34,7 @@ public:
     // unless changed here.
     void setInstallDetailInterval(int milliseconds) { m_installDetailIntervalMs = milliseconds; }
     bool hasUpdates() const;
-    QVector<UpdateInfo *> updates() const;
+    const QVector<UpdateInfo> &updates() const;
     QString installLog() const;
     bool installSucceeded() const;
 
@@ -75,7 +74,7 @@ private:
     QTcpSocket querySocket;
     HttpClient http;
     QByteArray m_installLog; // UTF-8
-    QVector<UpdateInfo *> updateList;
+    QVector<UpdateInfo> updateList;
     QString workDir;
     PackageDownload download;
     bool m_installSucceeded = false;

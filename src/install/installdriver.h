@@ -1,11 +1,11 @@
 #pragma once
 
+#include "engine/updateinfo.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVector>
-
-class UpdateInfo;
 
 // Installs the downloaded packages of one run, in order, one PackageInstaller
 // each. At the first package that fails it asks Abort or Retry, takes every
@@ -34,7 +34,7 @@ class InstallDriver : public QObject
 
 public:
     // journalPath: the journal's file (the state directory's by default).
-    InstallDriver(const QVector<UpdateInfo *> &updates, const QString &workDir,
+    InstallDriver(const QVector<UpdateInfo> &updates, const QString &workDir,
                   const QString &journalPath = QString());
 
     // Runs the whole installation before it returns; call it once.
@@ -57,7 +57,7 @@ signals:
 private:
     void reportStep(int index, qint64 done, qint64 total);
 
-    const QVector<UpdateInfo *> m_updates;
+    const QVector<UpdateInfo> m_updates;
     const QString m_workDir;
     const QString m_journalPath;
     QByteArray m_log;

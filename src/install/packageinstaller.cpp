@@ -58,17 +58,16 @@ bool lstatPath(const QString &path, struct stat *info)
 
 PackageInstaller::PackageInstaller(const UpdateInfo &record, int index, InstallJournal *journal)
     : record(record)
-    , m_packageName(recordText(record.name()))
-    , m_manifestBase(QUrl(recordText(record.link())).path())
+    , m_packageName(record.name())
+    , m_manifestBase(QUrl(record.link()).path())
     , m_index(index)
     , m_journal(journal)
 {
     m_manifestBase.chop(ArchiveExtensionLength);
-    m_identityPrefix = QStringLiteral("%1_%2_%3")
-                           .arg(recordText(record.project()), recordText(record.name()),
-                                recordText(record.type()));
+    m_identityPrefix =
+        QStringLiteral("%1_%2_%3").arg(record.project(), record.name(), record.type());
 
-    const QString type = recordText(record.type());
+    const QString type = record.type();
     if (type == AppType) {
         const bool found =
             Messenger::installationDirectory(QCoreApplication::arguments(), &m_rootDir);
@@ -133,7 +132,7 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
                   + QString::number(m_index) + QLatin1Char('/');
     const QString unpackDir =
         QDir::cleanPath(workDir) + QLatin1Char('/') + QString::number(m_index) + QLatin1Char('/');
-    const QString archivePath = workDir + QLatin1Char('/') + QUrl(recordText(record.link())).path();
+    const QString archivePath = workDir + QLatin1Char('/') + QUrl(record.link()).path();
     // The directory starts empty: files left there by an earlier run must
     // never stand in for entries this archive lacks. An archive that lies
     // inside it is one no unpacking could keep.
@@ -217,14 +216,11 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorTex
 bool PackageInstaller::checkPackageAttributes(const QXmlStreamAttributes &attributes)
 {
     for (const QXmlStreamAttribute &attribute : attributes) {
-        if (attribute.name() == QLatin1String("project")
-            && attribute.value() != recordText(record.project()))
+        if (attribute.name() == QLatin1String("project") && attribute.value() != record.project())
             return fail(QCoreApplication::translate("translation", "Wrong project!", "nc"));
-        if (attribute.name() == QLatin1String("name")
-            && attribute.value() != recordText(record.name()))
+        if (attribute.name() == QLatin1String("name") && attribute.value() != record.name())
             return fail(QCoreApplication::translate("translation", "Wrong name!", "nc"));
-        if (attribute.name() == QLatin1String("type")
-            && attribute.value() != recordText(record.type()))
+        if (attribute.name() == QLatin1String("type") && attribute.value() != record.type())
             return fail(QCoreApplication::translate("translation", "Wrong type!", "nc"));
     }
     return true;
