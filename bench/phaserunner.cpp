@@ -101,8 +101,8 @@ bool PhaseRunner::download()
 
     qint64 bytes = 0;
     const QString workDir = m_engine->paths().workDir;
-    for (const UpdateInfo *update : m_engine->updates()) {
-        const QUrl url(recordText(update->link()));
+    for (const UpdateInfo &update : m_engine->updates()) {
+        const QUrl url(update.link());
         bytes += QFileInfo(WorkDirectory::archivePath(workDir, url.path())).size();
     }
     const double mebibytes = double(bytes) / (1024 * 1024);

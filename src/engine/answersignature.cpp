@@ -1,10 +1,10 @@
 #include "answersignature.h"
 
 #include "answerscanner.h"
+#include "updateanswer.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
-#include <QXmlStreamReader>
 
 #include <sodium.h>
 
@@ -60,7 +60,14 @@ bool AnswerSignature::split(const QByteArray &document, QByteArray *message, QBy
                             QString *reason)
 {
     AnswerScanner scanner;
-    if (scanner.scan(document) != AnswerScanner::Complete) {
+    scanner.scan(document);
+    return split(document, scanner, message, signature, reason);
+}
+
+bool AnswerSignature::split(const QByteArray &document, const AnswerScanner &scanner,
+                            QByteArray *message, QByteArray *signature, QString *reason)
+{
+    if (scanner.status() != AnswerScanner::Complete) {
         *reason = scanner.status() == AnswerScanner::Refused
                       ? scanner.errorString()
                       : QStringLiteral("the document is not complete");
@@ -96,8 +103,16 @@ bool AnswerSignature::split(const QByteArray &document, QByteArray *message, QBy
 bool AnswerSignature::verifySignature(const QByteArray &document, QByteArray *message,
                                       QString *reason) const
 {
+    AnswerScanner scanner;
+    scanner.scan(document);
+    return verifySignature(document, scanner, message, reason);
+}
+
+bool AnswerSignature::verifySignature(const QByteArray &document, const AnswerScanner &scanner,
+                                      QByteArray *message, QString *reason) const
+{
     QByteArray signature;
-    if (!split(document, message, &signature, reason))
+    if (!split(document, scanner, message, &signature, reason))
         return false;
     if (sodium_init() < 0) {
         *reason = QStringLiteral("the signature library cannot be initialised");
@@ -120,17 +135,20 @@ bool AnswerSignature::verifySignature(const QByteArray &document, QByteArray *me
 bool AnswerSignature::checkRoot(const QByteArray &message, const QByteArray *query, qint64 now,
                                 QString *reason)
 {
-    QXmlStreamReader reader(message);
-    // The same reading as the update check's, which parses the answer
-    // without namespace processing: a root element whose prefix no namespace
-    // declares is still this answer's root, not a reason to refuse it.
-    reader.setNamespaceProcessing(false);
-    while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) { }
-    if (!reader.isStartElement()) {
+    return checkRoot(UpdateAnswer(message), query, now, reason);
+}
+
+bool AnswerSignature::checkRoot(const UpdateAnswer &message, const QByteArray *query, qint64 now,
+                                QString *reason)
+{
+    // The update check's own reading of the answer: a root element whose
+    // prefix no namespace declares is still this answer's root, not a reason
+    // to refuse it.
+    if (!message.hasRoot()) {
         *reason = QStringLiteral("the answer has no root element");
         return false;
     }
-    const QXmlStreamAttributes attributes = reader.attributes();
+    const QXmlStreamAttributes &attributes = message.rootAttributes();
     static const QRegularExpression digits(QStringLiteral("^[0-9]{1,18}$"));
     const QString expires = attributes.value(QStringLiteral("expires")).toString();
     if (!digits.match(expires).hasMatch()) {

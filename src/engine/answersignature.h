@@ -4,6 +4,9 @@
 #include <QString>
 #include <QVector>
 
+class AnswerScanner;
+class UpdateAnswer;
+
 // The signature of an update answer, made with one of the release keys
 // (Ed25519). The server puts one processing instruction
 //     <?vemo-signature value="BASE64"?>
@@ -32,12 +35,21 @@ public:
     // one signature instruction.
     static bool split(const QByteArray &document, QByteArray *message, QByteArray *signature,
                       QString *reason);
+    // The same with the scanner that has already found the document complete,
+    // so that its bytes are not scanned again.
+    static bool split(const QByteArray &document, const AnswerScanner &scanner, QByteArray *message,
+                      QByteArray *signature, QString *reason);
 
     // The signature is that of one of the keys.
     bool verifySignature(const QByteArray &document, QByteArray *message, QString *reason) const;
+    bool verifySignature(const QByteArray &document, const AnswerScanner &scanner,
+                         QByteArray *message, QString *reason) const;
 
     // The message's root element carries an "expires" later than 'now' and,
-    // unless query is null, the "query-sha256" of *query.
+    // unless query is null, the "query-sha256" of *query. The first form
+    // takes the message as UpdateAnswer has read it.
+    static bool checkRoot(const UpdateAnswer &message, const QByteArray *query, qint64 now,
+                          QString *reason);
     static bool checkRoot(const QByteArray &message, const QByteArray *query, qint64 now,
                           QString *reason);
 

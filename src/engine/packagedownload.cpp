@@ -32,9 +32,9 @@ constexpr int ChunkSize = 1024 * 1024;
 constexpr int StallWindowMs = 30000;
 constexpr qint64 StallFloorBytes = 16 * 1024;
 
-QUrl packageUrl(const UpdateInfo *update)
+QUrl packageUrl(const UpdateInfo &update)
 {
-    return QUrl(recordText(update->link()));
+    return QUrl(update.link());
 }
 
 // The archive is written below the work directory's archive folder at the
@@ -50,7 +50,7 @@ bool isPackageUrl(const QUrl &url)
 }
 
 // Where the archive of this update is saved.
-QString archivePath(const QString &workDir, const UpdateInfo *update)
+QString archivePath(const QString &workDir, const UpdateInfo &update)
 {
     return WorkDirectory::archivePath(workDir, packageUrl(update).path());
 }
@@ -173,20 +173,20 @@ PackageDownload::~PackageDownload()
     releaseReply();
 }
 
-void PackageDownload::begin(const QVector<UpdateInfo *> &updates)
+void PackageDownload::begin(const QVector<UpdateInfo> &updates)
 {
     m_updates = updates;
 
     // Every address is checked before anything is requested: a path with a
     // ".." segment would put the archive outside the work directory.
-    for (const UpdateInfo *update : std::as_const(m_updates)) {
+    for (const UpdateInfo &update : std::as_const(m_updates)) {
         if (!isPackageUrl(packageUrl(update))) {
             stopWithError(
                 QCoreApplication::translate(
                     "translation",
                     "Cannot download package %1: its address %2 is not a valid package address.",
                     "nc")
-                    .arg(recordText(update->name()), recordText(update->link())));
+                    .arg(update.name(), update.link()));
             return;
         }
     }
@@ -391,7 +391,7 @@ void PackageDownload::requestFailed(const QString &text, bool worthRetrying)
         // reached; the proxy's own texts name the proxy.
         stopWithError(
             QCoreApplication::translate("translation", "Cannot download package %1: %2", "nc")
-                .arg(recordText(m_updates.at(m_headsAnswered)->name()), text));
+                .arg(m_updates.at(m_headsAnswered).name(), text));
     } else if (m_state != Fetching || !worthRetrying) {
         stopWithError(text);
     } else if (expectedSize() > 0 && m_fileBytesDone == expectedSize()) {
@@ -425,16 +425,16 @@ void PackageDownload::releaseReply()
 
 void PackageDownload::countSize()
 {
-    const UpdateInfo *update = m_updates.at(m_headsAnswered);
+    const UpdateInfo &update = m_updates.at(m_headsAnswered);
     const qint64 announced = m_contentLength;
-    const qint64 size = update->archiveBytes();
+    const qint64 size = update.archiveBytes();
     if (size >= 0 && announced >= 0 && announced != size) {
         stopWithError(QCoreApplication::translate(
                           "translation",
                           "Cannot download package %1: the download server gives its size as "
                           "%2 bytes, the update server as %3 bytes.",
                           "nc")
-                          .arg(recordText(update->name()))
+                          .arg(update.name())
                           .arg(announced)
                           .arg(size));
         return;
@@ -518,9 +518,9 @@ void PackageDownload::startFetching()
 
 void PackageDownload::startArchive()
 {
-    const UpdateInfo *update = m_updates.at(m_currentIndex);
+    const UpdateInfo &update = m_updates.at(m_currentIndex);
 
-    emit fileStarted(recordText(update->name()));
+    emit fileStarted(update.name());
     // A receiver of fileStarted may have cancelled the run.
     if (m_state != Fetching)
         return;
@@ -596,13 +596,13 @@ void PackageDownload::reportProgress()
 
 qint64 PackageDownload::expectedSize() const
 {
-    const qint64 size = m_updates.at(m_currentIndex)->archiveBytes();
+    const qint64 size = m_updates.at(m_currentIndex).archiveBytes();
     return size >= 0 ? size : m_headLengths.value(m_currentIndex, -1);
 }
 
 bool PackageDownload::verifyArchive()
 {
-    const UpdateInfo *update = m_updates.at(m_currentIndex);
+    const UpdateInfo &update = m_updates.at(m_currentIndex);
     const qint64 expected = expectedSize();
     const qint64 received = m_outputFile.receivedSize();
     if (expected >= 0 && received != expected) {
@@ -611,7 +611,7 @@ bool PackageDownload::verifyArchive()
                           "Cannot download package %1: the download server sent %2 bytes "
                           "instead of the %3 bytes announced.",
                           "nc")
-                          .arg(recordText(update->name()))
+                          .arg(update.name())
                           .arg(received)
                           .arg(expected));
         return false;
@@ -620,14 +620,14 @@ bool PackageDownload::verifyArchive()
     // ever grows at its end, by what is written through it (the rest of a
     // resumed archive starts exactly where the earlier part ends), and a
     // restart empties it along with the digest.
-    const QByteArray sha256 = QByteArray::fromStdString(update->archiveSha256());
+    const QByteArray sha256 = update.archiveSha256();
     if (!sha256.isEmpty() && m_outputFile.hexDigest() != sha256) {
         rejectArchive(QCoreApplication::translate(
                           "translation",
                           "The downloaded package %1 is not the one the update server "
                           "announced: its checksum differs. Nothing was installed.",
                           "nc")
-                          .arg(recordText(update->name())));
+                          .arg(update.name()));
         return false;
     }
     return true;
@@ -663,7 +663,7 @@ void PackageDownload::retryOrFail(const QString &reason)
 
 void PackageDownload::refuseResponse(int index)
 {
-    const QString name = recordText(m_updates.at(index)->name());
+    const QString name = m_updates.at(index).name();
     const QString status = QString::number(statusCode(m_reply));
     const QString reason = reasonPhrase(m_reply);
     // An error page is neither a size to count nor an archive to keep.
@@ -722,5 +722,5 @@ void PackageDownload::stopWithError(const QString &text)
 
 QString PackageDownload::currentName() const
 {
-    return recordText(m_updates.at(m_currentIndex)->name());
+    return m_updates.at(m_currentIndex).name();
 }

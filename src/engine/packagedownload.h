@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archivefile.h"
+#include "updateinfo.h"
 
 #include <QByteArray>
 #include <QNetworkAccessManager>
@@ -11,7 +12,6 @@
 #include <QVector>
 
 class QNetworkReply;
-class UpdateInfo;
 
 // The package download of one update run: one HEAD per archive to learn the
 // total size, then one GET per archive into the work directory, at
@@ -65,7 +65,7 @@ public:
     ~PackageDownload() override;
 
     // Starts the run for these updates; the records must outlive it.
-    void begin(const QVector<UpdateInfo *> &updates);
+    void begin(const QVector<UpdateInfo> &updates);
     void abort();
 
     // The pause before the second try of a GET, 250 ms unless changed here;
@@ -124,7 +124,7 @@ private:
     QString currentName() const;
 
     const QString m_workDir;
-    QVector<UpdateInfo *> m_updates;
+    QVector<UpdateInfo> m_updates;
     State m_state = Idle;
 
     QNetworkAccessManager m_manager;

@@ -1,17 +1,32 @@
 #include "updateanswer.h"
 
 #include "archivedigest.h"
-#include "updateinfo.h"
-
-#include <QCoreApplication>
-#include <QSet>
 
 #include <QChar>
-#include <QDomDocument>
-#include <QDomElement>
-#include <QDomNodeList>
+#include <QCoreApplication>
+#include <QSet>
+#include <QXmlStreamReader>
 
 namespace {
+
+const QLatin1String FieldNames[] = {QLatin1String("version"),   QLatin1String("description"),
+                                    QLatin1String("changelog"), QLatin1String("link"),
+                                    QLatin1String("size"),      QLatin1String("sha256")};
+
+bool isMarker(QStringView name)
+{
+    return name == QLatin1String("latest") || name == QLatin1String("noSuchUpdate")
+           || name == QLatin1String("noSuchComponent");
+}
+
+// A text as the records hold it and the user sees it, taken through UTF-8 as
+// it always has been: a lone surrogate, which a UTF-16 answer can bring past
+// the reader, becomes "?", and a byte order mark at its start goes. The type,
+// size and checksum are checked as they stand in the answer.
+QString recordText(const QString &text)
+{
+    return QString::fromUtf8(text.toUtf8());
+}
 
 // A name that can stand for one directory entry: no separators, no drive or
 // stream colon, no control characters, not "." or "..".
@@ -28,72 +43,139 @@ bool isPlainName(const QString &name)
     return true;
 }
 
-std::string utf8(const QString &text)
+// The text of a "size" element as a number of bytes; -1 when it is empty or
+// not a plain decimal number. At most 18 digits, so it cannot overflow.
+qint64 archiveBytes(const QString &size)
 {
-    return text.toUtf8().toStdString();
-}
-
-std::string childText(const QDomElement &request, const QString &tag)
-{
-    return utf8(request.firstChildElement(tag).text());
-}
-
-bool hasChild(const QDomElement &request, const QString &name)
-{
-    return !request.namedItem(name).isNull();
+    if (size.isEmpty() || size.size() > 18)
+        return -1;
+    qint64 bytes = 0;
+    for (const QChar c : size) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        bytes = bytes * 10 + (c.unicode() - '0');
+    }
+    return bytes;
 }
 
 } // namespace
 
-namespace UpdateAnswer {
-
-QVector<UpdateInfo *> availableUpdates(const QDomDocument &document)
+UpdateAnswer::UpdateAnswer(const QByteArray &document)
 {
-    QVector<UpdateInfo *> updates;
-    const QDomNodeList requests = document.elementsByTagName(QStringLiteral("request"));
-    for (int i = 0; i < requests.count(); ++i) {
-        const QDomElement request = requests.item(i).toElement();
-        if (hasChild(request, QStringLiteral("latest"))
-            || hasChild(request, QStringLiteral("noSuchUpdate"))
-            || hasChild(request, QStringLiteral("noSuchComponent")))
-            continue;
-
-        const std::string project = utf8(request.attribute(QStringLiteral("project")));
-        const std::string name = utf8(request.attribute(QStringLiteral("name")));
-        const std::string type = utf8(request.attribute(QStringLiteral("type")));
-
-        const std::string version = childText(request, QStringLiteral("version"));
-        const std::string description = childText(request, QStringLiteral("description"));
-        const std::string copyrights = childText(request, QStringLiteral("copyrights"));
-        const std::string webpage = childText(request, QStringLiteral("webpage"));
-        const std::string email = childText(request, QStringLiteral("email"));
-        const std::string changelog = childText(request, QStringLiteral("changelog"));
-        const std::string link = childText(request, QStringLiteral("link"));
-        const std::string author = childText(request, QStringLiteral("author"));
-
-        const bool critical =
-            request.firstChildElement(QStringLiteral("critical")).text() == QLatin1String("true");
-
-        bool isNumber = false;
-        quint32 timestamp =
-            request.firstChildElement(QStringLiteral("timestamp")).text().toUInt(&isNumber, 10);
-        if (!isNumber)
-            timestamp = 0;
-
-        const std::string size = childText(request, QStringLiteral("size"));
-        const std::string sha256 = childText(request, QStringLiteral("sha256"));
-
-        updates.append(new UpdateInfo(project, name, type, version, description, copyrights, author,
-                                      webpage, email, changelog, link, critical, timestamp, size,
-                                      sha256));
-    }
-    return updates;
+    read(document);
 }
 
-bool isUsable(const QDomDocument &document, const QVector<UpdateInfo *> &updates,
-              bool requireArchiveDigests, QString *problem)
+void UpdateAnswer::read(const QByteArray &document)
 {
-    if (document.elementsByTagName(QStringLiteral("request")).isEmpty()) {
+    QXmlStreamReader reader(document);
+    // A prefix that no namespace declares is part of the name, not an error.
+    reader.setNamespaceProcessing(false);
+
+    // The open "request" elements, innermost last, with the depth of each.
+    struct OpenRequest
+    {
+        qsizetype request;
+        int depth;
+    };
+    QVector<OpenRequest> openRequests;
+    // The fields whose text is being gathered: each while the child element
+    // it comes from is open, all of its descendants' text included.
+    struct Gathering
+    {
+        qsizetype request;
+        Field field;
+        int depth;
+    };
+    QVector<Gathering> gatherings;
+    int depth = 0;
+    // The request whose direct child the current token is, or null.
+    const auto parentRequest = [&]() -> Request * {
+        if (openRequests.isEmpty() || openRequests.last().depth != depth)
+            return nullptr;
+        return &m_requests[openRequests.last().request];
+    };
+
+    // What the reader lets pass but no document may hold: a document type
+    // declaration after the prolog (even inside an element) or a second one,
+    // and text outside the root element.
+    bool inProlog = true;
+    bool typeDeclared = false;
+    bool misplaced = false;
+
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token != QXmlStreamReader::StartDocument && token != QXmlStreamReader::DTD
+            && token != QXmlStreamReader::Comment
+            && token != QXmlStreamReader::ProcessingInstruction)
+            inProlog = false;
+        switch (token) {
+        case QXmlStreamReader::DTD:
+            misplaced = misplaced || !inProlog || typeDeclared;
+            typeDeclared = true;
+            break;
+        case QXmlStreamReader::StartElement: {
+            if (!m_hasRoot) {
+                m_hasRoot = true;
+                m_rootAttributes = reader.attributes();
+            }
+            const QStringView name = reader.qualifiedName();
+            if (Request *parent = parentRequest()) {
+                if (isMarker(name))
+                    parent->hasMarker = true;
+                for (int field = 0; field < FieldCount; ++field) {
+                    if (name == FieldNames[field] && !parent->found[field]) {
+                        parent->found[field] = true;
+                        gatherings.append({openRequests.last().request, Field(field), depth + 1});
+                    }
+                }
+            }
+            ++depth;
+            if (name == QLatin1String("request")) {
+                const QXmlStreamAttributes attributes = reader.attributes();
+                Request request;
+                request.project = attributes.value(QLatin1String("project")).toString();
+                request.name = attributes.value(QLatin1String("name")).toString();
+                request.type = attributes.value(QLatin1String("type")).toString();
+                m_requests.append(request);
+                openRequests.append({m_requests.size() - 1, depth});
+            }
+            break;
+        }
+        case QXmlStreamReader::EndElement:
+            if (!gatherings.isEmpty() && gatherings.last().depth == depth)
+                gatherings.removeLast();
+            if (!openRequests.isEmpty() && openRequests.last().depth == depth)
+                openRequests.removeLast();
+            --depth;
+            break;
+        case QXmlStreamReader::Characters:
+            // Text that is only spaces (no-break spaces too) counts for
+            // nothing; a CDATA section always counts.
+            if (!reader.isCDATA() && reader.text().trimmed().isEmpty())
+                break;
+            misplaced = misplaced || depth == 0;
+            for (const Gathering &gathering : std::as_const(gatherings))
+                m_requests[gathering.request].fields[gathering.field] += reader.text();
+            break;
+        case QXmlStreamReader::ProcessingInstruction:
+            if (Request *parent = parentRequest();
+                parent && isMarker(reader.processingInstructionTarget()))
+                parent->hasMarker = true;
+            break;
+        case QXmlStreamReader::EntityReference:
+            if (Request *parent = parentRequest(); parent && isMarker(reader.name()))
+                parent->hasMarker = true;
+            break;
+        default:
+            break;
+        }
+    }
+    m_wellFormed = !reader.hasError() && !misplaced;
+}
+
+bool UpdateAnswer::isUsable(bool requireArchiveDigests, QString *problem) const
+{
+    if (m_requests.isEmpty()) {
         *problem = QCoreApplication::translate(
             "translation",
             "The update server's answer says nothing about the installed "
@@ -102,8 +184,10 @@ bool isUsable(const QDomDocument &document, const QVector<UpdateInfo *> &updates
         return false;
     }
     QSet<QString> names;
-    for (const UpdateInfo *update : updates) {
-        const QString name = recordText(update->name());
+    for (const Request &update : m_requests) {
+        if (update.hasMarker)
+            continue;
+        const QString name = recordText(update.name);
         if (!isPlainName(name)) {
             *problem = QCoreApplication::translate(
                            "translation",
@@ -113,13 +197,13 @@ bool isUsable(const QDomDocument &document, const QVector<UpdateInfo *> &updates
                            .arg(name);
             return false;
         }
-        if (update->type() != "app" && update->type() != "plugin") {
+        if (update.type != QLatin1String("app") && update.type != QLatin1String("plugin")) {
             *problem =
                 QCoreApplication::translate("translation",
                                             "The update server's answer gives the component %1 the "
                                             "unknown type \"%2\".",
                                             "nc")
-                    .arg(name, recordText(update->type()));
+                    .arg(name, recordText(update.type));
             return false;
         }
         if (names.contains(name)) {
@@ -130,11 +214,11 @@ bool isUsable(const QDomDocument &document, const QVector<UpdateInfo *> &updates
             return false;
         }
         names.insert(name);
-        const bool given = !update->archiveSize().empty() || !update->archiveSha256().empty();
+        const QString &size = update.fields[Size];
+        const QString &sha256 = update.fields[Sha256];
+        const bool given = !size.isEmpty() || !sha256.isEmpty();
         if ((given || requireArchiveDigests)
-            && (update->archiveBytes() < 0
-                || !ArchiveDigest::isHexDigest(
-                    QByteArray::fromStdString(update->archiveSha256())))) {
+            && (archiveBytes(size) < 0 || !ArchiveDigest::isHexDigest(sha256.toUtf8()))) {
             *problem =
                 QCoreApplication::translate("translation",
                                             "The update server's answer does not give the size and "
@@ -147,4 +231,17 @@ bool isUsable(const QDomDocument &document, const QVector<UpdateInfo *> &updates
     return true;
 }
 
-} // namespace UpdateAnswer
+QVector<UpdateInfo> UpdateAnswer::updates() const
+{
+    QVector<UpdateInfo> updates;
+    for (const Request &request : m_requests) {
+        if (request.hasMarker)
+            continue;
+        updates.append(UpdateInfo(
+            recordText(request.project), recordText(request.name), recordText(request.type),
+            recordText(request.fields[Version]), recordText(request.fields[Description]),
+            recordText(request.fields[Changelog]), recordText(request.fields[Link]),
+            archiveBytes(request.fields[Size]), request.fields[Sha256].toUtf8()));
+    }
+    return updates;
+}

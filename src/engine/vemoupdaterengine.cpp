@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDomDocument>
 
 namespace {
 
@@ -43,6 +42,19 @@ QString communicationError()
         "nc");
 }
 
+// An answer that fails its signature or its stamps: the reason goes to the
+// log, the user learns that the answer was not trusted.
+void showNotVerified(const QString &reason)
+{
+    qWarning("updater: the update answer was not accepted: %s", qPrintable(reason));
+    showCheckError(QCoreApplication::translate(
+        "translation",
+        "The update server's answer could not be verified, so no updates will be "
+        "installed. Someone may be interfering with your connection; try again later or "
+        "from another network.",
+        "nc"));
+}
+
 int waitTime(const QDeadlineTimer &deadline)
 {
     return int(qBound<qint64>(1, deadline.remainingTime(), qint64(ServerTimeoutMs)));
@@ -67,18 +79,14 @@ VemoUpdaterEngine::VemoUpdaterEngine(const UpdaterPaths &paths)
     connect(&download, &PackageDownload::bytes, this, &VemoUpdaterEngine::downloadBytes);
 }
 
-VemoUpdaterEngine::~VemoUpdaterEngine()
-{
-    qDeleteAll(updateList);
-    updateList.clear();
-}
+VemoUpdaterEngine::~VemoUpdaterEngine() = default;
 
 bool VemoUpdaterEngine::hasUpdates() const
 {
     return !updateList.isEmpty();
 }
 
-QVector<UpdateInfo *> VemoUpdaterEngine::updates() const
+const QVector<UpdateInfo> &VemoUpdaterEngine::updates() const
 {
     return updateList;
 }
@@ -103,7 +111,6 @@ bool VemoUpdaterEngine::checkForUpdates()
     const QByteArray output = Messenger::runUpdateQuery(installDir, m_checkTimeoutMs);
     const QByteArray query = Messenger::cutOutQuery(output);
 
-    qDeleteAll(updateList);
     updateList.clear();
 
     // Without a query there is nothing to ask; the network is not to blame.
@@ -133,21 +140,26 @@ bool VemoUpdaterEngine::checkForUpdates()
     if (!receiveAnswer(query, deadline, &message))
         return false;
 
-    const auto unusable = [](const QString &problem) {
+    // The bytes that were bounded (and verified) are read once, for the
+    // root element's stamps and for the records alike.
+    const UpdateAnswer answer(message);
+    QString problem;
+    if (!m_updateKeys.isEmpty()
+        && !AnswerSignature::checkRoot(answer, &query, QDateTime::currentSecsSinceEpoch(),
+                                       &problem)) {
+        showNotVerified(problem);
+        return false;
+    }
+    if (!answer.isWellFormed()) {
+        showCheckError(QCoreApplication::translate(
+            "translation", "The update server's answer is not a valid XML document.", "nc"));
+        return false;
+    }
+    if (!answer.isUsable(!m_updateKeys.isEmpty(), &problem)) {
         showCheckError(problem);
         return false;
-    };
-    QDomDocument answer;
-    if (!answer.setContent(message, false))
-        return unusable(QCoreApplication::translate(
-            "translation", "The update server's answer is not a valid XML document.", "nc"));
-    QVector<UpdateInfo *> updates = UpdateAnswer::availableUpdates(answer);
-    QString problem;
-    if (!UpdateAnswer::isUsable(answer, updates, !m_updateKeys.isEmpty(), &problem)) {
-        qDeleteAll(updates);
-        return unusable(problem);
     }
-    updateList = updates;
+    updateList = answer.updates();
     return true;
 }
 
@@ -190,18 +202,12 @@ bool VemoUpdaterEngine::receiveAnswer(const QByteArray &query, const QDeadlineTi
         *message = document;
         return true;
     }
+    // The root element's stamps are checked once the message is read.
     QVector<QByteArray> keys;
     QString reason;
     if (!AnswerSignature::parseKeys(m_updateKeys, &keys, &reason)
-        || !AnswerSignature(keys).verify(document, query, QDateTime::currentSecsSinceEpoch(),
-                                         message, &reason)) {
-        qWarning("updater: the update answer was not accepted: %s", qPrintable(reason));
-        showCheckError(QCoreApplication::translate(
-            "translation",
-            "The update server's answer could not be verified, so no updates will be "
-            "installed. Someone may be interfering with your connection; try again later or "
-            "from another network.",
-            "nc"));
+        || !AnswerSignature(keys).verifySignature(document, scanner, message, &reason)) {
+        showNotVerified(reason);
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "packagedownload.h"
+#include "updateinfo.h"
 #include "updaterpaths.h"
 
 #include <QDeadlineTimer>
@@ -10,8 +11,6 @@
 #include <QVector>
 
 #include <functional>
-
-class UpdateInfo;
 
 // Carries one update run of the relocated updater: the available updates
 // found by the check, the package download, and the log and result of the
@@ -51,7 +50,7 @@ public:
     // unless changed here.
     void setDownloadStallWindow(int milliseconds) { download.setStallWindow(milliseconds); }
     bool hasUpdates() const;
-    QVector<UpdateInfo *> updates() const;
+    const QVector<UpdateInfo> &updates() const;
     QString installLog() const;
     bool installSucceeded() const;
 
@@ -86,7 +85,7 @@ private:
     const UpdaterPaths m_paths;
     QTcpSocket querySocket;
     QByteArray m_installLog; // UTF-8
-    QVector<UpdateInfo *> updateList;
+    QVector<UpdateInfo> updateList;
     QString workDir;
     PackageDownload download;
     bool m_installSucceeded = false;

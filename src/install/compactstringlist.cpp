@@ -104,13 +104,6 @@ void CompactStringList::sort()
     m_slots.clear();
 }
 
-void CompactStringList::clear()
-{
-    m_bytes.clear();
-    m_ends.clear();
-    m_slots.clear();
-}
-
 QStringList CompactStringList::toStringList() const
 {
     QStringList list;

@@ -18,14 +18,12 @@ class CompactStringList
 public:
     void append(const QString &text);
     qsizetype size() const { return m_ends.size(); }
-    bool isEmpty() const { return m_ends.isEmpty(); }
     QString at(qsizetype index) const;
     bool contains(const QString &text) const;
     // Orders the strings by their UTF-8 bytes, which is the order of their
     // code points and, for text within the Basic Multilingual Plane (any
     // Latin-1 name), QString's own order.
     void sort();
-    void clear();
 
     QStringList toStringList() const;
     // Appends the strings joined with separator (as QStringList::join()

@@ -54,7 +54,7 @@ void reportRollbackError(const QString &problem, const QString &backups, bool re
 
 } // namespace
 
-InstallDriver::InstallDriver(const QVector<UpdateInfo *> &updates, const UpdaterPaths &paths,
+InstallDriver::InstallDriver(const QVector<UpdateInfo> &updates, const UpdaterPaths &paths,
                              const QString &journalPath)
     : m_updates(updates)
     , m_paths(paths)
@@ -115,12 +115,12 @@ void InstallDriver::run()
     };
 
     for (int index = 0; index < count; ++index) {
-        const UpdateInfo &record = *m_updates.at(index);
+        const UpdateInfo &record = m_updates.at(index);
         installers.push_back(std::make_unique<PackageInstaller>(record, m_paths, index, &journal));
         PackageInstaller &installer = *installers.back();
         quitWhenDone = quitWhenDone || installer.setupFailed();
 
-        const QString name = recordText(record.name());
+        const QString name = record.name();
         emit fileStarted(name);
         m_log += (QCoreApplication::translate("translation", "Installing package %1:",
                                               "status information about currently installed "

@@ -1,13 +1,12 @@
 #pragma once
 
+#include "engine/updateinfo.h"
 #include "engine/updaterpaths.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVector>
-
-class UpdateInfo;
 
 // Installs the downloaded packages of one run, in order, one PackageInstaller
 // each. At the first package that fails it asks Abort or Retry, takes every
@@ -42,7 +41,7 @@ public:
     // paths: the run's places (the work directory, the install roots, the
     // command line a Retry restarts with). journalPath: the journal's file
     // (the state directory's by default).
-    InstallDriver(const QVector<UpdateInfo *> &updates, const UpdaterPaths &paths,
+    InstallDriver(const QVector<UpdateInfo> &updates, const UpdaterPaths &paths,
                   const QString &journalPath = QString());
 
     // Runs the whole installation before it returns; call it once.
@@ -65,7 +64,7 @@ signals:
 private:
     void reportStep(int index, qint64 done, qint64 total);
 
-    const QVector<UpdateInfo *> m_updates;
+    const QVector<UpdateInfo> m_updates;
     const UpdaterPaths m_paths;
     const QString m_workDir;
     const QString m_journalPath;

@@ -238,7 +238,7 @@ Result run(const QString &journalPath, const QString &pluginRoot)
     for (const InstallJournal::Package &package : contents.packages) {
         struct stat info;
         if (!package.createdDirectories.contains(package.root)
-            && (!package.createdFiles.isEmpty() || !package.createdDirectories.isEmpty())
+            && (package.createdFiles.size() > 0 || !package.createdDirectories.isEmpty())
             && !lstatPath(package.backupDir, &info)) {
             return refuse(QCoreApplication::translate(
                               "translation", "the backups it names in %1 are missing", "nc")

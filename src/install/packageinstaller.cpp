@@ -57,17 +57,16 @@ bool lstatPath(const QString &path, struct stat *info)
 PackageInstaller::PackageInstaller(const UpdateInfo &record, const UpdaterPaths &paths, int index,
                                    InstallJournal *journal)
     : record(record)
-    , m_packageName(recordText(record.name()))
-    , m_manifestBase(QUrl(recordText(record.link())).path())
+    , m_packageName(record.name())
+    , m_manifestBase(QUrl(record.link()).path())
     , m_index(index)
     , m_journal(journal)
 {
     m_manifestBase.chop(ArchiveExtensionLength);
-    m_identityPrefix = QStringLiteral("%1_%2_%3")
-                           .arg(recordText(record.project()), recordText(record.name()),
-                                recordText(record.type()));
+    m_identityPrefix =
+        QStringLiteral("%1_%2_%3").arg(record.project(), record.name(), record.type());
 
-    const QString type = recordText(record.type());
+    const QString type = record.type();
     if (type == AppType) {
         m_rootDir = paths.installDir;
         if (!paths.hasInstallDir || !QFile::exists(Messenger::executablePath(m_rootDir))) {
@@ -123,7 +122,7 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
     // archive, whatever its link's path.
     const QString unpackDir = WorkDirectory::unpackPath(workDir, m_index);
     const QString archivePath =
-        WorkDirectory::archivePath(workDir, QUrl(recordText(record.link())).path());
+        WorkDirectory::archivePath(workDir, QUrl(record.link()).path());
     // The directory starts empty: files left there by an earlier run must
     // never stand in for entries this archive lacks.
     removeTree(unpackDir);
@@ -217,14 +216,11 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorTex
 bool PackageInstaller::checkPackageAttributes(const QXmlStreamAttributes &attributes)
 {
     for (const QXmlStreamAttribute &attribute : attributes) {
-        if (attribute.name() == QLatin1String("project")
-            && attribute.value() != recordText(record.project()))
+        if (attribute.name() == QLatin1String("project") && attribute.value() != record.project())
             return fail(QCoreApplication::translate("translation", "Wrong project!", "nc"));
-        if (attribute.name() == QLatin1String("name")
-            && attribute.value() != recordText(record.name()))
+        if (attribute.name() == QLatin1String("name") && attribute.value() != record.name())
             return fail(QCoreApplication::translate("translation", "Wrong name!", "nc"));
-        if (attribute.name() == QLatin1String("type")
-            && attribute.value() != recordText(record.type()))
+        if (attribute.name() == QLatin1String("type") && attribute.value() != record.type())
             return fail(QCoreApplication::translate("translation", "Wrong type!", "nc"));
     }
     return true;

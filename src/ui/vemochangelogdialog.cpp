@@ -17,17 +17,17 @@ namespace {
 // Fixed Polish heading in front of each version; the same in every language.
 const QString VersionPrefix = QStringLiteral("Zmiany w wersji ");
 
-QString changelogText(const QVector<UpdateInfo *> &updates)
+QString changelogText(const QVector<UpdateInfo> &updates)
 {
     QString text;
-    for (const UpdateInfo *update : updates) {
+    for (const UpdateInfo &update : updates) {
         if (!text.isEmpty())
             text += QLatin1String("\n\n");
-        text += recordText(update->description());
+        text += update.description();
         text += QLatin1Char('\n');
-        text += VersionPrefix + recordText(update->version());
+        text += VersionPrefix + update.version();
         text += QLatin1Char('\n');
-        text += recordText(update->changelog());
+        text += update.changelog();
     }
     return text;
 }
@@ -35,27 +35,27 @@ QString changelogText(const QVector<UpdateInfo *> &updates)
 // One line per update under the offer's question, each named with its
 // version: "• Komunikator Vemo, wersja 7.1.0". An update without a
 // description is named by its component name.
-QString updateLines(const QVector<UpdateInfo *> &updates)
+QString updateLines(const QVector<UpdateInfo> &updates)
 {
     QStringList lines;
-    for (const UpdateInfo *update : updates) {
-        QString name = recordText(update->description());
+    for (const UpdateInfo &update : updates) {
+        QString name = update.description();
         if (name.isEmpty())
-            name = recordText(update->name());
+            name = update.name();
         lines << QStringLiteral("• ")
                      + QCoreApplication::translate("translation", "%1, version %2", "nc")
-                           .arg(name, recordText(update->version()));
+                           .arg(name, update.version());
     }
     return lines.join(QLatin1Char('\n'));
 }
 
 // The bytes "Download now" will fetch, when the answer gave every archive's
 // size (a signed answer always does); -1 otherwise.
-qint64 announcedTotal(const QVector<UpdateInfo *> &updates)
+qint64 announcedTotal(const QVector<UpdateInfo> &updates)
 {
     qint64 total = 0;
-    for (const UpdateInfo *update : updates) {
-        const qint64 size = update->archiveBytes();
+    for (const UpdateInfo &update : updates) {
+        const qint64 size = update.archiveBytes();
         if (size < 0)
             return -1;
         total += size;

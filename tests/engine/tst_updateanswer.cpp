@@ -3,7 +3,6 @@
 #include "engine/updateinfo.h"
 #include "testmain.h"
 
-#include <QDomDocument>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTest>
@@ -13,34 +12,30 @@ namespace {
 // One record as a line of its fields, so a whole answer compares at once.
 QString describe(const UpdateInfo &u)
 {
-    return QStringList{recordText(u.project()),       recordText(u.name()),
-                       recordText(u.type()),          recordText(u.version()),
-                       recordText(u.description()),   recordText(u.copyrights()),
-                       recordText(u.author()),        recordText(u.webpage()),
-                       recordText(u.email()),         recordText(u.changelog()),
-                       recordText(u.link()),          u.critical() ? "critical" : "normal",
-                       QString::number(u.timestamp())}
+    return QStringList{u.project(),
+                       u.name(),
+                       u.type(),
+                       u.version(),
+                       u.description(),
+                       u.changelog(),
+                       u.link(),
+                       QString::number(u.archiveBytes()),
+                       QString::fromLatin1(u.archiveSha256())}
         .join(QLatin1Char('|'));
 }
 
 // The answer as the check reads it: through the end of its root element.
-bool parse(const QByteArray &received, QDomDocument *document)
+QStringList parseAll(const QByteArray &received)
 {
     AnswerScanner scanner;
-    return scanner.scan(received) == AnswerScanner::Complete
-           && document->setContent(received.left(scanner.rootEnd()));
-}
-
-QStringList parseAll(const QByteArray &answer)
-{
-    QDomDocument document;
-    if (!parse(answer, &document))
+    if (scanner.scan(received) != AnswerScanner::Complete)
         return {QStringLiteral("<incomplete>")};
-    const QVector<UpdateInfo *> updates = UpdateAnswer::availableUpdates(document);
+    const UpdateAnswer answer(received.left(scanner.rootEnd()));
+    if (!answer.isWellFormed())
+        return {QStringLiteral("<not well-formed>")};
     QStringList lines;
-    for (const UpdateInfo *u : updates)
-        lines << describe(*u);
-    qDeleteAll(updates);
+    for (const UpdateInfo &u : answer.updates())
+        lines << describe(u);
     return lines;
 }
 
@@ -60,6 +55,7 @@ private slots:
     void availableUpdates();
     void completeness_data();
     void completeness();
+    void declaredEncoding_data();
     void declaredEncoding();
     void usable_data();
     void usable();
@@ -70,21 +66,23 @@ void UpdateAnswerTest::availableUpdates_data()
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QStringList>("records");
 
-    QTest::newRow("all fields")
+    const QByteArray digest(64, 'a');
+    QTest::newRow("all fields, and those never read")
         << QByteArray("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
                       "<version>7.1</version><description>Core</description>"
                       "<copyrights>(c) V</copyrights><author>A</author><webpage>W</webpage>"
                       "<email>E</email><changelog>C</changelog>"
                       "<link>http://h/core.zip</link><critical>true</critical>"
-                      "<timestamp>1765000000</timestamp></request></updates>")
-        << QStringList{"vemo|core|app|7.1|Core|(c) V|A|W|E|C|http://h/core.zip|critical|1765000000"};
+                      "<timestamp>1765000000</timestamp><size>10</size><sha256>"
+                      + digest + "</sha256></request></updates>")
+        << QStringList{"vemo|core|app|7.1|Core|C|http://h/core.zip|10|" + digest};
 
     QTest::newRow("marker children skip, document order kept")
         << QByteArray("<u><request name=\"a\"/><request name=\"b\"><latest/></request>"
                       "<request name=\"c\"><noSuchUpdate>x</noSuchUpdate></request>"
                       "<request name=\"d\"><noSuchComponent/></request>"
                       "<request name=\"e\"/></u>")
-        << QStringList{"|a||||||||||normal|0", "|e||||||||||normal|0"};
+        << QStringList{"|a||||||-1|", "|e||||||-1|"};
 
     QTest::newRow("marker as text-free element or with content")
         << QByteArray("<u><request name=\"a\"><latest></latest></request>"
@@ -93,51 +91,63 @@ void UpdateAnswerTest::availableUpdates_data()
 
     QTest::newRow("marker deeper than a direct child does not skip")
         << QByteArray("<u><request name=\"a\"><x><latest/></x></request></u>")
-        << QStringList{"|a||||||||||normal|0"};
+        << QStringList{"|a||||||-1|"};
+
+    QTest::newRow("marker as an instruction or an unresolved entity")
+        << QByteArray("<!DOCTYPE u SYSTEM \"u.dtd\"><u><request name=\"a\"><?latest?></request>"
+                      "<request name=\"b\">&noSuchUpdate;</request>"
+                      "<request name=\"c\"><x><?latest?>&latest;</x></request></u>")
+        << QStringList{"|c||||||-1|"};
 
     QTest::newRow("request elements at any depth, the root included")
         << QByteArray("<request name=\"root\"><a><b><request name=\"deep\"/></b></a>"
                       "<request name=\"near\"/></request>")
-        << QStringList{"|root||||||||||normal|0", "|deep||||||||||normal|0",
-                       "|near||||||||||normal|0"};
+        << QStringList{"|root||||||-1|", "|deep||||||-1|", "|near||||||-1|"};
+
+    QTest::newRow("a request inside a field gives its text to both")
+        << QByteArray("<u><request name=\"a\"><version>1<request name=\"b\"><version>2</version>"
+                      "</request></version></request></u>")
+        << QStringList{"|a||12||||-1|", "|b||2||||-1|"};
 
     QTest::newRow("no request elements") << QByteArray("<updates><other/></updates>")
                                          << QStringList{};
 
-    QTest::newRow("critical only for exact true")
-        << QByteArray("<u><request name=\"a\"><critical>True</critical></request>"
-                      "<request name=\"b\"><critical>1</critical></request>"
-                      "<request name=\"c\"><critical> true</critical></request>"
-                      "<request name=\"d\"><critical>true</critical></request></u>")
-        << QStringList{"|a||||||||||normal|0", "|b||||||||||normal|0",
-                       "|c||||||||||normal|0", "|d||||||||||critical|0"};
-
-    QTest::newRow("timestamp must be a decimal number")
-        << QByteArray("<u><request name=\"a\"><timestamp>12a</timestamp></request>"
-                      "<request name=\"b\"><timestamp>-1</timestamp></request>"
-                      "<request name=\"c\"><timestamp>0x10</timestamp></request>"
-                      "<request name=\"d\"><timestamp>4294967295</timestamp></request>"
-                      "<request name=\"e\"><timestamp>4294967296</timestamp></request></u>")
-        << QStringList{"|a||||||||||normal|0", "|b||||||||||normal|0",
-                       "|c||||||||||normal|0", "|d||||||||||normal|4294967295",
-                       "|e||||||||||normal|0"};
-
     QTest::newRow("first child element counts, its text joined")
         << QByteArray("<u><request name=\"a\"><version>1<b>.2</b></version>"
                       "<version>9</version></request></u>")
-        << QStringList{"|a||1.2||||||||normal|0"};
+        << QStringList{"|a||1.2||||-1|"};
+
+    QTest::newRow("text of spaces alone counts for nothing, a CDATA section always")
+        << QByteArray("<u><request name=\"a\"><version> <b> </b>1 <![CDATA[ ]]><![CDATA[ 2]]>"
+                      "&#xA0;<!-- -->\n</version><description>&#xA0;</description></request></u>")
+        << QStringList{"|a||1   2||||-1|"};
+
+    QTest::newRow("entities and a declared default attribute")
+        << QByteArray("<!DOCTYPE u [<!ENTITY v \"7.1\"><!ATTLIST request type CDATA \"app\">]>"
+                      "<u><request name=\"a\"><version>&v;&amp;&#x31;</version></request></u>")
+        << QStringList{"|a|app|7.1&1||||-1|"};
 
     QTest::newRow("utf-8 texts survive")
         << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><u><request name=\"wtyczka\">"
-                      "<description>Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 g\xc4\x99\xc5\x9bl\xc4\x85 ja\xc5\xba\xc5\x84"
+                      "<description>Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 g\xc4\x99\xc5\x9bl\xc4\x85 "
+                      "ja\xc5\xba\xc5\x84"
                       "</description><changelog>a\nb</changelog></request></u>")
         << QStringList{QString::fromUtf8("|wtyczka|||Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 "
                                          "g\xc4\x99\xc5\x9bl\xc4\x85 ja\xc5\xba\xc5\x84"
-                                         "|||||a\nb||normal|0")};
+                                         "|a\nb||-1|")};
+
+    QTest::newRow("a prefix is part of the name")
+        << QByteArray("<v:u><request name=\"a\"><v:version>1</v:version></request>"
+                      "<v:request name=\"b\"/></v:u>")
+        << QStringList{"|a||||||-1|"};
+
+    QTest::newRow("size not a number, checksum as given")
+        << QByteArray("<u><request name=\"a\"><size>1e3</size><sha256>ABC</sha256></request></u>")
+        << QStringList{"|a||||||-1|ABC"};
 
     QTest::newRow("other attributes and elements ignored")
         << QByteArray("<u><request name=\"a\" colour=\"red\"><extra>1</extra></request></u>")
-        << QStringList{"|a||||||||||normal|0"};
+        << QStringList{"|a||||||-1|"};
 }
 
 void UpdateAnswerTest::availableUpdates()
@@ -164,33 +174,59 @@ void UpdateAnswerTest::completeness_data()
     QTest::newRow("a second root is not read") << QByteArray("<u/><v/>") << true;
     QTest::newRow("text after the root is not read") << QByteArray("<u/>x") << true;
     QTest::newRow("not xml but ending in >") << QByteArray("hello>") << false;
+    QTest::newRow("complete for the scanner, not well-formed")
+        << QByteArray("<u><request name=a/></u>") << false;
+    QTest::newRow("an entity nobody declared") << QByteArray("<u>&e;</u>") << false;
+    QTest::newRow("a document type declared inside the root")
+        << QByteArray("<u><!DOCTYPE u><request name=\"a\"/></u>") << false;
 }
 
 void UpdateAnswerTest::completeness()
 {
     QFETCH(QByteArray, received);
     QFETCH(bool, complete);
-    QDomDocument document;
-    QCOMPARE(parse(received, &document), complete);
+    const QStringList records = parseAll(received);
+    QCOMPARE(records != QStringList{"<incomplete>"} && records != QStringList{"<not well-formed>"},
+             complete);
 }
 
-void UpdateAnswerTest::declaredEncoding()
+void UpdateAnswerTest::declaredEncoding_data()
 {
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QStringList>("records");
+
     const QString description = QString::fromUtf8("Zażółć gęślą jaźń");
     const QString document = QStringLiteral("<u><request name=\"a\"><description>%1"
                                             "</description></request></u>")
                                  .arg(description);
+    const QStringList decoded{"|a|||" + description + "|||-1|"};
 
-    QStringEncoder latin2("ISO-8859-2");
-    QVERIFY(latin2.isValid());
-    const QByteArray inLatin2 =
-        "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?>" + QByteArray(latin2.encode(document));
-    QCOMPARE(parseAll(inLatin2), QStringList{"|a|||" + description + "|||||||normal|0"});
-
+    for (const char *name : {"ISO-8859-2", "windows-1250"}) {
+        QStringEncoder legacy(name);
+        QVERIFY(legacy.isValid());
+        QTest::addRow("%s declared", name) << "<?xml version=\"1.0\" encoding=\"" + QByteArray(name)
+                                                  + "\"?>" + QByteArray(legacy.encode(document))
+                                           << decoded;
+    }
     QStringEncoder utf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
-    const QByteArray inUtf16 = utf16.encode(
-        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>") + document + "\n");
-    QCOMPARE(parseAll(inUtf16), QStringList{"|a|||" + description + "|||||||normal|0"});
+    QTest::newRow("UTF-16 with byte order mark") << QByteArray(utf16.encode(
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>") + document + "\n"))
+                                                 << decoded;
+    QStringEncoder utf16Again(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+    const QString loneSurrogate =
+        QStringLiteral("<u><request name=\"a") + QChar(0xD800) + QStringLiteral("b\"/></u>");
+    QTest::newRow("UTF-16 with a lone surrogate, which UTF-8 cannot carry")
+        << QByteArray(utf16Again.encode(loneSurrogate)) << QStringList{"|a?b||||||-1|"};
+    QTest::newRow("an encoding nobody knows")
+        << QByteArray("<?xml version=\"1.0\" encoding=\"x-vemo\"?><u><request name=\"a\"/></u>")
+        << QStringList{"<not well-formed>"};
+}
+
+void UpdateAnswerTest::declaredEncoding()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QStringList, records);
+    QCOMPARE(parseAll(answer), records);
 }
 
 void UpdateAnswerTest::usable_data()
@@ -223,6 +259,10 @@ void UpdateAnswerTest::usable_data()
     QTest::newRow("unknown type") << update("core", "App") << false
                                   << "The update server's answer gives the component core the "
                                      "unknown type \"App\".";
+    QTest::newRow("type checked as it stands, shown as the records hold it")
+        << update("core", "\xef\xbb\xbf"
+                          "app")
+        << false << "The update server's answer gives the component core the unknown type \"app\".";
     QTest::newRow("same name twice") << update("core", "app") + update("core", "plugin") << false
                                      << "The update server's answer offers the component core "
                                         "twice.";
@@ -244,13 +284,11 @@ void UpdateAnswerTest::usable()
     QFETCH(bool, keyed);
     QFETCH(QString, problem);
 
-    QDomDocument document;
-    QVERIFY(document.setContent("<updates>" + requests + "</updates>"));
-    const QVector<UpdateInfo *> updates = UpdateAnswer::availableUpdates(document);
+    const UpdateAnswer answer("<updates>" + requests + "</updates>");
+    QVERIFY(answer.isWellFormed());
     QString found;
-    QCOMPARE(UpdateAnswer::isUsable(document, updates, keyed, &found), problem.isEmpty());
+    QCOMPARE(answer.isUsable(keyed, &found), problem.isEmpty());
     QCOMPARE(found, problem);
-    qDeleteAll(updates);
 }
 
 VEMO_TEST_MAIN(UpdateAnswerTest)

@@ -79,16 +79,13 @@ private:
     QHash<QTcpSocket *, QByteArray> m_requests;
 };
 
-UpdateInfo *update(const char *name, bool withDigests)
+UpdateInfo update(const QString &name, bool withDigests)
 {
-    const std::string size = withDigests ? std::to_string(Archive.size()) : std::string();
-    const std::string sha256 =
-        withDigests
-            ? QCryptographicHash::hash(Archive, QCryptographicHash::Sha256).toHex().toStdString()
-            : std::string();
-    return new UpdateInfo("vemo", name, "app", "7.1", "", "", "", "", "", "",
-                          std::string("http://127.0.0.1/") + name + ".zip", false, 0, size,
-                          sha256);
+    return UpdateInfo(
+        QStringLiteral("vemo"), name, QStringLiteral("app"), QStringLiteral("7.1"), QString(),
+        QString(), "http://127.0.0.1/" + name + ".zip", withDigests ? Archive.size() : -1,
+        withDigests ? QCryptographicHash::hash(Archive, QCryptographicHash::Sha256).toHex()
+                    : QByteArray());
 }
 
 } // namespace
@@ -107,9 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         server.setResponses(responses.left(split), responses.mid(split + Separator.size()));
 
     const bool withDigests = switches & 1;
-    QVector<UpdateInfo *> updates{update("core", withDigests)};
+    QVector<UpdateInfo> updates{update(QStringLiteral("core"), withDigests)};
     if (switches & 2)
-        updates.append(update("emoji", withDigests));
+        updates.append(update(QStringLiteral("emoji"), withDigests));
 
     const QString workDir = Fuzz::scratchDirectory();
     PackageDownload download(workDir);
@@ -145,8 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The download saves each archive below "archives/" at its link's path.
     const QString archives = workDir + QStringLiteral("/archives/");
     if (finished) {
-        for (const UpdateInfo *u : std::as_const(updates)) {
-            QFile archive(archives + QString::fromStdString(u->name()) + ".zip");
+        for (const UpdateInfo &u : std::as_const(updates)) {
+            QFile archive(archives + u.name() + ".zip");
             Fuzz::require(archive.open(QIODevice::ReadOnly), "a finished download kept its archive");
             if (withDigests)
                 Fuzz::require(archive.readAll() == Archive, "a verified archive is the one announced");
@@ -154,6 +151,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     for (const QString &name : QDir(archives).entryList(QDir::Files | QDir::Hidden))
         QFile::remove(archives + name);
-    qDeleteAll(updates);
     return 0;
 }

@@ -106,8 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                       "the package is written");
     }
 
-    const UpdateInfo record("vemo", "core", "app", "2", "", "", "", "", "", "",
-                            "http://127.0.0.1/core.zip", false, 0);
+    const UpdateInfo record(QStringLiteral("vemo"), QStringLiteral("core"), QStringLiteral("app"),
+                            QStringLiteral("2"), QString(), QString(),
+                            QStringLiteral("http://127.0.0.1/core.zip"));
     {
         PackageInstaller installer(record, l.paths);
         QString errorText;

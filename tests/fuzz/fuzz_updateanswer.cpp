@@ -13,7 +13,6 @@
 #include "fuzzsupport.h"
 
 #include <QDateTime>
-#include <QDomDocument>
 
 namespace {
 
@@ -97,23 +96,25 @@ void checkScanner(const QByteArray &input, const AnswerScanner &whole)
     }
 }
 
-void parseAnswer(const QByteArray &message)
+void parseAnswer(const UpdateAnswer &answer)
 {
-    QDomDocument document;
-    if (!document.setContent(message, false))
+    if (!answer.isWellFormed())
         return;
-    QVector<UpdateInfo *> updates = UpdateAnswer::availableUpdates(document);
-    QString problem;
     for (const bool requireDigests : {false, true}) {
-        if (!UpdateAnswer::isUsable(document, updates, requireDigests, &problem))
+        QString problem;
+        if (!answer.isUsable(requireDigests, &problem)) {
             Fuzz::require(!problem.isEmpty(), "a refused answer says why");
+            continue;
+        }
+        // What the download relies on in an answer the check accepted.
+        for (const UpdateInfo &update : answer.updates()) {
+            const bool given = update.archiveBytes() >= 0 || !update.archiveSha256().isEmpty();
+            Fuzz::require(
+                !given || (update.archiveBytes() >= 0 && update.archiveSha256().size() == 64),
+                "an accepted update gives both size and checksum, or neither");
+            Fuzz::require(given || !requireDigests, "a keyed check demands size and checksum");
+        }
     }
-    for (const UpdateInfo *update : std::as_const(updates)) {
-        // The download takes these apart next.
-        (void)update->archiveBytes();
-        (void)recordText(update->link());
-    }
-    qDeleteAll(updates);
 }
 
 // Whatever the release tools sign, the updater must accept: a server that
@@ -125,8 +126,7 @@ void checkSignerAgreement(const QByteArray &document, qint64 now)
     if (!AnswerSigner::stamp(document, now + 3600, AnswerSignature::queryHash(Query), &stamped,
                              &error))
         return;
-    QDomDocument wellFormed;
-    if (!wellFormed.setContent(stamped, false))
+    if (!UpdateAnswer(stamped).isWellFormed())
         return; // the updater refuses it as not XML anyway
     AnswerSigner signer = keys().signer;
     QByteArray signedAnswer;
@@ -167,11 +167,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Fuzz::require(signature.size() == AnswerSignature::SignatureSize, "64-byte signature");
         Fuzz::require(message.size() < document.size(), "the instruction left the message");
     }
-    // A keyed updater parses what verified; one without keys the document.
-    if (AnswerSignature(keys().publicKeys).verify(document, Query, now, &message, &reason))
-        parseAnswer(message);
-    AnswerSignature::checkRoot(document, &Query, now, &reason);
-    parseAnswer(document);
+    // A keyed updater reads what verified; one without keys the document.
+    if (AnswerSignature(keys().publicKeys).verifySignature(document, whole, &message, &reason)) {
+        const UpdateAnswer answer(message);
+        AnswerSignature::checkRoot(answer, &Query, now, &reason);
+        parseAnswer(answer);
+    }
+    const UpdateAnswer answer(document);
+    AnswerSignature::checkRoot(answer, &Query, now, &reason);
+    parseAnswer(answer);
 
     checkSignerAgreement(document, now);
     return 0;

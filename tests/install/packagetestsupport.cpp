@@ -115,9 +115,9 @@ bool damageArchiveEntry(const QString &zipPath, const QByteArray &entryName, Dam
 UpdateInfo makeRecord(const QByteArray &project, const QByteArray &name, const QByteArray &type,
                       const QByteArray &link)
 {
-    return UpdateInfo(project.toStdString(), name.toStdString(), type.toStdString(), "2.0",
-                      "description", "copyrights", "author", "webpage", "email", "changelog",
-                      link.toStdString(), false, 0);
+    return UpdateInfo(QString::fromUtf8(project), QString::fromUtf8(name), QString::fromUtf8(type),
+                      QStringLiteral("2.0"), QStringLiteral("description"),
+                      QStringLiteral("changelog"), QString::fromUtf8(link));
 }
 
 FileMap fileMap(const QString &root)

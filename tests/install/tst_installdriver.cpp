@@ -21,7 +21,6 @@
 #include <QSet>
 
 #include <memory>
-#include <vector>
 
 // A whole install run of the engine: the update check fills the engine's list
 // for real (messenger stand-in in the installation folder, fake update server
@@ -157,7 +156,6 @@ private:
     std::unique_ptr<FakeUpdateServer> m_server;
     std::unique_ptr<QTemporaryDir> m_temp;
     std::unique_ptr<VemoUpdaterEngine> m_engine;
-    std::vector<std::unique_ptr<UpdateInfo>> m_records;
     bool m_succeeded = false;
     QByteArray m_savedTmpDir;
     QByteArray m_savedAppData;
@@ -208,7 +206,6 @@ void InstallDriverTest::init()
 void InstallDriverTest::cleanup()
 {
     m_engine.reset();
-    m_records.clear();
     qunsetenv("VEMO_TEST_RELAUNCH_RECORD");
     qputenv("APPDATA", m_savedAppData);
     qputenv("XDG_STATE_HOME", m_savedStateHome);
@@ -240,13 +237,11 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
         names.insert(package.name);
     const bool direct = names.size() < packages.size();
     m_engine = std::make_unique<VemoUpdaterEngine>(TestMain::paths(m_commandLine));
-    QVector<UpdateInfo *> records;
+    QVector<UpdateInfo> records;
     if (direct) {
         for (const TestPackage &package : packages) {
             const QByteArray link = "http://127.0.0.1/" + archiveOf(package) + ".zip";
-            m_records.push_back(std::make_unique<UpdateInfo>(
-                makeRecord("vemo", package.name, package.type, link)));
-            records << m_records.back().get();
+            records << makeRecord("vemo", package.name, package.type, link);
         }
     } else {
         QVERIFY(m_engine->checkForUpdates());

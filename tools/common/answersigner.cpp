@@ -2,9 +2,9 @@
 
 #include "answerscanner.h"
 #include "answersignature.h"
+#include "updateanswer.h"
 
 #include <QFile>
-#include <QXmlStreamReader>
 
 #include <sodium.h>
 
@@ -119,12 +119,10 @@ bool AnswerSigner::stamp(const QByteArray &document, qint64 expires, const QByte
     AnswerScanner scanner;
     if (!scanComplete(document, &scanner, error))
         return false;
-    QXmlStreamReader reader(document);
     // Read as the updater reads it (AnswerSignature::checkRoot).
-    reader.setNamespaceProcessing(false);
-    while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement) { }
+    const UpdateAnswer answer(document);
     for (const char *name : {"expires", "query-sha256"}) {
-        if (reader.attributes().hasAttribute(QLatin1String(name))) {
+        if (answer.rootAttributes().hasAttribute(QLatin1String(name))) {
             *error = QStringLiteral("the root element already carries %1").arg(QLatin1String(name));
             return false;
         }
