@@ -351,11 +351,6 @@
         <translation>Proszę pobrać i zainstalować Vemo ze strony https://www.vemo.example/</translation>
     </message>
     <message>
-        <source>A window of the updater is damaged (%1). Please reinstall the application.</source>
-        <comment>nc</comment>
-        <translation>Okno programu aktualizującego jest uszkodzone (%1). Zainstaluj aplikację ponownie.</translation>
-    </message>
-    <message>
         <source>%1 of %2</source>
         <comment>nc</comment>
         <translation>%1 z %2</translation>

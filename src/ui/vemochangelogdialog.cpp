@@ -3,7 +3,8 @@
 #include "downloadstatus.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
-#include "formloader.h"
+#include "formwindow.h"
+#include "ui_Changelog.h"
 #include "vemodownloaddialog.h"
 
 #include <QCoreApplication>
@@ -68,25 +69,26 @@ qint64 announcedTotal(const QVector<UpdateInfo> &updates)
 VemoChangelogDialog::VemoChangelogDialog(VemoUpdaterEngine *engine)
     : engine(engine)
 {
-    widget = openForm(this, QStringLiteral(":/res/Changelog.ui"));
+    Ui::Updater_Changelog_MainWindow form;
+    widget = openForm(this, &form);
 
-    toggleButton = formChild<QPushButton>(widget, "Updater_Changelog_ViewChangelog");
+    toggleButton = form.Updater_Changelog_ViewChangelog;
     connect(toggleButton, &QAbstractButton::clicked, this, &VemoChangelogDialog::toggleChangelog);
 
     // The server's texts are shown as they are, never as markup.
-    auto *question = formChild<QLabel>(widget, "label_3");
+    QLabel *question = form.label_3;
     question->setTextFormat(Qt::PlainText);
     const QString lines = updateLines(engine->updates());
     if (!lines.isEmpty())
         question->setText(question->text() + QLatin1Char('\n') + lines);
 
-    auto *downloadNowButton = formChild<QPushButton>(widget, "Updater_Changelog_DownloadNow");
+    QPushButton *downloadNowButton = form.Updater_Changelog_DownloadNow;
     if (const qint64 total = announcedTotal(engine->updates()); total >= 0)
         downloadNowButton->setText(downloadNowButton->text() + QStringLiteral(" (")
                                    + DownloadStatus::sizeText(total) + QLatin1Char(')'));
     connect(downloadNowButton, &QAbstractButton::clicked, this, &VemoChangelogDialog::downloadNow);
 
-    auto *downloadLaterButton = formChild<QPushButton>(widget, "Updater_Changelog_DownloadLater");
+    QPushButton *downloadLaterButton = form.Updater_Changelog_DownloadLater;
     connect(downloadLaterButton, &QAbstractButton::clicked, widget, &QWidget::close);
     // Keyboard: Enter downloads (the form's default button has the focus),
     // Escape is "Download later".
@@ -94,7 +96,7 @@ VemoChangelogDialog::VemoChangelogDialog(VemoUpdaterEngine *engine)
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated,
             downloadLaterButton, &QAbstractButton::click);
 
-    details = formChild<QPlainTextEdit>(widget, "Updater_Changelog_Details");
+    details = form.Updater_Changelog_Details;
     details->setPlainText(changelogText(engine->updates()));
     details->hide();
 

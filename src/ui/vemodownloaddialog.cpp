@@ -1,8 +1,9 @@
 #include "vemodownloaddialog.h"
 
 #include "engine/vemoupdaterengine.h"
-#include "formloader.h"
+#include "formwindow.h"
 #include "messageboxes.h"
+#include "ui_Download.h"
 #include "vemoinstalldialog.h"
 
 #include <QLabel>
@@ -21,11 +22,12 @@ constexpr int StatusIntervalMs = 500;
 VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     : engine(engine)
 {
-    widget = openForm(this, QStringLiteral(":/res/Download.ui"));
-    progressBar = formChild<QProgressBar>(widget, "Updater_Download_Progress");
-    auto *label = formChild<QLabel>(widget, "Updater_Download_ProgressText");
-    auto *cancelButton = formChild<QPushButton>(widget, "Updater_Download_Cancel");
-    statusLabel = formChild<QLabel>(widget, "Updater_Download_Status");
+    Ui::Updater_Download_MainWindow form;
+    widget = openForm(this, &form);
+    progressBar = form.Updater_Download_Progress;
+    QLabel *label = form.Updater_Download_ProgressText;
+    QPushButton *cancelButton = form.Updater_Download_Cancel;
+    statusLabel = form.Updater_Download_Status;
 
     connect(engine, &VemoUpdaterEngine::downloadProgress, progressBar, &QProgressBar::setValue);
     connect(engine, &VemoUpdaterEngine::error, this, &VemoDownloadDialog::error);

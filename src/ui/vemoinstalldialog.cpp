@@ -1,7 +1,8 @@
 #include "vemoinstalldialog.h"
 
 #include "engine/vemoupdaterengine.h"
-#include "formloader.h"
+#include "formwindow.h"
+#include "ui_Install.h"
 #include "vemosummarydialog.h"
 
 #include <QCoreApplication>
@@ -12,9 +13,10 @@
 VemoInstallDialog::VemoInstallDialog(VemoUpdaterEngine *engine)
     : engine(engine)
 {
-    widget = openForm(this, QStringLiteral(":/res/Install.ui"));
-    progressBar = formChild<QProgressBar>(widget, "Updater_Install_Progress");
-    auto *label = formChild<QLabel>(widget, "Updater_Install_ProgressText");
+    Ui::Updater_Install_MainWindow form;
+    widget = openForm(this, &form);
+    progressBar = form.Updater_Install_Progress;
+    QLabel *label = form.Updater_Install_ProgressText;
 
     connect(engine, &VemoUpdaterEngine::installProgress, progressBar, &QProgressBar::setValue);
     connect(engine, &VemoUpdaterEngine::installFile, label, &QLabel::setText);

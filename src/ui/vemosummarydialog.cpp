@@ -2,7 +2,8 @@
 
 #include "engine/messenger.h"
 #include "engine/vemoupdaterengine.h"
-#include "formloader.h"
+#include "formwindow.h"
+#include "ui_Summary.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -16,21 +17,21 @@
 VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
     : engine(engine)
 {
-    widget = openForm(this, QStringLiteral(":/res/Summary.ui"));
+    Ui::Updater_Summary_MainWindow form;
+    widget = openForm(this, &form);
     formHeight = widget->height();
 
-    details = formChild<QPlainTextEdit>(widget, "Updater_Summary_Details");
+    details = form.Updater_Summary_Details;
 
     if (!engine->installSucceeded()) {
-        auto *status = formChild<QLabel>(widget, "Updater_Summary_Status");
-        auto *instruction = formChild<QLabel>(widget, "Updater_Summary_Instruction");
-        status->setText(QCoreApplication::translate("translation", "Installation failed", "nc"));
-        instruction->setText(QCoreApplication::translate(
+        form.Updater_Summary_Status->setText(
+            QCoreApplication::translate("translation", "Installation failed", "nc"));
+        form.Updater_Summary_Instruction->setText(QCoreApplication::translate(
             "translation", "Please reinstall application with package from official web page",
             "nc"));
     }
 
-    auto *restartButton = formChild<QAbstractButton>(widget, "Updater_Summary_Restart");
+    QAbstractButton *restartButton = form.Updater_Summary_Restart;
     connect(restartButton, &QAbstractButton::clicked, this, &VemoSummaryDialog::restartVemo);
     // Keyboard: Enter is "Close" (the default button has the focus), Escape
     // closes the window like its title bar does, and "View details" shows
@@ -38,7 +39,7 @@ VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
     restartButton->setFocus();
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), widget), &QShortcut::activated, widget,
             &QWidget::close);
-    viewDetails = formChild<QAbstractButton>(widget, "Updater_Summary_ViewDetails");
+    viewDetails = form.Updater_Summary_ViewDetails;
     viewDetailsText = viewDetails->text();
     connect(viewDetails, &QAbstractButton::clicked, this, &VemoSummaryDialog::toggleDetails);
 
@@ -64,16 +65,14 @@ void VemoSummaryDialog::showDetails(bool shown)
         detailsFilled = true;
     }
     details->setVisible(shown);
-    viewDetails->setText(shown
-                             ? QCoreApplication::translate("translation", "Hide details", "nc")
-                             : viewDetailsText);
+    viewDetails->setText(shown ? QCoreApplication::translate("translation", "Hide details", "nc")
+                               : viewDetailsText);
     // The width stays the form's; the height is the form's with the log and
     // what the rest needs without it.
     QLayout *layout = widget->layout();
     layout->activate();
-    const int fitting = layout->hasHeightForWidth()
-                            ? layout->totalHeightForWidth(widget->width())
-                            : layout->totalSizeHint().height();
+    const int fitting = layout->hasHeightForWidth() ? layout->totalHeightForWidth(widget->width())
+                                                    : layout->totalSizeHint().height();
     widget->resize(widget->width(), shown ? formHeight : qMin(formHeight, fitting));
 }
 
