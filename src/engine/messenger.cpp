@@ -1,10 +1,10 @@
 #include "messenger.h"
 
+#include "platform/processes.h"
+
 #include <QDeadlineTimer>
 #include <QProcess>
 
-#include <signal.h>
-#include <unistd.h>
 
 namespace {
 const QByteArray QueryStart("<s>");
@@ -33,7 +33,7 @@ QByteArray runUpdateQuery(const QString &installDir, int timeoutMs)
     messenger.setProcessChannelMode(QProcess::MergedChannels);
     // A group of its own, so that whatever it starts goes with it when it
     // has to be stopped.
-    messenger.setChildProcessModifier([] { ::setpgid(0, 0); });
+    messenger.setChildProcessModifier([] { Platform::startOwnProcessGroup(); });
     // Program and argument are passed apart, so a path with blanks or quotes
     // reaches the system unchanged and the messenger sees one argument.
     messenger.start(executablePath(installDir), {QStringLiteral("-updatequery")},
@@ -45,10 +45,9 @@ QByteArray runUpdateQuery(const QString &installDir, int timeoutMs)
     // The group's id is the messenger's process id. Once the messenger has
     // been reaped that id reads 0, and kill() with 0 would hit the updater's
     // own group, so the id is taken while it runs.
-    const pid_t group = pid_t(messenger.processId());
+    const qint64 group = messenger.processId();
     const auto stopGroup = [&messenger, group] {
-        if (group > 0)
-            ::kill(-group, SIGKILL);
+        Platform::killProcessGroup(group);
         messenger.waitForFinished(5000);
         return QByteArray();
     };

@@ -1,12 +1,12 @@
 #include "privatefolder.h"
 
+#include "platform/fileio.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace PrivateFolder {
 
@@ -14,8 +14,8 @@ Problem prepare(const QString &dir, int *error)
 {
     const QString clean = QDir::cleanPath(dir);
     const QByteArray native = QFile::encodeName(clean);
-    struct stat info;
-    if (::lstat(native.constData(), &info) != 0) {
+    Platform::FileStatus info;
+    if (!Platform::nameStatus(native, &info)) {
         if (errno != ENOENT) {
             *error = errno;
             return Problem::CannotUse;
@@ -23,20 +23,20 @@ Problem prepare(const QString &dir, int *error)
         QDir().mkpath(QFileInfo(clean).absolutePath());
         // mkdir() applies the umask on top of 0700, which can only take
         // rights away; the checks below still run on what was created.
-        if (::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST) {
+        if (!Platform::makeDirectory(native, Platform::OwnerOnlyMode) && errno != EEXIST) {
             *error = errno;
             return Problem::CannotCreate;
         }
-        if (::lstat(native.constData(), &info) != 0) {
+        if (!Platform::nameStatus(native, &info)) {
             *error = errno;
             return Problem::CannotUse;
         }
     }
-    if (!S_ISDIR(info.st_mode))
+    if (!info.isDirectory())
         return Problem::NotAFolder;
-    if (info.st_uid != ::geteuid())
+    if (info.owner != Platform::currentUser())
         return Problem::OtherOwner;
-    if (info.st_mode & (S_IWGRP | S_IWOTH))
+    if (info.mode & Platform::OthersWriteMode)
         return Problem::OpenToOthers;
     return Problem::None;
 }

@@ -1,18 +1,15 @@
 #include "removetree.h"
 
+#include "platform/fileio.h"
+
 #include <QFile>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <dirent.h>
-#include <fcntl.h>
 #include <string>
 #include <system_error>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -47,7 +44,7 @@ bool moveToTop(int fd, const std::string &name, Removal &removal)
         return false;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string target = ".removing-" + std::to_string(removal.moved++);
-        if (::renameat2(fd, name.c_str(), removal.topFd, target.c_str(), RENAME_NOREPLACE) == 0)
+        if (Platform::renameNoReplaceAt(fd, name.c_str(), removal.topFd, target.c_str()))
             return true;
         if (errno != EEXIST)
             return false;
@@ -63,7 +60,7 @@ bool unlinkFiles(int fd, const std::vector<std::string> &names)
     std::atomic<bool> removedAny{false};
     const auto work = [&] {
         for (size_t i; (i = next++) < names.size();) {
-            if (::unlinkat(fd, names[i].c_str(), 0) == 0)
+            if (Platform::removeFileAt(fd, names[i].c_str()))
                 removedAny = true;
         }
     };
@@ -87,15 +84,13 @@ bool unlinkFiles(int fd, const std::vector<std::string> &names)
 // Empties the directory open as fd (which this takes over and closes). Works
 // by names relative to the open directory, so a tree of many files costs one
 // system call per entry and no path is built. A directory entry is opened
-// with O_NOFOLLOW: a link is only ever unlinked, never descended into, since
+// without following a link: a link is only ever unlinked, never descended into, since
 // that would delete data that lives outside the tree.
 void emptyDirectory(int fd, int depth, Removal &removal)
 {
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
+    Platform::DirectoryReader dir(fd);
+    if (!dir.isOpen())
         return;
-    }
     // The directory is read whole before anything in it goes. Something
     // that appears meanwhile, or that readdir() skipped, is found by another
     // pass, as long as a pass removes anything.
@@ -105,27 +100,18 @@ void emptyDirectory(int fd, int depth, Removal &removal)
         removedAny = false;
         files.clear();
         directories.clear();
-        ::rewinddir(dir);
-        while (const dirent *entry = ::readdir(dir)) {
-            const char *name = entry->d_name;
-            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-                continue;
-            bool isDirectory = entry->d_type == DT_DIR;
-            if (entry->d_type == DT_UNKNOWN) {
-                struct stat info;
-                isDirectory = ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0
-                              && S_ISDIR(info.st_mode);
-            }
-            (isDirectory ? directories : files).emplace_back(name);
-        }
+        dir.rewind();
+        const char *entry;
+        bool isDirectory;
+        while (dir.next(&entry, &isDirectory))
+            (isDirectory ? directories : files).emplace_back(entry);
         removedAny = unlinkFiles(fd, files);
         for (const std::string &name : directories) {
             if (depth >= MaxOpenDepth && moveToTop(fd, name, removal)) {
                 removedAny = true;
                 continue;
             }
-            const int child =
-                ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int child = Platform::openDirectoryNoFollowAt(fd, name.c_str());
             if (child < 0 && (errno == EMFILE || errno == ENFILE) && depth > 0
                 && moveToTop(fd, name, removal)) {
                 removedAny = true;
@@ -133,11 +119,10 @@ void emptyDirectory(int fd, int depth, Removal &removal)
             }
             if (child >= 0)
                 emptyDirectory(child, depth + 1, removal);
-            if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0)
+            if (Platform::removeDirectoryAt(fd, name.c_str()))
                 removedAny = true;
         }
     }
-    ::closedir(dir);
 }
 
 } // namespace
@@ -148,25 +133,25 @@ void removeTree(const QString &path)
     QByteArray encoded = QFile::encodeName(path);
     while (encoded.size() > 1 && encoded.endsWith('/'))
         encoded.chop(1);
-    struct stat info;
-    if (::lstat(encoded.constData(), &info) != 0)
+    Platform::FileStatus info;
+    if (!Platform::nameStatus(encoded, &info))
         return;
-    if (!S_ISDIR(info.st_mode)) {
+    if (!info.isDirectory()) {
         // A link (to a directory or not) goes itself; a plain file is no
         // tree and stays.
-        if (S_ISLNK(info.st_mode))
-            ::unlink(encoded.constData());
+        if (info.isLink())
+            Platform::removeFile(encoded);
         return;
     }
-    const int fd = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = Platform::openDirectoryNoFollow(encoded);
     if (fd < 0)
         return;
     // The top stays open for the directories moved up into it; without a
     // descriptor to spare nothing is moved, and the tree goes as deep as
     // files can be opened.
-    Removal removal{::fcntl(fd, F_DUPFD_CLOEXEC, 0)};
+    Removal removal{Platform::duplicate(fd)};
     emptyDirectory(fd, 0, removal);
     if (removal.topFd >= 0)
-        ::close(removal.topFd);
-    ::rmdir(encoded.constData());
+        Platform::closeFile(removal.topFd);
+    Platform::removeDirectory(encoded);
 }

@@ -1,5 +1,7 @@
 #include "statedirectory.h"
 
+#include "platform/fileio.h"
+
 #include "privatefolder.h"
 
 #include <QCoreApplication>
@@ -7,8 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace StateDirectory {
 
@@ -41,12 +41,8 @@ bool prepare(const QString &stateDir, QString *problem)
 
 bool syncDirectory(const QString &dir)
 {
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
+    const Platform::FileHandle directory(Platform::openDirectory(QFile::encodeName(dir)));
+    return directory.isOpen() && Platform::sync(directory.get());
 }
 
 } // namespace StateDirectory

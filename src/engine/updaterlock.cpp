@@ -1,5 +1,8 @@
 #include "updaterlock.h"
 
+#include "platform/fileio.h"
+#include "platform/processes.h"
+
 #include "statedirectory.h"
 
 #include <QCoreApplication>
@@ -10,8 +13,6 @@
 
 #include <cerrno>
 #include <ctime>
-#include <signal.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -24,19 +25,6 @@ constexpr qint64 ReservationLifetimeMs = 60000;
 QString withSlash(const QString &directory)
 {
     return directory.endsWith(QLatin1Char('/')) ? directory : directory + QLatin1Char('/');
-}
-
-bool processIsAlive(qint64 pid)
-{
-    if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno != EPERM))
-        return false;
-    // A process that has ended but was not reaped yet still answers.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const qsizetype nameEnd = line.lastIndexOf(')');
-    return nameEnd < 0 || line.mid(nameEnd + 2, 1) != "Z";
 }
 
 // Making a lock file (creating it, then writing its holder into it) takes
@@ -53,10 +41,10 @@ void removeHolderlessLock(QLockFile &lock, const QString &path)
     qint64 pid = 0;
     QString host;
     QString application;
-    struct stat info;
+    Platform::FileStatus info;
     if (lock.getLockInfo(&pid, &host, &application)
-        || ::lstat(QFile::encodeName(path).constData(), &info) != 0
-        || std::time(nullptr) - info.st_mtime < HolderlessLockAgeS)
+        || !Platform::nameStatus(QFile::encodeName(path), &info)
+        || std::time(nullptr) - info.modifiedS < HolderlessLockAgeS)
         return;
     lock.removeStaleLockFile();
 }
@@ -66,8 +54,8 @@ void removeHolderlessLock(QLockFile &lock, const QString &path)
 // cannot read for a lock held by another updater.
 bool isSpecial(const QString &path)
 {
-    struct stat info;
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode);
+    Platform::FileStatus info;
+    return Platform::nameStatus(QFile::encodeName(path), &info) && !info.isRegular();
 }
 
 // The process the lock is promised to, or 0 when there is no live, recent
@@ -84,7 +72,7 @@ qint64 promisedTo(const QString &path)
         return 0;
     const qint64 pid = fields.at(0).toLongLong();
     const qint64 since = QDateTime::currentMSecsSinceEpoch() - fields.at(1).toLongLong();
-    if (since < 0 || since > ReservationLifetimeMs || !processIsAlive(pid))
+    if (since < 0 || since > ReservationLifetimeMs || !Platform::processIsAlive(pid))
         return 0;
     return pid;
 }

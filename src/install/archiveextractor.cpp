@@ -1,6 +1,8 @@
 #include "archiveextractor.h"
 
 #include "compactstringlist.h"
+#include "platform/fileio.h"
+#include "platform/systemerror.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,9 +17,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -113,15 +112,12 @@ public:
     {
         if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
             return nullptr;
-        const int fd = ::open(static_cast<const char *>(path), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        Platform::FileHandle file(Platform::openForReading(static_cast<const char *>(path)));
+        Platform::FileStatus info;
+        if (!file.isOpen() || !Platform::fileStatus(file.get(), &info))
             return nullptr;
-        struct stat info;
-        if (::fstat(fd, &info) != 0) {
-            ::close(fd);
-            return nullptr;
-        }
-        return new ArchiveFile(fd, info.st_size);
+        const qint64 size = info.size;
+        return new ArchiveFile(file.release(), size);
     }
     static uLong read(voidpf, voidpf stream, void *buffer, uLong size)
     {
@@ -176,7 +172,7 @@ private:
         , m_size(size)
     {
     }
-    ~ArchiveFile() { ::close(m_fd); }
+    ~ArchiveFile() { Platform::closeFile(m_fd); }
 
     struct Window
     {
@@ -215,10 +211,8 @@ private:
                 oldest = &window;
         }
         oldest->bytes.resize(size_t(ReadWindowSize));
-        ssize_t count;
-        do {
-            count = ::pread(m_fd, oldest->bytes.data(), oldest->bytes.size(), off_t(position));
-        } while (count < 0 && errno == EINTR);
+        const qint64 count = Platform::readAt(m_fd, oldest->bytes.data(),
+                                              qint64(oldest->bytes.size()), position);
         if (count <= 0) {
             oldest->bytes.clear();
             m_error = count < 0 ? errno : 0;
@@ -238,8 +232,10 @@ private:
     int m_error = 0;
 };
 
+} // namespace
+
 // The archive, and the entry open in it, closed on every way out.
-class UnzipHandle
+class ArchiveExtractor::UnzipHandle
 {
 public:
     explicit UnzipHandle(const QString &path)
@@ -276,71 +272,45 @@ private:
 };
 
 // The file being unpacked, closed on every way out.
-class OutputFile
+class ArchiveExtractor::OutputFile
 {
 public:
-    ~OutputFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
     // The new file gets its mode as it is made. Only where the process's
     // umask takes bits away, or the file was there already (an entry named
     // twice), does finish() set the mode as well.
-    bool open(const QString &path, mode_t mode, mode_t umask)
+    bool open(const QString &path, uint mode, uint umask)
     {
         const QByteArray name = QFile::encodeName(path);
-        constexpr int Flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
-        m_fd = ::open(name.constData(), Flags | O_EXCL, mode);
+        m_file.reset(Platform::createNoFollow(name, mode, false));
         m_setMode = (mode & umask) != 0;
-        if (m_fd < 0 && errno == EEXIST) {
-            m_fd = ::open(name.constData(), Flags | O_TRUNC, mode);
+        if (!m_file.isOpen() && errno == EEXIST) {
+            m_file.reset(Platform::createNoFollow(name, mode, true));
             m_setMode = true;
         }
         m_mode = mode;
-        return m_fd >= 0;
+        return m_file.isOpen();
     }
     bool write(const char *data, qsizetype size)
     {
-        while (size > 0) {
-            const ssize_t written = ::write(m_fd, data, size_t(size));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0) {
-                if (written == 0)
-                    errno = EIO;
-                return false;
-            }
-            data += written;
-            size -= written;
-        }
-        return true;
+        return Platform::writeAll(m_file.get(), data, size);
     }
     bool finish()
     {
-        const int fd = m_fd;
-        m_fd = -1;
-        const bool changed = !m_setMode || ::fchmod(fd, m_mode) == 0;
-        return ::close(fd) == 0 && changed;
+        const bool changed = !m_setMode || Platform::setPermissions(m_file.get(), m_mode);
+        return m_file.close() && changed;
     }
 
 private:
-    int m_fd = -1;
-    mode_t m_mode = 0;
+    Platform::FileHandle m_file;
+    uint m_mode = 0;
     bool m_setMode = true;
 };
 
-mode_t processUmask()
-{
-    // There is no call that only reads it.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
+namespace {
 
 QString systemError()
 {
-    return qt_error_string(errno);
+    return Platform::systemError(errno);
 }
 
 } // namespace
@@ -377,12 +347,29 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, CompactStringList *i
         return fail(
             QCoreApplication::translate("translation", "Unable to open update archive", "nc"));
     }
-
-    // First the archive's directory alone: every entry readable, and room
-    // for what the entries declare. The sizes count only as a bound; the
-    // extraction below holds every entry to its declared size.
-    qint64 declared = 0;
     int entries = 0;
+    if (!checkDirectory(archive, &entries))
+        return false;
+
+    const uint umask = Platform::creationMask();
+    std::vector<char> buffer(WriteBufferSize);
+    do {
+        if (step && m_entryCount > 0)
+            step(m_entryCount, entries);
+        ++m_entryCount;
+        if (!extractEntry(archive, skippedEntry, installedList, umask, buffer))
+            return false;
+    } while (unzGoToNextFile(archive.get()) == UNZ_OK);
+    if (step)
+        step(m_entryCount, entries);
+    return true;
+}
+
+bool ArchiveExtractor::checkDirectory(UnzipHandle &archive, int *entries)
+{
+    // The sizes count only as a bound; the extraction holds every entry to
+    // its declared size.
+    qint64 declared = 0;
     int status = UNZ_OK;
     for (; status == UNZ_OK; status = unzGoToNextFile(archive.get())) {
         unz_file_info64 info;
@@ -391,8 +378,8 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, CompactStringList *i
             return fail(
                 QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
         declared += qint64(qMin<ZPOS64_T>(info.uncompressed_size, ZPOS64_T(1) << 50));
-        if (entries < INT_MAX)
-            ++entries;
+        if (*entries < INT_MAX)
+            ++*entries;
     }
     if (status != UNZ_END_OF_LIST_OF_FILE)
         return fail(
@@ -412,118 +399,127 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, CompactStringList *i
     if (unzGoToFirstFile(archive.get()) != UNZ_OK)
         return fail(
             QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
+    return true;
+}
 
-    const mode_t umask = processUmask();
-    std::vector<char> buffer(WriteBufferSize);
-    do {
-        if (step && m_entryCount > 0)
-            step(m_entryCount, entries);
-        ++m_entryCount;
-        // The information record comes along with the name because its
-        // size_filename gives the name's full length: a name that does not fit
-        // the buffer arrives cut short and would be extracted under another name.
-        unz_file_info64 info;
-        char nameBuffer[NameBufferSize] = {};
-        if (unzGetCurrentFileInfo64(archive.get(), &info, nameBuffer, sizeof nameBuffer, nullptr, 0,
-                                    nullptr, 0)
-            != UNZ_OK)
-            return fail(
-                QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
+bool ArchiveExtractor::extractEntry(UnzipHandle &archive, const QString &skippedEntry,
+                                    CompactStringList *installedList, uint umask,
+                                    std::vector<char> &buffer)
+{
+    // The information record comes along with the name because its
+    // size_filename gives the name's full length: a name that does not fit
+    // the buffer arrives cut short and would be extracted under another name.
+    unz_file_info64 info;
+    char nameBuffer[NameBufferSize] = {};
+    if (unzGetCurrentFileInfo64(archive.get(), &info, nameBuffer, sizeof nameBuffer, nullptr, 0,
+                                nullptr, 0)
+        != UNZ_OK)
+        return fail(
+            QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
 
-        const qsizetype nameLength = qstrnlen(nameBuffer, sizeof nameBuffer);
-        bool nameDecoded = true;
-        const QString entryName = entryNameFrom(nameBuffer, nameLength, info.flag, &nameDecoded);
-        if (info.size_filename >= uLong(NameBufferSize) || uLong(nameLength) != info.size_filename
-            || !nameDecoded || !isSafeEntryName(entryName)) {
-            return fail(QCoreApplication::translate("translation",
-                                                    "Invalid file name in update archive: %1", "nc")
-                            .arg(entryName));
-        }
+    const qsizetype nameLength = qstrnlen(nameBuffer, sizeof nameBuffer);
+    bool nameDecoded = true;
+    const QString entryName = entryNameFrom(nameBuffer, nameLength, info.flag, &nameDecoded);
+    if (info.size_filename >= uLong(NameBufferSize) || uLong(nameLength) != info.size_filename
+        || !nameDecoded || !isSafeEntryName(entryName)) {
+        return fail(QCoreApplication::translate("translation",
+                                                "Invalid file name in update archive: %1", "nc")
+                        .arg(entryName));
+    }
 
-        if (entryName.endsWith(QLatin1Char('/'))) {
-            makeDirectory(m_unpackDir + entryName);
-            continue;
-        }
+    if (entryName.endsWith(QLatin1Char('/'))) {
+        makeDirectory(m_unpackDir + entryName);
+        return true;
+    }
 
-        const QString destination = m_unpackDir + entryName;
-        const qsizetype slash = destination.lastIndexOf(QLatin1Char('/'));
-        if (slash >= m_unpackDir.size())
-            makeDirectory(destination.left(slash));
+    const QString destination = m_unpackDir + entryName;
+    const qsizetype slash = destination.lastIndexOf(QLatin1Char('/'));
+    if (slash >= m_unpackDir.size())
+        makeDirectory(destination.left(slash));
 
-        // Unpacked files carry the execute bits of their entries.
-        const bool unixEntry = (info.version >> 8) == UnixHost;
-        const mode_t executable = unixEntry ? mode_t((info.external_fa >> 16) & 0111) : 0;
-        OutputFile output;
-        if (!output.open(destination, S_IRUSR | S_IWUSR | executable, umask)) {
-            const QString error = systemError();
-            return fail(
-                QCoreApplication::translate("translation", "Cannot create file %1 (%2)", "nc")
-                    .arg(entryName, error),
-                error);
-        }
-        if (!archive.openEntry()) {
-            return fail(
-                QCoreApplication::translate("translation", "Cannot extract update file (%1)!", "nc")
-                    .arg(entryName));
-        }
+    // Unpacked files carry the execute bits of their entries.
+    const bool unixEntry = (info.version >> 8) == UnixHost;
+    const uint executable = unixEntry ? uint((info.external_fa >> 16) & 0111) : 0;
+    if (!unpackFile(archive, entryName, 0600 | executable, umask,
+                    qint64(info.uncompressed_size), buffer))
+        return false;
 
-        // Blocks are read one after the other into the buffer and written out
-        // together when the next one might not fit.
-        const qint64 declaredSize = qint64(info.uncompressed_size);
-        qint64 total = 0;
-        qsizetype filled = 0;
-        for (;;) {
-            const int count =
-                unzReadCurrentFile(archive.get(), buffer.data() + filled, ReadBlockSize);
-            if (count < 0) {
-                // What was read before the damage stays in the file.
-                output.write(buffer.data(), filled);
-                return fail(QCoreApplication::translate("translation",
-                                                        "Cannot read file from archive!", "nc"));
-            }
-            total += count;
-            if (total > declaredSize) {
-                return fail(QCoreApplication::translate(
-                                "translation",
-                                "File %1 in the update archive is larger than the archive says.",
-                                "nc")
-                                .arg(entryName));
-            }
-            filled += count;
-            if (count > 0 && filled + ReadBlockSize <= qsizetype(buffer.size()))
-                continue;
-            if (!output.write(buffer.data(), filled)) {
-                const QString error = systemError();
-                return fail(
-                    QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
+    if (entryName != skippedEntry)
+        installedList->append(QLatin1String(" - ") + entryName);
+    return true;
+}
+
+bool ArchiveExtractor::unpackFile(UnzipHandle &archive, const QString &entryName, uint mode,
+                                  uint umask, qint64 declaredSize, std::vector<char> &buffer)
+{
+    OutputFile output;
+    if (!output.open(m_unpackDir + entryName, mode, umask)) {
+        const QString error = systemError();
+        return fail(QCoreApplication::translate("translation", "Cannot create file %1 (%2)", "nc")
                         .arg(entryName, error),
                     error);
-            }
-            filled = 0;
-            if (count == 0)
-                break;
-        }
+    }
+    if (!archive.openEntry()) {
+        return fail(
+            QCoreApplication::translate("translation", "Cannot extract update file (%1)!", "nc")
+                .arg(entryName));
+    }
+    if (!copyEntry(archive, output, entryName, declaredSize, buffer))
+        return false;
 
-        if (!output.finish()) {
+    if (!output.finish()) {
+        const QString error = systemError();
+        return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
+                        .arg(entryName, error),
+                    error);
+    }
+
+    // A stored entry whose bytes were damaged reads to its end without
+    // complaint; only the checksum, tested when the entry is closed, tells.
+    if (archive.closeEntry() == UNZ_CRCERROR) {
+        return fail(QCoreApplication::translate("translation",
+                                                "Damaged file in update archive: %1", "nc")
+                        .arg(entryName));
+    }
+    return true;
+}
+
+bool ArchiveExtractor::copyEntry(UnzipHandle &archive, OutputFile &output,
+                                 const QString &entryName, qint64 declaredSize,
+                                 std::vector<char> &buffer)
+{
+    // Blocks are read one after the other into the buffer and written out
+    // together when the next one might not fit.
+    qint64 total = 0;
+    qsizetype filled = 0;
+    for (;;) {
+        const int count = unzReadCurrentFile(archive.get(), buffer.data() + filled, ReadBlockSize);
+        if (count < 0) {
+            // What was read before the damage stays in the file.
+            output.write(buffer.data(), filled);
+            return fail(
+                QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
+        }
+        total += count;
+        if (total > declaredSize) {
+            return fail(QCoreApplication::translate(
+                            "translation",
+                            "File %1 in the update archive is larger than the archive says.",
+                            "nc")
+                            .arg(entryName));
+        }
+        filled += count;
+        if (count > 0 && filled + ReadBlockSize <= qsizetype(buffer.size()))
+            continue;
+        if (!output.write(buffer.data(), filled)) {
             const QString error = systemError();
             return fail(
                 QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
                     .arg(entryName, error),
                 error);
         }
-
-        // A stored entry whose bytes were damaged reads to its end without
-        // complaint; only the checksum, tested when the entry is closed, tells.
-        if (archive.closeEntry() == UNZ_CRCERROR) {
-            return fail(QCoreApplication::translate("translation",
-                                                    "Damaged file in update archive: %1", "nc")
-                            .arg(entryName));
-        }
-
-        if (entryName != skippedEntry)
-            installedList->append(QLatin1String(" - ") + entryName);
-    } while (unzGoToNextFile(archive.get()) == UNZ_OK);
-    if (step)
-        step(m_entryCount, entries);
-    return true;
+        filled = 0;
+        if (count == 0)
+            return true;
+    }
 }

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class CompactStringList;
 
@@ -36,6 +37,22 @@ public:
     int entryCount() const { return m_entryCount; }
 
 private:
+    class UnzipHandle;
+    class OutputFile;
+
+    // Reads the archive's directory alone: every entry readable, and room
+    // for what the entries declare. Counts the entries into *entries and
+    // leaves the archive at its first entry.
+    bool checkDirectory(UnzipHandle &archive, int *entries);
+    // Unpacks the archive's current entry (a directory or a file).
+    bool extractEntry(UnzipHandle &archive, const QString &skippedEntry,
+                      CompactStringList *installedList, uint umask, std::vector<char> &buffer);
+    // Creates the entry's file with mode and fills it from the entry.
+    bool unpackFile(UnzipHandle &archive, const QString &entryName, uint mode, uint umask,
+                    qint64 declaredSize, std::vector<char> &buffer);
+    // Streams the open entry into output, holding it to its declared size.
+    bool copyEntry(UnzipHandle &archive, OutputFile &output, const QString &entryName,
+                   qint64 declaredSize, std::vector<char> &buffer);
     bool fail(const QString &message, const QString &errorText = QString());
     // Makes the directory (below the unpack directory) exist; each is made
     // once, whatever the number of entries in it.

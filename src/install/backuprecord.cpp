@@ -3,6 +3,8 @@
 #include "engine/removetree.h"
 #include "filecopy.h"
 #include "installjournal.h"
+#include "platform/fileio.h"
+#include "platform/systemerror.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,8 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -25,13 +25,13 @@ const QLatin1String RestoringName("restoring");
 
 bool entryExists(const QString &path)
 {
-    struct stat info;
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+    Platform::FileStatus info;
+    return Platform::nameStatus(QFile::encodeName(path), &info);
 }
 
 QString systemError()
 {
-    return qt_error_string(errno);
+    return Platform::systemError(errno);
 }
 
 // Makes dir and its missing parents; false with errno set when one of them
@@ -47,7 +47,7 @@ bool makePath(const QString &dir)
         path = parent;
     }
     for (const QString &path : std::as_const(missing)) {
-        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST)
+        if (!Platform::makeDirectory(QFile::encodeName(path), 0777) && errno != EEXIST)
             return false;
     }
     return true;
@@ -123,7 +123,7 @@ bool BackupRecord::makeDirectories(const QString &dir, QString *error)
             return false;
         }
         m_createdDirectories.append(path);
-        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST) {
+        if (!Platform::makeDirectory(QFile::encodeName(path), 0777) && errno != EEXIST) {
             *error =
                 QCoreApplication::translate("translation", "Cannot create folder %1 (%2)", "nc")
                     .arg(path, systemError());
@@ -145,7 +145,7 @@ bool BackupRecord::noteNewFile(const QString &path, QString *error)
     return true;
 }
 
-bool BackupRecord::save(const QString &target, const QString &relative, mode_t mode,
+bool BackupRecord::save(const QString &target, const QString &relative, uint mode,
                         bool deletesTarget, bool *movedAway, QString *error)
 {
     *movedAway = false;
@@ -164,8 +164,8 @@ bool BackupRecord::save(const QString &target, const QString &relative, mode_t m
         m_existingDirectories.insert(backupDirectory);
     }
 
-    if (S_ISDIR(mode)) {
-        *error = cannotBackUp(target, backup, qt_error_string(EISDIR));
+    if (Platform::isDirectoryMode(mode)) {
+        *error = cannotBackUp(target, backup, Platform::systemError(EISDIR));
         return false;
     }
 
@@ -173,17 +173,17 @@ bool BackupRecord::save(const QString &target, const QString &relative, mode_t m
     // keeps its content, rights and disk space. Otherwise a copy is made
     // under another name first, so that the backup directory never holds a
     // half-made copy that a recovery would take for the original.
-    const bool movable = S_ISREG(mode) || S_ISLNK(mode);
+    const bool movable = Platform::isRegularMode(mode) || Platform::isLinkMode(mode);
     if (deletesTarget && movable
-        && ::rename(QFile::encodeName(target).constData(), QFile::encodeName(backup).constData())
-               == 0) {
+        && Platform::rename(QFile::encodeName(target), QFile::encodeName(backup))) {
         *movedAway = true;
     } else {
         const QString staging = runDir() + QLatin1Char('/') + SavingName;
         QFile::remove(staging);
         QString reason;
-        const bool copied = S_ISLNK(mode) ? FileCopy::copyLink(target, staging, &reason)
-                                          : FileCopy::copyToNew(target, staging, &reason);
+        const bool copied = Platform::isLinkMode(mode)
+                                ? FileCopy::copyLink(target, staging, &reason)
+                                : FileCopy::copyToNew(target, staging, &reason);
         if (!copied || !FileCopy::moveRegularFile(staging, backup)) {
             if (copied)
                 reason = systemError();
@@ -203,7 +203,7 @@ bool BackupRecord::restore(QString *error)
     for (qsizetype i = m_createdFiles.size() - 1; i >= 0; --i) {
         const QString created = m_createdFiles.at(i);
         // Not there, or never made (its folder is a file): nothing to delete.
-        if (::unlink(QFile::encodeName(created).constData()) != 0 && errno != ENOENT
+        if (!Platform::removeFile(QFile::encodeName(created)) && errno != ENOENT
             && errno != ENOTDIR) {
             *error = QStringLiteral("%1 (%2)").arg(created, systemError());
             return false;
@@ -211,7 +211,7 @@ bool BackupRecord::restore(QString *error)
     }
     // Deepest first; a directory that holds anything else stays.
     for (auto it = m_createdDirectories.crbegin(); it != m_createdDirectories.crend(); ++it)
-        ::rmdir(QFile::encodeName(*it).constData());
+        Platform::removeDirectory(QFile::encodeName(*it));
 
     const QString staging = runDir() + QLatin1Char('/') + RestoringName;
     for (qsizetype i = 0; i < m_saved.size(); ++i) {
@@ -219,7 +219,7 @@ bool BackupRecord::restore(QString *error)
         const QString saved = m_backupDir + QLatin1Char('/') + relative;
         const QString target = m_root + QLatin1Char('/') + relative;
         if (!entryExists(saved)) {
-            *error = QStringLiteral("%1 (%2)").arg(saved, qt_error_string(ENOENT));
+            *error = QStringLiteral("%1 (%2)").arg(saved, Platform::systemError(ENOENT));
             return false;
         }
         const QString directory = QFileInfo(target).absolutePath();

@@ -6,8 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <sys/types.h>
-
 class InstallJournal;
 
 // What one package of an install run changed in its install root, and how to
@@ -48,11 +46,11 @@ public:
     bool makeDirectories(const QString &dir, QString *error);
     // Enters path, about to be created where nothing is, in the journal.
     bool noteNewFile(const QString &path, QString *error);
-    // Saves target (relative below the root; mode: its st_mode as lstat()
-    // reported it) unless it was saved before. With deletesTarget the target
+    // Saves target (relative below the root; mode: the mode of its
+    // Platform::FileStatus) unless it was saved before. With deletesTarget the target
     // itself moves into the backup where it can (*movedAway tells);
     // otherwise a copy is made. Links are saved as links, never followed.
-    bool save(const QString &target, const QString &relative, mode_t mode, bool deletesTarget,
+    bool save(const QString &target, const QString &relative, uint mode, bool deletesTarget,
               bool *movedAway, QString *error);
 
     // Takes the package back: deletes what it created (directories only when

@@ -1,91 +1,36 @@
 #include "filecopy.h"
 
+#include "platform/fileio.h"
+#include "platform/systemerror.h"
+
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
+using Platform::FileHandle;
+using Platform::FileStatus;
+
 // Read-and-write fallback where the kernel cannot copy between the two files.
-constexpr size_t CopyBufferSize = 256 * 1024;
-// copy_file_range() moves at most this much per call.
-constexpr size_t KernelCopyChunk = 1024 * 1024 * 1024;
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return m_fd; }
-    void reset(int fd)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    // Closes now and tells whether the last writes made it.
-    bool close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-QString systemError(int error)
-{
-    return qt_error_string(error);
-}
+constexpr qint64 CopyBufferSize = 256 * 1024;
+// The kernel's copy moves at most this much per call.
+constexpr qint64 KernelCopyChunk = 1024 * 1024 * 1024;
 
 bool fail(QString *errorString, int error)
 {
     if (errorString)
-        *errorString = systemError(error);
+        *errorString = Platform::systemError(error);
     return false;
-}
-
-bool writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (written == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
 }
 
 bool copyWithBuffer(int in, int out)
 {
     const std::unique_ptr<char[]> buffer(new char[CopyBufferSize]);
     for (;;) {
-        const ssize_t count = ::read(in, buffer.get(), CopyBufferSize);
+        const qint64 count = Platform::read(in, buffer.get(), CopyBufferSize);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
@@ -93,7 +38,7 @@ bool copyWithBuffer(int in, int out)
         }
         if (count == 0)
             return true;
-        if (!writeAll(out, buffer.get(), size_t(count)))
+        if (!Platform::writeAll(out, buffer.get(), count))
             return false;
     }
 }
@@ -103,7 +48,7 @@ bool copyData(int in, int out)
 {
     bool copiedAny = false;
     for (;;) {
-        const ssize_t count = ::copy_file_range(in, nullptr, out, nullptr, KernelCopyChunk, 0);
+        const qint64 count = Platform::copyRange(in, out, KernelCopyChunk);
         if (count > 0) {
             copiedAny = true;
             continue;
@@ -124,9 +69,9 @@ bool copyData(int in, int out)
 
 bool isDanglingLink(const QByteArray &path)
 {
-    struct stat info;
-    return ::lstat(path.constData(), &info) == 0 && S_ISLNK(info.st_mode)
-           && ::stat(path.constData(), &info) != 0;
+    FileStatus info;
+    return Platform::nameStatus(path, &info) && info.isLink()
+           && !Platform::targetStatus(path, &info);
 }
 
 } // namespace
@@ -138,33 +83,34 @@ bool copyToNew(const QString &source, const QString &target, QString *errorStrin
     const QByteArray from = QFile::encodeName(source);
     const QByteArray to = QFile::encodeName(target);
 
-    FileDescriptor in(::open(from.constData(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0)
+    FileHandle in(Platform::openForReading(from));
+    if (!in.isOpen())
         return fail(errorString, errno);
-    struct stat info;
-    if (::fstat(in.get(), &info) != 0)
+    FileStatus info;
+    if (!Platform::fileStatus(in.get(), &info))
         return fail(errorString, errno);
-    if (S_ISDIR(info.st_mode))
+    if (info.isDirectory())
         return fail(errorString, EISDIR);
 
-    constexpr int CreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
-    FileDescriptor out(::open(to.constData(), CreateFlags, S_IRUSR | S_IWUSR));
-    if (out.get() < 0 && errno == EEXIST && isDanglingLink(to) && ::unlink(to.constData()) == 0)
-        out.reset(::open(to.constData(), CreateFlags, S_IRUSR | S_IWUSR));
-    if (out.get() < 0)
+    // Read and write for the owner until the copy is complete.
+    constexpr uint CopyingMode = 0600;
+    FileHandle out(Platform::createNew(to, CopyingMode));
+    if (!out.isOpen() && errno == EEXIST && isDanglingLink(to) && Platform::removeFile(to))
+        out.reset(Platform::createNew(to, CopyingMode));
+    if (!out.isOpen())
         return fail(errorString, errno);
 
     // The permission bits as QFile reports them: read, write and execute for
     // owner, group and others.
-    if (!copyData(in.get(), out.get()) || ::fchmod(out.get(), info.st_mode & 0777) != 0) {
+    if (!copyData(in.get(), out.get()) || !Platform::setPermissions(out.get(), info.mode & 0777)) {
         const int error = errno;
         out.close();
-        ::unlink(to.constData());
+        Platform::removeFile(to);
         return fail(errorString, error);
     }
     if (!out.close()) {
         const int error = errno;
-        ::unlink(to.constData());
+        Platform::removeFile(to);
         return fail(errorString, error);
     }
     return true;
@@ -175,20 +121,17 @@ bool linkOrCopy(const QString &source, const QString &target, QString *errorStri
     // A link costs no new file on the disk, and that is what makes a file
     // expensive to install: creating it. Across file systems, on one that
     // knows no links, or onto a dangling link, the copy does what it can.
-    if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
+    if (Platform::makeLink(QFile::encodeName(source), QFile::encodeName(target)))
         return true;
     return copyToNew(source, target, errorString);
 }
 
 bool copyLink(const QString &source, const QString &target, QString *errorString)
 {
-    char destination[4096];
-    const ssize_t length =
-        ::readlink(QFile::encodeName(source).constData(), destination, sizeof destination - 1);
-    if (length < 0)
+    QByteArray destination;
+    if (!Platform::readSymbolicLink(QFile::encodeName(source), &destination))
         return fail(errorString, errno);
-    destination[length] = '\0';
-    if (::symlink(destination, QFile::encodeName(target).constData()) != 0)
+    if (!Platform::makeSymbolicLink(destination, QFile::encodeName(target)))
         return fail(errorString, errno);
     return true;
 }
@@ -199,36 +142,35 @@ bool replaceWith(const QString &source, const QString &target, const QString &st
     const QByteArray from = QFile::encodeName(source);
     const QByteArray to = QFile::encodeName(target);
 
-    struct stat sourceInfo;
-    if (::lstat(from.constData(), &sourceInfo) != 0)
+    FileStatus sourceInfo;
+    if (!Platform::nameStatus(from, &sourceInfo))
         return fail(errorString, errno);
-    const bool regular = S_ISREG(sourceInfo.st_mode);
-    const bool link = S_ISLNK(sourceInfo.st_mode);
+    const bool regular = sourceInfo.isRegular();
+    const bool link = sourceInfo.isLink();
     if (!regular && !link)
         return fail(errorString, EISDIR);
 
     // Already the very same file (a second restore of one entry): done.
-    struct stat targetInfo;
-    if (regular && ::lstat(to.constData(), &targetInfo) == 0 && S_ISREG(targetInfo.st_mode)
-        && sourceInfo.st_dev == targetInfo.st_dev && sourceInfo.st_ino == targetInfo.st_ino)
+    FileStatus targetInfo;
+    if (regular && Platform::nameStatus(to, &targetInfo) && targetInfo.isRegular()
+        && sourceInfo.device == targetInfo.device && sourceInfo.inode == targetInfo.inode)
         return true;
 
     // Only a regular file is linked: a hard link to a symbolic link would
     // be a link of another kind than the one that was saved.
     const auto stage = [&](const QString &name) {
         const QByteArray staged = QFile::encodeName(name);
-        ::unlink(staged.constData());
+        Platform::removeFile(staged);
         if (link)
             return copyLink(source, name, errorString);
-        return ::link(from.constData(), staged.constData()) == 0
-               || copyToNew(source, name, errorString);
+        return Platform::makeLink(from, staged) || copyToNew(source, name, errorString);
     };
     const auto put = [&](const QString &name) {
         const QByteArray staged = QFile::encodeName(name);
-        if (::rename(staged.constData(), to.constData()) == 0)
+        if (Platform::rename(staged, to))
             return true;
         const int error = errno;
-        ::unlink(staged.constData());
+        Platform::removeFile(staged);
         errno = error;
         return false;
     };
@@ -248,56 +190,51 @@ bool replaceWith(const QString &source, const QString &target, const QString &st
 bool moveRegularFile(const QString &source, const QString &target)
 {
     const QByteArray from = QFile::encodeName(source);
-    struct stat info;
-    if (::lstat(from.constData(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)))
+    FileStatus info;
+    if (!Platform::nameStatus(from, &info) || !(info.isRegular() || info.isLink()))
         return false;
-    return ::rename(from.constData(), QFile::encodeName(target).constData()) == 0;
+    return Platform::rename(from, QFile::encodeName(target));
 }
 
 bool sameContent(const QString &a, const QString &b)
 {
     const QByteArray first = QFile::encodeName(a);
     const QByteArray second = QFile::encodeName(b);
-    struct stat firstInfo;
-    struct stat secondInfo;
-    if (::lstat(first.constData(), &firstInfo) != 0
-        || ::lstat(second.constData(), &secondInfo) != 0)
+    FileStatus firstInfo;
+    FileStatus secondInfo;
+    if (!Platform::nameStatus(first, &firstInfo) || !Platform::nameStatus(second, &secondInfo))
         return false;
-    if (S_ISLNK(firstInfo.st_mode) && S_ISLNK(secondInfo.st_mode)) {
-        char firstTarget[4096];
-        char secondTarget[4096];
-        const ssize_t firstLength = ::readlink(first.constData(), firstTarget, sizeof firstTarget);
-        const ssize_t secondLength =
-            ::readlink(second.constData(), secondTarget, sizeof secondTarget);
-        return firstLength >= 0 && firstLength == secondLength
-               && std::memcmp(firstTarget, secondTarget, size_t(firstLength)) == 0;
+    if (firstInfo.isLink() && secondInfo.isLink()) {
+        QByteArray firstTarget;
+        QByteArray secondTarget;
+        return Platform::readSymbolicLink(first, &firstTarget)
+               && Platform::readSymbolicLink(second, &secondTarget) && firstTarget == secondTarget;
     }
-    if (!S_ISREG(firstInfo.st_mode) || !S_ISREG(secondInfo.st_mode)
-        || firstInfo.st_size != secondInfo.st_size
-        || (firstInfo.st_mode & 07777) != (secondInfo.st_mode & 07777))
+    if (!firstInfo.isRegular() || !secondInfo.isRegular() || firstInfo.size != secondInfo.size
+        || firstInfo.permissions() != secondInfo.permissions())
         return false;
-    const FileDescriptor firstFile(::open(first.constData(), O_RDONLY | O_CLOEXEC));
-    const FileDescriptor secondFile(::open(second.constData(), O_RDONLY | O_CLOEXEC));
-    if (firstFile.get() < 0 || secondFile.get() < 0)
+    const FileHandle firstFile(Platform::openForReading(first));
+    const FileHandle secondFile(Platform::openForReading(second));
+    if (!firstFile.isOpen() || !secondFile.isOpen())
         return false;
     std::unique_ptr<char[]> firstBlock(new char[CopyBufferSize]);
     std::unique_ptr<char[]> secondBlock(new char[CopyBufferSize]);
     for (;;) {
-        const ssize_t count = ::read(firstFile.get(), firstBlock.get(), CopyBufferSize);
+        const qint64 count = Platform::read(firstFile.get(), firstBlock.get(), CopyBufferSize);
         if (count < 0)
             return false;
         // Regular files of one size: a full block from one is a full block
         // from the other, unless something changes them meanwhile.
-        ssize_t got = 0;
+        qint64 got = 0;
         while (got < count) {
-            const ssize_t more =
-                ::read(secondFile.get(), secondBlock.get() + got, size_t(count - got));
+            const qint64 more =
+                Platform::read(secondFile.get(), secondBlock.get() + got, count - got);
             if (more <= 0)
                 return false;
             got += more;
         }
         if (count == 0)
-            return ::read(secondFile.get(), secondBlock.get(), 1) == 0;
+            return Platform::read(secondFile.get(), secondBlock.get(), 1) == 0;
         if (std::memcmp(firstBlock.get(), secondBlock.get(), size_t(count)) != 0)
             return false;
     }

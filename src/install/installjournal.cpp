@@ -1,6 +1,8 @@
 #include "installjournal.h"
 
 #include "engine/statedirectory.h"
+#include "platform/fileio.h"
+#include "platform/systemerror.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -10,9 +12,6 @@
 #include <QHash>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -86,22 +85,6 @@ bool isPlausible(const QByteArray &kind, const InstallJournal::Package &package,
                    || package.root.startsWith(dir + QLatin1Char('/'))));
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        left -= written;
-    }
-    return true;
-}
-
 } // namespace
 
 // A run writes a line per file and folder it creates: "file", the package's
@@ -132,7 +115,7 @@ InstallJournal::InstallJournal(const QString &path)
 InstallJournal::~InstallJournal()
 {
     if (m_fd >= 0)
-        ::close(m_fd);
+        Platform::closeFile(m_fd);
 }
 
 bool InstallJournal::fail(const QString &what)
@@ -149,20 +132,19 @@ bool InstallJournal::append(const QByteArray &line, bool flush)
         const QString directory = QFileInfo(m_path).absolutePath();
         if (!QFileInfo(directory).isDir()) {
             QDir().mkpath(QFileInfo(directory).absolutePath());
-            ::mkdir(QFile::encodeName(directory).constData(), S_IRWXU);
+            Platform::makeDirectory(QFile::encodeName(directory), Platform::OwnerOnlyMode);
         }
-        m_fd = ::open(QFile::encodeName(m_path).constData(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+        m_fd = Platform::createForAppending(QFile::encodeName(m_path), 0600);
         if (m_fd < 0)
-            return fail(qt_error_string(errno));
+            return fail(Platform::systemError(errno));
         // The header is on the disk, and so is the file's name in its
         // directory, before the first change to an install root.
-        if (!writeAll(m_fd, Header + ' ' + m_runId.toLatin1() + '\n') || ::fsync(m_fd) != 0
-            || !StateDirectory::syncDirectory(directory))
-            return fail(qt_error_string(errno));
+        if (!Platform::writeAll(m_fd, Header + ' ' + m_runId.toLatin1() + '\n')
+            || !Platform::sync(m_fd) || !StateDirectory::syncDirectory(directory))
+            return fail(Platform::systemError(errno));
     }
-    if (!writeAll(m_fd, line + '\n') || (flush && ::fdatasync(m_fd) != 0))
-        return fail(qt_error_string(errno));
+    if (!Platform::writeAll(m_fd, line + '\n') || (flush && !Platform::syncData(m_fd)))
+        return fail(Platform::systemError(errno));
     return true;
 }
 
@@ -210,7 +192,7 @@ bool InstallJournal::markRolledBack(const QString &path)
     const QByteArray line = RolledBackLine + '\n';
     if (file.write(line) != line.size() || !file.flush())
         return false;
-    return ::fsync(file.handle()) == 0;
+    return Platform::sync(file.handle());
 }
 
 bool InstallJournal::remove()
@@ -219,10 +201,10 @@ bool InstallJournal::remove()
     // that was never taken back.
     if (m_fd < 0)
         return true;
-    ::close(m_fd);
+    Platform::closeFile(m_fd);
     m_fd = -1;
-    if (::unlink(QFile::encodeName(m_path).constData()) != 0 && errno != ENOENT)
-        return fail(qt_error_string(errno));
+    if (!Platform::removeFile(QFile::encodeName(m_path)) && errno != ENOENT)
+        return fail(Platform::systemError(errno));
     StateDirectory::syncDirectory(QFileInfo(m_path).absolutePath());
     return true;
 }
@@ -232,17 +214,15 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
     Contents contents;
     // Never waits (a FIFO opens at once and is refused) and never follows
     // a link: only a regular file in the state folder is a journal.
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    Platform::FileHandle handle(Platform::openForReadingNoFollow(QFile::encodeName(path)));
+    const int fd = handle.get();
     const int openError = fd < 0 ? errno : 0;
     if (openError == ENOENT)
         return contents;
-    struct stat info;
-    if (fd >= 0 && ::fstat(fd, &info) != 0)
-        info.st_mode = 0;
-    if (openError == ELOOP || (fd >= 0 && !S_ISREG(info.st_mode))) {
-        if (fd >= 0)
-            ::close(fd);
+    Platform::FileStatus info;
+    if (fd >= 0 && !Platform::fileStatus(fd, &info))
+        info.mode = 0;
+    if (openError == ELOOP || (fd >= 0 && !info.isRegular())) {
         contents.state = State::Refused;
         contents.problem =
             QCoreApplication::translate("translation", "it is not a regular file", "nc");
@@ -251,20 +231,18 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
     QFile file;
     if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         contents.state = State::Unreadable;
-        contents.problem = fd < 0 ? qt_error_string(openError) : file.errorString();
-        if (fd >= 0)
-            ::close(fd);
+        contents.problem = fd < 0 ? Platform::systemError(openError) : file.errorString();
         return contents;
     }
+    handle.release();
     // No more than the bound, even of a file that grows meanwhile.
-    const QByteArray bytes =
-        info.st_size <= MaxSize ? file.read(qint64(info.st_size) + 1) : QByteArray();
-    if (info.st_size > MaxSize || bytes.size() > MaxSize) {
+    const QByteArray bytes = info.size <= MaxSize ? file.read(qint64(info.size) + 1) : QByteArray();
+    if (info.size > MaxSize || bytes.size() > MaxSize) {
         contents.state = State::Refused;
         contents.problem =
             QCoreApplication::translate("translation",
                                         "it is larger than any update writes (%1 bytes)", "nc")
-                .arg(qMax(qint64(info.st_size), qint64(bytes.size())));
+                .arg(qMax(qint64(info.size), qint64(bytes.size())));
         return contents;
     }
     // Lines one at a time: a list of them all would cost a block per line.

@@ -3,6 +3,7 @@
 #include "backuprecord.h"
 #include "engine/messenger.h"
 #include "engine/statedirectory.h"
+#include "platform/fileio.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QSet>
 
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace {
 
@@ -35,9 +35,9 @@ void forget(const QList<BackupRecord> &records, const QString &journalPath)
     StateDirectory::syncDirectory(QFileInfo(journalPath).absolutePath());
 }
 
-bool lstatPath(const QString &path, struct stat *info)
+bool lstatPath(const QString &path, Platform::FileStatus *info)
 {
-    return ::lstat(QFile::encodeName(path).constData(), info) == 0;
+    return Platform::nameStatus(QFile::encodeName(path), info);
 }
 
 // Whether a and b (clean, absolute) name one place: the same path, or, where
@@ -46,12 +46,12 @@ bool lstatPath(const QString &path, struct stat *info)
 bool sameLocation(QString a, QString b)
 {
     while (a != b) {
-        struct stat first;
-        struct stat second;
-        const bool firstExists = ::stat(QFile::encodeName(a).constData(), &first) == 0;
-        const bool secondExists = ::stat(QFile::encodeName(b).constData(), &second) == 0;
+        Platform::FileStatus first;
+        Platform::FileStatus second;
+        const bool firstExists = Platform::targetStatus(QFile::encodeName(a), &first);
+        const bool secondExists = Platform::targetStatus(QFile::encodeName(b), &second);
         if (firstExists && secondExists)
-            return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+            return first.device == second.device && first.inode == second.inode;
         const QFileInfo infoA(a);
         const QFileInfo infoB(b);
         if (firstExists || secondExists || infoA.fileName() != infoB.fileName()
@@ -134,10 +134,10 @@ private:
 
     bool isRoot(const InstallJournal::Package &package) const
     {
-        struct stat info;
+        Platform::FileStatus info;
         if (lstatPath(Messenger::executablePath(package.root), &info)
             || lstatPath(Messenger::executablePath(package.backupDir), &info))
-            return !S_ISDIR(info.st_mode);
+            return !info.isDirectory();
         return !m_pluginRoot.isEmpty() && sameLocation(package.root, m_pluginRoot);
     }
 
@@ -155,10 +155,10 @@ private:
             dir = parent;
         }
         for (const QString &dir : std::as_const(unchecked)) {
-            struct stat info;
+            Platform::FileStatus info;
             if (!lstatPath(dir, &info))
                 return false; // nothing below it exists either
-            if (S_ISLNK(info.st_mode))
+            if (info.isLink())
                 return true;
             m_linkFree.insert(dir);
         }
@@ -236,7 +236,7 @@ Result run(const QString &journalPath, const QString &pluginRoot)
     // files, and deleting what the package created would leave the files it
     // replaced new beside the old ones put back.
     for (const InstallJournal::Package &package : contents.packages) {
-        struct stat info;
+        Platform::FileStatus info;
         if (!package.createdDirectories.contains(package.root)
             && (package.createdFiles.size() > 0 || !package.createdDirectories.isEmpty())
             && !lstatPath(package.backupDir, &info)) {

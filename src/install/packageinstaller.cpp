@@ -9,6 +9,7 @@
 #include "filecopy.h"
 #include "installjournal.h"
 #include "manifestreader.h"
+#include "platform/fileio.h"
 #include "runtimeinstaller.h"
 #include "ui/messageboxes.h"
 
@@ -20,8 +21,6 @@
 #include <QXmlStreamAttributes>
 
 #include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -47,9 +46,9 @@ bool isSafePackageName(const QString &name)
            && !name.contains(QChar(0));
 }
 
-bool lstatPath(const QString &path, struct stat *info)
+bool lstatPath(const QString &path, Platform::FileStatus *info)
 {
-    return ::lstat(QFile::encodeName(path).constData(), info) == 0;
+    return Platform::nameStatus(QFile::encodeName(path), info);
 }
 
 } // namespace
@@ -161,7 +160,7 @@ bool PackageInstaller::startRecord(QString *error)
     // that the saved files are gone too and leaves the root alone, instead
     // of deleting what the package created beside files it cannot put back.
     // (A root that the package creates holds nothing to save.)
-    struct stat info;
+    Platform::FileStatus info;
     if (m_journal && lstatPath(resolvedRoot(), &info) && !QDir().mkpath(backups)) {
         *error = QCoreApplication::translate("translation", "Cannot create folder %1 (%2)", "nc")
                      .arg(backups, qt_error_string(errno));
@@ -242,15 +241,15 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
         return true;
 
     const QByteArray encodedTarget = QFile::encodeName(target);
-    struct stat before;
-    const bool exists = ::lstat(encodedTarget.constData(), &before) == 0;
+    Platform::FileStatus before;
+    const bool exists = Platform::nameStatus(encodedTarget, &before);
     const bool ours = m_backups->wasCreated(target);
     const bool deletesTarget = action == ActionRemove || action == ActionAdd;
     bool movedAway = false;
     if (exists && !ours) {
         QString error;
         const QString relative = target.mid(resolvedRoot().size() + 1);
-        if (!m_backups->save(target, relative, before.st_mode, deletesTarget, &movedAway, &error))
+        if (!m_backups->save(target, relative, before.mode, deletesTarget, &movedAway, &error))
             return fail(error, errorText, error);
         if (!m_backedUpDirs.contains(path))
             m_backedUpDirs.append(path);
@@ -262,7 +261,7 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     // system's reason: it must neither pass for removed nor block the copy
     // with a misleading one.
     if (exists && !movedAway && deletesTarget
-        && ::unlink(encodedTarget.constData()) != 0 && errno != ENOENT) {
+        && !Platform::removeFile(encodedTarget) && errno != ENOENT) {
         const QString reason = qt_error_string(errno);
         return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
                         .arg(target, reason),
@@ -297,12 +296,12 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
 
     // A file it replaces hands on its mode; a new one gets the root's read
     // bits and the execute bits its entry had. Never writable by others.
-    const bool replacesFile = exists && S_ISREG(before.st_mode);
-    const mode_t mode = replacesFile ? mode_t(before.st_mode & 0755) : modeForNewFile(source);
-    ::chmod(encodedTarget.constData(), mode);
+    const bool replacesFile = exists && before.isRegular();
+    const uint mode = replacesFile ? before.mode & 0755 : modeForNewFile(source);
+    Platform::setPermissions(encodedTarget, mode);
 
     if (RuntimeInstaller::isRuntimeInstaller(target)) {
-        ::chmod(encodedTarget.constData(), S_IRWXU);
+        Platform::setPermissions(encodedTarget, Platform::OwnerOnlyMode);
         QString problem;
         const bool ran = RuntimeInstaller::run(target, RuntimeInstaller::TimeoutMs, &problem);
         QFile::remove(target);
@@ -312,20 +311,21 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     return true;
 }
 
-mode_t PackageInstaller::modeForNewFile(const QString &unpacked)
+uint PackageInstaller::modeForNewFile(const QString &unpacked)
 {
     // Read when first needed: a root made by this package did not exist at
     // set-up. Nothing changes it afterwards.
     if (m_rootMode == 0) {
-        struct stat root;
+        Platform::FileStatus root;
         if (lstatPath(resolvedRoot(), &root))
-            m_rootMode = root.st_mode;
+            m_rootMode = root.mode;
     }
-    const mode_t rootMode = m_rootMode != 0 ? m_rootMode : mode_t(0755);
-    struct stat entry;
-    const mode_t entryMode = lstatPath(unpacked, &entry) ? entry.st_mode : mode_t(0);
-    const mode_t read = (rootMode & 0444) | S_IRUSR;
-    return read | S_IWUSR | (entryMode & 0111 & (read >> 2));
+    const uint rootMode = m_rootMode != 0 ? m_rootMode : 0755u;
+    Platform::FileStatus entry;
+    const uint entryMode = lstatPath(unpacked, &entry) ? entry.mode : 0u;
+    // Read and write for the owner at least.
+    const uint read = (rootMode & 0444) | 0400;
+    return read | 0200 | (entryMode & 0111 & (read >> 2));
 }
 
 bool PackageInstaller::restore(const QString &workDir)
@@ -369,7 +369,7 @@ QString PackageInstaller::resolvedDirectory(const QString &dir) const
     QString head = dir;
     QStringList tail;
     for (;;) {
-        struct stat info;
+        Platform::FileStatus info;
         if (lstatPath(head, &info)) {
             const QString canonical = QFileInfo(head).canonicalFilePath();
             if (canonical.isEmpty()) {

@@ -75,7 +75,7 @@ private:
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
                    const QString &action, QString *errorText);
     bool startRecord(QString *error);
-    mode_t modeForNewFile(const QString &unpacked);
+    uint modeForNewFile(const QString &unpacked);
 
     // The install root, absolute, with the links in it resolved.
     const QString &resolvedRoot() const;
@@ -103,7 +103,7 @@ private:
     std::unique_ptr<BackupRecord> m_backups;
     QString m_restoreError;
     QString m_identityPrefix;
-    mode_t m_rootMode = 0;
+    uint m_rootMode = 0;
     mutable QString m_resolvedRoot;
     mutable QString m_lexicalRoot;
     mutable QHash<QString, QString> m_resolvedDirectories;

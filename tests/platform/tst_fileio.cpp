@@ -1,0 +1,107 @@
+#include "platform/fileio.h"
+
+#include "testmain.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+// What the file layer promises beyond what the installer's tests reach:
+// names that are links are never followed, a taken name is never replaced
+// where that is asked, and reads reach past 4 GiB.
+class FileIoTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void createNoFollow_data();
+    void createNoFollow();
+    void renameNoReplaceAt();
+    void readAtLargeOffset();
+};
+
+void FileIoTest::createNoFollow_data()
+{
+    QTest::addColumn<QString>("present");
+    QTest::addColumn<bool>("replace");
+    QTest::addColumn<int>("error"); // 0: made, or emptied when it was there
+
+    QTest::newRow("nothing") << "none" << false << 0;
+    QTest::newRow("file, kept") << "file" << false << EEXIST;
+    QTest::newRow("file, replaced") << "file" << true << 0;
+    QTest::newRow("link to a file") << "link" << true << ELOOP;
+    QTest::newRow("dangling link") << "dangling link" << false << EEXIST;
+    QTest::newRow("dangling link, replaced") << "dangling link" << true << ELOOP;
+}
+
+void FileIoTest::createNoFollow()
+{
+    QFETCH(QString, present);
+    QFETCH(bool, replace);
+    QFETCH(int, error);
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("t"));
+    const QString other = dir.filePath(QStringLiteral("other"));
+    QFile file(present == QLatin1String("file") ? name : other);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("older content") == 13);
+    file.close();
+    if (present == QLatin1String("dangling link"))
+        QVERIFY(QFile::remove(other));
+    if (present.contains(QLatin1String("link")))
+        QVERIFY(QFile::link(other, name));
+
+    errno = 0;
+    Platform::FileHandle handle(Platform::createNoFollow(QFile::encodeName(name), 0600, replace));
+    QCOMPARE(handle.isOpen() ? 0 : errno, error);
+    if (error == 0) {
+        QVERIFY(Platform::writeAll(handle.get(), QByteArray("new")));
+        QVERIFY(handle.close());
+        Platform::FileStatus status;
+        QVERIFY(Platform::nameStatus(QFile::encodeName(name), &status));
+        QVERIFY(status.isRegular());
+        QCOMPARE(status.size, 3);
+    }
+    // A link's target is never touched.
+    if (present == QLatin1String("link")) {
+        QFile target(other);
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), QByteArray("older content"));
+    }
+}
+
+void FileIoTest::renameNoReplaceAt()
+{
+    QTemporaryDir dir;
+    for (const char *name : {"a", "b"}) {
+        QFile file(dir.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(name) == 1);
+    }
+    const Platform::FileHandle handle(
+        Platform::openDirectoryNoFollow(QFile::encodeName(dir.path())));
+    QVERIFY(handle.isOpen());
+    QVERIFY(!Platform::renameNoReplaceAt(handle.get(), "a", handle.get(), "b"));
+    QCOMPARE(errno, EEXIST);
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("a"))));
+    QVERIFY(Platform::renameNoReplaceAt(handle.get(), "a", handle.get(), "c"));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("a"))));
+}
+
+void FileIoTest::readAtLargeOffset()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("sparse")));
+    constexpr qint64 Offset = (qint64(5) << 30) + 7;
+    if (!file.open(QIODevice::WriteOnly) || !file.seek(Offset) || file.write("tail") != 4)
+        QSKIP("no sparse file of 5 GiB can be made here");
+    file.close();
+    const Platform::FileHandle handle(Platform::openForReading(QFile::encodeName(file.fileName())));
+    char buffer[8] = {};
+    QCOMPARE(Platform::readAt(handle.get(), buffer, sizeof buffer, Offset), 4);
+    QCOMPARE(QByteArray(buffer, 4), QByteArray("tail"));
+    QCOMPARE(Platform::readAt(handle.get(), buffer, sizeof buffer, Offset + 4), 0);
+}
+
+VEMO_TEST_MAIN(FileIoTest)
+#include "tst_fileio.moc"
