@@ -103,10 +103,12 @@ void InstallDriver::run()
                || (installed ? journal.markFinished() : journal.markRolledBack())
                || journal.remove();
     };
+    // The backup folders that the run made: a package that failed before
+    // its first change has none.
     const auto backupFolders = [&] {
         QStringList folders;
         for (const auto &installer : installers) {
-            if (!installer->backupDir().isEmpty())
+            if (!installer->backupDir().isEmpty() && QFileInfo::exists(installer->backupDir()))
                 folders << QDir::toNativeSeparators(
                     QFileInfo(QDir::cleanPath(installer->backupDir())).absolutePath());
         }
@@ -172,8 +174,9 @@ void InstallDriver::run()
             // while clearing up) that the backups may already be partly gone;
             // a journal that can be neither marked nor removed keeps them
             // too, and the next start takes the run back once more, which
-            // changes nothing.
-            const bool backupsGo = rolledBack && closeJournal(false);
+            // changes nothing. Without any backups there is nothing to keep.
+            const QString keptBackups = backupFolders();
+            const bool backupsGo = rolledBack && (closeJournal(false) || keptBackups.isEmpty());
             if (rolledBack && !backupsGo) {
                 MessageBoxes::critical(
                     MessageBoxes::installTitle(),
@@ -183,7 +186,7 @@ void InstallDriver::run()
                         "%1\n\nThe backups of the replaced files are kept in %2. The next start "
                         "of the updater puts them back once more and then removes them.",
                         "nc")
-                        .arg(journal.errorString(), backupFolders()));
+                        .arg(journal.errorString(), keptBackups));
             }
             emit finished();
             if (backupsGo)

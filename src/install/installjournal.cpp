@@ -47,9 +47,12 @@ bool isRunId(const QByteArray &id)
     return true;
 }
 
+// No run writes a NUL: the system would take the path for its part before
+// it, another place than the one checked here.
 bool isCleanAbsolute(const QString &path)
 {
-    return path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path;
+    return path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path
+           && !path.contains(QChar(0));
 }
 
 // Below the root, outside the run's backups: where a package may create.

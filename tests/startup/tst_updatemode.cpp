@@ -232,6 +232,12 @@ void UpdateModeTest::interruptedUpdate_data()
         << QStringList{unreadable + "line 6 is not valid: file 0 %J"}
         << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
                    {"made/n.txt", "n"}};
+    // The system would take the name for its part before the NUL.
+    QTest::newRow("a created file named as a kept one, a NUL and more: nothing deleted")
+        << false << cutShort + "file 0 %R/keep.txt%00.new\n" << QString() << 1
+        << QStringList{unreadable + "line 6 is not valid: file 0 %R/keep.txt%00.new"}
+        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
+                   {"made/n.txt", "n"}};
     // A journal that a run cannot have written is left alone, with every
     // file it names.
     const FileMap untouched{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},

@@ -16,6 +16,7 @@ namespace {
 struct Entry
 {
     QString name; // UTF-8 where the entry is flagged so, else Latin-1, as the updater reads it
+    bool utf8 = false;
     int method = -1;
     QByteArray content;
 };
@@ -34,7 +35,7 @@ QList<Entry> readArchive(const QString &path)
         constexpr uLong Utf8NameFlag = 1 << 11;
         const QString decoded =
             (info.flag & Utf8NameFlag) ? QString::fromUtf8(name) : QString::fromLatin1(name);
-        Entry entry{decoded, int(info.compression_method), {}};
+        Entry entry{decoded, (info.flag & Utf8NameFlag) != 0, int(info.compression_method), {}};
         char block[4096];
         int got = unzOpenCurrentFile(zip) == UNZ_OK ? 1 : -1;
         while (got > 0 && (got = unzReadCurrentFile(zip, block, sizeof block)) > 0)
@@ -117,6 +118,7 @@ void PackageBuilderTest::archive_data()
 {
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QStringList>("options");
+    // As read back; a name flagged as UTF-8 is followed by " (UTF-8)".
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<int>("method");
     QTest::addColumn<QStringList>("manifest");
@@ -137,7 +139,7 @@ void PackageBuilderTest::archive_data()
     QTest::newRow("url path without zip extension loses four characters too")
         << QStringList() << identity + QStringList{"--url-path", "/dl/core.tar.gz"}
         << QStringList{"dl/core.ta.xml"} << int(Z_DEFLATED) << QStringList{"package vemo core app"};
-    QTest::newRow("stored, hidden and nested files, Latin-1 names")
+    QTest::newRow("stored, hidden and nested files, Latin-1 names unflagged")
         << QStringList{"x/y/z/deep.txt", ".hidden", "caf\u00e9.txt"}
         << identity + QStringList{"--stored"}
         << QStringList{"core-7.1.0.xml", ".hidden", "caf\u00e9.txt", "x/y/z/deep.txt"} << 0
@@ -147,8 +149,8 @@ void PackageBuilderTest::archive_data()
     QTest::newRow("Polish names, composed and decomposed, flagged UTF-8")
         << QStringList{"za\u017c\u00f3\u0142\u0107.txt", "zaz\u0307o\u0301\u0142c\u0301.txt"}
         << identity
-        << QStringList{"core-7.1.0.xml", "zaz\u0307o\u0301\u0142c\u0301.txt",
-                       "za\u017c\u00f3\u0142\u0107.txt"}
+        << QStringList{"core-7.1.0.xml", "zaz\u0307o\u0301\u0142c\u0301.txt (UTF-8)",
+                       "za\u017c\u00f3\u0142\u0107.txt (UTF-8)"}
         << int(Z_DEFLATED)
         << QStringList{"package vemo core app", "file |zaz\u0307o\u0301\u0142c\u0301.txt|add",
                        "file |za\u017c\u00f3\u0142\u0107.txt|add"};
@@ -206,7 +208,7 @@ void PackageBuilderTest::archive()
     const QList<Entry> archive = readArchive(path("folder-out/core-7.1.0.zip"));
     QStringList names;
     for (const Entry &entry : archive) {
-        names << entry.name;
+        names << (entry.utf8 ? entry.name + " (UTF-8)" : entry.name);
         QCOMPARE(entry.method, method);
         if (entry.name != entries.first())
             QCOMPARE(entry.content, contents.value(entry.name));

@@ -77,8 +77,9 @@ bool isUtf8(const QByteArray &bytes)
 }
 } // namespace
 
-ZipWriter::ZipWriter(const QString &path)
-    : m_path(path)
+ZipWriter::ZipWriter(const QString &path, NameEncoding names)
+    : m_names(names)
+    , m_path(path)
 {
     m_zip = zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE);
     if (!m_zip)
@@ -116,9 +117,18 @@ bool ZipWriter::openEntry(const QByteArray &name, Method method, bool large, uns
     // A name outside ASCII that is valid UTF-8 is flagged as such (bit 11),
     // as zip tools do; readers take unflagged names for Latin-1 or the like.
     constexpr uLong Utf8NameFlag = 1 << 11;
-    const bool utf8Name = std::any_of(name.cbegin(), name.cend(), [](char c) { return c & 0x80; })
-                          && isUtf8(name);
-    if (zipOpenNewFileInZip4_64(m_zip, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+    QByteArray stored = name;
+    bool utf8Name = std::any_of(name.cbegin(), name.cend(), [](char c) { return c & 0x80; })
+                    && isUtf8(name);
+    if (utf8Name && m_names == Latin1Names) {
+        const QString decoded = QString::fromUtf8(name);
+        if (std::all_of(decoded.cbegin(), decoded.cend(),
+                        [](QChar c) { return c.unicode() <= 0xff; })) {
+            stored = decoded.toLatin1();
+            utf8Name = false;
+        }
+    }
+    if (zipOpenNewFileInZip4_64(m_zip, stored.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
                                 zipMethod, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
                                 nullptr, 0, unixMode ? UnixHost | ZipVersion : 0,
                                 utf8Name ? Utf8NameFlag : 0, large ? 1 : 0)

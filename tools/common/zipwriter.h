@@ -4,14 +4,19 @@
 #include <QString>
 
 // Writes zip archives with minizip's zip API, for the package builder and
-// the tests. Entry names are raw bytes, exactly as they go into the archive;
-// a name outside ASCII that is valid UTF-8 is flagged as UTF-8.
+// the tests. Entry names are given as bytes.
 class ZipWriter
 {
 public:
     enum Method { Stored, Deflated };
+    // RawNames: a name goes in as given, flagged as UTF-8 when it leaves
+    // ASCII and is valid UTF-8. Latin1Names: a name given in UTF-8 that
+    // Latin-1 holds goes in as Latin-1 bytes without the flag, as updaters
+    // that read every name as Latin-1 expect; any other name goes in as given,
+    // flagged when it is valid UTF-8.
+    enum NameEncoding { RawNames, Latin1Names };
 
-    explicit ZipWriter(const QString &path);
+    explicit ZipWriter(const QString &path, NameEncoding names = RawNames);
     ~ZipWriter();
 
     ZipWriter(const ZipWriter &) = delete;
@@ -37,6 +42,7 @@ private:
     bool closeEntry();
 
     void *m_zip = nullptr;
+    NameEncoding m_names = RawNames;
     qint64 m_entries = 0;
     QString m_path;
     QString m_error;

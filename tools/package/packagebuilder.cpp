@@ -15,8 +15,9 @@ namespace {
 // The updater reads entry names into a 256-byte buffer with its final zero.
 constexpr int MaximumEntryNameBytes = 255;
 
-// Names go into the archive as UTF-8, flagged as such where they leave
-// ASCII (ZipWriter), byte for byte as the file system has them.
+// Names that Latin-1 holds go into the archive as Latin-1, unflagged, as
+// updaters that read every name as Latin-1 expect; other names go in as
+// UTF-8, flagged, byte for byte as the file system has them (ZipWriter).
 bool checkEntryName(const QString &name, QString *error)
 {
     if (name.toUtf8().size() > MaximumEntryNameBytes) {
@@ -116,7 +117,7 @@ bool PackageBuilder::collectFiles(QStringList *files)
 bool PackageBuilder::writeArchive(const QString &path, const QStringList &files,
                                   const QString &manifestName, const QByteArray &manifest)
 {
-    ZipWriter zip(path);
+    ZipWriter zip(path, ZipWriter::Latin1Names);
     if (!zip.isOpen()) {
         m_error = zip.errorString();
         return false;
