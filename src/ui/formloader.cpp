@@ -40,7 +40,7 @@ void reportBrokenForm(const QString &form, const QString &problem)
     Q_ASSERT_X(false, "reportBrokenForm", qPrintable(details));
     qCritical("Broken window %s", qPrintable(details));
     MessageBoxes::critical(
-        MessageBoxes::updateTitle(),
+        UserPrompts::updateTitle(),
         QCoreApplication::translate("translation",
                                     "A window of the updater is damaged (%1). Please reinstall the "
                                     "application.",
