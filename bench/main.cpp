@@ -19,6 +19,7 @@
 #include "install/engineinstallation.h"
 #include "phaserunner.h"
 #include "startup/startuppaths.h"
+#include "ui/messageboxes.h"
 #include "ui/updaterresources.h"
 
 #include <QApplication>
@@ -101,7 +102,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    VemoUpdaterEngine engine(paths);
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(paths, prompts);
     EngineInstallation::attach(&engine);
     BoxAnswerer answerer;
     PhaseRunner runner(&engine, &answerer);

@@ -31,7 +31,6 @@ public:
     // one); *problem then says so, ready for the user, as it does when the
     // state directory cannot be used.
     bool acquire(int waitMs, QString *problem);
-    bool isLocked() const { return m_lock.isLocked(); }
 
     // Promises the lock to the process pid (the holder's successor). Call it
     // while holding the lock, right before letting go of it.

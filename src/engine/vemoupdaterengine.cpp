@@ -4,11 +4,11 @@
 #include "answersignature.h"
 #include "buildconfig.h"
 #include "messenger.h"
-#include "ui/messageboxes.h"
 #include "updateanswer.h"
 #include "updateinfo.h"
 #include "updatekeys.h"
 #include "updateserverconnection.h"
+#include "userprompts.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -29,9 +29,9 @@ constexpr qint64 SocketBufferSize = 256 * 1024;
 // The least time between two installDetailedProgress() signals.
 constexpr int InstallDetailIntervalMs = 250;
 
-void showCheckError(const QString &text)
+void showCheckError(UserPrompts &prompts, const QString &text)
 {
-    MessageBoxes::critical(MessageBoxes::checkTitle(), text);
+    prompts.critical(UserPrompts::checkTitle(), text);
 }
 
 QString communicationError()
@@ -44,10 +44,10 @@ QString communicationError()
 
 // An answer that fails its signature or its stamps: the reason goes to the
 // log, the user learns that the answer was not trusted.
-void showNotVerified(const QString &reason)
+void showNotVerified(UserPrompts &prompts, const QString &reason)
 {
     qWarning("updater: the update answer was not accepted: %s", qPrintable(reason));
-    showCheckError(QCoreApplication::translate(
+    showCheckError(prompts, QCoreApplication::translate(
         "translation",
         "The update server's answer could not be verified, so no updates will be "
         "installed. Someone may be interfering with your connection; try again later or "
@@ -62,8 +62,9 @@ int waitTime(const QDeadlineTimer &deadline)
 
 } // namespace
 
-VemoUpdaterEngine::VemoUpdaterEngine(const UpdaterPaths &paths)
+VemoUpdaterEngine::VemoUpdaterEngine(const UpdaterPaths &paths, UserPrompts &prompts)
     : m_paths(paths)
+    , m_prompts(prompts)
     // The start-up has made the work directory and checked that it is ours
     // alone before the engine exists; nothing here prepares it again.
     , workDir(paths.workDir)
@@ -115,7 +116,7 @@ bool VemoUpdaterEngine::checkForUpdates()
 
     // Without a query there is nothing to ask; the network is not to blame.
     if (!Messenger::isUsableQuery(query)) {
-        showCheckError(QCoreApplication::translate(
+        showCheckError(m_prompts, QCoreApplication::translate(
             "translation",
             "Vemo did not report its installed components, so updates cannot be checked. "
             "Reinstalling Vemo may help.",
@@ -127,7 +128,7 @@ bool VemoUpdaterEngine::checkForUpdates()
     QString failure;
     if (!UpdateServerConnection::open(querySocket, QStringLiteral(VEMO_UPDATE_HOST),
                                       VEMO_UPDATE_PORT, waitTime(deadline), &failure)) {
-        showCheckError(failure);
+        showCheckError(m_prompts, failure);
         return false;
     }
 
@@ -147,16 +148,16 @@ bool VemoUpdaterEngine::checkForUpdates()
     if (!m_updateKeys.isEmpty()
         && !AnswerSignature::checkRoot(answer, &query, QDateTime::currentSecsSinceEpoch(),
                                        &problem)) {
-        showNotVerified(problem);
+        showNotVerified(m_prompts, problem);
         return false;
     }
     if (!answer.isWellFormed()) {
-        showCheckError(QCoreApplication::translate(
+        showCheckError(m_prompts, QCoreApplication::translate(
             "translation", "The update server's answer is not a valid XML document.", "nc"));
         return false;
     }
     if (!answer.isUsable(!m_updateKeys.isEmpty(), &problem)) {
-        showCheckError(problem);
+        showCheckError(m_prompts, problem);
         return false;
     }
     updateList = answer.updates();
@@ -174,19 +175,19 @@ bool VemoUpdaterEngine::receiveAnswer(const QByteArray &query, const QDeadlineTi
     while (scanner.scan(received) == AnswerScanner::Incomplete
            && received.size() <= MaxAnswerSize) {
         if (deadline.hasExpired() || !querySocket.waitForReadyRead(waitTime(deadline))) {
-            showCheckError(communicationError());
+            showCheckError(m_prompts, communicationError());
             return false;
         }
         received += querySocket.read(MaxAnswerSize + 1 - received.size());
     }
     if (scanner.status() == AnswerScanner::Refused && !scanner.depthExceeded()) {
-        showCheckError(QCoreApplication::translate(
+        showCheckError(m_prompts, QCoreApplication::translate(
             "translation", "The update server's answer is not a valid XML document.", "nc"));
         return false;
     }
     if (scanner.depthExceeded() || scanner.status() != AnswerScanner::Complete
         || scanner.rootEnd() > MaxAnswerSize) {
-        showCheckError(QCoreApplication::translate(
+        showCheckError(m_prompts, QCoreApplication::translate(
                            "translation",
                            "The update server's answer is larger or more deeply nested than "
                            "any answer can be (%1 MiB, %2 levels).",
@@ -207,7 +208,7 @@ bool VemoUpdaterEngine::receiveAnswer(const QByteArray &query, const QDeadlineTi
     QString reason;
     if (!AnswerSignature::parseKeys(m_updateKeys, &keys, &reason)
         || !AnswerSignature(keys).verifySignature(document, scanner, message, &reason)) {
-        showNotVerified(reason);
+        showNotVerified(m_prompts, reason);
         return false;
     }
     return true;

@@ -12,17 +12,20 @@
 
 #include <functional>
 
+class UserPrompts;
+
 // Carries one update run of the relocated updater: the available updates
 // found by the check, the package download, and the log and result of the
 // installation. Created by main() as a local object; the windows hold plain
-// pointers to it. It keeps the run's places (UpdaterPaths) for everything
-// that works on its behalf.
+// pointers to it. It keeps the run's places (UpdaterPaths) and the way to
+// ask its user (UserPrompts, which must outlive it) for everything that
+// works on its behalf; it shows nothing itself.
 class VemoUpdaterEngine : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit VemoUpdaterEngine(const UpdaterPaths &paths);
+    VemoUpdaterEngine(const UpdaterPaths &paths, UserPrompts &prompts);
     ~VemoUpdaterEngine() override;
 
     bool checkForUpdates();
@@ -46,6 +49,7 @@ public:
     // and emits installFinished().
     void finishInstall(const QByteArray &log, bool succeeded);
     const UpdaterPaths &paths() const { return m_paths; }
+    UserPrompts &prompts() const { return m_prompts; }
     // The window of the download's stall floor (see PackageDownload), 30 s
     // unless changed here.
     void setDownloadStallWindow(int milliseconds) { download.setStallWindow(milliseconds); }
@@ -83,6 +87,7 @@ private:
                        QByteArray *message);
 
     const UpdaterPaths m_paths;
+    UserPrompts &m_prompts;
     QTcpSocket querySocket;
     QByteArray m_installLog; // UTF-8
     QVector<UpdateInfo> updateList;

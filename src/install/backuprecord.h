@@ -31,12 +31,10 @@ public:
                                     const CompactStringList &createdFiles);
 
     const QString &root() const { return m_root; }
-    const QString &backupDir() const { return m_backupDir; }
     // Where the run keeps the backups of all its packages in this root.
     QString runDir() const;
 
     bool wasCreated(const QString &path) const { return m_createdFiles.contains(path); }
-    bool wasSaved(const QString &relative) const { return m_saved.contains(relative); }
     // The saved files, by their paths below the root.
     const CompactStringList &savedFiles() const { return m_saved; }
 

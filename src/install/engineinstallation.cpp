@@ -12,7 +12,7 @@ void attach(VemoUpdaterEngine *engine)
 
 void run(VemoUpdaterEngine &engine, const UpdaterPaths &paths)
 {
-    InstallDriver driver(engine.updates(), paths);
+    InstallDriver driver(engine.updates(), paths, engine.prompts());
     driver.setDetailInterval(engine.installDetailInterval());
     QObject::connect(&driver, &InstallDriver::fileStarted, &engine,
                      &VemoUpdaterEngine::installFile);

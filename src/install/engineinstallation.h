@@ -14,7 +14,8 @@ namespace EngineInstallation {
 void attach(VemoUpdaterEngine *engine);
 
 // Runs the whole installation of the engine's updates, into the install
-// roots and with the work directory of paths, before it returns.
+// roots and with the work directory of paths, before it returns. It asks
+// the user through the engine's prompts.
 void run(VemoUpdaterEngine &engine, const UpdaterPaths &paths);
 
 } // namespace EngineInstallation

@@ -8,6 +8,13 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+#include <vector>
+
+class InstallJournal;
+class PackageInstaller;
+class UserPrompts;
+
 // Installs the downloaded packages of one run, in order, one PackageInstaller
 // each. At the first package that fails it asks Abort or Retry, takes every
 // package of the run back (restoring what they replaced, deleting what they
@@ -25,7 +32,7 @@
 // then counts as failed, since the next start takes it back). A quit asked
 // for during the run (a failed set-up, a failed rollback, Retry) takes
 // effect only once run() has returned, so every box of the run waits for
-// the user's answer.
+// the user's answer. The driver asks the user only through its UserPrompts.
 //
 // Signals, all delivered during run(): for each package fileStarted(name) and
 // then progress(percentage of packages done); after a failure
@@ -39,10 +46,12 @@ class InstallDriver : public QObject
 
 public:
     // paths: the run's places (the work directory, the install roots, the
-    // command line a Retry restarts with). journalPath: the journal's file
-    // (the state directory's by default).
+    // command line a Retry restarts with). prompts: where the run's failures
+    // are shown and Abort or Retry asked; it must outlive the driver.
+    // journalPath: the journal's file (the state directory's by default).
     InstallDriver(const QVector<UpdateInfo> &updates, const UpdaterPaths &paths,
-                  const QString &journalPath = QString());
+                  UserPrompts &prompts, const QString &journalPath = QString());
+    ~InstallDriver() override;
 
     // Runs the whole installation before it returns; call it once.
     void run();
@@ -63,9 +72,18 @@ signals:
 
 private:
     void reportStep(int index, qint64 done, qint64 total);
+    bool installPackage(int index);
+    void rollBack(int failed, bool retry);
+    bool restoreReached(int failed, bool retry);
+    void finishInstalled();
+    bool closeJournal(bool installed);
+    void removeBackups();
+    QString backupFolders() const;
+    void reportRollbackError(const PackageInstaller &installer, bool retryDropped);
 
     const QVector<UpdateInfo> m_updates;
     const UpdaterPaths m_paths;
+    UserPrompts &m_prompts;
     const QString m_workDir;
     const QString m_journalPath;
     QByteArray m_log;
@@ -73,4 +91,11 @@ private:
     int m_detailIntervalMs = DefaultDetailIntervalMs;
     QElapsedTimer m_sinceDetail;
     int m_lastDetail = -1;
+    // Held while run() goes on. Every installer of the run stays until the
+    // run ends: the rollback restores from the backup records each one made.
+    std::unique_ptr<InstallJournal> m_journal;
+    std::vector<std::unique_ptr<PackageInstaller>> m_installers;
+    // A quit asked for while the run goes on would close every later box
+    // by itself: it waits until the run is over.
+    bool m_quitWhenDone = false;
 };

@@ -57,7 +57,6 @@ public:
     InstallJournal(const InstallJournal &) = delete;
     InstallJournal &operator=(const InstallJournal &) = delete;
 
-    const QString &path() const { return m_path; }
     // Names this run's backup directories apart from any other run's.
     const QString &runId() const { return m_runId; }
     // Why the last call returned false.

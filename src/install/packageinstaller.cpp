@@ -11,7 +11,6 @@
 #include "manifestreader.h"
 #include "platform/fileio.h"
 #include "runtimeinstaller.h"
-#include "ui/messageboxes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -69,36 +68,29 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, const UpdaterPaths 
     if (type == AppType) {
         m_rootDir = paths.installDir;
         if (!paths.hasInstallDir || !QFile::exists(Messenger::executablePath(m_rootDir))) {
-            // The install driver fails the package and asks the application
-            // to quit once its run is over: a quit asked for now would close
-            // every later box of the run at once.
-            MessageBoxes::critical(
-                MessageBoxes::updateTitle(),
-                QCoreApplication::translate("translation", "Cannot run update!", "nc"));
+            // The install driver tells the user, fails the package and asks
+            // the application to quit once its run is over: a quit asked for
+            // now would close every later box of the run at once.
             m_setupFailed = true;
             return;
         }
     } else if (type == PluginType) {
         m_rootDir = paths.pluginRoot;
     }
-
-    if (!m_rootDir.isEmpty())
-        m_rootPermissions = QFile::permissions(m_rootDir);
 }
 
-bool PackageInstaller::fail(const QString &message, QString *errorText, const QString &reason)
+bool PackageInstaller::fail(const QString &message, const QString &reason)
 {
-    if (errorText && !reason.isEmpty())
-        *errorText = reason;
-    MessageBoxes::critical(MessageBoxes::updateTitle(), message);
+    m_errorString = message;
+    m_errorReason = reason;
     return false;
 }
 
-bool PackageInstaller::install(const QString &workDir, QString *errorText,
-                               CompactStringList *installedList, const Step &step)
+bool PackageInstaller::install(const QString &workDir, CompactStringList *installedList,
+                               const Step &step)
 {
     if (m_setupFailed)
-        return false; // the user has been told; nothing is touched
+        return false; // nothing is touched
 
     // Both checks come before anything is written: a bad name has no place in
     // paths and messages, and an empty root would resolve every target from
@@ -139,10 +131,10 @@ bool PackageInstaller::install(const QString &workDir, QString *errorText,
     if (step)
         unpacked = [&step](int done, int entries) { step(done, 2 * qint64(entries)); };
     if (!extractor.extract(manifestEntry, installedList, unpacked))
-        return fail(extractor.message(), errorText, extractor.errorText());
+        return fail(extractor.message(), extractor.errorText());
     if (extractor.entryCount() == 0)
         return true; // nothing in it, nothing to do
-    return applyManifest(unpackDir, errorText, extractor.entryCount(), step);
+    return applyManifest(unpackDir, extractor.entryCount(), step);
 }
 
 bool PackageInstaller::startRecord(QString *error)
@@ -170,8 +162,7 @@ bool PackageInstaller::startRecord(QString *error)
     return true;
 }
 
-bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorText, int entries,
-                                     const Step &step)
+bool PackageInstaller::applyManifest(const QString &unpackDir, int entries, const Step &step)
 {
     ManifestReader reader;
     if (!reader.open(QStringLiteral("%1/%2.xml").arg(unpackDir, m_manifestBase))) {
@@ -181,7 +172,7 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorTex
     }
     QString recordError;
     if (!startRecord(&recordError))
-        return fail(recordError, errorText, recordError);
+        return fail(recordError, recordError);
 
     const qint64 total = 2 * qint64(entries);
     qint64 done = entries;
@@ -203,8 +194,7 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, QString *errorTex
             const QXmlStreamAttributes attributes = reader.attributes();
             if (!applyFile(unpackDir, ManifestReader::value(attributes, QLatin1String("path")),
                            ManifestReader::value(attributes, QLatin1String("name")),
-                           ManifestReader::value(attributes, QLatin1String("action")).toLower(),
-                           errorText))
+                           ManifestReader::value(attributes, QLatin1String("action")).toLower()))
                 return false;
             break;
         }
@@ -226,7 +216,7 @@ bool PackageInstaller::checkPackageAttributes(const QXmlStreamAttributes &attrib
 }
 
 bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, const QString &name,
-                                 const QString &action, QString *errorText)
+                                 const QString &action)
 {
     const QString target = targetInRoot(path + QLatin1Char('/') + name);
     if (target.isEmpty())
@@ -240,33 +230,12 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     if (action == ActionAdd && !source.startsWith(unpacked + QLatin1Char('/')))
         return true;
 
-    const QByteArray encodedTarget = QFile::encodeName(target);
     Platform::FileStatus before;
-    const bool exists = Platform::nameStatus(encodedTarget, &before);
+    const bool exists = lstatPath(target, &before);
     const bool ours = m_backups->wasCreated(target);
     const bool deletesTarget = action == ActionRemove || action == ActionAdd;
-    bool movedAway = false;
-    if (exists && !ours) {
-        QString error;
-        const QString relative = target.mid(resolvedRoot().size() + 1);
-        if (!m_backups->save(target, relative, before.mode, deletesTarget, &movedAway, &error))
-            return fail(error, errorText, error);
-        if (!m_backedUpDirs.contains(path))
-            m_backedUpDirs.append(path);
-        m_backedUpFiles.append(path + QLatin1Char('/') + name);
-    }
-
-    // Links are removed and replaced themselves, never followed. A target
-    // that cannot be removed (a read-only place) fails the package with the
-    // system's reason: it must neither pass for removed nor block the copy
-    // with a misleading one.
-    if (exists && !movedAway && deletesTarget
-        && !Platform::removeFile(encodedTarget) && errno != ENOENT) {
-        const QString reason = qt_error_string(errno);
-        return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
-                        .arg(target, reason),
-                    errorText, reason);
-    }
+    if (exists && !clearTarget(target, before.mode, !ours, deletesTarget))
+        return false;
     if (action != ActionAdd)
         return true;
 
@@ -282,32 +251,70 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
     QString error;
     const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
     if (!m_backups->makeDirectories(slash > 0 ? target.left(slash) : QStringLiteral("/"), &error))
-        return fail(error, errorText, error);
+        return fail(error, error);
     if (!exists && !ours && !m_backups->noteNewFile(target, &error))
-        return fail(error, errorText, error);
+        return fail(error, error);
+    return placeFile(source, target, !(exists && before.isRegular()), before.mode);
+}
+
+bool PackageInstaller::clearTarget(const QString &target, uint mode, bool save,
+                                   bool deletesTarget)
+{
+    bool movedAway = false;
+    if (save) {
+        QString error;
+        const QString relative = target.mid(resolvedRoot().size() + 1);
+        if (!m_backups->save(target, relative, mode, deletesTarget, &movedAway, &error))
+            return fail(error, error);
+    }
+
+    // Links are removed and replaced themselves, never followed. A target
+    // that cannot be removed (a read-only place) fails the package with the
+    // system's reason: it must neither pass for removed nor block the copy
+    // with a misleading one.
+    const QByteArray encodedTarget = QFile::encodeName(target);
+    if (!movedAway && deletesTarget
+        && !Platform::removeFile(encodedTarget) && errno != ENOENT) {
+        const QString reason = qt_error_string(errno);
+        return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
+                        .arg(target, reason),
+                    reason);
+    }
+    return true;
+}
+
+bool PackageInstaller::placeFile(const QString &source, const QString &target, bool isNew,
+                                 uint oldMode)
+{
     // The unpacked file itself becomes the installed one where it can: it
     // is never written again, and the work directory goes at the end.
+    QString error;
     if (!FileCopy::linkOrCopy(source, target, &error)) {
         return fail(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
                             .arg(source, target)
                         + QStringLiteral(" (%1)").arg(error),
-                    errorText, error);
+                    error);
     }
 
     // A file it replaces hands on its mode; a new one gets the root's read
     // bits and the execute bits its entry had. Never writable by others.
-    const bool replacesFile = exists && before.isRegular();
-    const uint mode = replacesFile ? before.mode & 0755 : modeForNewFile(source);
+    const QByteArray encodedTarget = QFile::encodeName(target);
+    const uint mode = isNew ? modeForNewFile(source) : oldMode & 0755;
     Platform::setPermissions(encodedTarget, mode);
 
-    if (RuntimeInstaller::isRuntimeInstaller(target)) {
-        Platform::setPermissions(encodedTarget, Platform::OwnerOnlyMode);
-        QString problem;
-        const bool ran = RuntimeInstaller::run(target, RuntimeInstaller::TimeoutMs, &problem);
-        QFile::remove(target);
-        if (!ran)
-            return fail(problem);
-    }
+    if (RuntimeInstaller::isRuntimeInstaller(target))
+        return runRuntimeInstaller(target);
+    return true;
+}
+
+bool PackageInstaller::runRuntimeInstaller(const QString &target)
+{
+    Platform::setPermissions(QFile::encodeName(target), Platform::OwnerOnlyMode);
+    QString problem;
+    const bool ran = RuntimeInstaller::run(target, RuntimeInstaller::TimeoutMs, &problem);
+    QFile::remove(target);
+    if (!ran)
+        return fail(problem);
     return true;
 }
 
@@ -328,11 +335,10 @@ uint PackageInstaller::modeForNewFile(const QString &unpacked)
     return read | 0200 | (entryMode & 0111 & (read >> 2));
 }
 
-bool PackageInstaller::restore(const QString &workDir)
+bool PackageInstaller::restore()
 {
-    Q_UNUSED(workDir); // the backups lie in the root, where install() made them
-    m_restoreError.clear();
-    return !m_backups || m_backups->restore(&m_restoreError);
+    m_errorString.clear();
+    return !m_backups || m_backups->restore(&m_errorString);
 }
 
 void PackageInstaller::removeBackups() const

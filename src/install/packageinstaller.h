@@ -3,7 +3,6 @@
 #include "backuprecord.h"
 #include "compactstringlist.h"
 
-#include <QFileDevice>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -38,42 +37,40 @@ public:
     // after every step.
     using Step = std::function<void(qint64 done, qint64 total)>;
 
-    // Unpacks the archive, reads the manifest and applies it. On failure the
-    // user has already been told in a message box (unless the set-up had
-    // failed, which told them already); what was done so far stays recorded
-    // for restore(). *installedList gets " - " + name for every file entry
-    // but the manifest.
-    bool install(const QString &workDir, QString *errorText, CompactStringList *installedList,
+    // Unpacks the archive, reads the manifest and applies it. On failure
+    // errorString() says what failed, for the user, and errorReason() the
+    // system's reason where there is one; what was done so far stays
+    // recorded for restore(). After a failed set-up it fails at once with
+    // neither. *installedList gets " - " + name for every file entry but the
+    // manifest.
+    bool install(const QString &workDir, CompactStringList *installedList,
                  const Step &step = Step());
 
     // Takes back everything install() did: deletes what it created and puts
     // back every file it saved. False at the first file that cannot be put
-    // back. The backups stay until removeBackups().
-    bool restore(const QString &workDir);
-    const QString &restoreError() const { return m_restoreError; }
+    // back, which errorString() names. The backups stay until
+    // removeBackups().
+    bool restore();
     void removeBackups() const;
 
-    // The "app" set-up failed ("Cannot run update!" was shown): the package
-    // fails without touching anything, and the application is to quit when
-    // the run is over.
+    // The "app" root lacks the messenger: the package fails without touching
+    // anything, and the application is to quit when the run is over.
     bool setupFailed() const { return m_setupFailed; }
 
+    const QString &errorString() const { return m_errorString; }
+    const QString &errorReason() const { return m_errorReason; }
     const QString &rootDir() const { return m_rootDir; }
     const QString &backupDir() const { return m_backupDir; }
-    const QString &packageName() const { return m_packageName; }
-    const QString &manifestBase() const { return m_manifestBase; }
-    QStringList backedUpDirs() const { return m_backedUpDirs.toStringList(); }
-    QStringList backedUpFiles() const { return m_backedUpFiles.toStringList(); }
-    QFileDevice::Permissions rootPermissions() const { return m_rootPermissions; }
 
 private:
-    bool fail(const QString &message, QString *errorText = nullptr,
-              const QString &reason = QString());
-    bool applyManifest(const QString &unpackDir, QString *errorText, int entries,
-                       const Step &step);
+    bool fail(const QString &message, const QString &reason = QString());
+    bool applyManifest(const QString &unpackDir, int entries, const Step &step);
     bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
-                   const QString &action, QString *errorText);
+                   const QString &action);
+    bool clearTarget(const QString &target, uint mode, bool save, bool deletesTarget);
+    bool placeFile(const QString &source, const QString &target, bool isNew, uint oldMode);
+    bool runRuntimeInstaller(const QString &target);
     bool startRecord(QString *error);
     uint modeForNewFile(const QString &unpacked);
 
@@ -93,15 +90,13 @@ private:
     QString m_rootDir;
     QString m_packageName;
     QString m_manifestBase;
-    CompactStringList m_backedUpDirs;
-    CompactStringList m_backedUpFiles;
-    QFileDevice::Permissions m_rootPermissions;
 
     int m_index;
     InstallJournal *m_journal;
     bool m_setupFailed = false;
     std::unique_ptr<BackupRecord> m_backups;
-    QString m_restoreError;
+    QString m_errorString;
+    QString m_errorReason;
     QString m_identityPrefix;
     uint m_rootMode = 0;
     mutable QString m_resolvedRoot;

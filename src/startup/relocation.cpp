@@ -40,7 +40,7 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
 
     QString problem;
     if (!WorkDirectory::preparePrivate(workDir, &problem)) {
-        MessageBoxes::critical(MessageBoxes::updateTitle(), problem);
+        MessageBoxes::critical(UserPrompts::updateTitle(), problem);
         return 1;
     }
 
@@ -53,7 +53,7 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
             QFile::remove(target);
             source.unsetError();
             if (!source.copy(target)) {
-                MessageBoxes::critical(MessageBoxes::updateTitle(),
+                MessageBoxes::critical(UserPrompts::updateTitle(),
                                        QCoreApplication::translate(
                                            "translation", "Copy error: %1 (%2)", "program update")
                                            .arg(source.errorString(), source.fileName()));
@@ -70,7 +70,7 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
         return 0;
     }
 
-    MessageBoxes::critical(MessageBoxes::updateTitle(),
+    MessageBoxes::critical(UserPrompts::updateTitle(),
                            QCoreApplication::translate("translation", "Cannot run update!", "nc"));
     return 1;
 }

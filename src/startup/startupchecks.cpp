@@ -14,7 +14,7 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
 {
     QString problem;
     if (!lock->acquire(waitMs, &problem)) {
-        MessageBoxes::critical(MessageBoxes::updateTitle(), problem);
+        MessageBoxes::critical(UserPrompts::updateTitle(), problem);
         return false;
     }
 
@@ -29,7 +29,7 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
                   "back");
         } else {
             MessageBoxes::information(
-                MessageBoxes::updateTitle(),
+                UserPrompts::updateTitle(),
                 QCoreApplication::translate("translation",
                                             "The last update was interrupted before it "
                                             "finished. Everything it had changed has been put "
@@ -38,7 +38,7 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
         }
         return true;
     case InstallRecovery::Outcome::Refused:
-        MessageBoxes::critical(MessageBoxes::updateTitle(), recovery.problem);
+        MessageBoxes::critical(UserPrompts::updateTitle(), recovery.problem);
         return false;
     case InstallRecovery::Outcome::Failed:
         break;
@@ -48,7 +48,7 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
     for (const QString &dir : recovery.backupDirs)
         places << QDir::toNativeSeparators(dir);
     MessageBoxes::critical(
-        MessageBoxes::updateTitle(),
+        UserPrompts::updateTitle(),
         QCoreApplication::translate("translation",
                                     "The last update was interrupted before it finished, and "
                                     "not everything it had changed could be put back: %1",

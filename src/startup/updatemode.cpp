@@ -16,7 +16,10 @@ namespace {
 
 int checkAndOffer(const UpdaterPaths &paths, bool quiet)
 {
-    VemoUpdaterEngine engine(paths);
+    // The engine and the installation ask the user through the boxes the
+    // windows' side shows.
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(paths, prompts);
     EngineInstallation::attach(&engine);
     if (!engine.checkForUpdates())
         return 0;
@@ -31,7 +34,7 @@ int checkAndOffer(const UpdaterPaths &paths, bool quiet)
 
     if (!quiet)
         MessageBoxes::information(
-            MessageBoxes::updateTitle(),
+            UserPrompts::updateTitle(),
             QCoreApplication::translate("translation", "No updates available.", "nc"));
     return 0;
 }
@@ -49,14 +52,14 @@ int runUpdateMode(const UpdaterPaths &paths, bool quiet)
     // it must be ours alone before anything is put there.
     QString problem;
     if (!WorkDirectory::preparePrivate(paths.workDir, &problem)) {
-        MessageBoxes::critical(MessageBoxes::updateTitle(), problem);
+        MessageBoxes::critical(UserPrompts::updateTitle(), problem);
         return 1;
     }
 
     try {
         return checkAndOffer(paths, quiet);
     } catch (const std::exception &e) {
-        MessageBoxes::critical(MessageBoxes::updateTitle(), QString::fromLocal8Bit(e.what()));
+        MessageBoxes::critical(UserPrompts::updateTitle(), QString::fromLocal8Bit(e.what()));
         return 1;
     } catch (...) {
         return 1;

@@ -1,6 +1,5 @@
 #include "messageboxes.h"
 
-#include <QCoreApplication>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -21,21 +20,6 @@ void writeToOutput(const QString &title, const QString &text)
 } // namespace
 
 namespace MessageBoxes {
-
-QString updateTitle()
-{
-    return QCoreApplication::translate("translation", "Update", "program update");
-}
-
-QString installTitle()
-{
-    return QCoreApplication::translate("translation", "Update", "nc");
-}
-
-QString checkTitle()
-{
-    return QCoreApplication::translate("translation", "Check updates", "nc");
-}
 
 void critical(const QString &title, const QString &text)
 {
@@ -58,3 +42,18 @@ bool askRetry(const QString &title, const QString &text)
 }
 
 } // namespace MessageBoxes
+
+void MessageBoxPrompts::critical(const QString &title, const QString &text)
+{
+    MessageBoxes::critical(title, text);
+}
+
+void MessageBoxPrompts::information(const QString &title, const QString &text)
+{
+    MessageBoxes::information(title, text);
+}
+
+bool MessageBoxPrompts::askRetry(const QString &title, const QString &text)
+{
+    return MessageBoxes::askRetry(title, text);
+}

@@ -1,20 +1,13 @@
 #pragma once
 
+#include "engine/userprompts.h"
+
 #include <QString>
 
 // The updater's message boxes. Every box is modal, has no parent window (it
 // may come before any window exists or after the last one closed) and
 // blocks until the user answers.
 namespace MessageBoxes {
-
-// "Update", the title of the start-up's boxes and the installer's failure
-// boxes.
-QString updateTitle();
-// "Update" as the install driver looks it up: the same word under another
-// disambiguation, so a catalogue may word the two apart.
-QString installTitle();
-// "Check updates", the title of the update check's boxes.
-QString checkTitle();
 
 // A critical box with one OK button.
 void critical(const QString &title, const QString &text);
@@ -25,3 +18,12 @@ void information(const QString &title, const QString &text);
 bool askRetry(const QString &title, const QString &text);
 
 } // namespace MessageBoxes
+
+// What the engine and the installation ask, shown as the message boxes above.
+class MessageBoxPrompts : public UserPrompts
+{
+public:
+    void critical(const QString &title, const QString &text) override;
+    void information(const QString &title, const QString &text) override;
+    bool askRetry(const QString &title, const QString &text) override;
+};

@@ -4,6 +4,7 @@
 #include "fakeupdateserver.h"
 #include "localproxy.h"
 #include "localwebserver.h"
+#include "scriptedprompts.h"
 #include "testmain.h"
 #include "treelisting.h"
 
@@ -580,7 +581,8 @@ void PackageDownloadTest::run()
 
     // Links whose archives have no known size and digest (the fake server's,
     // missing files) are offered by a server to an updater without keys.
-    VemoUpdaterEngine engine(TestMain::updateModePaths(m_installDir.path()));
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(m_installDir.path()), prompts);
     bool digests = false;
     m_updateServer->answerWith(answerOffering(packages, m_root.path(), &digests));
     if (!digests)
@@ -731,7 +733,8 @@ void PackageDownloadTest::diskFull()
 
     QVERIFY(QDir().mkpath(tmp.filePath("vupdates")));
 
-    VemoUpdaterEngine engine(TestMain::updateModePaths(m_installDir.path()));
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(m_installDir.path()), prompts);
     bool digests = true;
     m_updateServer->answerWith(
         answerOffering({"Big|http://" + WebAddress + "/huge.zip"}, m_root.path(), &digests));

@@ -5,8 +5,8 @@
 #include "engine/updateserverconnection.h"
 #include "fakeupdateserver.h"
 #include "localproxy.h"
-#include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
+#include "scriptedprompts.h"
 #include "testmain.h"
 #include "treelisting.h"
 
@@ -157,12 +157,12 @@ void UpdateCheckTest::sendsTheCutOutQuery()
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
     server.answerWith(TwoUpdates);
 
-    MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(m_paths);
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(m_paths, prompts);
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(server.queries(), QList<QByteArray>{sent});
     QCOMPARE(names(engine), (QStringList{"core", "sms"}));
-    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(prompts.count(), 0);
 }
 
 void UpdateCheckTest::answerInPieces_data()
@@ -189,12 +189,12 @@ void UpdateCheckTest::answerInPieces()
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
     server.setBehaviour({pieces, 50, closeAtEnd});
 
-    MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(m_paths);
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(m_paths, prompts);
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(names(engine), (QStringList{"core", "sms"}));
     QCOMPARE(engine.updates().at(0).link(), QStringLiteral("http://127.0.0.1/core.zip"));
-    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(prompts.count(), 0);
 }
 
 void UpdateCheckTest::serverFailures_data()
@@ -251,17 +251,16 @@ void UpdateCheckTest::serverFailures()
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
     server.setBehaviour({pieces, pauseMs, !keepsOpen});
 
-    MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(m_paths);
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(m_paths, prompts);
     engine.setCheckTimeout(keepsOpen ? 60000 : 3000);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(!engine.checkForUpdates());
     QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!engine.hasUpdates());
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().summary(), "critical | " + CheckTitle + " | " + text);
-    QVERIFY(boxes.last().hasUsualShape());
+    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.last().summary(), "critical | " + CheckTitle + " | " + text);
 }
 
 void UpdateCheckTest::unusableQuery_data()
@@ -284,11 +283,11 @@ void UpdateCheckTest::unusableQuery()
     server.answerWith(TwoUpdates);
 
     // The messenger is blamed, and the server is not asked.
-    MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(m_paths);
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(m_paths, prompts);
     QVERIFY(!engine.checkForUpdates());
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().summary(), "critical | " + CheckTitle + " | " + NoQuery);
+    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.last().summary(), "critical | " + CheckTitle + " | " + NoQuery);
     QTest::qWait(50);
     QVERIFY(server.queries().isEmpty());
 }
@@ -345,23 +344,23 @@ void UpdateCheckTest::untrustedAnswers()
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
     server.setBehaviour({pieces, 0, true, sign, signWith, lifetime});
 
-    MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(m_paths);
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(m_paths, prompts);
     if (!keyed)
         engine.setUpdateKeys(QByteArray());
     if (accepted) {
         QVERIFY(engine.checkForUpdates());
         QCOMPARE(names(engine), (QStringList{"core", "sms"}));
-        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(prompts.count(), 0);
         return;
     }
     if (!withoutDigestsExpected(pieces))
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^updater: the update answer was not accepted: "));
     QVERIFY(!engine.checkForUpdates());
     QVERIFY(!engine.hasUpdates());
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().title, CheckTitle);
-    QCOMPARE(boxes.last().text,
+    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.last().title, CheckTitle);
+    QCOMPARE(prompts.last().text,
              withoutDigestsExpected(pieces)
                  ? QStringLiteral("The update server's answer does not give the size and "
                                   "checksum of the package core.")
@@ -371,20 +370,20 @@ void UpdateCheckTest::untrustedAnswers()
 void UpdateCheckTest::refusedConnection()
 {
     QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
-    MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(m_paths);
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(m_paths, prompts);
     QVERIFY(!engine.checkForUpdates());
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
-    QCOMPARE(boxes.last().title, CheckTitle);
-    QCOMPARE(boxes.last().text, ConnectError);
+    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.last().kind, QStringLiteral("critical"));
+    QCOMPARE(prompts.last().title, CheckTitle);
+    QCOMPARE(prompts.last().text, ConnectError);
 }
 
 void UpdateCheckTest::emptiesTheListFirst()
 {
     QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
-    MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(m_paths);
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(m_paths, prompts);
     {
         FakeUpdateServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
@@ -396,8 +395,8 @@ void UpdateCheckTest::emptiesTheListFirst()
     // cannot reach the server.
     QVERIFY(!engine.checkForUpdates());
     QVERIFY(engine.updates().isEmpty());
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().text, ConnectError);
+    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.last().text, ConnectError);
 }
 
 void UpdateCheckTest::withoutRoot_data()
@@ -417,11 +416,11 @@ void UpdateCheckTest::withoutRoot()
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
     server.answerWith(TwoUpdates);
 
-    MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(m_paths);
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(m_paths, prompts);
     QVERIFY(!engine.checkForUpdates());
     QVERIFY(!engine.hasUpdates());
-    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(prompts.count(), 0);
     QTest::qWait(50);
     QVERIFY(server.queries().isEmpty());
 }
@@ -459,14 +458,14 @@ void UpdateCheckTest::polishMessages()
     QCoreApplication::installTranslator(&polish);
 
     QVERIFY(writeMessenger(m_install, "<s><c/></s>"));
-    MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(m_paths);
+    ScriptedPrompts prompts;
+    VemoUpdaterEngine engine(m_paths, prompts);
     QVERIFY(!engine.checkForUpdates());
     QCoreApplication::removeTranslator(&polish);
 
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().title, QString::fromUtf8("Sprawdzanie aktualizacji"));
-    QCOMPARE(boxes.last().text,
+    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.last().title, QString::fromUtf8("Sprawdzanie aktualizacji"));
+    QCOMPARE(prompts.last().text,
              QString::fromUtf8("Nie można nawiązać połączenia z serwerem aktualizacji. "
                                "Sprawdź połączenie z internetem."));
 }

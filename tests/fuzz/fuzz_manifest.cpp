@@ -111,12 +111,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                             QStringLiteral("http://127.0.0.1/core.zip"));
     {
         PackageInstaller installer(record, l.paths);
-        QString errorText;
         CompactStringList installed;
-        installer.install(l.work, &errorText, &installed);
-        const bool restored = installer.restore(l.work);
+        installer.install(l.work, &installed);
+        const bool restored = installer.restore();
         if (!restored)
-            std::fprintf(stderr, "restore: %s\n", qPrintable(installer.restoreError()));
+            std::fprintf(stderr, "restore: %s\n", qPrintable(installer.errorString()));
         Fuzz::require(restored, "the package is taken back");
         installer.removeBackups();
     }

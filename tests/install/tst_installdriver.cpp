@@ -5,8 +5,8 @@
 #include "install/installdriver.h"
 
 #include "fakeupdateserver.h"
-#include "messageboxwatcher.h"
 #include "packagetestsupport.h"
+#include "scriptedprompts.h"
 #include "testmain.h"
 #include "treelisting.h"
 
@@ -43,7 +43,7 @@ struct TestPackage
     Damage damage = Damage::None;
 };
 using TestPackages = QList<TestPackage>;
-using Answers = QList<QMessageBox::StandardButton>;
+using Answers = QList<ScriptedPrompts::Answer>;
 QByteArray archiveOf(const TestPackage &package)
 {
     return package.archive.isEmpty() ? package.name : package.archive;
@@ -155,6 +155,8 @@ private:
     // only records its arguments) must not start the server's thread.
     std::unique_ptr<FakeUpdateServer> m_server;
     std::unique_ptr<QTemporaryDir> m_temp;
+    // The user: answers the run's questions and keeps what it was told.
+    ScriptedPrompts m_prompts;
     std::unique_ptr<VemoUpdaterEngine> m_engine;
     bool m_succeeded = false;
     QByteArray m_savedTmpDir;
@@ -163,7 +165,7 @@ private:
     // The updater's command line: update mode on the installation.
     QStringList m_commandLine;
     QStringList m_events;
-    QList<MessageBoxWatcher::Box> m_boxes;
+    QList<ScriptedPrompts::Prompt> m_boxes;
     bool m_quit = false;
 };
 
@@ -200,6 +202,7 @@ void InstallDriverTest::init()
                                 QStringLiteral("-root"), installDir()};
     m_events.clear();
     m_boxes.clear();
+    m_prompts = ScriptedPrompts();
     m_quit = false;
 }
 
@@ -236,7 +239,7 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     for (const TestPackage &package : packages)
         names.insert(package.name);
     const bool direct = names.size() < packages.size();
-    m_engine = std::make_unique<VemoUpdaterEngine>(TestMain::paths(m_commandLine));
+    m_engine = std::make_unique<VemoUpdaterEngine>(TestMain::paths(m_commandLine), m_prompts);
     QVector<UpdateInfo> records;
     if (direct) {
         for (const TestPackage &package : packages) {
@@ -274,7 +277,7 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     connect(m_engine.get(), &VemoUpdaterEngine::error, &context,
             [this](const QString &text) { m_events << QStringLiteral("error ") + text; });
 
-    InstallDriver driver(records, installPaths);
+    InstallDriver driver(records, installPaths, m_prompts);
     if (direct) {
         connect(&driver, &InstallDriver::fileStarted, m_engine.get(),
                 &VemoUpdaterEngine::installFile);
@@ -284,22 +287,18 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
                 &VemoUpdaterEngine::installFinished);
     }
 
-    MessageBoxWatcher watcher;
-    watcher.answerWith(answers);
+    m_prompts.answerWith(answers);
     m_quit = requestsQuit([&] {
         if (direct)
             driver.run();
         else
             m_engine->installUpdates();
     });
-    m_boxes = watcher.boxes();
+    m_boxes = m_prompts.prompts();
     m_succeeded = direct ? driver.succeeded() : m_engine->installSucceeded();
 
-    for (const MessageBoxWatcher::Box &box : std::as_const(m_boxes)) {
-        QVERIFY2(!box.answerMissing, qPrintable(box.summary()));
-        QVERIFY2(box.hasUsualShape(), qPrintable(box.summary()));
-        QCOMPARE(box.icon == QMessageBox::Warning, box.buttons.testFlag(QMessageBox::Retry));
-    }
+    for (const ScriptedPrompts::Prompt &box : std::as_const(m_boxes))
+        QVERIFY2(!box.unscripted, qPrintable(box.summary()));
     QCOMPARE(m_events.count(QStringLiteral("finished")), 1);
     QCOMPARE(m_events.last(), QStringLiteral("finished"));
 }
@@ -314,9 +313,9 @@ void InstallDriverTest::nothingLost_data()
     QTest::addColumn<FileMap>("installAfter");
     QTest::addColumn<FileMap>("pluginsAfter");
 
-    const Answers ok{QMessageBox::Ok};
-    const Answers abort{QMessageBox::Ok, QMessageBox::Abort};
-    const Answers retry{QMessageBox::Ok, QMessageBox::Retry};
+    const Answers ok{};
+    const Answers abort{ScriptedPrompts::Abort};
+    const Answers retry{ScriptedPrompts::Retry};
     const FileMap asBefore;
 
     const TestPackage core =
@@ -588,7 +587,7 @@ void InstallDriverTest::nothingLost()
         QCOMPARE(readFile(journal()), QByteArray("vemo-update-journal 1 earlier\n"));
     else
         QVERIFY(!QFileInfo::exists(journal()));
-    if (answers.contains(QMessageBox::Retry))
+    if (answers.contains(ScriptedPrompts::Retry))
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(relaunchRecord()), 20000);
 }
 
@@ -631,30 +630,30 @@ void InstallDriverTest::run_data()
                                 << false << false;
     QTest::newRow("second of three fails, abort")
         << TestPackages{core, soundFails, empty}
-        << Answers{QMessageBox::Ok, QMessageBox::Abort} << QStringList()
+        << Answers{ScriptedPrompts::Abort} << QStringList()
         << QStringList{"file core", "progress 33", "file sound"} + rollback
                + QStringList{"progress 33", "progress 66", "progress 100", "finished"}
         << failed << false
         << QStringList{"critical | Update | Wrong type!",
-                       "warning | Update | Failed installing package sound"}
+                       "question | Update | Failed installing package sound"}
         << false << false;
     QTest::newRow("only package fails, retry")
-        << TestPackages{soundFails} << Answers{QMessageBox::Ok, QMessageBox::Retry}
+        << TestPackages{soundFails} << Answers{ScriptedPrompts::Retry}
         << QStringList() << QStringList{"file sound"} + rollback + QStringList{"progress 100", "finished"}
         << failed << false
         << QStringList{"critical | Update | Wrong type!",
-                       "warning | Update | Failed installing package sound"}
+                       "question | Update | Failed installing package sound"}
         << true << true;
 
     // The file "a" keeps "a/b" from being created: the failure carries the
-    // system's error text, which the warning repeats on a second line.
+    // system's error text, which the question repeats on a second line.
     QTest::newRow("failure with an error text")
         << TestPackages{package("core", "app", {entry("a", "A"), entry("a/b", "B")}, "")}
-        << Answers{QMessageBox::Ok, QMessageBox::Abort} << QStringList()
+        << Answers{ScriptedPrompts::Abort} << QStringList()
         << QStringList{"file core"} + rollback + QStringList{"progress 100", "finished"} << failed
         << false
         << QStringList{"critical | Update | Cannot create file a/b (Not a directory)",
-                       "warning | Update | Failed installing package core\nNot a directory"}
+                       "question | Update | Failed installing package core\nNot a directory"}
         << false << false;
 
     // The first package removes readme.txt; the second ships a runtime
@@ -676,21 +675,21 @@ void InstallDriverTest::run_data()
         "back.";
     QTest::newRow("rollback error")
         << TestPackages{removeReadme, folderInPlace}
-        << Answers{QMessageBox::Ok, QMessageBox::Abort, QMessageBox::Ok} << QStringList()
+        << Answers{ScriptedPrompts::Abort} << QStringList()
         << QStringList{"file core", "progress 50", "file patch"} + rollback
                + QStringList{"progress 50", "progress 100", "finished"}
         << failed << false
         << QStringList{"critical | Update | Wrong name!",
-                       "warning | Update | Failed installing package patch", rollbackError}
+                       "question | Update | Failed installing package patch", rollbackError}
         << true << false;
     QTest::newRow("rollback error, retry")
         << TestPackages{removeReadme, folderInPlace}
-        << Answers{QMessageBox::Ok, QMessageBox::Retry, QMessageBox::Ok} << QStringList()
+        << Answers{ScriptedPrompts::Retry} << QStringList()
         << QStringList{"file core", "progress 50", "file patch"} + rollback
                + QStringList{"progress 50", "progress 100", "finished"}
         << failed << false
         << QStringList{"critical | Update | Wrong name!",
-                       "warning | Update | Failed installing package patch",
+                       "question | Update | Failed installing package patch",
                        rollbackError + " The update is not started again."}
         << true << false;
 
@@ -698,12 +697,12 @@ void InstallDriverTest::run_data()
     // is built: the user is told, the package fails without touching
     // anything, and the application quits once the run is over.
     QTest::newRow("application root without the messenger")
-        << TestPackages{core} << Answers{QMessageBox::Ok, QMessageBox::Abort}
+        << TestPackages{core} << Answers{ScriptedPrompts::Abort}
         << QStringList{"-u", "-root", "%T/elsewhere"}
         << QStringList{"file core"} + rollback + QStringList{"progress 100", "finished"} << failed
         << false
         << QStringList{"critical | Update | Cannot run update!",
-                       "warning | Update | Failed installing package core"}
+                       "question | Update | Failed installing package core"}
         << true << false;
 }
 
@@ -734,7 +733,7 @@ void InstallDriverTest::run()
     QCOMPARE(m_engine->installLog(), log);
     QCOMPARE(m_engine->installSucceeded(), succeeds);
     QStringList shown;
-    for (const MessageBoxWatcher::Box &box : std::as_const(m_boxes))
+    for (const ScriptedPrompts::Prompt &box : std::as_const(m_boxes))
         shown << withoutRunId(box.summary());
     for (QString &box : boxes)
         box.replace(QStringLiteral("%T"), temp());

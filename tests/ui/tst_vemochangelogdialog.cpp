@@ -5,6 +5,7 @@
 #include "scopedtmpdir.h"
 #include "testmain.h"
 #include "treelisting.h"
+#include "ui/messageboxes.h"
 #include "ui/vemochangelogdialog.h"
 #include "uitesthelpers.h"
 
@@ -138,7 +139,8 @@ void ChangelogDialogTest::changelogText()
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir), prompts);
     updateServer().answerWith(answerFor(updates));
     QVERIFY(engine.checkForUpdates());
     QCOMPARE(engine.updates().size(), updates.size());
@@ -187,7 +189,8 @@ void ChangelogDialogTest::toggle()
     ScopedTmpDir tmp;
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
-    VemoUpdaterEngine engine(TestMain::paths());
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::paths(), prompts);
     new VemoChangelogDialog(&engine);
 
     QWidget *window = UiTest::openWindow(OfferWindow);
@@ -240,7 +243,8 @@ void ChangelogDialogTest::leaving()
     QFETCH(QStringList, openAfter);
 
     ScopedTmpDir tmp;
-    VemoUpdaterEngine engine(TestMain::paths());
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::paths(), prompts);
     QPointer<VemoChangelogDialog> controller = new VemoChangelogDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(OfferWindow);
     QVERIFY(window);

@@ -7,6 +7,7 @@
 #include "scopedtmpdir.h"
 #include "testmain.h"
 #include "treelisting.h"
+#include "ui/messageboxes.h"
 #include "ui/vemodownloaddialog.h"
 #include "uitesthelpers.h"
 
@@ -84,7 +85,8 @@ void DownloadDialogTest::followsSignals()
     ScopedTmpDir tmp;
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
-    VemoUpdaterEngine engine(TestMain::paths());
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::paths(), prompts);
     new VemoDownloadDialog(&engine);
 
     QWidget *window = UiTest::openWindow(DownloadWindow);
@@ -135,7 +137,8 @@ void DownloadDialogTest::endings()
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(TestMain::paths());
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::paths(), prompts);
     QPointer<VemoDownloadDialog> controller = new VemoDownloadDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(DownloadWindow);
     QVERIFY(window);
@@ -202,7 +205,8 @@ void DownloadDialogTest::realTransfer()
 
     UiTest::PolishCatalogue catalogue;
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir), prompts);
     EngineInstallation::attach(&engine);
     // The slow server's archive is real, so its answer gives its real size and
     // SHA-256.

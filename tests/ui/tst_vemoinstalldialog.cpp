@@ -6,6 +6,7 @@
 #include "scopedtmpdir.h"
 #include "testmain.h"
 #include "treelisting.h"
+#include "ui/messageboxes.h"
 #include "ui/vemodownloaddialog.h"
 #include "ui/vemoinstalldialog.h"
 #include "uitesthelpers.h"
@@ -105,7 +106,8 @@ protected:
 void InstallDialogTest::handOver()
 {
     ScopedTmpDir tmp;
-    VemoUpdaterEngine engine(TestMain::paths());
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::paths(), prompts);
     EngineInstallation::attach(&engine);
     InstallWindowRecorder recorder(&engine);
     QPointer<VemoDownloadDialog> download = new VemoDownloadDialog(&engine);
@@ -176,7 +178,8 @@ void InstallDialogTest::progress()
     // The installer's error about the broken archive, then Abort.
     boxes.answerWith({QMessageBox::Ok, QMessageBox::Abort});
 
-    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir), prompts);
     EngineInstallation::attach(&engine);
     updateServer().answerWith(
         QString::fromUtf8("<updates>"
@@ -232,7 +235,8 @@ void InstallDialogTest::paintsWhileInstalling()
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
     QVERIFY(UiTest::makeInstallation(installDir));
-    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir), prompts);
     EngineInstallation::attach(&engine);
     updateServer().answerWith("<updates><request project=\"vemo\" name=\"core\" type=\"app\">"
                               "<link>http://127.0.0.1/core.zip</link>"

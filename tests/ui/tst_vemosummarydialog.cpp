@@ -6,6 +6,7 @@
 #include "scopedtmpdir.h"
 #include "testmain.h"
 #include "treelisting.h"
+#include "ui/messageboxes.h"
 #include "ui/vemosummarydialog.h"
 #include "uitesthelpers.h"
 
@@ -101,7 +102,8 @@ void SummaryDialogTest::texts()
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
     MessageBoxWatcher boxes;
-    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir));
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::updateModePaths(installDir), prompts);
     EngineInstallation::attach(&engine);
 
     if (run == QLatin1String("failing")) {
@@ -199,7 +201,8 @@ void SummaryDialogTest::restart()
     arguments.replaceInStrings(QStringLiteral("%ROOT%"), installDir);
     arguments.prepend(QCoreApplication::applicationFilePath());
 
-    VemoUpdaterEngine engine(TestMain::paths(arguments));
+    MessageBoxPrompts prompts;
+    VemoUpdaterEngine engine(TestMain::paths(arguments), prompts);
     QPointer<VemoSummaryDialog> controller = new VemoSummaryDialog(&engine);
     QPointer<QWidget> window = UiTest::openWindow(SummaryWindow);
     QVERIFY(window);
