@@ -34,9 +34,8 @@ QString systemError()
     return Platform::systemError(errno);
 }
 
-// Makes dir and its missing parents; false with errno set when one of them
-// cannot be made.
-bool makePath(const QString &dir)
+// dir and those of its parents that do not exist yet, outermost first.
+QStringList missingFolders(const QString &dir)
 {
     QStringList missing;
     for (QString path = QDir::cleanPath(dir); !entryExists(path);) {
@@ -46,7 +45,14 @@ bool makePath(const QString &dir)
             break;
         path = parent;
     }
-    for (const QString &path : std::as_const(missing)) {
+    return missing;
+}
+
+// Makes dir and its missing parents; false with errno set when one of them
+// cannot be made.
+bool makePath(const QString &dir)
+{
+    for (const QString &path : missingFolders(dir)) {
         if (!Platform::makeDirectory(QFile::encodeName(path), 0777) && errno != EEXIST)
             return false;
     }
@@ -109,15 +115,7 @@ bool BackupRecord::makeDirectories(const QString &dir, QString *error)
     // Files come directory by directory: most calls end here.
     if (m_existingDirectories.contains(dir))
         return true;
-    QStringList missing;
-    for (QString path = QDir::cleanPath(dir); !entryExists(path);) {
-        missing.prepend(path);
-        const QString parent = QFileInfo(path).absolutePath();
-        if (parent == path)
-            break;
-        path = parent;
-    }
-    for (const QString &path : std::as_const(missing)) {
+    for (const QString &path : missingFolders(dir)) {
         if (m_journal && !m_journal->addCreatedDirectory(m_index, path)) {
             *error = m_journal->errorString();
             return false;
