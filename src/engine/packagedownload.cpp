@@ -123,16 +123,16 @@ bool isProxyError(QNetworkReply::NetworkError error)
 QString proxyErrorText(const QNetworkProxy &proxy, const QNetworkReply *reply)
 {
     if (reply->error() == QNetworkReply::ProxyAuthenticationRequiredError)
-        return QCoreApplication::translate(
-                   "translation", "The proxy server %1 asks for a user name and password.", "nc")
+        return QCoreApplication::translate("PackageDownload",
+                                           "The proxy server %1 asks for a user name and password.")
             .arg(SystemProxy::name(proxy));
-    return QCoreApplication::translate("translation", "Cannot use the proxy server %1: %2", "nc")
+    return QCoreApplication::translate("PackageDownload", "Cannot use the proxy server %1: %2")
         .arg(SystemProxy::name(proxy), reply->errorString());
 }
 
 QString writeErrorText(const QIODevice &device)
 {
-    return QCoreApplication::translate("translation", "Cannot write the downloaded data: %1", "nc")
+    return QCoreApplication::translate("PackageDownload", "Cannot write the downloaded data: %1")
         .arg(device.errorString());
 }
 
@@ -182,10 +182,7 @@ void PackageDownload::begin(const QVector<UpdateInfo> &updates)
     for (const UpdateInfo &update : std::as_const(m_updates)) {
         if (!isPackageUrl(packageUrl(update))) {
             stopWithError(
-                QCoreApplication::translate(
-                    "translation",
-                    "Cannot download package %1: its address %2 is not a valid package address.",
-                    "nc")
+                tr("Cannot download package %1: its address %2 is not a valid package address.")
                     .arg(update.name(), update.link()));
             return;
         }
@@ -327,8 +324,7 @@ void PackageDownload::replyFinished()
     // noticed; saying how much arrived is the clearer report.
     if (answered && !head && m_contentLength >= 0 && m_bodyBytes < m_contentLength
         && !hasNoBody(statusCode(reply))) {
-        requestFailed(QCoreApplication::translate(
-                          "translation", "The connection was closed after %1 of %2 bytes.", "nc")
+        requestFailed(tr("The connection was closed after %1 of %2 bytes.")
                           .arg(m_bodyBytes)
                           .arg(m_contentLength));
         return;
@@ -336,8 +332,7 @@ void PackageDownload::replyFinished()
 
     if (!answered || (networkError != QNetworkReply::NoError && !isHttpStatusError(networkError))) {
         if (networkError == QNetworkReply::NoError)
-            requestFailed(QCoreApplication::translate(
-                "translation", "The server did not send a valid HTTP response.", "nc"));
+            requestFailed(tr("The server did not send a valid HTTP response."));
         // Without an answer, a request sent to a proxy failed on the way to
         // the proxy (an HTTP proxy answers for the host behind it). Another
         // try cannot mend the proxy's settings.
@@ -369,14 +364,9 @@ void PackageDownload::checkFloor()
     const qint64 floor = qMax<qint64>(1, StallFloorBytes * windowMs / StallWindowMs);
     const QString seconds = QString::number(windowMs / 1000.0);
     if (!m_headerSeen)
-        requestFailed(QCoreApplication::translate(
-                          "translation", "The server did not answer within %1 seconds.", "nc")
-                          .arg(seconds));
+        requestFailed(tr("The server did not answer within %1 seconds.").arg(seconds));
     else if (m_windowBytes < floor)
-        requestFailed(QCoreApplication::translate(
-                          "translation",
-                          "The download is too slow: the server sent only %1 bytes in %2 seconds.",
-                          "nc")
+        requestFailed(tr("The download is too slow: the server sent only %1 bytes in %2 seconds.")
                           .arg(m_windowBytes)
                           .arg(seconds));
     else
@@ -390,8 +380,7 @@ void PackageDownload::requestFailed(const QString &text, bool worthRetrying)
         // A bare "Connection refused" would not say what could not be
         // reached; the proxy's own texts name the proxy.
         stopWithError(
-            QCoreApplication::translate("translation", "Cannot download package %1: %2", "nc")
-                .arg(m_updates.at(m_headsAnswered).name(), text));
+            tr("Cannot download package %1: %2").arg(m_updates.at(m_headsAnswered).name(), text));
     } else if (m_state != Fetching || !worthRetrying) {
         stopWithError(text);
     } else if (expectedSize() > 0 && m_fileBytesDone == expectedSize()) {
@@ -429,11 +418,8 @@ void PackageDownload::countSize()
     const qint64 announced = m_contentLength;
     const qint64 size = update.archiveBytes();
     if (size >= 0 && announced >= 0 && announced != size) {
-        stopWithError(QCoreApplication::translate(
-                          "translation",
-                          "Cannot download package %1: the download server gives its size as "
-                          "%2 bytes, the update server as %3 bytes.",
-                          "nc")
+        stopWithError(tr("Cannot download package %1: the download server gives its size as "
+                         "%2 bytes, the update server as %3 bytes.")
                           .arg(update.name())
                           .arg(announced)
                           .arg(size));
@@ -455,22 +441,16 @@ void PackageDownload::judgeArchiveResponse()
                              && first == m_requestOffset && last == length - 1
                              && (size < 0 || length == size);
         if (!theRest)
-            stopWithError(QCoreApplication::translate(
-                              "translation",
-                              "Cannot download package %1: the server sent another part of "
-                              "the archive than the one asked for.",
-                              "nc")
+            stopWithError(tr("Cannot download package %1: the server sent another part of "
+                             "the archive than the one asked for.")
                               .arg(currentName()));
         return;
     }
     if (status >= 200 && status <= 299) {
         const qint64 headLength = m_headLengths.at(m_currentIndex);
         if (m_contentLength >= 0 && headLength >= 0 && m_contentLength != headLength) {
-            rejectArchive(QCoreApplication::translate(
-                              "translation",
-                              "Cannot download package %1: the download server gave its size "
-                              "as %2 bytes and then as %3 bytes.",
-                              "nc")
+            rejectArchive(tr("Cannot download package %1: the download server gave its size "
+                             "as %2 bytes and then as %3 bytes.")
                               .arg(currentName())
                               .arg(headLength)
                               .arg(m_contentLength));
@@ -487,8 +467,8 @@ void PackageDownload::judgeArchiveResponse()
     }
     if (status >= 500 && status <= 599) {
         // The answer's body (an error page) does not reach the file.
-        retryOrFail(QCoreApplication::translate("translation", "The server answered %1 %2.", "nc")
-                        .arg(QString::number(status), reasonPhrase(m_reply)));
+        retryOrFail(
+            tr("The server answered %1 %2.").arg(QString::number(status), reasonPhrase(m_reply)));
         return;
     }
     refuseResponse(m_currentIndex);
@@ -533,8 +513,7 @@ void PackageDownload::startArchive()
     const QString path = archivePath(m_workDir, update);
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
-        stopWithError(QCoreApplication::translate("translation",
-                                                  "Cannot create folder %1 for package %2.", "nc")
+        stopWithError(tr("Cannot create folder %1 for package %2.")
                           .arg(QDir::toNativeSeparators(folder), currentName()));
         return;
     }
@@ -569,11 +548,8 @@ void PackageDownload::countBody()
     // A server that sends more than announced is cut off: no endless data.
     const qint64 expected = expectedSize();
     if (expected >= 0 && fileBytes > expected) {
-        rejectArchive(QCoreApplication::translate(
-                          "translation",
-                          "Cannot download package %1: the download server sent more than the "
-                          "%2 bytes announced.",
-                          "nc")
+        rejectArchive(tr("Cannot download package %1: the download server sent more than the "
+                         "%2 bytes announced.")
                           .arg(currentName())
                           .arg(expected));
         return;
@@ -606,11 +582,8 @@ bool PackageDownload::verifyArchive()
     const qint64 expected = expectedSize();
     const qint64 received = m_outputFile.receivedSize();
     if (expected >= 0 && received != expected) {
-        rejectArchive(QCoreApplication::translate(
-                          "translation",
-                          "Cannot download package %1: the download server sent %2 bytes "
-                          "instead of the %3 bytes announced.",
-                          "nc")
+        rejectArchive(tr("Cannot download package %1: the download server sent %2 bytes "
+                         "instead of the %3 bytes announced.")
                           .arg(update.name())
                           .arg(received)
                           .arg(expected));
@@ -622,11 +595,8 @@ bool PackageDownload::verifyArchive()
     // restart empties it along with the digest.
     const QByteArray sha256 = update.archiveSha256();
     if (!sha256.isEmpty() && m_outputFile.hexDigest() != sha256) {
-        rejectArchive(QCoreApplication::translate(
-                          "translation",
-                          "The downloaded package %1 is not the one the update server "
-                          "announced: its checksum differs. Nothing was installed.",
-                          "nc")
+        rejectArchive(tr("The downloaded package %1 is not the one the update server "
+                         "announced: its checksum differs. Nothing was installed.")
                           .arg(update.name()));
         return false;
     }
@@ -650,8 +620,7 @@ void PackageDownload::archiveFetched()
 void PackageDownload::retryOrFail(const QString &reason)
 {
     if (m_tries >= MaxTries) {
-        stopWithError(QCoreApplication::translate(
-                          "translation", "Cannot download package %1 after %2 tries. %3", "nc")
+        stopWithError(tr("Cannot download package %1 after %2 tries. %3")
                           .arg(currentName(), QString::number(m_tries), reason));
         return;
     }
@@ -669,21 +638,15 @@ void PackageDownload::refuseResponse(int index)
     // An error page is neither a size to count nor an archive to keep.
     if (!SystemProxy::isProxy(m_proxy)) {
         stopWithError(
-            QCoreApplication::translate(
-                "translation", "Cannot download package %1: the server answered %2 %3.", "nc")
-                .arg(name, status, reason));
+            tr("Cannot download package %1: the server answered %2 %3.").arg(name, status, reason));
     } else if (statusCode(m_reply) == 407) {
-        stopWithError(QCoreApplication::translate("translation",
-                                                  "Cannot download package %1: the proxy server "
-                                                  "%2 asks for a user name and password.",
-                                                  "nc")
+        stopWithError(tr("Cannot download package %1: the proxy server "
+                         "%2 asks for a user name and password.")
                           .arg(name, SystemProxy::name(m_proxy)));
     } else {
         // The answer may be the proxy's own or one it passed on.
-        stopWithError(QCoreApplication::translate("translation",
-                                                  "Cannot download package %1 through the proxy "
-                                                  "server %2: the answer was %3 %4.",
-                                                  "nc")
+        stopWithError(tr("Cannot download package %1 through the proxy "
+                         "server %2: the answer was %3 %4.")
                           .arg(name, SystemProxy::name(m_proxy), status, reason));
     }
 }
@@ -699,10 +662,10 @@ void PackageDownload::rejectArchive(const QString &text)
 
 void PackageDownload::stopSavingFailed()
 {
-    stopWithError(
-        QCoreApplication::translate("translation", "Cannot save package %1 as %2: %3", "nc")
-            .arg(currentName(), QDir::toNativeSeparators(QDir::cleanPath(m_outputFile.fileName())),
-                 m_outputFile.errorString()));
+    stopWithError(tr("Cannot save package %1 as %2: %3")
+                      .arg(currentName(),
+                           QDir::toNativeSeparators(QDir::cleanPath(m_outputFile.fileName())),
+                           m_outputFile.errorString()));
 }
 
 void PackageDownload::stopWithError(const QString &text)

@@ -25,15 +25,13 @@ bool prepare(const QString &stateDir, QString *problem)
         return false;
     if (found == PrivateFolder::Problem::CannotCreate || found == PrivateFolder::Problem::CannotUse) {
         *problem = QCoreApplication::translate(
-                       "translation", "Cannot create the folder %1 for the update's records: %2",
-                       "nc")
+                       "StateDirectory", "Cannot create the folder %1 for the update's records: %2")
                        .arg(dir, qt_error_string(error));
     } else {
         *problem = QCoreApplication::translate(
-                       "translation",
+                       "StateDirectory",
                        "The folder %1 for the update's records is not a folder of your own "
-                       "that only you can change. Remove it and start the update again.",
-                       "nc")
+                       "that only you can change. Remove it and start the update again.")
                        .arg(dir);
     }
     return false;

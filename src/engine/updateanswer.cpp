@@ -177,10 +177,8 @@ bool UpdateAnswer::isUsable(bool requireArchiveDigests, QString *problem) const
 {
     if (m_requests.isEmpty()) {
         *problem = QCoreApplication::translate(
-            "translation",
-            "The update server's answer says nothing about the installed "
-            "components.",
-            "nc");
+            "UpdateAnswer", "The update server's answer says nothing about the installed "
+                            "components.");
         return false;
     }
     QSet<QString> names;
@@ -189,28 +187,25 @@ bool UpdateAnswer::isUsable(bool requireArchiveDigests, QString *problem) const
             continue;
         const QString name = recordText(update.name);
         if (!isPlainName(name)) {
-            *problem = QCoreApplication::translate(
-                           "translation",
-                           "The update server's answer names a component \"%1\", which "
-                           "is not a valid component name.",
-                           "nc")
-                           .arg(name);
+            *problem =
+                QCoreApplication::translate(
+                    "UpdateAnswer", "The update server's answer names a component \"%1\", which "
+                                    "is not a valid component name.")
+                    .arg(name);
             return false;
         }
         if (update.type != QLatin1String("app") && update.type != QLatin1String("plugin")) {
-            *problem =
-                QCoreApplication::translate("translation",
-                                            "The update server's answer gives the component %1 the "
-                                            "unknown type \"%2\".",
-                                            "nc")
-                    .arg(name, recordText(update.type));
+            *problem = QCoreApplication::translate(
+                           "UpdateAnswer", "The update server's answer gives the component %1 the "
+                                           "unknown type \"%2\".")
+                           .arg(name, recordText(update.type));
             return false;
         }
         if (names.contains(name)) {
-            *problem = QCoreApplication::translate(
-                           "translation",
-                           "The update server's answer offers the component %1 twice.", "nc")
-                           .arg(name);
+            *problem =
+                QCoreApplication::translate(
+                    "UpdateAnswer", "The update server's answer offers the component %1 twice.")
+                    .arg(name);
             return false;
         }
         names.insert(name);
@@ -219,12 +214,10 @@ bool UpdateAnswer::isUsable(bool requireArchiveDigests, QString *problem) const
         const bool given = !size.isEmpty() || !sha256.isEmpty();
         if ((given || requireArchiveDigests)
             && (archiveBytes(size) < 0 || !ArchiveDigest::isHexDigest(sha256.toUtf8()))) {
-            *problem =
-                QCoreApplication::translate("translation",
-                                            "The update server's answer does not give the size and "
-                                            "checksum of the package %1.",
-                                            "nc")
-                    .arg(name);
+            *problem = QCoreApplication::translate(
+                           "UpdateAnswer", "The update server's answer does not give the size and "
+                                           "checksum of the package %1.")
+                           .arg(name);
             return false;
         }
     }

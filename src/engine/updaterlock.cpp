@@ -80,10 +80,9 @@ qint64 promisedTo(const QString &path)
 QString anotherUpdate()
 {
     return QCoreApplication::translate(
-        "translation",
+        "UpdaterLock",
         "Another update of the messenger is in progress. Wait until it has finished, then "
-        "start the update again if it is still needed.",
-        "nc");
+        "start the update again if it is still needed.");
 }
 
 } // namespace
@@ -107,11 +106,10 @@ bool UpdaterLock::acquire(int waitMs, QString *problem)
     if (isSpecial(path)) {
         if (problem) {
             *problem = QCoreApplication::translate(
-                           "translation",
+                           "UpdaterLock",
                            "The lock file %1 is not a regular file, so the updater cannot tell "
                            "whether another update is in progress. Remove it and start the "
-                           "update again.",
-                           "nc")
+                           "update again.")
                            .arg(QDir::toNativeSeparators(path));
         }
         return false;
@@ -119,11 +117,11 @@ bool UpdaterLock::acquire(int waitMs, QString *problem)
     removeHolderlessLock(m_lock, path);
     if (!m_lock.tryLock(waitMs)) {
         if (problem) {
-            *problem = m_lock.error() == QLockFile::LockFailedError
-                           ? anotherUpdate()
-                           : QCoreApplication::translate("translation",
-                                                         "Cannot create the lock file %1.", "nc")
-                                 .arg(m_directory + LockName);
+            *problem =
+                m_lock.error() == QLockFile::LockFailedError
+                    ? anotherUpdate()
+                    : QCoreApplication::translate("UpdaterLock", "Cannot create the lock file %1.")
+                          .arg(m_directory + LockName);
         }
         return false;
     }

@@ -20,18 +20,17 @@ bool open(QTcpSocket &socket, const QString &host, quint16 port, int waitMs, QSt
 
     if (!SystemProxy::isProxy(proxy)) {
         *failure = QCoreApplication::translate(
-            "translation", "Couldn't connect to update server. Check your internet connection.",
-            "nc");
+            "UpdateServerConnection",
+            "Couldn't connect to update server. Check your internet connection.");
     } else if (socket.error() == QAbstractSocket::ProxyAuthenticationRequiredError) {
-        *failure = QCoreApplication::translate("translation",
+        *failure = QCoreApplication::translate("UpdateServerConnection",
                                                "Couldn't connect to update server: the proxy "
-                                               "server %1 asks for a user name and password.",
-                                               "nc")
+                                               "server %1 asks for a user name and password.")
                        .arg(SystemProxy::name(proxy));
     } else {
         *failure = QCoreApplication::translate(
-                       "translation",
-                       "Couldn't connect to update server through the proxy server %1: %2", "nc")
+                       "UpdateServerConnection",
+                       "Couldn't connect to update server through the proxy server %1: %2")
                        .arg(SystemProxy::name(proxy), socket.errorString());
     }
     return false;

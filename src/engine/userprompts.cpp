@@ -4,15 +4,15 @@
 
 QString UserPrompts::updateTitle()
 {
-    return QCoreApplication::translate("translation", "Update", "program update");
+    return QCoreApplication::translate("UserPrompts", "Update", "program update");
 }
 
 QString UserPrompts::installTitle()
 {
-    return QCoreApplication::translate("translation", "Update", "nc");
+    return QCoreApplication::translate("UserPrompts", "Update", "installation");
 }
 
 QString UserPrompts::checkTitle()
 {
-    return QCoreApplication::translate("translation", "Check updates", "nc");
+    return QCoreApplication::translate("UserPrompts", "Check updates");
 }

@@ -37,9 +37,8 @@ void showCheckError(UserPrompts &prompts, const QString &text)
 QString communicationError()
 {
     return QCoreApplication::translate(
-        "translation",
-        "An error occured while comunicating update server. Check your internet connection.",
-        "nc");
+        "VemoUpdaterEngine",
+        "An error occured while comunicating update server. Check your internet connection.");
 }
 
 // An answer that fails its signature or its stamps: the reason goes to the
@@ -47,12 +46,13 @@ QString communicationError()
 void showNotVerified(UserPrompts &prompts, const QString &reason)
 {
     qWarning("updater: the update answer was not accepted: %s", qPrintable(reason));
-    showCheckError(prompts, QCoreApplication::translate(
-        "translation",
-        "The update server's answer could not be verified, so no updates will be "
-        "installed. Someone may be interfering with your connection; try again later or "
-        "from another network.",
-        "nc"));
+    showCheckError(
+        prompts,
+        QCoreApplication::translate(
+            "VemoUpdaterEngine",
+            "The update server's answer could not be verified, so no updates will be "
+            "installed. Someone may be interfering with your connection; try again later or "
+            "from another network."));
 }
 
 int waitTime(const QDeadlineTimer &deadline)
@@ -116,11 +116,10 @@ bool VemoUpdaterEngine::checkForUpdates()
 
     // Without a query there is nothing to ask; the network is not to blame.
     if (!Messenger::isUsableQuery(query)) {
-        showCheckError(m_prompts, QCoreApplication::translate(
-            "translation",
-            "Vemo did not report its installed components, so updates cannot be checked. "
-            "Reinstalling Vemo may help.",
-            "nc"));
+        showCheckError(
+            m_prompts,
+            tr("Vemo did not report its installed components, so updates cannot be checked. "
+               "Reinstalling Vemo may help."));
         return false;
     }
 
@@ -152,8 +151,7 @@ bool VemoUpdaterEngine::checkForUpdates()
         return false;
     }
     if (!answer.isWellFormed()) {
-        showCheckError(m_prompts, QCoreApplication::translate(
-            "translation", "The update server's answer is not a valid XML document.", "nc"));
+        showCheckError(m_prompts, tr("The update server's answer is not a valid XML document."));
         return false;
     }
     if (!answer.isUsable(!m_updateKeys.isEmpty(), &problem)) {
@@ -181,17 +179,14 @@ bool VemoUpdaterEngine::receiveAnswer(const QByteArray &query, const QDeadlineTi
         received += querySocket.read(MaxAnswerSize + 1 - received.size());
     }
     if (scanner.status() == AnswerScanner::Refused && !scanner.depthExceeded()) {
-        showCheckError(m_prompts, QCoreApplication::translate(
-            "translation", "The update server's answer is not a valid XML document.", "nc"));
+        showCheckError(m_prompts, tr("The update server's answer is not a valid XML document."));
         return false;
     }
     if (scanner.depthExceeded() || scanner.status() != AnswerScanner::Complete
         || scanner.rootEnd() > MaxAnswerSize) {
-        showCheckError(m_prompts, QCoreApplication::translate(
-                           "translation",
-                           "The update server's answer is larger or more deeply nested than "
-                           "any answer can be (%1 MiB, %2 levels).",
-                           "nc")
+        showCheckError(m_prompts,
+                       tr("The update server's answer is larger or more deeply nested than "
+                          "any answer can be (%1 MiB, %2 levels).")
                            .arg(MaxAnswerSize / (1024 * 1024))
                            .arg(MaxAnswerDepth));
         return false;

@@ -70,39 +70,33 @@ bool preparePrivate(const QString &dir, QString *problem)
     case PrivateFolder::Problem::None:
         return true;
     case PrivateFolder::Problem::CannotCreate:
-        return refuse(problem,
-                      QCoreApplication::translate(
-                          "translation", "Cannot create the work directory %1: %2", "nc")
-                          .arg(clean, qt_error_string(error)));
+        return refuse(problem, QCoreApplication::translate(
+                                   "WorkDirectory", "Cannot create the work directory %1: %2")
+                                   .arg(clean, qt_error_string(error)));
     case PrivateFolder::Problem::CannotUse:
-        return refuse(problem,
-                      QCoreApplication::translate("translation",
-                                                  "Cannot use the work directory %1: %2", "nc")
-                          .arg(clean, qt_error_string(error)));
+        return refuse(problem, QCoreApplication::translate("WorkDirectory",
+                                                           "Cannot use the work directory %1: %2")
+                                   .arg(clean, qt_error_string(error)));
     case PrivateFolder::Problem::NotAFolder:
         return refuse(
-            problem,
-            QCoreApplication::translate(
-                "translation",
-                "The work directory %1 is not a directory. Remove it and start the update "
-                "again.",
-                "nc")
-                .arg(clean));
+            problem, QCoreApplication::translate(
+                         "WorkDirectory",
+                         "The work directory %1 is not a directory. Remove it and start the update "
+                         "again.")
+                         .arg(clean));
     case PrivateFolder::Problem::OtherOwner:
         return refuse(problem,
                       QCoreApplication::translate(
-                          "translation",
+                          "WorkDirectory",
                           "The work directory %1 belongs to another user. Remove it, or set TMPDIR "
-                          "to a directory of your own, and start the update again.",
-                          "nc")
+                          "to a directory of your own, and start the update again.")
                           .arg(clean));
     case PrivateFolder::Problem::OpenToOthers:
         return refuse(problem,
                       QCoreApplication::translate(
-                          "translation",
+                          "WorkDirectory",
                           "The work directory %1 can be changed by other users. Remove it, or set "
-                          "TMPDIR to a directory of your own, and start the update again.",
-                          "nc")
+                          "TMPDIR to a directory of your own, and start the update again.")
                           .arg(clean));
     }
     return false;

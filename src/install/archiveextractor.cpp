@@ -345,7 +345,7 @@ bool ArchiveExtractor::extract(const QString &skippedEntry, CompactStringList *i
         if (isEmptyZipArchive(m_archivePath))
             return true;
         return fail(
-            QCoreApplication::translate("translation", "Unable to open update archive", "nc"));
+            QCoreApplication::translate("ArchiveExtractor", "Unable to open update archive"));
     }
     int entries = 0;
     if (!checkDirectory(archive, &entries))
@@ -376,29 +376,28 @@ bool ArchiveExtractor::checkDirectory(UnzipHandle &archive, int *entries)
         if (unzGetCurrentFileInfo64(archive.get(), &info, nullptr, 0, nullptr, 0, nullptr, 0)
             != UNZ_OK)
             return fail(
-                QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
+                QCoreApplication::translate("ArchiveExtractor", "Cannot read file from archive!"));
         declared += qint64(qMin<ZPOS64_T>(info.uncompressed_size, ZPOS64_T(1) << 50));
         if (*entries < INT_MAX)
             ++*entries;
     }
     if (status != UNZ_END_OF_LIST_OF_FILE)
         return fail(
-            QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
+            QCoreApplication::translate("ArchiveExtractor", "Cannot read file from archive!"));
     const QStorageInfo storage(m_unpackDir);
     if (storage.isValid() && declared > storage.bytesAvailable()) {
         const QLocale locale;
         return fail(QCoreApplication::translate(
-                        "translation",
+                        "ArchiveExtractor",
                         "Not enough free space to unpack the update in %1: it needs %2, and %3 "
-                        "are free.",
-                        "nc")
+                        "are free.")
                         .arg(QDir::toNativeSeparators(QDir::cleanPath(m_unpackDir)),
                              locale.formattedDataSize(declared),
                              locale.formattedDataSize(storage.bytesAvailable())));
     }
     if (unzGoToFirstFile(archive.get()) != UNZ_OK)
         return fail(
-            QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
+            QCoreApplication::translate("ArchiveExtractor", "Cannot read file from archive!"));
     return true;
 }
 
@@ -415,15 +414,15 @@ bool ArchiveExtractor::extractEntry(UnzipHandle &archive, const QString &skipped
                                 nullptr, 0)
         != UNZ_OK)
         return fail(
-            QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
+            QCoreApplication::translate("ArchiveExtractor", "Cannot read file from archive!"));
 
     const qsizetype nameLength = qstrnlen(nameBuffer, sizeof nameBuffer);
     bool nameDecoded = true;
     const QString entryName = entryNameFrom(nameBuffer, nameLength, info.flag, &nameDecoded);
     if (info.size_filename >= uLong(NameBufferSize) || uLong(nameLength) != info.size_filename
         || !nameDecoded || !isSafeEntryName(entryName)) {
-        return fail(QCoreApplication::translate("translation",
-                                                "Invalid file name in update archive: %1", "nc")
+        return fail(QCoreApplication::translate("ArchiveExtractor",
+                                                "Invalid file name in update archive: %1")
                         .arg(entryName));
     }
 
@@ -455,13 +454,13 @@ bool ArchiveExtractor::unpackFile(UnzipHandle &archive, const QString &entryName
     OutputFile output;
     if (!output.open(m_unpackDir + entryName, mode, umask)) {
         const QString error = systemError();
-        return fail(QCoreApplication::translate("translation", "Cannot create file %1 (%2)", "nc")
+        return fail(QCoreApplication::translate("ArchiveExtractor", "Cannot create file %1 (%2)")
                         .arg(entryName, error),
                     error);
     }
     if (!archive.openEntry()) {
         return fail(
-            QCoreApplication::translate("translation", "Cannot extract update file (%1)!", "nc")
+            QCoreApplication::translate("ArchiveExtractor", "Cannot extract update file (%1)!")
                 .arg(entryName));
     }
     if (!copyEntry(archive, output, entryName, declaredSize, buffer))
@@ -469,7 +468,7 @@ bool ArchiveExtractor::unpackFile(UnzipHandle &archive, const QString &entryName
 
     if (!output.finish()) {
         const QString error = systemError();
-        return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
+        return fail(QCoreApplication::translate("ArchiveExtractor", "Cannot write file %1 (%2)")
                         .arg(entryName, error),
                     error);
     }
@@ -477,9 +476,9 @@ bool ArchiveExtractor::unpackFile(UnzipHandle &archive, const QString &entryName
     // A stored entry whose bytes were damaged reads to its end without
     // complaint; only the checksum, tested when the entry is closed, tells.
     if (archive.closeEntry() == UNZ_CRCERROR) {
-        return fail(QCoreApplication::translate("translation",
-                                                "Damaged file in update archive: %1", "nc")
-                        .arg(entryName));
+        return fail(
+            QCoreApplication::translate("ArchiveExtractor", "Damaged file in update archive: %1")
+                .arg(entryName));
     }
     return true;
 }
@@ -498,14 +497,13 @@ bool ArchiveExtractor::copyEntry(UnzipHandle &archive, OutputFile &output,
             // What was read before the damage stays in the file.
             output.write(buffer.data(), filled);
             return fail(
-                QCoreApplication::translate("translation", "Cannot read file from archive!", "nc"));
+                QCoreApplication::translate("ArchiveExtractor", "Cannot read file from archive!"));
         }
         total += count;
         if (total > declaredSize) {
             return fail(QCoreApplication::translate(
-                            "translation",
-                            "File %1 in the update archive is larger than the archive says.",
-                            "nc")
+                            "ArchiveExtractor",
+                            "File %1 in the update archive is larger than the archive says.")
                             .arg(entryName));
         }
         filled += count;
@@ -513,10 +511,9 @@ bool ArchiveExtractor::copyEntry(UnzipHandle &archive, OutputFile &output,
             continue;
         if (!output.write(buffer.data(), filled)) {
             const QString error = systemError();
-            return fail(
-                QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
-                    .arg(entryName, error),
-                error);
+            return fail(QCoreApplication::translate("ArchiveExtractor", "Cannot write file %1 (%2)")
+                            .arg(entryName, error),
+                        error);
         }
         filled = 0;
         if (count == 0)

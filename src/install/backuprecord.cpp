@@ -61,7 +61,7 @@ bool makePath(const QString &dir)
 
 QString cannotBackUp(const QString &target, const QString &backup, const QString &reason)
 {
-    return QCoreApplication::translate("translation", "Cannot back up file %1 to %2!", "nc")
+    return QCoreApplication::translate("BackupRecord", "Cannot back up file %1 to %2!")
                .arg(target, backup)
            + QStringLiteral(" (%1)").arg(reason);
 }
@@ -122,9 +122,8 @@ bool BackupRecord::makeDirectories(const QString &dir, QString *error)
         }
         m_createdDirectories.append(path);
         if (!Platform::makeDirectory(QFile::encodeName(path), 0777) && errno != EEXIST) {
-            *error =
-                QCoreApplication::translate("translation", "Cannot create folder %1 (%2)", "nc")
-                    .arg(path, systemError());
+            *error = QCoreApplication::translate("BackupRecord", "Cannot create folder %1 (%2)")
+                         .arg(path, systemError());
             return false;
         }
     }

@@ -77,19 +77,13 @@ bool InstallDriver::installPackage(int index)
         std::make_unique<PackageInstaller>(record, m_paths, index, m_journal.get()));
     PackageInstaller &installer = *m_installers.back();
     if (installer.setupFailed()) {
-        m_prompts.critical(UserPrompts::updateTitle(),
-                           QCoreApplication::translate("translation", "Cannot run update!", "nc"));
+        m_prompts.critical(UserPrompts::updateTitle(), tr("Cannot run update!"));
         m_quitWhenDone = true;
     }
 
     const QString name = record.name();
     emit fileStarted(name);
-    m_log += (QCoreApplication::translate("translation", "Installing package %1:",
-                                          "status information about currently installed "
-                                          "package")
-                  .arg(name)
-              + QLatin1Char('\n'))
-                 .toUtf8();
+    m_log += (tr("Installing package %1:").arg(name) + QLatin1Char('\n')).toUtf8();
 
     // One line per file: kept compact, since an update may hold many.
     CompactStringList installedList;
@@ -100,8 +94,7 @@ bool InstallDriver::installPackage(int index)
         // A failed set-up has been told already.
         if (!installer.setupFailed())
             m_prompts.critical(UserPrompts::updateTitle(), installer.errorString());
-        QString question =
-            QCoreApplication::translate("translation", "Failed installing package ", "nc") + name;
+        QString question = tr("Failed installing package ") + name;
         if (!installer.errorReason().isEmpty())
             question += QLatin1Char('\n') + installer.errorReason();
         rollBack(index, m_prompts.askRetry(UserPrompts::installTitle(), question));
@@ -120,14 +113,10 @@ bool InstallDriver::installPackage(int index)
 // on Retry, starts the updater again.
 void InstallDriver::rollBack(int failed, bool retry)
 {
-    emit fileStarted(QCoreApplication::translate(
-        "translation", "Rollback update",
-        "restoring application to state before installing update"));
+    emit fileStarted(tr("Rollback update"));
     emit progress(0);
     const bool rolledBack = restoreReached(failed, retry);
-    m_log = QCoreApplication::translate("translation",
-                                        "An error occured while installing updates", "nc")
-                .toUtf8();
+    m_log = tr("An error occured while installing updates").toUtf8();
     // Backups that could not be put back are the only copy of the user's
     // files left: they stay, and so does the journal that leads the next
     // start to them. Otherwise the mark on the disk tells a start that finds
@@ -141,12 +130,9 @@ void InstallDriver::rollBack(int failed, bool retry)
     if (rolledBack && !backupsGo) {
         m_prompts.critical(
             UserPrompts::installTitle(),
-            QCoreApplication::translate(
-                "translation",
-                "The update has been rolled back, but the updater cannot record that: "
-                "%1\n\nThe backups of the replaced files are kept in %2. The next start "
-                "of the updater puts them back once more and then removes them.",
-                "nc")
+            tr("The update has been rolled back, but the updater cannot record that: "
+               "%1\n\nThe backups of the replaced files are kept in %2. The next start "
+               "of the updater puts them back once more and then removes them.")
                 .arg(m_journal->errorString(), keptBackups));
     }
     emit finished();
@@ -197,12 +183,9 @@ void InstallDriver::finishInstalled()
         m_succeeded = true;
     } else {
         const QString message =
-            QCoreApplication::translate(
-                "translation",
-                "The update has been installed, but the updater cannot record that it has "
-                "finished: %1\n\nThe backups of the replaced files are kept in %2. The next "
-                "start of the updater takes the update back and offers it again.",
-                "nc")
+            tr("The update has been installed, but the updater cannot record that it has "
+               "finished: %1\n\nThe backups of the replaced files are kept in %2. The next "
+               "start of the updater takes the update back and offers it again.")
                 .arg(m_journal->errorString(), backupFolders());
         m_prompts.critical(UserPrompts::installTitle(), message);
         m_log = (message + QStringLiteral("\n\n")).toUtf8() + m_log;
@@ -246,24 +229,17 @@ QString InstallDriver::backupFolders() const
 
 void InstallDriver::reportRollbackError(const PackageInstaller &installer, bool retryDropped)
 {
-    QString text = QCoreApplication::translate("translation",
-                                               "An error occured while rolling back update "
-                                               "progress. Software may not work properly. Try "
-                                               "reinstalling whole application",
-                                               "nc");
+    QString text = tr("An error occured while rolling back update "
+                      "progress. Software may not work properly. Try "
+                      "reinstalling whole application");
     if (!installer.errorString().isEmpty())
         text += QStringLiteral("\n\n") + installer.errorString();
     text += QStringLiteral("\n\n")
-            + QCoreApplication::translate(
-                  "translation",
-                  "The backups of the replaced files are kept in %1. The next start of the "
-                  "updater tries again to put them back.",
-                  "nc")
+            + tr("The backups of the replaced files are kept in %1. The next start of the "
+                 "updater tries again to put them back.")
                   .arg(QDir::toNativeSeparators(backupParent(installer)));
     if (retryDropped) {
-        text +=
-            QLatin1Char(' ')
-            + QCoreApplication::translate("translation", "The update is not started again.", "nc");
+        text += QLatin1Char(' ') + tr("The update is not started again.");
     }
     m_prompts.critical(UserPrompts::installTitle(), text);
 }

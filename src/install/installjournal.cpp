@@ -124,7 +124,7 @@ InstallJournal::~InstallJournal()
 bool InstallJournal::fail(const QString &what)
 {
     m_error =
-        QCoreApplication::translate("translation", "Cannot write the update journal %1: %2", "nc")
+        QCoreApplication::translate("InstallJournal", "Cannot write the update journal %1: %2")
             .arg(m_path, what);
     return false;
 }
@@ -228,7 +228,7 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
     if (openError == ELOOP || (fd >= 0 && !info.isRegular())) {
         contents.state = State::Refused;
         contents.problem =
-            QCoreApplication::translate("translation", "it is not a regular file", "nc");
+            QCoreApplication::translate("InstallJournal", "it is not a regular file");
         return contents;
     }
     QFile file;
@@ -242,10 +242,9 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
     const QByteArray bytes = info.size <= MaxSize ? file.read(qint64(info.size) + 1) : QByteArray();
     if (info.size > MaxSize || bytes.size() > MaxSize) {
         contents.state = State::Refused;
-        contents.problem =
-            QCoreApplication::translate("translation",
-                                        "it is larger than any update writes (%1 bytes)", "nc")
-                .arg(qMax(qint64(info.size), qint64(bytes.size())));
+        contents.problem = QCoreApplication::translate(
+                               "InstallJournal", "it is larger than any update writes (%1 bytes)")
+                               .arg(qMax(qint64(info.size), qint64(bytes.size())));
         return contents;
     }
     // Lines one at a time: a list of them all would cost a block per line.
@@ -269,10 +268,9 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
     qsizetype n = 0;
     const auto invalid = [&contents, &line, &n]() {
         contents.state = State::Unreadable;
-        contents.problem =
-            QCoreApplication::translate("translation", "line %1 is not valid: %2", "nc")
-                .arg(n + 1)
-                .arg(QString::fromUtf8(line.left(200)));
+        contents.problem = QCoreApplication::translate("InstallJournal", "line %1 is not valid: %2")
+                               .arg(n + 1)
+                               .arg(QString::fromUtf8(line.left(200)));
         return contents;
     };
     // The backups are named after the run's id.

@@ -90,10 +90,9 @@ public:
     {
         if (!isRoot(package) || linkIn(package.root, true)) {
             *reason = QCoreApplication::translate(
-                          "translation",
+                          "InstallRecovery",
                           "it names %1, which is neither an installation of the messenger nor "
-                          "its plug-in folder",
-                          "nc")
+                          "its plug-in folder")
                           .arg(QDir::toNativeSeparators(package.root));
             return false;
         }
@@ -126,8 +125,8 @@ public:
 private:
     static bool refuseLink(const QString &path, QString *reason)
     {
-        *reason = QCoreApplication::translate("translation",
-                                              "it names %1, which leads through a link", "nc")
+        *reason = QCoreApplication::translate("InstallRecovery",
+                                              "it names %1, which leads through a link")
                       .arg(QDir::toNativeSeparators(path));
         return false;
     }
@@ -180,10 +179,9 @@ Result run(const QString &journalPath, const QString &pluginRoot)
     const auto refuse = [&result, &journalPath](const QString &reason) {
         result.outcome = Outcome::Refused;
         result.problem = QCoreApplication::translate(
-                             "translation",
+                             "InstallRecovery",
                              "The update journal %1 is not used: %2. Nothing has been changed; "
-                             "remove the journal and start the update again.",
-                             "nc")
+                             "remove the journal and start the update again.")
                              .arg(QDir::toNativeSeparators(journalPath), reason);
         return result;
     };
@@ -197,8 +195,8 @@ Result run(const QString &journalPath, const QString &pluginRoot)
         return refuse(contents.problem);
     case InstallJournal::State::Unreadable:
         result.outcome = Outcome::Failed;
-        result.problem = QCoreApplication::translate(
-                             "translation", "The update journal %1 cannot be read: %2", "nc")
+        result.problem = QCoreApplication::translate("InstallRecovery",
+                                                     "The update journal %1 cannot be read: %2")
                              .arg(journalPath, contents.problem);
         return result;
     case InstallJournal::State::Finished:
@@ -240,8 +238,8 @@ Result run(const QString &journalPath, const QString &pluginRoot)
         if (!package.createdDirectories.contains(package.root)
             && (package.createdFiles.size() > 0 || !package.createdDirectories.isEmpty())
             && !lstatPath(package.backupDir, &info)) {
-            return refuse(QCoreApplication::translate(
-                              "translation", "the backups it names in %1 are missing", "nc")
+            return refuse(QCoreApplication::translate("InstallRecovery",
+                                                      "the backups it names in %1 are missing")
                               .arg(QDir::toNativeSeparators(package.backupDir)));
         }
     }
@@ -271,11 +269,10 @@ Result run(const QString &journalPath, const QString &pluginRoot)
         kept.removeDuplicates();
         result.problem =
             QCoreApplication::translate(
-                "translation",
+                "InstallRecovery",
                 "Everything the last update had changed has been put back, but the update "
                 "journal %1 cannot be closed (%2). The backups of the replaced files are kept "
-                "in %3 until the next start of the updater can close it.",
-                "nc")
+                "in %3 until the next start of the updater can close it.")
                 .arg(QDir::toNativeSeparators(journalPath), journal.errorString(),
                      kept.join(QStringLiteral(", ")));
         return result;

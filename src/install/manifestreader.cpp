@@ -26,7 +26,7 @@ ManifestReader::Token ManifestReader::next()
     // A document cut short ends with an error as well: the reader wants
     // the root element closed.
     if (m_reader.hasError()) {
-        m_error = QCoreApplication::translate("translation", "%1 (line %2)", "nc")
+        m_error = QCoreApplication::translate("ManifestReader", "%1 (line %2)")
                       .arg(m_reader.errorString())
                       .arg(m_reader.lineNumber());
         return Error;

@@ -96,12 +96,12 @@ bool PackageInstaller::install(const QString &workDir, CompactStringList *instal
     // paths and messages, and an empty root would resolve every target from
     // the file system's root.
     if (!isSafePackageName(m_packageName)) {
-        return fail(QCoreApplication::translate("translation", "Invalid package name \"%1\"!", "nc")
+        return fail(QCoreApplication::translate("PackageInstaller", "Invalid package name \"%1\"!")
                         .arg(m_packageName));
     }
     if (m_rootDir.isEmpty()) {
         return fail(QCoreApplication::translate(
-                        "translation", "Cannot find the folder to install package %1 into!", "nc")
+                        "PackageInstaller", "Cannot find the folder to install package %1 into!")
                         .arg(m_packageName));
     }
 
@@ -154,7 +154,7 @@ bool PackageInstaller::startRecord(QString *error)
     // (A root that the package creates holds nothing to save.)
     Platform::FileStatus info;
     if (m_journal && lstatPath(resolvedRoot(), &info) && !QDir().mkpath(backups)) {
-        *error = QCoreApplication::translate("translation", "Cannot create folder %1 (%2)", "nc")
+        *error = QCoreApplication::translate("PackageInstaller", "Cannot create folder %1 (%2)")
                      .arg(backups, qt_error_string(errno));
         return false;
     }
@@ -166,8 +166,8 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, int entries, cons
 {
     ManifestReader reader;
     if (!reader.open(QStringLiteral("%1/%2.xml").arg(unpackDir, m_manifestBase))) {
-        return fail(QCoreApplication::translate(
-                        "translation", "Cannot read the manifest of package %1 (%2).", "nc")
+        return fail(QCoreApplication::translate("PackageInstaller",
+                                                "Cannot read the manifest of package %1 (%2).")
                         .arg(m_packageName, reader.errorString()));
     }
     QString recordError;
@@ -183,8 +183,8 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, int entries, cons
         case ManifestReader::End:
             return true;
         case ManifestReader::Error:
-            return fail(QCoreApplication::translate(
-                            "translation", "The manifest of package %1 is damaged: %2", "nc")
+            return fail(QCoreApplication::translate("PackageInstaller",
+                                                    "The manifest of package %1 is damaged: %2")
                             .arg(m_packageName, reader.errorString()));
         case ManifestReader::Package:
             if (!checkPackageAttributes(reader.attributes()))
@@ -206,11 +206,11 @@ bool PackageInstaller::checkPackageAttributes(const QXmlStreamAttributes &attrib
 {
     for (const QXmlStreamAttribute &attribute : attributes) {
         if (attribute.name() == QLatin1String("project") && attribute.value() != record.project())
-            return fail(QCoreApplication::translate("translation", "Wrong project!", "nc"));
+            return fail(QCoreApplication::translate("PackageInstaller", "Wrong project!"));
         if (attribute.name() == QLatin1String("name") && attribute.value() != record.name())
-            return fail(QCoreApplication::translate("translation", "Wrong name!", "nc"));
+            return fail(QCoreApplication::translate("PackageInstaller", "Wrong name!"));
         if (attribute.name() == QLatin1String("type") && attribute.value() != record.type())
-            return fail(QCoreApplication::translate("translation", "Wrong type!", "nc"));
+            return fail(QCoreApplication::translate("PackageInstaller", "Wrong type!"));
     }
     return true;
 }
@@ -276,7 +276,7 @@ bool PackageInstaller::clearTarget(const QString &target, uint mode, bool save,
     if (!movedAway && deletesTarget
         && !Platform::removeFile(encodedTarget) && errno != ENOENT) {
         const QString reason = qt_error_string(errno);
-        return fail(QCoreApplication::translate("translation", "Cannot write file %1 (%2)", "nc")
+        return fail(QCoreApplication::translate("PackageInstaller", "Cannot write file %1 (%2)")
                         .arg(target, reason),
                     reason);
     }
@@ -290,7 +290,7 @@ bool PackageInstaller::placeFile(const QString &source, const QString &target, b
     // is never written again, and the work directory goes at the end.
     QString error;
     if (!FileCopy::linkOrCopy(source, target, &error)) {
-        return fail(QCoreApplication::translate("translation", "Cannot copy file %1 to %2!", "nc")
+        return fail(QCoreApplication::translate("PackageInstaller", "Cannot copy file %1 to %2!")
                             .arg(source, target)
                         + QStringLiteral(" (%1)").arg(error),
                     error);

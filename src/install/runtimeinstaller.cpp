@@ -25,32 +25,31 @@ bool run(const QString &path, int timeoutMs, QString *problem)
     process.setProcessChannelMode(QProcess::ForwardedChannels);
     process.start(path, {QStringLiteral("/Q")});
     if (!process.waitForStarted()) {
-        *problem = QCoreApplication::translate(
-                       "translation", "The runtime installer %1 cannot be started (%2).", "nc")
+        *problem = QCoreApplication::translate("RuntimeInstaller",
+                                               "The runtime installer %1 cannot be started (%2).")
                        .arg(path, process.errorString());
         return false;
     }
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
-        *problem =
-            QCoreApplication::translate(
-                "translation",
-                "The runtime installer %1 did not finish within %2 minutes and was stopped.", "nc")
-                .arg(path)
-                .arg(qMax(1, timeoutMs / 60000));
+        *problem = QCoreApplication::translate(
+                       "RuntimeInstaller",
+                       "The runtime installer %1 did not finish within %2 minutes and was stopped.")
+                       .arg(path)
+                       .arg(qMax(1, timeoutMs / 60000));
         return false;
     }
     if (process.exitStatus() != QProcess::NormalExit) {
         *problem =
-            QCoreApplication::translate("translation", "The runtime installer %1 crashed.", "nc")
+            QCoreApplication::translate("RuntimeInstaller", "The runtime installer %1 crashed.")
                 .arg(path);
         return false;
     }
     const int code = process.exitCode();
     if (code != Installed && code != NewerVersionPresent && code != RebootRequired) {
-        *problem = QCoreApplication::translate(
-                       "translation", "The runtime installer %1 failed with exit code %2.", "nc")
+        *problem = QCoreApplication::translate("RuntimeInstaller",
+                                               "The runtime installer %1 failed with exit code %2.")
                        .arg(path)
                        .arg(code);
         return false;

@@ -53,10 +53,10 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
             QFile::remove(target);
             source.unsetError();
             if (!source.copy(target)) {
-                MessageBoxes::critical(UserPrompts::updateTitle(),
-                                       QCoreApplication::translate(
-                                           "translation", "Copy error: %1 (%2)", "program update")
-                                           .arg(source.errorString(), source.fileName()));
+                MessageBoxes::critical(
+                    UserPrompts::updateTitle(),
+                    QCoreApplication::translate("Relocation", "Copy error: %1 (%2)")
+                        .arg(source.errorString(), source.fileName()));
                 return 1;
             }
         }
@@ -71,7 +71,7 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
     }
 
     MessageBoxes::critical(UserPrompts::updateTitle(),
-                           QCoreApplication::translate("translation", "Cannot run update!", "nc"));
+                           QCoreApplication::translate("Relocation", "Cannot run update!"));
     return 1;
 }
 

@@ -30,11 +30,10 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
         } else {
             MessageBoxes::information(
                 UserPrompts::updateTitle(),
-                QCoreApplication::translate("translation",
+                QCoreApplication::translate("StartupChecks",
                                             "The last update was interrupted before it "
                                             "finished. Everything it had changed has been put "
-                                            "back as it was before that update.",
-                                            "nc"));
+                                            "back as it was before that update."));
         }
         return true;
     case InstallRecovery::Outcome::Refused:
@@ -49,19 +48,17 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
         places << QDir::toNativeSeparators(dir);
     MessageBoxes::critical(
         UserPrompts::updateTitle(),
-        QCoreApplication::translate("translation",
+        QCoreApplication::translate("StartupChecks",
                                     "The last update was interrupted before it finished, and "
-                                    "not everything it had changed could be put back: %1",
-                                    "nc")
+                                    "not everything it had changed could be put back: %1")
                 .arg(recovery.problem)
             + (places.isEmpty()
                    ? QString()
                    : QStringLiteral("\n\n")
                          + QCoreApplication::translate(
-                               "translation",
+                               "StartupChecks",
                                "The backups of the replaced files are kept in %1. The next "
-                               "start of the updater tries again to put them back.",
-                               "nc")
+                               "start of the updater tries again to put them back.")
                                .arg(places.join(QStringLiteral(", ")))));
     return false;
 }

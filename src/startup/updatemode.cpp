@@ -35,7 +35,7 @@ int checkAndOffer(const UpdaterPaths &paths, bool quiet)
     if (!quiet)
         MessageBoxes::information(
             UserPrompts::updateTitle(),
-            QCoreApplication::translate("translation", "No updates available.", "nc"));
+            QCoreApplication::translate("UpdateMode", "No updates available."));
     return 0;
 }
 

@@ -70,7 +70,7 @@ QString DownloadStatus::text() const
 
     QStringList parts;
     if (m_total > 0) {
-        parts << QCoreApplication::translate("translation", "%1 of %2", "nc")
+        parts << QCoreApplication::translate("DownloadStatus", "%1 of %2")
                      .arg(numberIn(done, unitPower(m_total)), sizeText(m_total));
     } else {
         parts << sizeText(done);
@@ -85,10 +85,7 @@ QString DownloadStatus::text() const
         // "zostały 2 min", "zostało 5 min".
         const qint64 leading = left < 60 ? left : left < 3600 ? left / 60 : left / 3600;
         const int form = leading > 1000000 ? 1000000 : int(leading);
-        parts << QCoreApplication::translate("translation", "%1 left",
-                                             "time left of the download; the number decides "
-                                             "the form",
-                                             form)
+        parts << QCoreApplication::translate("DownloadStatus", "%1 left", nullptr, form)
                      .arg(timeText(left));
     }
     return parts.join(Separator);

@@ -44,7 +44,7 @@ QString updateLines(const QVector<UpdateInfo> &updates)
         if (name.isEmpty())
             name = update.name();
         lines << QStringLiteral("• ")
-                     + QCoreApplication::translate("translation", "%1, version %2", "nc")
+                     + QCoreApplication::translate("VemoChangelogDialog", "%1, version %2")
                            .arg(name, update.version());
     }
     return lines.join(QLatin1Char('\n'));
@@ -110,10 +110,10 @@ void VemoChangelogDialog::toggleChangelog()
 {
     if (details->isVisible()) {
         details->hide();
-        toggleButton->setText(QCoreApplication::translate("translation", "Show changelog", "nc"));
+        toggleButton->setText(tr("Show changelog"));
     } else {
         details->show();
-        toggleButton->setText(QCoreApplication::translate("translation", "Hide changelog", "nc"));
+        toggleButton->setText(tr("Hide changelog"));
     }
     widget->adjustSize();
 }

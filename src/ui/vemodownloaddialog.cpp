@@ -78,7 +78,7 @@ void VemoDownloadDialog::error(const QString &str)
 {
     widget->close();
     // The title is looked up in this class's own context.
-    MessageBoxes::critical(tr("Update"), str);
+    MessageBoxes::critical(UserPrompts::updateTitle(), str);
 }
 
 void VemoDownloadDialog::finished()

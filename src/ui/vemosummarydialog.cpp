@@ -24,11 +24,9 @@ VemoSummaryDialog::VemoSummaryDialog(VemoUpdaterEngine *engine)
     details = form.Updater_Summary_Details;
 
     if (!engine->installSucceeded()) {
-        form.Updater_Summary_Status->setText(
-            QCoreApplication::translate("translation", "Installation failed", "nc"));
-        form.Updater_Summary_Instruction->setText(QCoreApplication::translate(
-            "translation", "Please reinstall application with package from official web page",
-            "nc"));
+        form.Updater_Summary_Status->setText(tr("Installation failed"));
+        form.Updater_Summary_Instruction->setText(
+            tr("Please reinstall application with package from official web page"));
     }
 
     QAbstractButton *restartButton = form.Updater_Summary_Restart;
@@ -65,8 +63,7 @@ void VemoSummaryDialog::showDetails(bool shown)
         detailsFilled = true;
     }
     details->setVisible(shown);
-    viewDetails->setText(shown ? QCoreApplication::translate("translation", "Hide details", "nc")
-                               : viewDetailsText);
+    viewDetails->setText(shown ? tr("Hide details") : viewDetailsText);
     // The width stays the form's; the height is the form's with the log and
     // what the rest needs without it.
     QLayout *layout = widget->layout();

@@ -34,41 +34,47 @@ void CatalogueTest::lookup_data()
     };
     auto polish = [](const char *text) { return QString::fromUtf8(text); };
 
-    // "Update" has its own entries for both comments.
-    row("Update, nc", "translation", "Update", "nc", "Aktualizacja");
-    row("Update, program update", "translation", "Update", "program update", "Aktualizacja");
-    row("Update in the download window's context", "VemoDownloadDialog", "Update", nullptr,
-        "Aktualizacja");
+    // "Update" has its own entries for both titles.
+    row("Update, program update", "UserPrompts", "Update", "program update", "Aktualizacja");
+    row("Update, installation", "UserPrompts", "Update", "installation", "Aktualizacja");
+    row("Check updates", "UserPrompts", "Check updates", nullptr,
+        polish("Sprawdzanie aktualizacji"));
 
-    row("Show changelog", "translation", "Show changelog", "nc", polish("Pokaż listę zmian"));
-    row("Hide changelog", "translation", "Hide changelog", "nc", polish("Ukryj listę zmian"));
-    row("Installation failed", "translation", "Installation failed", "nc",
+    row("Show changelog", "VemoChangelogDialog", "Show changelog", nullptr,
+        polish("Pokaż listę zmian"));
+    row("Hide changelog", "VemoChangelogDialog", "Hide changelog", nullptr,
+        polish("Ukryj listę zmian"));
+    row("Installation failed", "VemoSummaryDialog", "Installation failed", nullptr,
         polish("Aktualizacja nie powiodła się"));
-    row("reinstall instruction", "translation",
-        "Please reinstall application with package from official web page", "nc",
+    row("reinstall instruction", "VemoSummaryDialog",
+        "Please reinstall application with package from official web page", nullptr,
         polish("Proszę pobrać i zainstalować Vemo ze strony ") + Site);
-    row("rollback, descriptive comment", "translation", "Rollback update",
-        "restoring application to state before installing update", polish("Cofanie aktualizacji"));
-    row("rollback error ends with the web site", "translation",
+    row("rollback", "InstallDriver", "Rollback update", nullptr, polish("Cofanie aktualizacji"));
+    row("rollback error ends with the web site", "InstallDriver",
         "An error occured while rolling back update progress. Software may not work properly. "
         "Try reinstalling whole application",
-        "nc",
+        nullptr,
         polish("Wystąpił błąd podczas cofania aktualizacji. Program może nie "
                "działać poprawnie. Zalecamy ręczną instalację najnowszej wersji komunikatora Vemo "
                "ze strony ")
             + Site);
-    row("install log after a failure", "translation", "An error occured while installing updates",
-        "nc", polish("Wystąpił błąd podczas instalowania aktualizacji"));
-    row("archive that does not open", "translation", "Unable to open update archive", "nc",
+    row("install log after a failure", "InstallDriver", "An error occured while installing updates",
+        nullptr, polish("Wystąpił błąd podczas instalowania aktualizacji"));
+    row("archive that does not open", "ArchiveExtractor", "Unable to open update archive", nullptr,
         polish("Nie można otworzyć archiwum aktualizacji"));
-    row("failed package, name follows", "translation", "Failed installing package ", "nc",
+    row("failed package, name follows", "InstallDriver", "Failed installing package ", nullptr,
         polish("Nie udało się zainstalować pakietu "));
-    row("installer's check", "translation", "Wrong project!", "nc",
+    row("installer's check", "PackageInstaller", "Wrong project!", nullptr,
         polish("Nieprawidłowy projekt!"));
+    // A text two classes show is in the catalogue under each of them.
+    row("shared text, installer", "PackageInstaller", "Cannot write file %1 (%2)", nullptr,
+        polish("Nie można zapisać pliku %1 (%2)"));
+    row("shared text, extractor", "ArchiveExtractor", "Cannot write file %1 (%2)", nullptr,
+        polish("Nie można zapisać pliku %1 (%2)"));
 
-    // A form text is not a code text: the "translation" context does not know
-    // it.
-    row("form text in the code context", "translation", "Download now", "nc", "Download now");
+    // A form text is not a code text: a class's context does not know it.
+    row("form text in a class's context", "VemoChangelogDialog", "Download now", nullptr,
+        "Download now");
 
     // Qt's own texts come from Qt's catalogue, compiled in beside ours.
     row("Qt: Retry button", "QPlatformTheme", "Retry", nullptr, polish("Ponów"));
