@@ -44,14 +44,19 @@ bool closeFile(int fd)
 
 namespace {
 
-void fill(const struct stat &info, FileStatus *status)
+// The status of a stat call that returned result into info; false (errno
+// set) when the call failed.
+bool filled(int result, const struct stat &info, FileStatus *status)
 {
+    if (result != 0)
+        return false;
     status->mode = uint(info.st_mode);
     status->size = qint64(info.st_size);
     status->device = quint64(info.st_dev);
     status->inode = quint64(info.st_ino);
     status->owner = uint(info.st_uid);
     status->modifiedS = qint64(info.st_mtime);
+    return true;
 }
 
 } // namespace
@@ -189,28 +194,19 @@ bool syncData(int fd)
 bool fileStatus(int fd, FileStatus *status)
 {
     struct stat info;
-    if (::fstat(fd, &info) != 0)
-        return false;
-    fill(info, status);
-    return true;
+    return filled(::fstat(fd, &info), info, status);
 }
 
 bool nameStatus(const QByteArray &path, FileStatus *status)
 {
     struct stat info;
-    if (::lstat(path.constData(), &info) != 0)
-        return false;
-    fill(info, status);
-    return true;
+    return filled(::lstat(path.constData(), &info), info, status);
 }
 
 bool targetStatus(const QByteArray &path, FileStatus *status)
 {
     struct stat info;
-    if (::stat(path.constData(), &info) != 0)
-        return false;
-    fill(info, status);
-    return true;
+    return filled(::stat(path.constData(), &info), info, status);
 }
 
 bool setPermissions(int fd, uint mode)
