@@ -110,6 +110,17 @@ QString BackupRecord::runDir() const
     return QFileInfo(m_backupDir).absolutePath();
 }
 
+bool BackupRecord::makeBackupFolder(QString *error)
+{
+    if (!makePath(m_backupDir)) {
+        *error = QCoreApplication::translate("BackupRecord", "Cannot create folder %1 (%2)")
+                     .arg(m_backupDir, systemError());
+        return false;
+    }
+    m_existingDirectories.insert(m_backupDir);
+    return true;
+}
+
 bool BackupRecord::makeDirectories(const QString &dir, QString *error)
 {
     // Files come directory by directory: most calls end here.

@@ -38,6 +38,9 @@ public:
     // The saved files, by their paths below the root.
     const CompactStringList &savedFiles() const { return m_saved; }
 
+    // Makes the backup directory exist (with its missing parents, none of
+    // them entered in the journal); false with the reason in error.
+    bool makeBackupFolder(QString *error);
     // Makes the absolute directory dir exist, entering every directory it
     // creates in the journal first. A directory it has seen exist is not
     // looked at again.

@@ -10,6 +10,7 @@
 #include "installjournal.h"
 #include "manifestreader.h"
 #include "platform/fileio.h"
+#include "platform/systemerror.h"
 #include "runtimeinstaller.h"
 
 #include <QCoreApplication>
@@ -152,13 +153,11 @@ bool PackageInstaller::startRecord(QString *error)
     // that the saved files are gone too and leaves the root alone, instead
     // of deleting what the package created beside files it cannot put back.
     // (A root that the package creates holds nothing to save.)
+    auto record = std::make_unique<BackupRecord>(m_index, resolvedRoot(), backups, m_journal);
     Platform::FileStatus info;
-    if (m_journal && lstatPath(resolvedRoot(), &info) && !QDir().mkpath(backups)) {
-        *error = QCoreApplication::translate("PackageInstaller", "Cannot create folder %1 (%2)")
-                     .arg(backups, qt_error_string(errno));
+    if (m_journal && lstatPath(resolvedRoot(), &info) && !record->makeBackupFolder(error))
         return false;
-    }
-    m_backups = std::make_unique<BackupRecord>(m_index, resolvedRoot(), backups, m_journal);
+    m_backups = std::move(record);
     return true;
 }
 
@@ -275,7 +274,7 @@ bool PackageInstaller::clearTarget(const QString &target, uint mode, bool save,
     const QByteArray encodedTarget = QFile::encodeName(target);
     if (!movedAway && deletesTarget
         && !Platform::removeFile(encodedTarget) && errno != ENOENT) {
-        const QString reason = qt_error_string(errno);
+        const QString reason = Platform::systemError(errno);
         return fail(QCoreApplication::translate("PackageInstaller", "Cannot write file %1 (%2)")
                         .arg(target, reason),
                     reason);

@@ -272,10 +272,6 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <translation>Nie można znaleźć folderu, w którym ma zostać zainstalowany pakiet %1!</translation>
     </message>
     <message>
-        <source>Cannot create folder %1 (%2)</source>
-        <translation>Nie można utworzyć folderu %1 (%2)</translation>
-    </message>
-    <message>
         <source>Cannot read the manifest of package %1 (%2).</source>
         <translation>Nie można odczytać manifestu pakietu %1 (%2).</translation>
     </message>
