@@ -99,7 +99,7 @@ bool isPlausible(const QByteArray &kind, const InstallJournal::Package &package,
 // not written by a run, and reading it would only cost memory.
 const qint64 InstallJournal::MaxSize = 64 * 1024 * 1024;
 
-QString InstallJournal::backupFolderPrefix()
+QLatin1String InstallJournal::backupFolderPrefix()
 {
     return BackupFolderPrefix;
 }

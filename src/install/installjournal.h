@@ -49,7 +49,7 @@ public:
     static QString pathIn(const QString &stateDir);
     // The start of the name of the top-level directory inside an install
     // root that holds a run's backups (the run's id follows).
-    static QString backupFolderPrefix();
+    static QLatin1String backupFolderPrefix();
 
     explicit InstallJournal(const QString &path);
     ~InstallJournal();
