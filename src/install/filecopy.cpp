@@ -31,11 +31,8 @@ bool copyWithBuffer(int in, int out)
     const std::unique_ptr<char[]> buffer(new char[CopyBufferSize]);
     for (;;) {
         const qint64 count = Platform::read(in, buffer.get(), CopyBufferSize);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
+        if (count < 0)
             return false;
-        }
         if (count == 0)
             return true;
         if (!Platform::writeAll(out, buffer.get(), count))

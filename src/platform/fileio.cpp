@@ -164,7 +164,11 @@ bool writeAll(int fd, const QByteArray &bytes)
 
 qint64 read(int fd, char *buffer, qint64 size)
 {
-    return ::read(fd, buffer, size_t(size));
+    ssize_t count;
+    do {
+        count = ::read(fd, buffer, size_t(size));
+    } while (count < 0 && errno == EINTR);
+    return count;
 }
 
 qint64 readAt(int fd, char *buffer, qint64 size, qint64 offset)

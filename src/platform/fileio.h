@@ -102,8 +102,8 @@ int duplicate(int fd);
 // (EIO when the system takes nothing). Windows: WriteFile in a loop.
 bool writeAll(int fd, const char *data, qint64 size);
 bool writeAll(int fd, const QByteArray &bytes);
-// One read() from the current position: the count, 0 at the end, -1 on an
-// error. Windows: ReadFile.
+// One read() from the current position, tried again when interrupted: the
+// count, 0 at the end, -1 on an error. Windows: ReadFile.
 qint64 read(int fd, char *buffer, qint64 size);
 // Reads at a 64-bit offset without moving the position, going on after
 // interruptions. Windows: ReadFile with an OVERLAPPED offset.
