@@ -67,8 +67,7 @@ VemoUpdaterEngine::VemoUpdaterEngine(const UpdaterPaths &paths, UserPrompts &pro
     , m_prompts(prompts)
     // The start-up has made the work directory and checked that it is ours
     // alone before the engine exists; nothing here prepares it again.
-    , workDir(paths.workDir)
-    , download(workDir)
+    , download(m_paths.workDir)
     , m_updateKeys(UpdateKeys::list())
     , m_checkTimeoutMs(CheckTimeoutMs)
     , m_installDetailIntervalMs(InstallDetailIntervalMs)

@@ -91,7 +91,6 @@ private:
     QTcpSocket querySocket;
     QByteArray m_installLog; // UTF-8
     QVector<UpdateInfo> updateList;
-    QString workDir;
     PackageDownload download;
     bool m_installSucceeded = false;
     QByteArray m_updateKeys;
