@@ -110,6 +110,7 @@ bool VemoUpdaterEngine::checkForUpdates()
     const QDeadlineTimer deadline(m_checkTimeoutMs);
     const QByteArray output = Messenger::runUpdateQuery(installDir, m_checkTimeoutMs);
     const QByteArray query = Messenger::cutOutQuery(output);
+    m_query = query;
 
     updateList.clear();
 
@@ -210,6 +211,7 @@ bool VemoUpdaterEngine::receiveAnswer(const QByteArray &query, const QDeadlineTi
 
 void VemoUpdaterEngine::beginDownload()
 {
+    emit downloadBegun();
     download.begin(updateList);
 }
 

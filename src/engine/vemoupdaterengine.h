@@ -54,6 +54,9 @@ public:
     // unless changed here.
     void setDownloadStallWindow(int milliseconds) { download.setStallWindow(milliseconds); }
     bool hasUpdates() const;
+    // The query that the messenger gave for the last check: the installed
+    // components.
+    const QByteArray &query() const { return m_query; }
     const QVector<UpdateInfo> &updates() const;
     QString installLog() const;
     bool installSucceeded() const;
@@ -76,6 +79,8 @@ signals:
     // milliseconds and only when it changed. installProgress() still marks
     // each package's end.
     void installDetailedProgress(int done);
+    // beginDownload() has started the download.
+    void downloadBegun();
 
 public slots:
     void beginDownload();
@@ -91,6 +96,7 @@ private:
     QTcpSocket querySocket;
     QByteArray m_installLog; // UTF-8
     QVector<UpdateInfo> updateList;
+    QByteArray m_query;
     PackageDownload download;
     bool m_installSucceeded = false;
     QByteArray m_updateKeys;
