@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QMutexLocker>
 
-#include <cstdio>
-
 Q_LOGGING_CATEGORY(lcRunLog, "vemo.runlog", QtWarningMsg)
 
 namespace {
@@ -80,7 +78,8 @@ void RunLog::start(Start how)
         }
     }
     if (!m_file.open(mode, QFile::ReadOwner | QFile::WriteOwner)) {
-        giveUp(m_file.errorString());
+        qWarning("%s", qUtf8Printable(notWritten(m_file.errorString())));
+        m_file.close();
         return;
     }
     m_size = m_file.size();
@@ -92,58 +91,61 @@ void RunLog::start(Start how)
     previousFilter = QLoggingCategory::installFilter(filterCategory);
 }
 
-bool RunLog::isWriting() const
+QString RunLog::write(const QString &message)
 {
-    return m_writing;
-}
-
-void RunLog::write(const QString &message)
-{
-    QMutexLocker locker(&m_mutex);
-    if (!m_writing)
-        return;
-    QString text = message;
-    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    const QByteArray stamp = timeStamp();
-    const QByteArray line = stamp + text.toUtf8() + '\n';
-    const QByteArray cut = stamp + cutText(m_maxSize);
-    if (m_size + line.size() + cut.size() <= m_maxSize) {
-        append(line);
-        return;
+    QString failure;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (!m_writing)
+            return QString();
+        QString text = message;
+        text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+        const QByteArray stamp = timeStamp();
+        const QByteArray line = stamp + text.toUtf8() + '\n';
+        const QByteArray cut = stamp + cutText(m_maxSize);
+        if (m_size + line.size() + cut.size() <= m_maxSize) {
+            if (append(line))
+                return QString();
+        } else if (m_size + cut.size() > m_maxSize || append(cut)) {
+            m_writing = false;
+            m_file.close();
+            return QString();
+        }
+        failure = m_file.errorString();
+        m_writing = false;
+        m_file.close();
     }
-    if (m_size + cut.size() <= m_maxSize)
-        append(cut);
-    m_writing = false;
-    m_file.close();
+    return notWritten(failure);
 }
 
 bool RunLog::append(const QByteArray &bytes)
 {
-    if (m_file.write(bytes) != bytes.size()) {
-        giveUp(m_file.errorString());
+    if (m_file.write(bytes) != bytes.size())
         return false;
-    }
     m_size += bytes.size();
     return true;
 }
 
-void RunLog::giveUp(const QString &reason)
+QString RunLog::notWritten(const QString &reason) const
 {
-    m_writing = false;
-    m_file.close();
-    std::fprintf(stderr, "updater: the log of this run cannot be written to %s (%s); the update "
-                         "goes on without it\n",
-                 qUtf8Printable(shown(m_file)), qUtf8Printable(reason));
+    return QStringLiteral("updater: the log of this run cannot be written to %1 (%2); the update "
+                          "goes on without it")
+        .arg(shown(m_file), reason);
 }
 
 void RunLog::handleMessage(QtMsgType type, const QMessageLogContext &context,
                            const QString &message)
 {
     const bool logOnly = context.category && qstrcmp(context.category, "vemo.runlog") == 0;
-    if (activeLog)
-        activeLog->write(message);
-    if (!logOnly && previousHandler)
+    const QString failure = activeLog ? activeLog->write(message) : QString();
+    if (!logOnly)
         previousHandler(type, context, message);
+    // Straight to the handler before: a message sent from inside a handler
+    // would bypass any handler.
+    if (!failure.isEmpty()) {
+        const QMessageLogContext plain(nullptr, 0, nullptr, "default");
+        previousHandler(QtWarningMsg, plain, failure);
+    }
 }
 
 void RunLog::filterCategory(QLoggingCategory *category)

@@ -53,17 +53,15 @@ public:
     // Opens the file and installs the message handler; call it once, while
     // holding the one-updater lock, so that no other updater writes there.
     void start(Start how);
-    // True while lines reach the file (not cut, no write failed).
-    bool isWriting() const;
-    // Appends one line with its time stamp.
-    void write(const QString &message);
-
 private:
+    // Appends one line with its time stamp. Returns the warning to show when
+    // the line could not be written, empty otherwise.
+    QString write(const QString &message);
+    QString notWritten(const QString &reason) const;
     static void handleMessage(QtMsgType type, const QMessageLogContext &context,
                               const QString &message);
     static void filterCategory(QLoggingCategory *category);
     bool append(const QByteArray &bytes);
-    void giveUp(const QString &reason);
 
     const QString m_dir;
     const qint64 m_maxSize;
