@@ -51,8 +51,8 @@ void RunReport::checked(bool succeeded, bool quiet)
     m_phase->finish(QStringLiteral("%1 update(s) offered").arg(m_engine->updates().size()));
     logComponents();
     if (!m_engine->hasUpdates()) {
-        qCInfo(lcRunLog, "outcome: no updates");
-        m_stage = Stage::Ended;
+        // Told once the user has seen the box that says so.
+        m_stage = Stage::NoUpdates;
     } else if (!quiet) {
         nextPhase(Stage::Offer, QStringLiteral("offer"));
     }
@@ -68,6 +68,9 @@ void RunReport::ended()
     switch (stage) {
     case Stage::Check:
         qCInfo(lcRunLog, "outcome: stopped during the update check");
+        break;
+    case Stage::NoUpdates:
+        qCInfo(lcRunLog, "outcome: no updates");
         break;
     case Stage::Offer:
         qCInfo(lcRunLog, "outcome: not downloaded (the offer was closed)");

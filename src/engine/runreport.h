@@ -31,7 +31,7 @@ public:
     void ended();
 
 private:
-    enum class Stage { Check, Offer, Download, Install, Summary, Ended };
+    enum class Stage { Check, NoUpdates, Offer, Download, Install, Summary, Ended };
 
     void nextPhase(Stage stage, const QString &name, const QString &result = QString());
     void logComponents() const;
