@@ -83,9 +83,15 @@ void RunReport::ended()
             qCInfo(lcRunLog, "outcome: the download failed");
         break;
     case Stage::Install:
-    case Stage::Summary:
+    case Stage::Summary: {
+        const QString &outcome = m_engine->installOutcome();
+        if (!outcome.isEmpty())
+            qCInfo(lcRunLog, "outcome: %s", qUtf8Printable(outcome));
+        else
+            qCInfo(lcRunLog, "outcome: %s", m_engine->installSucceeded() ? "updated" : "failed");
+        break;
+    }
     case Stage::Ended:
-        // The installation has told its outcome itself.
         break;
     }
 }

@@ -11,10 +11,9 @@ class VemoUpdaterEngine;
 // What the run's log (RunLog) tells of an update in update mode, read from
 // the engine as the run goes: the phases (update check, offer, download,
 // install, summary) with their times, the installed and offered versions of
-// each component, the bytes downloaded, and how the run ended when the
-// installation did not say so itself (no updates, check failed, offer
-// closed, download failed, cancelled). The install driver tells the
-// outcome of an installation.
+// each component, the bytes downloaded, and how the run ended as its last
+// line (no updates, check failed, offer closed, download failed, cancelled,
+// or the installation's outcome as the install driver words it).
 class RunReport : public QObject
 {
     Q_OBJECT

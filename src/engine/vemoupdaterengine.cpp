@@ -227,9 +227,11 @@ void VemoUpdaterEngine::installUpdates()
         m_installation(*this);
 }
 
-void VemoUpdaterEngine::finishInstall(const QByteArray &log, bool succeeded)
+void VemoUpdaterEngine::finishInstall(const QByteArray &log, bool succeeded,
+                                      const QString &outcome)
 {
     m_installLog = log;
     m_installSucceeded = succeeded;
+    m_installOutcome = outcome;
     emit installFinished();
 }

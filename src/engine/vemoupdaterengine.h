@@ -45,9 +45,10 @@ public:
     using Installation = std::function<void(VemoUpdaterEngine &engine)>;
     void setInstallation(const Installation &installation) { m_installation = installation; }
     int installDetailInterval() const { return m_installDetailIntervalMs; }
-    // Keeps the installation's log (UTF-8) and result for the summary window
-    // and emits installFinished().
-    void finishInstall(const QByteArray &log, bool succeeded);
+    // Keeps the installation's log (UTF-8) and result for the summary window,
+    // and how it ended in words for the run's log, and emits
+    // installFinished().
+    void finishInstall(const QByteArray &log, bool succeeded, const QString &outcome = QString());
     const UpdaterPaths &paths() const { return m_paths; }
     UserPrompts &prompts() const { return m_prompts; }
     // The window of the download's stall floor (see PackageDownload), 30 s
@@ -60,6 +61,7 @@ public:
     const QVector<UpdateInfo> &updates() const;
     QString installLog() const;
     bool installSucceeded() const;
+    const QString &installOutcome() const { return m_installOutcome; }
 
 signals:
     void downloadProgress(int done);
@@ -99,6 +101,7 @@ private:
     QByteArray m_query;
     PackageDownload download;
     bool m_installSucceeded = false;
+    QString m_installOutcome;
     QByteArray m_updateKeys;
     int m_checkTimeoutMs;
     int m_installDetailIntervalMs;

@@ -120,8 +120,8 @@ void InstallDriver::rollBack(int failed, bool retry)
     const bool rolledBack = restoreReached(failed, retry);
     phase.finish(rolledBack ? QStringLiteral("every package put back")
                             : QStringLiteral("not everything could be put back"));
-    qCInfo(lcRunLog, "outcome: %s", rolledBack ? "failed and rolled back"
-                                               : "failed, and the rollback did not finish");
+    m_outcome = rolledBack ? QStringLiteral("failed and rolled back")
+                           : QStringLiteral("failed, and the rollback did not finish");
     m_log = tr("An error occured while installing updates").toUtf8();
     // Backups that could not be put back are the only copy of the user's
     // files left: they stay, and so does the journal that leads the next
@@ -187,8 +187,8 @@ bool InstallDriver::restoreReached(int failed, bool retry)
 void InstallDriver::finishInstalled()
 {
     const bool closed = closeJournal(true);
-    qCInfo(lcRunLog, "outcome: %s",
-           closed ? "updated" : "updated, but the end of the update could not be recorded");
+    m_outcome = closed ? QStringLiteral("updated")
+                       : QStringLiteral("updated, but the end of the update could not be recorded");
     if (closed) {
         m_succeeded = true;
     } else {
