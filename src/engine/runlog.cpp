@@ -175,7 +175,8 @@ void RunPhase::finish(const QString &result)
     m_finished = true;
     const QString took = QString::number(double(m_timer.elapsed()) / 1000.0, 'f', 3);
     if (result.isEmpty())
-        qCInfo(lcRunLog, "phase %s: ended after %s s", qUtf8Printable(m_name), qUtf8Printable(took));
+        qCInfo(lcRunLog, "phase %s: ended after %s s", qUtf8Printable(m_name),
+               qUtf8Printable(took));
     else
         qCInfo(lcRunLog, "phase %s: ended after %s s: %s", qUtf8Printable(m_name),
                qUtf8Printable(took), qUtf8Printable(result));

@@ -53,6 +53,7 @@ public:
     // Opens the file and installs the message handler; call it once, while
     // holding the one-updater lock, so that no other updater writes there.
     void start(Start how);
+
 private:
     // Appends one line with its time stamp. Returns the warning to show when
     // the line could not be written, empty otherwise.

@@ -12,9 +12,8 @@ RunReport::RunReport(VemoUpdaterEngine *engine)
     connect(engine, &VemoUpdaterEngine::downloadBegun, this, [this] {
         nextPhase(Stage::Download, QStringLiteral("download"), QStringLiteral("download now"));
     });
-    connect(engine, &VemoUpdaterEngine::downloadFile, this, [](const QString &name) {
-        qCInfo(lcRunLog, "download: %s", qUtf8Printable(name));
-    });
+    connect(engine, &VemoUpdaterEngine::downloadFile, this,
+            [](const QString &name) { qCInfo(lcRunLog, "download: %s", qUtf8Printable(name)); });
     connect(engine, &VemoUpdaterEngine::downloadBytes, this, [this](qint64 done, qint64 total) {
         m_bytesDone = done;
         m_bytesTotal = total;
@@ -25,9 +24,8 @@ RunReport::RunReport(VemoUpdaterEngine *engine)
         nextPhase(Stage::Install, QStringLiteral("install"),
                   QStringLiteral("%1 bytes downloaded").arg(m_bytesDone));
     });
-    connect(engine, &VemoUpdaterEngine::installFile, this, [](const QString &name) {
-        qCInfo(lcRunLog, "install: %s", qUtf8Printable(name));
-    });
+    connect(engine, &VemoUpdaterEngine::installFile, this,
+            [](const QString &name) { qCInfo(lcRunLog, "install: %s", qUtf8Printable(name)); });
     connect(engine, &VemoUpdaterEngine::installFinished, this, [this] {
         nextPhase(Stage::Summary, QStringLiteral("summary"),
                   m_engine->installSucceeded() ? QStringLiteral("installed")

@@ -227,8 +227,7 @@ void VemoUpdaterEngine::installUpdates()
         m_installation(*this);
 }
 
-void VemoUpdaterEngine::finishInstall(const QByteArray &log, bool succeeded,
-                                      const QString &outcome)
+void VemoUpdaterEngine::finishInstall(const QByteArray &log, bool succeeded, const QString &outcome)
 {
     m_installLog = log;
     m_installSucceeded = succeeded;

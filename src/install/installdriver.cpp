@@ -148,8 +148,8 @@ void InstallDriver::rollBack(int failed, bool retry)
 
     if (retry && rolledBack) {
         qint64 pid = 0;
-        if (QProcess::startDetached(QCoreApplication::applicationFilePath(),
-                                    m_paths.commandLine, QString(), &pid)) {
+        if (QProcess::startDetached(QCoreApplication::applicationFilePath(), m_paths.commandLine,
+                                    QString(), &pid)) {
             qCInfo(lcRunLog, "retry: the updater starts again as process %lld", pid);
             UpdaterLock::handOverTo(pid, m_paths.stateDir);
         }

@@ -75,7 +75,8 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
     qint64 pid = 0;
     if (QProcess::startDetached(workDir + files.first(), relaunchArguments(quiet, sourceDir),
                                 QString(), &pid)) {
-        phase.finish(QStringLiteral("%1 started as process %2").arg(workDir + files.first()).arg(pid));
+        phase.finish(
+            QStringLiteral("%1 started as process %2").arg(workDir + files.first()).arg(pid));
         // The relocated instance takes the lock over as this one lets go.
         UpdaterLock::handOverTo(pid, paths.stateDir);
         return 0;

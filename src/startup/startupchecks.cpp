@@ -46,7 +46,8 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, RunLog *log, i
     log->start(lock->wasHandedOver() ? RunLog::Start::SameRun : RunLog::Start::NewRun);
     qCInfo(lcRunLog, "%s in process %lld: %s",
            lock->wasHandedOver() ? "run goes on" : "run started",
-           QCoreApplication::applicationPid(), qUtf8Printable(paths.commandLine.join(QLatin1Char(' '))));
+           QCoreApplication::applicationPid(),
+           qUtf8Printable(paths.commandLine.join(QLatin1Char(' '))));
 
     RunPhase phase(QStringLiteral("recovery at start-up"));
     const InstallRecovery::Result recovery = InstallRecovery::run(InstallJournal::pathIn(paths.stateDir), paths.pluginRoot);

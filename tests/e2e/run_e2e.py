@@ -364,6 +364,10 @@ def scenario_broken_retry(s):
     s.end_with(again[0], 0)
     same_folders(before, s.folders(), "the folders")
     check(not s.world.messenger_starts(), "the messenger was started")
+    # The restart goes on in the same log.
+    log = check_run_log(s, "not downloaded (the offer was closed)",
+                        "outcome: failed and rolled back", "retry: the updater starts again")
+    check(log.count(" run goes on in process ") == 2, "the restart began a log of its own")
 
 
 def scenario_cancel(s):

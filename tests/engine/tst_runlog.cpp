@@ -54,9 +54,9 @@ private slots:
 
 void RunLogTest::writes_data()
 {
-    QTest::addColumn<QByteArray>("lastBefore");     // Missing: none
+    QTest::addColumn<QByteArray>("lastBefore"); // Missing: none
     QTest::addColumn<QByteArray>("previousBefore"); // Missing: none
-    QTest::addColumn<QString>("place");             // what stands in the way
+    QTest::addColumn<QString>("place"); // what stands in the way
     QTest::addColumn<bool>("sameRun");
     QTest::addColumn<qint64>("maxSize");
     // "info:" through qInfo() (also on standard error), "log:" through
@@ -70,10 +70,10 @@ void RunLogTest::writes_data()
     const QStringList two{"info:updater: box \"Update\": Zażółć\\ngęślą", "log:outcome: updated"};
     const QByteArray twoLines = "T updater: box \"Update\": Zażółć\\ngęślą\nT outcome: updated\n";
     QTest::newRow("a new run keeps the last log as the previous one, replacing the older")
-        << QByteArray("last run\n") << QByteArray("older run\n") << QString() << false << max
-        << two << twoLines << QByteArray("last run\n") << false;
-    QTest::newRow("the first run") << Missing << Missing << QString() << false << max << two
-                                   << twoLines << Missing << false;
+        << QByteArray("last run\n") << QByteArray("older run\n") << QString() << false << max << two
+        << twoLines << QByteArray("last run\n") << false;
+    QTest::newRow("the first run")
+        << Missing << Missing << QString() << false << max << two << twoLines << Missing << false;
     QTest::newRow("the same run goes on in the same log")
         << QByteArray("begun\n") << QByteArray("older run\n") << QString() << true << max << two
         << "begun\n" + twoLines << QByteArray("older run\n") << false;
@@ -87,13 +87,13 @@ void RunLogTest::writes_data()
     const QString sixty = "log:" + QString(60, QLatin1Char('a'));
     QTest::newRow("the line that would pass the limit cuts the log, nothing follows")
         << Missing << Missing << QString() << false << qint64(200)
-        << QStringList{sixty, sixty, "log:b"}
-        << "T " + QByteArray(60, 'a') + "\nT " + cutAt(200) << Missing << false;
+        << QStringList{sixty, sixty, "log:b"} << "T " + QByteArray(60, 'a') + "\nT " + cutAt(200)
+        << Missing << false;
     const QByteArray nearlyFull = QByteArray(max - 201, 'x') + '\n';
     QTest::newRow("a continued run is cut at 1 MiB")
         << nearlyFull << Missing << QString() << true << max
-        << QStringList{"log:" + QString(30, QLatin1Char('y')), "log:" + QString(10, QLatin1Char('z')),
-                       "log:z"}
+        << QStringList{"log:" + QString(30, QLatin1Char('y')),
+                       "log:" + QString(10, QLatin1Char('z')), "log:z"}
         << nearlyFull + "T " + QByteArray(30, 'y') + "\nT " + cutAt(max) << Missing << false;
     const QByteArray cut = "2026-01-02T03:04:05.678Z " + cutAt(max);
     QTest::newRow("a log that the run's first process cut stays cut")
@@ -131,8 +131,7 @@ void RunLogTest::writes()
             QSKIP("no small file system can be mounted here");
         QFile filler(stateDir + "filler");
         QVERIFY(filler.open(QIODevice::WriteOnly));
-        while (filler.write(QByteArray(4096, 'f')) > 0 && filler.flush()) {
-        }
+        while (filler.write(QByteArray(4096, 'f')) > 0 && filler.flush()) { }
     }
     QVERIFY(QDir().mkpath(stateDir));
     const QString last = stateDir + RunLog::LastName;

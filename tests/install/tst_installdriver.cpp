@@ -584,7 +584,8 @@ void InstallDriverTest::nothingLost()
     QCOMPARE(treeListing(temp() + QStringLiteral("/outside")), outsideBefore);
     QCOMPARE(m_succeeded, succeeds);
     // What the run's log says, as the folders show it.
-    QCOMPARE(m_outcome, succeeds ? QStringLiteral("updated") : QStringLiteral("failed and rolled back"));
+    QCOMPARE(m_outcome,
+             succeeds ? QStringLiteral("updated") : QStringLiteral("failed and rolled back"));
     // Nothing of the run is left: neither work folder nor journal.
     QVERIFY(!QFileInfo::exists(workDir()));
     if (setup == QLatin1String("earlier journal"))

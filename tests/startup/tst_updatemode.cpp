@@ -95,9 +95,10 @@ void UpdateModeTest::withoutUpdates_data()
     QTest::addColumn<QStringList>("logged");
     const QString box = "updater: box \"Update\": No updates available.";
     QTest::newRow("interactive: one information box")
-        << false << 1 << false << QStringList{"phase update check: started", box, "outcome: no updates"};
-    QTest::newRow("quiet: no box") << true << 0 << false
-                                   << QStringList{"phase update check: ended", "outcome: no updates"};
+        << false << 1 << false
+        << QStringList{"phase update check: started", box, "outcome: no updates"};
+    QTest::newRow("quiet: no box")
+        << true << 0 << false << QStringList{"phase update check: ended", "outcome: no updates"};
     QTest::newRow("a log that cannot be written does not stop the run")
         << false << 1 << true << QStringList();
 }
@@ -122,7 +123,8 @@ void UpdateModeTest::withoutUpdates()
     } else {
         QVERIFY(writeFile(lastLog, "the run before\n"));
     }
-    QVERIFY(QFile::setPermissions(stateDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(
+        QFile::setPermissions(stateDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
     MessageBoxWatcher boxes;
     QCOMPARE(runUpdateMode(TestMain::paths(m_commandLine), quiet), 0);
