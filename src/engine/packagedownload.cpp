@@ -37,18 +37,6 @@ QUrl packageUrl(const UpdateInfo &update)
     return QUrl(update.link());
 }
 
-// The archive is written below the work directory's archive folder at the
-// URL's path, so a path that names no file or climbs out of that folder is
-// refused, and so is a link without a host to ask.
-bool isPackageUrl(const QUrl &url)
-{
-    const QString path = url.path();
-    if (path.isEmpty() || url.host().isEmpty())
-        return false;
-    const QStringList segments = path.split(QLatin1Char('/'));
-    return !segments.contains(QStringLiteral(".."));
-}
-
 // Where the archive of this update is saved.
 QString archivePath(const QString &workDir, const UpdateInfo &update)
 {
@@ -180,7 +168,7 @@ void PackageDownload::begin(const QVector<UpdateInfo> &updates)
     // Every address is checked before anything is requested: a path with a
     // ".." segment would put the archive outside the work directory.
     for (const UpdateInfo &update : std::as_const(m_updates)) {
-        if (!isPackageUrl(packageUrl(update))) {
+        if (!UpdateInfo::isPackageLink(update.link())) {
             stopWithError(
                 tr("Cannot download package %1: its address %2 is not a valid package address.")
                     .arg(update.name(), update.link()));
