@@ -486,11 +486,8 @@ void PackageDownload::startFetching()
 {
     m_state = Fetching;
     m_currentIndex = 0;
-    // A later round tells at once where the larger total leaves the bar.
-    if (m_bytesReported > 0)
-        reportProgress();
-    else
-        emit bytes(0, m_bytesTotal);
+    // A later round goes on from the bytes done, against the larger total.
+    emit bytes(m_bytesReported, m_bytesTotal);
     // A receiver may have cancelled the run.
     if (m_state != Fetching)
         return;
@@ -501,7 +498,12 @@ void PackageDownload::fetchNext()
 {
     while (m_currentIndex < m_updates.size() && m_dropped.at(m_currentIndex))
         ++m_currentIndex;
-    fetchNext();
+    if (m_currentIndex < m_updates.size()) {
+        startArchive();
+    } else {
+        m_state = Idle;
+        emit finished();
+    }
 }
 
 void PackageDownload::startArchive()

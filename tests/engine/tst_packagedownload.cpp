@@ -565,22 +565,22 @@ void PackageDownloadTest::run_data()
                              "downloaded: %2";
     QTest::newRow("delta package fetched instead of the full one")
         << QStringList{"Core|" + web + "/a.zip|||" + web + "/core-delta.zip"} << none
-        << QStringList{"file Core", "progress 100", "finished"}
+        << QStringList{"file Core", "progress 100", "finished", "bytes 50 of 50"}
         << QStringList{"HEAD /core-delta.zip 200 0", "GET /core-delta.zip 200 50"}
         << QStringList() << Files{{"core-delta.zip", delta}} << none << none;
     QTest::newRow("delta not found: its full package after the others")
         << QStringList{"Core|" + web + "/a.zip|||" + web + "/missing-delta.zip",
                        "Sounds|" + web + "/b.zip"}
         << none
-        << QStringList{"file Sounds", "progress 70", "file Core", "progress 100", "finished",
-                       fellBack.arg("Core", "Cannot download package Core: the server answered "
+        << QStringList{"file Sounds", "progress 100", "file Core", "progress 100", "finished",
+                       "bytes 1000 of 1000", fellBack.arg("Core", "Cannot download package Core: the server answered "
                                             "404 Not Found.")}
         << QStringList{"HEAD /missing-delta.zip 404 0", "HEAD /b.zip 200 0", "GET /b.zip 200 700",
                        "HEAD /a.zip 200 0", "GET /a.zip 200 300"}
         << QStringList() << Files{{"a.zip", a}, {"b.zip", b}} << none << none;
     QTest::newRow("delta refused half-way: what it did not fetch leaves the total")
         << QStringList{"Core|" + web + "/a.zip|||" + fake + "/gone.zip"} << none
-        << QStringList{"file Core", "file Core", "progress 100", "finished",
+        << QStringList{"file Core", "file Core", "progress 100", "finished", "bytes 300 of 300",
                        fellBack.arg("Core", "Cannot download package Core: the server answered "
                                             "404 Not Found.")}
         << QStringList{"HEAD /a.zip 200 0", "GET /a.zip 200 300"}
@@ -589,8 +589,8 @@ void PackageDownloadTest::run_data()
         << QStringList{Modified + "|" + web + "/a.zip|||" + web + "/core-delta.zip",
                        "Sounds|" + web + "/b.zip"}
         << none
-        << QStringList{"file Modified", "progress 6", "file Sounds", "progress 71",
-                       "file Modified", "progress 100", "finished",
+        << QStringList{"file Modified", "progress 6", "file Sounds", "progress 100",
+                       "file Modified", "progress 100", "finished", "bytes 1050 of 1050",
                        fellBack.arg(Modified, "core.dll differs from the version the delta was "
                                               "made for.")}
         << QStringList{"HEAD /core-delta.zip 200 0", "HEAD /b.zip 200 0",
@@ -601,7 +601,7 @@ void PackageDownloadTest::run_data()
     QTest::newRow("full package failing after its delta: the error as without a delta")
         << QStringList{"Core|" + web + "/missing.zip|||" + web + "/missing-delta.zip"} << none
         << QStringList{"error Cannot download package Core: the server answered 404 Not Found.",
-                       fellBack.arg("Core", "Cannot download package Core: the server answered "
+                       "bytes 0 of 0", fellBack.arg("Core", "Cannot download package Core: the server answered "
                                             "404 Not Found.")}
         << QStringList{"HEAD /missing-delta.zip 404 0", "HEAD /missing.zip 404 0"}
         << QStringList() << Files() << none << none;
@@ -732,6 +732,13 @@ void PackageDownloadTest::run()
         note(QStringLiteral("progress %1").arg(done));
     });
     connect(&engine, &VemoUpdaterEngine::downloadFinished, this, [&] { note(QStringLiteral("finished")); });
+    qint64 bytesDone = -1;
+    qint64 bytesTotal = -1;
+    connect(&engine, &VemoUpdaterEngine::downloadBytes, this, [&](qint64 done, qint64 total) {
+        QVERIFY(done >= bytesDone);
+        bytesDone = done;
+        bytesTotal = total;
+    });
     connect(&engine, &VemoUpdaterEngine::error, this,
             [&](const QString &text) { note(QStringLiteral("error ") + text); });
 
@@ -761,6 +768,11 @@ void PackageDownloadTest::run()
     // signals get time to arrive.
     if (cancelled)
         QTest::qWait(500);
+    // Where a delta is offered, the bytes downloaded as the run ended and
+    // the lines the summary's log gets.
+    if (std::any_of(packages.cbegin(), packages.cend(),
+                    [](const QString &package) { return !package.section('|', 4).isEmpty(); }))
+        log << QStringLiteral("bytes %1 of %2").arg(bytesDone).arg(bytesTotal);
     if (const QString lines = engine.installLog().trimmed(); !lines.isEmpty())
         log << QStringLiteral("log ") + lines;
     QCOMPARE(log, expected);
