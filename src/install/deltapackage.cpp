@@ -212,7 +212,8 @@ bool prepare(const QString &archive, const QString &urlPath, const QString &unpa
 
     // Files left there by an earlier run must never stand in for entries.
     removeTree(unpackDir);
-    ArchiveExtractor extractor(archive, unpackDir);
+    // The extractor joins the folder and each entry's name as they are.
+    ArchiveExtractor extractor(archive, QDir::cleanPath(unpackDir) + QLatin1Char('/'));
     if (!extractor.extract(entry, &prepared->installedList)) {
         *reason = extractor.errorText().isEmpty()
                       ? extractor.message()

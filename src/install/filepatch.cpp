@@ -210,7 +210,7 @@ bool Patcher::decode(const QString &output)
 {
     // The result is written through a mapping: the decoder reaches back
     // into what it has written as far as the window allows.
-    Platform::FileHandle file(Platform::createNoFollow(QFile::encodeName(output), 0600, false));
+    Platform::FileHandle file(Platform::createForMapping(QFile::encodeName(output), 0600));
     if (!file.isOpen())
         return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot create file %1 (%2)."), output, m_reason);
     m_created = true;
