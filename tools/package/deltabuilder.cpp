@@ -226,7 +226,8 @@ bool DeltaBuilder::open(const QString &path, Version *version)
         return false;
     }
     version->folder = version->unpacked->path();
-    ArchiveExtractor extractor(path, version->folder);
+    // The extractor joins the folder and each entry's name as they are.
+    ArchiveExtractor extractor(path, version->folder + QLatin1Char('/'));
     CompactStringList entries;
     if (!extractor.extract(QString(), &entries)) {
         m_error = QStringLiteral("Cannot unpack %1: %2 %3")
