@@ -21,11 +21,6 @@ namespace {
 // The manifest's name drops the dot and three letters of the archive's.
 constexpr int ArchiveExtensionLength = 4;
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("DeltaPackage", text);
-}
-
 // A byte count as the manifest writes it: decimal digits alone.
 bool readSize(const QString &text, qint64 *size)
 {
@@ -106,7 +101,7 @@ bool Preparation::patchAll()
 {
     ManifestReader reader;
     if (!reader.open(m_prepared->manifestPath)) {
-        return fail(tr("Cannot read the manifest of the delta package (%1).")
+        return fail(QCoreApplication::translate("DeltaPackage", "Cannot read the manifest of the delta package (%1).")
                         .arg(reader.errorString()));
     }
     for (;;) {
@@ -114,7 +109,7 @@ bool Preparation::patchAll()
         case ManifestReader::End:
             return true;
         case ManifestReader::Error:
-            return fail(tr("The manifest of the delta package is damaged: %1")
+            return fail(QCoreApplication::translate("DeltaPackage", "The manifest of the delta package is damaged: %1")
                             .arg(reader.errorString()));
         case ManifestReader::Package:
             break;
@@ -136,7 +131,7 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     const QString name = ManifestReader::value(attributes, QLatin1String("name"));
     const QString relative = relativeTarget(path, name);
     if (relative.isEmpty())
-        return fail(tr("The patch of \"%1\" names a place outside the installation.")
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of \"%1\" names a place outside the installation.")
                         .arg(path + QLatin1Char('/') + name));
 
     FilePatch::Versions versions;
@@ -147,7 +142,7 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
         || !readSize(ManifestReader::value(attributes, QLatin1String("size")), &versions.size)
         || !ArchiveDigest::isHexDigest(versions.fromSha256)
         || !ArchiveDigest::isHexDigest(versions.sha256)) {
-        return fail(tr("The patch of %1 lacks valid sizes or SHA-256 digests.").arg(relative));
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 lacks valid sizes or SHA-256 digests.").arg(relative));
     }
 
     // The frame is the entry at the row's place, as the file of an "add"
@@ -155,23 +150,23 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     // in names no entry.
     const QString frame = QDir::cleanPath(m_unpackDir + QLatin1Char('/') + relative);
     if (!frame.startsWith(m_unpackDir + QLatin1Char('/')))
-        return fail(tr("The patch of %1 is not in the package.").arg(relative));
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(relative));
     Platform::FileStatus status;
     if (!Platform::nameStatus(QFile::encodeName(frame), &status) || !status.isRegular())
-        return fail(tr("The patch of %1 is not in the package.").arg(relative));
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(relative));
     if (passesLink(m_root, relative))
-        return fail(tr("The installed file %1 lies beyond a link.").arg(relative));
+        return fail(QCoreApplication::translate("DeltaPackage", "The installed file %1 lies beyond a link.").arg(relative));
 
     const QString output = freeName();
     if (output.isEmpty())
-        return fail(tr("Cannot make a file in %1.").arg(m_unpackDir));
+        return fail(QCoreApplication::translate("DeltaPackage", "Cannot make a file in %1.").arg(m_unpackDir));
     if (!FilePatch::apply(m_root + QLatin1Char('/') + relative, frame, output, versions,
                           m_reason))
         return false;
     if (!Platform::rename(QFile::encodeName(output), QFile::encodeName(frame))) {
         const QString error = Platform::systemError(errno);
         Platform::removeFile(QFile::encodeName(output));
-        return fail(tr("Cannot write file %1 (%2).").arg(frame, error));
+        return fail(QCoreApplication::translate("DeltaPackage", "Cannot write file %1 (%2).").arg(frame, error));
     }
     ++m_prepared->patchedFiles;
     return true;
@@ -212,7 +207,8 @@ bool prepare(const QString &archive, const QString &urlPath, const QString &unpa
 
     // Files left there by an earlier run must never stand in for entries.
     removeTree(unpackDir);
-    ArchiveExtractor extractor(archive, unpackDir);
+    // The extractor joins the folder and each entry's name as they are.
+    ArchiveExtractor extractor(archive, QDir::cleanPath(unpackDir) + QLatin1Char('/'));
     if (!extractor.extract(entry, &prepared->installedList)) {
         *reason = extractor.errorText().isEmpty()
                       ? extractor.message()

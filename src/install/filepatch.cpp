@@ -26,11 +26,6 @@ constexpr quint64 MaxWindow = 2048 * MiB;
 // are fed in runs of this size).
 constexpr qint64 ReleaseInterval = 8 * MiB;
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("FilePatch", text);
-}
-
 struct ContextDeleter
 {
     void operator()(ZSTD_DCtx *context) const { ZSTD_freeDCtx(context); }
@@ -94,7 +89,7 @@ private:
 bool systemFailure(const char *what, const QString &path, QString *reason)
 {
     const QString error = Platform::systemError(errno);
-    *reason = tr(what).arg(path, error);
+    *reason = QCoreApplication::translate("FilePatch", what).arg(path, error);
     return false;
 }
 
@@ -153,19 +148,19 @@ bool Patcher::openInstalled(const QString &installed)
     if (!Platform::fileStatus(file.get(), &status))
         return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the installed file %1 (%2)."), installed, m_reason);
     if (!status.isRegular())
-        return fail(tr("The installed %1 is not a regular file.").arg(installed));
+        return fail(QCoreApplication::translate("FilePatch", "The installed %1 is not a regular file.").arg(installed));
     if (status.size != m_versions.fromSize) {
-        return fail(tr("The installed file %1 has %2 bytes, the patch applies to %3.")
+        return fail(QCoreApplication::translate("FilePatch", "The installed file %1 has %2 bytes, the patch applies to %3.")
                         .arg(installed)
                         .arg(status.size)
                         .arg(m_versions.fromSize));
     }
     QString error;
     if (!m_installed.map(file.release(), status.size, QIODevice::ReadOnly, &error))
-        return fail(tr("Cannot map the installed file %1 (%2).").arg(installed, error));
+        return fail(QCoreApplication::translate("FilePatch", "Cannot map the installed file %1 (%2).").arg(installed, error));
     const QByteArray digest = m_installed.sha256();
     if (digest != m_versions.fromSha256) {
-        return fail(tr("The installed file %1 differs from the one the patch applies to "
+        return fail(QCoreApplication::translate("FilePatch", "The installed file %1 differs from the one the patch applies to "
                        "(SHA-256 %2).")
                         .arg(installed, QString::fromLatin1(digest)));
     }
@@ -187,10 +182,10 @@ bool Patcher::readHeader(const QString &frame)
     ZSTD_frameHeader fields;
     const size_t result = ZSTD_getFrameHeader(&fields, header, size_t(length));
     if (ZSTD_isError(result) || result != 0 || fields.frameType != ZSTD_frame)
-        return fail(tr("The patch %1 is no zstd frame.").arg(frame));
+        return fail(QCoreApplication::translate("FilePatch", "The patch %1 is no zstd frame.").arg(frame));
     const quint64 bound = FilePatch::windowBound(m_versions.fromSize, m_versions.size);
     if (fields.windowSize > bound) {
-        return fail(tr("The patch %1 asks for a window of %2 bytes, more than the %3 "
+        return fail(QCoreApplication::translate("FilePatch", "The patch %1 asks for a window of %2 bytes, more than the %3 "
                        "allowed for its files.")
                         .arg(frame)
                         .arg(fields.windowSize)
@@ -198,7 +193,7 @@ bool Patcher::readHeader(const QString &frame)
     }
     if (fields.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN
         && fields.frameContentSize != quint64(m_versions.size)) {
-        return fail(tr("The patch %1 makes %2 bytes, the manifest says %3.")
+        return fail(QCoreApplication::translate("FilePatch", "The patch %1 makes %2 bytes, the manifest says %3.")
                         .arg(frame)
                         .arg(fields.frameContentSize)
                         .arg(m_versions.size));
@@ -210,7 +205,7 @@ bool Patcher::decode(const QString &output)
 {
     // The result is written through a mapping: the decoder reaches back
     // into what it has written as far as the window allows.
-    Platform::FileHandle file(Platform::createNoFollow(QFile::encodeName(output), 0600, false));
+    Platform::FileHandle file(Platform::createForMapping(QFile::encodeName(output), 0600));
     if (!file.isOpen())
         return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot create file %1 (%2)."), output, m_reason);
     m_created = true;
@@ -218,7 +213,7 @@ bool Patcher::decode(const QString &output)
         return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot write file %1 (%2)."), output, m_reason);
     QString error;
     if (!m_result.map(file.release(), m_versions.size, QIODevice::ReadWrite, &error))
-        return fail(tr("Cannot map file %1 (%2).").arg(output, error));
+        return fail(QCoreApplication::translate("FilePatch", "Cannot map file %1 (%2).").arg(output, error));
 
     std::unique_ptr<ZSTD_DCtx, ContextDeleter> context(ZSTD_createDCtx());
     // The installed file is the frame's prefix, taken by reference and as
@@ -228,7 +223,7 @@ bool Patcher::decode(const QString &output)
         ZSTD_defaultCMem));
     if (!context || !prefix
         || ZSTD_isError(ZSTD_decompressBegin_usingDDict(context.get(), prefix.get())))
-        return fail(tr("Cannot start decoding the patch for %1.").arg(output));
+        return fail(QCoreApplication::translate("FilePatch", "Cannot start decoding the patch for %1.").arg(output));
 
     // One block of input at a time: a block holds at most this much.
     std::vector<char> block(ZSTD_BLOCKSIZE_MAX + ZSTD_FRAMEHEADERSIZE_MAX);
@@ -240,7 +235,7 @@ bool Patcher::decode(const QString &output)
     for (size_t next = ZSTD_nextSrcSizeToDecompress(context.get()); next != 0;
          next = ZSTD_nextSrcSizeToDecompress(context.get())) {
         if (next > block.size() || read + qint64(next) > m_frameSize)
-            return fail(tr("The patch for %1 is cut short.").arg(output));
+            return fail(QCoreApplication::translate("FilePatch", "The patch for %1 is cut short.").arg(output));
         if (!readExactly(m_frame.get(), block.data(), qint64(next), read))
             return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the patch for %1 (%2)."), output, m_reason);
         read += qint64(next);
@@ -248,7 +243,7 @@ bool Patcher::decode(const QString &output)
                                                     size_t(m_versions.size - written),
                                                     block.data(), next);
         if (ZSTD_isError(made)) {
-            return fail(tr("The patch for %1 cannot be decoded: %2.")
+            return fail(QCoreApplication::translate("FilePatch", "The patch for %1 cannot be decoded: %2.")
                             .arg(output, QString::fromLatin1(ZSTD_getErrorName(made))));
         }
         written += qint64(made);
@@ -260,16 +255,16 @@ bool Patcher::decode(const QString &output)
     }
     m_installed.release(m_installed.size());
     if (read != m_frameSize)
-        return fail(tr("The patch for %1 holds more than one frame.").arg(output));
+        return fail(QCoreApplication::translate("FilePatch", "The patch for %1 holds more than one frame.").arg(output));
     if (written != m_versions.size) {
-        return fail(tr("The patch for %1 makes %2 bytes, the manifest says %3.")
+        return fail(QCoreApplication::translate("FilePatch", "The patch for %1 makes %2 bytes, the manifest says %3.")
                         .arg(output)
                         .arg(written)
                         .arg(m_versions.size));
     }
     const QByteArray digest = m_result.sha256();
     if (digest != m_versions.sha256) {
-        return fail(tr("The patched file %1 differs from the new version (SHA-256 %2).")
+        return fail(QCoreApplication::translate("FilePatch", "The patched file %1 differs from the new version (SHA-256 %2).")
                         .arg(output, QString::fromLatin1(digest)));
     }
     return true;

@@ -9,6 +9,12 @@
 
 namespace Platform {
 
+int createForMapping(const QByteArray &path, uint mode)
+{
+    return ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  mode_t(mode));
+}
+
 bool reserveFileSpace(int fd, qint64 size)
 {
     if (size == 0)

@@ -1,10 +1,17 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 
 // What a file mapped into memory (QFile::map) needs from the system beyond
 // the mapping itself.
 namespace Platform {
+
+// Creates a new file, open for reading and writing as a writable mapping of
+// it needs; fails with EEXIST when the name is taken, never following a
+// link there. Windows: CreateFileW(GENERIC_READ | GENERIC_WRITE, CREATE_NEW)
+// with FILE_FLAG_OPEN_REPARSE_POINT.
+int createForMapping(const QByteArray &path, uint mode);
 
 // Gives the open file room on the disk for size bytes and makes it that
 // long, so that writing them through a mapping cannot fail for want of
