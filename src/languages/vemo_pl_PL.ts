@@ -102,6 +102,13 @@
     </message>
 </context>
 <context>
+    <name>EngineInstallation</name>
+    <message>
+        <source>There is no folder to compare the delta package with.</source>
+        <translation>Nie ma folderu, z którym można porównać pakiet różnicowy.</translation>
+    </message>
+</context>
+<context>
     <name>FilePatch</name>
     <message>
         <source>Cannot open the installed file %1 (%2).</source>
@@ -500,6 +507,10 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <source>The update server&apos;s answer does not give the size and checksum of the package %1.</source>
         <translation>Odpowiedź serwera aktualizacji nie podaje rozmiaru i sumy kontrolnej pakietu %1.</translation>
     </message>
+    <message>
+        <source>The update server&apos;s answer does not give the address, size and checksum of the delta package %1.</source>
+        <translation>Odpowiedź serwera aktualizacji nie podaje adresu, rozmiaru i sumy kontrolnej pakietu różnicowego %1.</translation>
+    </message>
 </context>
 <context>
     <name>UpdateMode</name>
@@ -726,6 +737,10 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     <message>
         <source>The update server&apos;s answer is larger or more deeply nested than any answer can be (%1 MiB, %2 levels).</source>
         <translation>Odpowiedź serwera aktualizacji jest większa lub bardziej zagnieżdżona, niż może być jakakolwiek odpowiedź (%1 MiB, %2 poziomów).</translation>
+    </message>
+    <message>
+        <source>The delta package of %1 cannot be used, so its full package is downloaded: %2</source>
+        <translation>Nie można użyć pakietu różnicowego %1, więc pobierany jest jego pełny pakiet: %2</translation>
     </message>
 </context>
 <context>
