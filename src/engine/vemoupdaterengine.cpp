@@ -236,7 +236,7 @@ void VemoUpdaterEngine::fallBack(int index, const QString &reason)
     const QString line =
         tr("The delta package of %1 cannot be used, so its full package is downloaded: %2")
             .arg(update.name(), reason);
-    qWarning("updater: %s", qPrintable(line));
+    qWarning("updater: %s", qUtf8Printable(line));
     m_downloadLog += (line + QLatin1Char('\n')).toUtf8();
     updateList[index] = update.withoutDelta();
     m_fallbacks.append(index);
