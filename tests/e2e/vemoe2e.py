@@ -490,7 +490,8 @@ class DemoWorld:
         (self.install / "libvemocore.so").write_bytes(os.urandom(64 * 1024))
         (self.plugins / "emoticons.component").write_text(
             component("vemo", "emoticons", "plugin", "1.0"))
-        (self.plugins / "emoticons.dll").write_bytes(b"emoticons 1.0\n" * 100)
+        (self.plugins / "emoticons.dll").write_bytes(b"emoticons 1.0\n" * 100
+                                                     + os.urandom(32 * 1024))
 
     def write_package(self, name, kind, version, files, url_path, manifest=None, stored=False,
                       host="127.0.0.1"):
@@ -588,13 +589,17 @@ class DemoWorld:
         offers a delta package of each against the installed version.
         Returns the lines that weigh the deltas against the full packages."""
         prefix = "/%s/" % ("slow" if slow else folder)
+        def patched(path):
+            data = bytearray(path.read_bytes())
+            for at in (100, len(data) // 2, len(data) - 100):
+                data[at:at + 8] = b"7.1.0fix"
+            return bytes(data)
         if delta:
-            library = bytearray((self.install / "libvemocore.so").read_bytes())
-            for at in (100, 30000, 60000):
-                library[at:at + 8] = b"7.1.0fix"
-            library = bytes(library)
+            library = patched(self.install / "libvemocore.so")
+            emoticons_library = patched(self.plugins / "emoticons.dll")
         else:
             library = os.urandom(64 * 1024) + (os.urandom(1024 * 1024) if slow else b"")
+            emoticons_library = b"emoticons 1.1\n" * 120
         core_installed = self.installed_files(
             self.install, ["core.component", "readme.txt", "lang/vemo_pl.qm", "libvemocore.so"])
         emoticons_installed = self.installed_files(
@@ -606,7 +611,7 @@ class DemoWorld:
             "whatsnew.txt": "Co nowego w 7.1: szybszy start, poprawki.\n".encode(),
         }, prefix + "core-7.1.0.zip", host=host)
         emoticons = self.write_package("emoticons", "plugin", "1.1", {
-            "emoticons.dll": b"emoticons 1.1\n" * 120,
+            "emoticons.dll": emoticons_library,
             "smileys/extra.png": os.urandom(2048),
         }, prefix + "emoticons-1.1.zip", host=host)
         core_entry = dict(name="core", type="app", version="7.1.0",
