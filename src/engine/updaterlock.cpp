@@ -134,6 +134,7 @@ bool UpdaterLock::acquire(int waitMs, QString *problem)
             *problem = anotherUpdate();
         return false;
     }
+    m_handedOver = successor == QCoreApplication::applicationPid();
     QFile::remove(reservation);
     return true;
 }

@@ -31,6 +31,9 @@ public:
     // one); *problem then says so, ready for the user, as it does when the
     // state directory cannot be used.
     bool acquire(int waitMs, QString *problem);
+    // True once acquire() took a lock that was promised to this process: the
+    // run that an earlier updater began goes on here.
+    bool wasHandedOver() const { return m_handedOver; }
 
     // Promises the lock to the process pid (the holder's successor). Call it
     // while holding the lock, right before letting go of it.
@@ -39,4 +42,5 @@ public:
 private:
     QString m_directory;
     QLockFile m_lock;
+    bool m_handedOver = false;
 };

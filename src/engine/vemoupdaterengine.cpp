@@ -113,6 +113,7 @@ bool VemoUpdaterEngine::checkForUpdates()
     const QDeadlineTimer deadline(m_checkTimeoutMs);
     const QByteArray output = Messenger::runUpdateQuery(installDir, m_checkTimeoutMs);
     const QByteArray query = Messenger::cutOutQuery(output);
+    m_query = query;
 
     updateList.clear();
 
@@ -213,6 +214,7 @@ bool VemoUpdaterEngine::receiveAnswer(const QByteArray &query, const QDeadlineTi
 
 void VemoUpdaterEngine::beginDownload()
 {
+    emit downloadBegun();
     // An update with a delta package downloads that instead of its full
     // package; the full one follows only where the delta fails.
     QVector<UpdateInfo> archives;
@@ -282,9 +284,10 @@ void VemoUpdaterEngine::installUpdates()
         m_installation(*this);
 }
 
-void VemoUpdaterEngine::finishInstall(const QByteArray &log, bool succeeded)
+void VemoUpdaterEngine::finishInstall(const QByteArray &log, bool succeeded, const QString &outcome)
 {
     m_installLog = log;
     m_installSucceeded = succeeded;
+    m_installOutcome = outcome;
     emit installFinished();
 }

@@ -57,14 +57,18 @@ public:
     }
     int installDetailInterval() const { return m_installDetailIntervalMs; }
     // Keeps the installation's log (UTF-8), after the download's lines, and
-    // result for the summary window and emits installFinished().
-    void finishInstall(const QByteArray &log, bool succeeded);
+    // result for the summary window, and how it ended in words for the
+    // run's log, and emits installFinished().
+    void finishInstall(const QByteArray &log, bool succeeded, const QString &outcome = QString());
     const UpdaterPaths &paths() const { return m_paths; }
     UserPrompts &prompts() const { return m_prompts; }
     // The window of the download's stall floor (see PackageDownload), 30 s
     // unless changed here.
     void setDownloadStallWindow(int milliseconds) { download.setStallWindow(milliseconds); }
     bool hasUpdates() const;
+    // The query that the messenger gave for the last check: the installed
+    // components.
+    const QByteArray &query() const { return m_query; }
     // The updates found; once the download has finished, an update that
     // still has its delta package installs that package, prepared.
     const QVector<UpdateInfo> &updates() const;
@@ -72,6 +76,7 @@ public:
     // not be used), then the installation's.
     QString installLog() const;
     bool installSucceeded() const;
+    const QString &installOutcome() const { return m_installOutcome; }
 
 signals:
     void downloadProgress(int done);
@@ -91,6 +96,8 @@ signals:
     // milliseconds and only when it changed. installProgress() still marks
     // each package's end.
     void installDetailedProgress(int done);
+    // beginDownload() has started the download.
+    void downloadBegun();
 
 public slots:
     void beginDownload();
@@ -112,6 +119,7 @@ private:
     QByteArray m_installLog; // UTF-8
     QByteArray m_downloadLog; // UTF-8
     QVector<UpdateInfo> updateList;
+    QByteArray m_query;
     PackageDownload download;
     // The updates whose full packages the second round of the download
     // fetches, in order; empty in the first.
@@ -119,6 +127,7 @@ private:
     bool m_fallbackRound = false;
     DeltaPreparation m_deltaPreparation;
     bool m_installSucceeded = false;
+    QString m_installOutcome;
     QByteArray m_updateKeys;
     int m_checkTimeoutMs;
     int m_installDetailIntervalMs;

@@ -67,7 +67,7 @@ void run(VemoUpdaterEngine &engine, const UpdaterPaths &paths, PreparedPackages 
     // The summary window reads the log and the result as soon as it hears
     // that the installation is over.
     QObject::connect(&driver, &InstallDriver::finished, &engine, [&engine, &driver] {
-        engine.finishInstall(driver.log(), driver.succeeded());
+        engine.finishInstall(driver.log(), driver.succeeded(), driver.outcome());
     });
     driver.run();
 }

@@ -1,5 +1,6 @@
 #include "installdriver.h"
 
+#include "engine/runlog.h"
 #include "engine/updateinfo.h"
 #include "engine/updaterlock.h"
 #include "engine/userprompts.h"
@@ -123,9 +124,14 @@ bool InstallDriver::installPackage(int index)
 // on Retry, starts the updater again.
 void InstallDriver::rollBack(int failed, bool retry)
 {
+    RunPhase phase(QStringLiteral("rollback"));
     emit fileStarted(tr("Rollback update"));
     emit progress(0);
     const bool rolledBack = restoreReached(failed, retry);
+    phase.finish(rolledBack ? QStringLiteral("every package put back")
+                            : QStringLiteral("not everything could be put back"));
+    m_outcome = rolledBack ? QStringLiteral("failed and rolled back")
+                           : QStringLiteral("failed, and the rollback did not finish");
     m_log = tr("An error occured while installing updates").toUtf8();
     // Backups that could not be put back are the only copy of the user's
     // files left: they stay, and so does the journal that leads the next
@@ -152,9 +158,11 @@ void InstallDriver::rollBack(int failed, bool retry)
 
     if (retry && rolledBack) {
         qint64 pid = 0;
-        if (QProcess::startDetached(QCoreApplication::applicationFilePath(),
-                                    m_paths.commandLine, QString(), &pid))
+        if (QProcess::startDetached(QCoreApplication::applicationFilePath(), m_paths.commandLine,
+                                    QString(), &pid)) {
+            qCInfo(lcRunLog, "retry: the updater starts again as process %lld", pid);
             UpdaterLock::handOverTo(pid, m_paths.stateDir);
+        }
         m_quitWhenDone = true;
     }
 }
@@ -189,6 +197,8 @@ bool InstallDriver::restoreReached(int failed, bool retry)
 void InstallDriver::finishInstalled()
 {
     const bool closed = closeJournal(true);
+    m_outcome = closed ? QStringLiteral("updated")
+                       : QStringLiteral("updated, but the end of the update could not be recorded");
     if (closed) {
         m_succeeded = true;
     } else {

@@ -70,6 +70,9 @@ public:
     // The log as UTF-8: a line per installed file takes half the memory.
     const QByteArray &log() const { return m_log; }
     bool succeeded() const { return m_succeeded; }
+    // How the run ended, in words for the run's log ("updated", "failed and
+    // rolled back", ...); set before finished().
+    const QString &outcome() const { return m_outcome; }
 
 signals:
     void fileStarted(const QString &name);
@@ -95,6 +98,7 @@ private:
     const QString m_journalPath;
     QByteArray m_log;
     bool m_succeeded = false;
+    QString m_outcome;
     int m_detailIntervalMs = DefaultDetailIntervalMs;
     QElapsedTimer m_sinceDetail;
     int m_lastDetail = -1;

@@ -1,5 +1,6 @@
 #include "relocation.h"
 
+#include "engine/runlog.h"
 #include "engine/updaterlock.h"
 #include "engine/updaterpaths.h"
 #include "engine/workdirectory.h"
@@ -32,8 +33,17 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
     // Before the work directory is touched: one updater at a time, and
     // nothing left of an update that a crash cut short.
     UpdaterLock lock(paths.stateDir);
-    if (!StartupChecks::lockAndRecover(paths, &lock, StartupChecks::RelocationWaitMs, quiet))
+    // This process begins the run's log, the relocated one continues it, so
+    // one update is one log. Closed before the lock goes to the copy.
+    RunLog log(paths.stateDir);
+    if (!StartupChecks::lockAndRecover(paths, &lock, &log, StartupChecks::RelocationWaitMs, quiet))
         return 1;
+    RunPhase phase(QStringLiteral("relocation"));
+    const auto failed = [&phase] {
+        phase.finish(QStringLiteral("failed"));
+        qCInfo(lcRunLog, "outcome: failed at relocation");
+        return 1;
+    };
 
     const QStringList files = fileList(executableName, libraries);
     const QString workDir = paths.workDir;
@@ -41,7 +51,7 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
     QString problem;
     if (!WorkDirectory::preparePrivate(workDir, &problem)) {
         MessageBoxes::critical(UserPrompts::updateTitle(), problem);
-        return 1;
+        return failed();
     }
 
     for (const QString &name : files) {
@@ -57,7 +67,7 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
                     UserPrompts::updateTitle(),
                     QCoreApplication::translate("Relocation", "Copy error: %1 (%2)")
                         .arg(source.errorString(), source.fileName()));
-                return 1;
+                return failed();
             }
         }
     }
@@ -65,6 +75,8 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
     qint64 pid = 0;
     if (QProcess::startDetached(workDir + files.first(), relaunchArguments(quiet, sourceDir),
                                 QString(), &pid)) {
+        phase.finish(
+            QStringLiteral("%1 started as process %2").arg(workDir + files.first()).arg(pid));
         // The relocated instance takes the lock over as this one lets go.
         UpdaterLock::handOverTo(pid, paths.stateDir);
         return 0;
@@ -72,7 +84,7 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
 
     MessageBoxes::critical(UserPrompts::updateTitle(),
                            QCoreApplication::translate("Relocation", "Cannot run update!"));
-    return 1;
+    return failed();
 }
 
 } // namespace Relocation

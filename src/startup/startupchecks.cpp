@@ -1,5 +1,6 @@
 #include "startupchecks.h"
 
+#include "engine/runlog.h"
 #include "engine/updaterlock.h"
 #include "engine/updaterpaths.h"
 #include "install/installrecovery.h"
@@ -10,7 +11,29 @@
 
 namespace StartupChecks {
 
-bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bool quiet)
+namespace {
+
+QString recoveryResult(InstallRecovery::Outcome outcome)
+{
+    switch (outcome) {
+    case InstallRecovery::Outcome::NothingToDo:
+        return QStringLiteral("nothing to do");
+    case InstallRecovery::Outcome::CleanedUp:
+        return QStringLiteral("cleared up after an update that had finished");
+    case InstallRecovery::Outcome::RolledBack:
+        return QStringLiteral("an interrupted update was rolled back");
+    case InstallRecovery::Outcome::Refused:
+        return QStringLiteral("the journal was not used");
+    case InstallRecovery::Outcome::Failed:
+        break;
+    }
+    return QStringLiteral("not everything of an interrupted update could be put back");
+}
+
+} // namespace
+
+bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, RunLog *log, int waitMs,
+                    bool quiet)
 {
     QString problem;
     if (!lock->acquire(waitMs, &problem)) {
@@ -18,12 +41,23 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
         return false;
     }
 
+    // Only the lock's holder writes the log: a second updater that is
+    // turned away leaves the running one's log alone.
+    log->start(lock->wasHandedOver() ? RunLog::Start::SameRun : RunLog::Start::NewRun);
+    qCInfo(lcRunLog, "%s in process %lld: %s",
+           lock->wasHandedOver() ? "run goes on" : "run started",
+           QCoreApplication::applicationPid(),
+           qUtf8Printable(paths.commandLine.join(QLatin1Char(' '))));
+
+    RunPhase phase(QStringLiteral("recovery at start-up"));
     const InstallRecovery::Result recovery = InstallRecovery::run(InstallJournal::pathIn(paths.stateDir), paths.pluginRoot);
+    phase.finish(recoveryResult(recovery.outcome));
     switch (recovery.outcome) {
     case InstallRecovery::Outcome::NothingToDo:
     case InstallRecovery::Outcome::CleanedUp:
         return true;
     case InstallRecovery::Outcome::RolledBack:
+        qCInfo(lcRunLog, "outcome: recovered at start-up");
         if (quiet) {
             qInfo("updater: an update that was interrupted before it finished has been rolled "
                   "back");
@@ -38,6 +72,7 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
         return true;
     case InstallRecovery::Outcome::Refused:
         MessageBoxes::critical(UserPrompts::updateTitle(), recovery.problem);
+        qCInfo(lcRunLog, "outcome: stopped at start-up");
         return false;
     case InstallRecovery::Outcome::Failed:
         break;
@@ -60,6 +95,7 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bo
                                "The backups of the replaced files are kept in %1. The next "
                                "start of the updater tries again to put them back.")
                                .arg(places.join(QStringLiteral(", ")))));
+    qCInfo(lcRunLog, "outcome: stopped at start-up");
     return false;
 }
 

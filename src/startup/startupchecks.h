@@ -1,5 +1,6 @@
 #pragma once
 
+class RunLog;
 class UpdaterLock;
 struct UpdaterPaths;
 
@@ -18,6 +19,9 @@ constexpr int UpdateModeWaitMs = 10000;
 // another updater holds the lock, or an unfinished run could not be taken
 // back completely (its backups stay, and the next start tries again).
 // The journal looked at is the one in paths.stateDir.
-bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, int waitMs, bool quiet);
+// Once the lock is held, the run's log starts: appended to when the lock was
+// handed over by the updater that began the run, a new one otherwise.
+bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, RunLog *log, int waitMs,
+                    bool quiet);
 
 } // namespace StartupChecks

@@ -1,5 +1,7 @@
 #include "updatemode.h"
 
+#include "engine/runlog.h"
+#include "engine/runreport.h"
 #include "engine/updaterlock.h"
 #include "engine/vemoupdaterengine.h"
 #include "engine/workdirectory.h"
@@ -21,7 +23,10 @@ int checkAndOffer(const UpdaterPaths &paths, bool quiet)
     MessageBoxPrompts prompts;
     VemoUpdaterEngine engine(paths, prompts);
     EngineInstallation::attach(&engine);
-    if (!engine.checkForUpdates())
+    RunReport report(&engine);
+    const bool checked = engine.checkForUpdates();
+    report.checked(checked, quiet);
+    if (!checked)
         return 0;
 
     if (engine.hasUpdates()) {
@@ -29,7 +34,9 @@ int checkAndOffer(const UpdaterPaths &paths, bool quiet)
             new VemoDownloadDialog(&engine);
         else
             new VemoChangelogDialog(&engine);
-        return QApplication::exec();
+        const int code = QApplication::exec();
+        report.ended();
+        return code;
     }
 
     if (!quiet)
@@ -45,7 +52,10 @@ int runUpdateMode(const UpdaterPaths &paths, bool quiet)
 {
     // Held until the program ends: no second updater meanwhile.
     UpdaterLock lock(paths.stateDir);
-    if (!StartupChecks::lockAndRecover(paths, &lock, StartupChecks::UpdateModeWaitMs, quiet))
+    // Closed before the lock goes, so that a Retry restart, which waits
+    // for the lock, appends after this process's last line.
+    RunLog log(paths.stateDir);
+    if (!StartupChecks::lockAndRecover(paths, &lock, &log, StartupChecks::UpdateModeWaitMs, quiet))
         return 1;
 
     // The downloaded archives and the backups live in the work directory, so
@@ -53,6 +63,7 @@ int runUpdateMode(const UpdaterPaths &paths, bool quiet)
     QString problem;
     if (!WorkDirectory::preparePrivate(paths.workDir, &problem)) {
         MessageBoxes::critical(UserPrompts::updateTitle(), problem);
+        qCInfo(lcRunLog, "outcome: stopped at start-up");
         return 1;
     }
 
@@ -60,8 +71,10 @@ int runUpdateMode(const UpdaterPaths &paths, bool quiet)
         return checkAndOffer(paths, quiet);
     } catch (const std::exception &e) {
         MessageBoxes::critical(UserPrompts::updateTitle(), QString::fromLocal8Bit(e.what()));
+        qCInfo(lcRunLog, "outcome: stopped by an unexpected error");
         return 1;
     } catch (...) {
+        qCInfo(lcRunLog, "outcome: stopped by an unexpected error");
         return 1;
     }
 }

@@ -1,5 +1,7 @@
 #include "messageboxes.h"
 
+#include "engine/runlog.h"
+
 #include <QMessageBox>
 
 #include <cstdio>
@@ -8,13 +10,15 @@ namespace {
 
 // Every box is also written to standard error, one line each, so that what
 // went wrong in a run can be read from its output (a terminal, a log kept by
-// whoever started the updater, the fault tests) and not only from the screen.
+// whoever started the updater, the fault tests) and not only from the screen,
+// and to the run's log, which a user can send.
 void writeToOutput(const QString &title, const QString &text)
 {
     QString line = text;
     line.replace(QLatin1Char('\n'), QLatin1String("\\n"));
     std::fprintf(stderr, "updater: box \"%s\": %s\n", qUtf8Printable(title),
                  qUtf8Printable(line));
+    qCInfo(lcRunLog, "updater: box \"%s\": %s", qUtf8Printable(title), qUtf8Printable(line));
 }
 
 } // namespace

@@ -11,6 +11,7 @@ the windows it passes in DIR/SCENARIO/. On failure the scenario's directory
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -143,6 +144,38 @@ def same_folders(before, after, what):
     check(before == after, "%s changed:\n%s" % (what, tree_difference(before, after)))
 
 
+STAMPED = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z ")
+
+
+def run_logs(s):
+    """The last and the previous run's log in the scenario's state folder."""
+    state = s.world.state / "xdg-state" / "vemo-updater"
+    return [(state / name).read_text(encoding="utf-8") if (state / name).exists() else None
+            for name in ("last-update.log", "previous-update.log")]
+
+
+def check_run_log(s, outcome, *expected):
+    """The run's log after the only run so far: one run in one file (the
+    relocating and the relocated updater), every line stamped, every box of
+    the run's standard error, the expected lines and at last the outcome.
+    Returns the log."""
+    last, _ = run_logs(s)
+    check(last is not None, "no run's log was written")
+    lines = last.splitlines()
+    unstamped = [line for line in lines if not STAMPED.match(line)]
+    check(not unstamped, "lines of the run's log without a time stamp: %r" % unstamped[:3])
+    starts = [line for line in lines if " run started in process " in line]
+    check(len(starts) == 1, "the run's log holds %d run starts:\n%s" % (len(starts), last))
+    output = (s.world.state / "updater-output.log").read_text(errors="replace")
+    boxes = [line for line in output.splitlines() if line.startswith("updater: box ")]
+    for line in boxes + list(expected):
+        check(line in last, "%r is not in the run's log:\n%s" % (line, last))
+    outcomes = [line.split(" ", 1)[1] for line in lines if " outcome: " in line]
+    check(outcomes[-1:] == ["outcome: " + outcome],
+          "the run's log ends with the outcomes %r, expected %r" % (outcomes, outcome))
+    return last
+
+
 # -- scenarios -------------------------------------------------------------
 
 def full_update(s, quiet=False, show_changelog=True):
@@ -175,6 +208,10 @@ def full_update(s, quiet=False, show_changelog=True):
     starts = s.world.messenger_starts()
     check(len(starts) == starts_before + 1, "the messenger was not started: %r" % starts)
     check(starts[-1].split("\t")[-1] == "", "the messenger got arguments: %r" % starts[-1])
+    log = check_run_log(s, "updated", "phase relocation: ended", "installed: core 7.0.0",
+                        "offered: core 7.1.0", "install: core", "phase summary: started")
+    check(re.search(r"phase download: ended after [\d.]+ s: [1-9]\d* bytes downloaded", log),
+          "the bytes downloaded are not in the run's log:\n" + log)
     return install_after, plugins_after
 
 
@@ -260,6 +297,14 @@ def scenario_second_run(s):
     s.desktop.press(box, "Return")
     s.end_with(pid, 0)
     same_folders((install, plugins), s.folders(), "the folders")
+    # The update's log is now the previous one.
+    last, previous = run_logs(s)
+    check(previous is not None and "outcome: updated" in previous,
+          "the update's log was not kept as the previous one")
+    output = (s.world.state / "updater-output.log").read_text(errors="replace")
+    box_line = [line for line in output.splitlines() if line.startswith("updater: box ")][-1]
+    check(last.rstrip("\n").endswith("outcome: no updates") and box_line in last
+          and "outcome: updated" not in last, "the second run's log:\n" + last)
 
 
 def broken_run(s, answer):
@@ -292,6 +337,7 @@ def scenario_broken_abort(s):
     s.end_with(pid, 0)
     check(len(s.world.messenger_starts()) == 1, "the messenger was not started")
     check(not processes_running(s.world.relocated), "an updater is still running")
+    check_run_log(s, "failed and rolled back", "phase rollback: ended")
 
 
 def scenario_broken_retry(s):
@@ -318,6 +364,10 @@ def scenario_broken_retry(s):
     s.end_with(again[0], 0)
     same_folders(before, s.folders(), "the folders")
     check(not s.world.messenger_starts(), "the messenger was started")
+    # The restart goes on in the same log.
+    log = check_run_log(s, "not downloaded (the offer was closed)",
+                        "outcome: failed and rolled back", "retry: the updater starts again")
+    check(log.count(" run goes on in process ") == 2, "the restart began a log of its own")
 
 
 def scenario_cancel(s):
@@ -339,6 +389,7 @@ def scenario_cancel(s):
     full = s.world.catalogue / "slow/core-7.1.0.zip"
     check(partial.exists() and partial.stat().st_size < full.stat().st_size,
           "no partial archive left by the cancelled download")
+    check_run_log(s, "cancelled", "phase offer: ended")
 
 
 def scenario_proxy(s):

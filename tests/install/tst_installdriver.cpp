@@ -166,6 +166,7 @@ private:
     ScriptedPrompts m_prompts;
     std::unique_ptr<VemoUpdaterEngine> m_engine;
     bool m_succeeded = false;
+    QString m_outcome;
     QByteArray m_savedTmpDir;
     QByteArray m_savedAppData;
     QByteArray m_savedStateHome;
@@ -324,6 +325,7 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     });
     m_boxes = m_prompts.prompts();
     m_succeeded = direct ? driver.succeeded() : m_engine->installSucceeded();
+    m_outcome = direct ? driver.outcome() : m_engine->installOutcome();
 
     for (const ScriptedPrompts::Prompt &box : std::as_const(m_boxes))
         QVERIFY2(!box.unscripted, qPrintable(box.summary()));
@@ -650,6 +652,9 @@ void InstallDriverTest::nothingLost()
     for (qsizetype i = 0; i < refused.size() && i < refusals.size(); ++i)
         refused[i].truncate(refusals.at(i).size());
     QCOMPARE(refused, refusals);
+    // What the run's log says, as the folders show it.
+    QCOMPARE(m_outcome,
+             succeeds ? QStringLiteral("updated") : QStringLiteral("failed and rolled back"));
     // Nothing of the run is left: neither work folder nor journal.
     QVERIFY(!QFileInfo::exists(workDir()));
     if (setup == QLatin1String("earlier journal"))

@@ -1,5 +1,6 @@
 #include "buildconfig.h"
 #include "engine/messenger.h"
+#include "engine/runlog.h"
 #include "fakeupdateserver.h"
 #include "install/installjournal.h"
 #include "messageboxwatcher.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -59,6 +61,7 @@ private slots:
 private:
     ScopedTmpDir *m_temp = nullptr;
     QStringList m_commandLine;
+    QByteArray m_savedStateHome;
 };
 
 void UpdateModeTest::init()
@@ -71,10 +74,14 @@ void UpdateModeTest::init()
     QVERIFY(QFile::setPermissions(messenger,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     m_commandLine = QStringList{"updater", "-u", "-root", install};
+    // The journal, the lock and the run's log of this test alone.
+    m_savedStateHome = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_temp->filePath("state")));
 }
 
 void UpdateModeTest::cleanup()
 {
+    qputenv("XDG_STATE_HOME", m_savedStateHome);
     delete m_temp;
     m_temp = nullptr;
 }
@@ -83,21 +90,58 @@ void UpdateModeTest::withoutUpdates_data()
 {
     QTest::addColumn<bool>("quiet");
     QTest::addColumn<int>("boxCount");
-    QTest::newRow("interactive: one information box") << false << 1;
-    QTest::newRow("quiet: no box") << true << 0;
+    QTest::addColumn<bool>("logBlocked"); // folders where the run's logs go
+    // In the order written, after the run before's log has become the previous one.
+    QTest::addColumn<QStringList>("logged");
+    const QString box = "updater: box \"Update\": No updates available.";
+    QTest::newRow("interactive: one information box")
+        << false << 1 << false
+        << QStringList{"phase update check: started", box, "outcome: no updates"};
+    QTest::newRow("quiet: no box")
+        << true << 0 << false << QStringList{"phase update check: ended", "outcome: no updates"};
+    QTest::newRow("a log that cannot be written does not stop the run")
+        << false << 1 << true << QStringList();
 }
 
 void UpdateModeTest::withoutUpdates()
 {
     QFETCH(bool, quiet);
     QFETCH(int, boxCount);
+    QFETCH(bool, logBlocked);
+    QFETCH(QStringList, logged);
     FakeUpdateServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
     server.answerWith(NoUpdates);
+    const QString stateDir = m_temp->filePath("state/vemo-updater/");
+    const QString lastLog = stateDir + RunLog::LastName;
+    const QString previousLog = stateDir + RunLog::PreviousName;
+    if (logBlocked) {
+        QVERIFY(QDir().mkpath(lastLog + "/x"));
+        QVERIFY(QDir().mkpath(previousLog + "/x"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^updater: the log of this run cannot be written"));
+    } else {
+        QVERIFY(writeFile(lastLog, "the run before\n"));
+    }
+    QVERIFY(
+        QFile::setPermissions(stateDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
     MessageBoxWatcher boxes;
     QCOMPARE(runUpdateMode(TestMain::paths(m_commandLine), quiet), 0);
     QCOMPARE(boxes.count(), boxCount);
+    if (!logBlocked) {
+        QFile log(lastLog);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        qsizetype at = 0;
+        for (const QString &line : logged) {
+            at = text.indexOf(line, at);
+            QVERIFY2(at >= 0, qPrintable(line + " is not in order in:\n" + text));
+        }
+        QFile previous(previousLog);
+        QVERIFY(previous.open(QIODevice::ReadOnly));
+        QCOMPARE(previous.readAll(), QByteArray("the run before\n"));
+    }
     if (boxCount) {
         QCOMPARE(boxes.last().icon, QMessageBox::Information);
         QCOMPARE(boxes.last().title, QStringLiteral("Update"));
@@ -319,15 +363,12 @@ void UpdateModeTest::interruptedUpdate()
     } else if (tamper == QLatin1String("oversized journal")) {
         QVERIFY(QFile::resize(journalPath, InstallJournal::MaxSize + 1));
     }
-    const QByteArray savedStateHome = qgetenv("XDG_STATE_HOME");
-    qputenv("XDG_STATE_HOME", QFile::encodeName(m_temp->filePath("state")));
     FakeUpdateServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
     server.answerWith(NoUpdates);
 
     MessageBoxWatcher watcher;
     const int exited = runUpdateMode(TestMain::paths(m_commandLine), quiet);
-    qputenv("XDG_STATE_HOME", savedStateHome);
     QCOMPARE(exited, exitCode);
     QStringList shown;
     for (const MessageBoxWatcher::Box &box : watcher.boxes())
@@ -335,6 +376,18 @@ void UpdateModeTest::interruptedUpdate()
     for (QString &box : boxes)
         box = expand(box);
     QCOMPARE(shown, boxes);
+    // The boxes are in the run's log, and so is a recovery: a run that
+    // continues after a journal without its end has taken that run back.
+    QFile runLog(m_temp->filePath("state/vemo-updater/") + RunLog::LastName);
+    QVERIFY(runLog.open(QIODevice::ReadOnly));
+    const QString logged = QString::fromUtf8(runLog.readAll());
+    for (const MessageBoxWatcher::Box &box : watcher.boxes()) {
+        const QString line = QStringLiteral("updater: box \"%1\": %2")
+                                 .arg(box.title, QString(box.text).replace("\n", "\\n"));
+        QVERIFY2(logged.contains(line), qPrintable(line + " is not in:\n" + logged));
+    }
+    QCOMPARE(logged.contains("outcome: recovered at start-up"),
+             exitCode == 0 && !journal.contains("finished"));
 
     FileMap files = fileMap(root);
     files.remove(QStringLiteral("vemo7.exe"));
