@@ -5,11 +5,12 @@
 
 The first run (or one with --reset) makes DEMO_DIR: an installed messenger
 7.0.0 with the "core" (app) and "emoticons" (plug-in) components, and a
-catalogue offering 7.1.0 and 1.1. Then it starts the stand-in update server
+catalogue offering 7.1.0 and 1.1, each as a full package and as a delta
+package made against the installed version. Then it starts the stand-in update server
 and nginx on loopback, runs the updater as the messenger would (from the
 installation directory), waits until it has ended, and stops everything it
-started. The installation stays updated, so the next run reports that there
-are no updates.
+started, and says how many bytes the deltas saved. The installation stays
+updated, so the next run reports that there are no updates.
 
 With a usable display the updater appears there and waits for you. Without
 one (or with --xvfb) it runs on a private X server and the demo clicks
@@ -84,6 +85,23 @@ def autopilot(world, desktop, display, pid, shots):
     raise E2EError("the demo did not finish within 5 minutes")
 
 
+def report_savings(world, servers, earlier):
+    """The bytes this run downloaded (nginx's lines after the earlier ones)
+    against those of the full packages."""
+    gets = [line.split() for line in servers.web_requests()[earlier:] if line.startswith("GET ")]
+    if not gets:
+        return
+    downloaded = sum(int(fields[3]) for fields in gets)
+    full = 0
+    for name in ("core-7.1.0.zip", "emoticons-1.1.zip"):
+        archive = world.catalogue / "slow" / name
+        if archive.exists():
+            full += archive.stat().st_size
+    log("downloaded %d bytes (%s) where the full packages take %d bytes: %d bytes saved (%.0f %%)"
+        % (downloaded, ", ".join(Path(fields[1]).name for fields in gets), full,
+           full - downloaded, 100.0 * (full - downloaded) / full if full else 0))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -104,15 +122,16 @@ def main():
     if not (world.install / "vemo7.exe").exists():
         log("making the demo installation in", root)
         world.create_installation()
-        world.standard_update(slow=True)
+        for line in world.standard_update(slow=True, delta=True):
+            log(line)
     else:
         # The updater copy in the installation follows the latest build.
         shutil.copy2(Path(args.build) / "src/updater", world.install / "updater")
-        # A demo made before packages carried their size and checksum gets a
-        # catalogue that a verifying updater accepts.
+        # A demo made before packages carried their size and checksum, or
+        # before delta packages, gets the catalogue of today.
         catalogue = world.catalogue / "catalogue.xml"
-        if catalogue.exists() and "<sha256>" not in catalogue.read_text():
-            world.standard_update(slow=True)
+        if catalogue.exists() and "<delta" not in catalogue.read_text():
+            world.standard_update(slow=True, delta=True)
 
     log("installed:", subprocess.run(
         [str(world.install / "vemo7.exe"), "-updatequery"], env=dict(os.environ,
@@ -128,6 +147,7 @@ def main():
         servers.start_update_server()
         log("update server on 127.0.0.1:18443 signing its answers with the test-only key,"
             " packages from nginx on 127.0.0.1:18080")
+        earlier = len(servers.web_requests())
         relocating = world.start_updater(display)
         relocating.wait(30)
         pid = wait_for_relocated(world)
@@ -139,6 +159,7 @@ def main():
             autopilot(world, Desktop(display), display, pid, root / "screenshots")
             reap(pid, 60)
         pid = None
+        report_savings(world, servers, earlier)
     finally:
         if pid:
             try:

@@ -37,18 +37,6 @@ QUrl packageUrl(const UpdateInfo &update)
     return QUrl(update.link());
 }
 
-// The archive is written below the work directory's archive folder at the
-// URL's path, so a path that names no file or climbs out of that folder is
-// refused, and so is a link without a host to ask.
-bool isPackageUrl(const QUrl &url)
-{
-    const QString path = url.path();
-    if (path.isEmpty() || url.host().isEmpty())
-        return false;
-    const QStringList segments = path.split(QLatin1Char('/'));
-    return !segments.contains(QStringLiteral(".."));
-}
-
 // Where the archive of this update is saved.
 QString archivePath(const QString &workDir, const UpdateInfo &update)
 {
@@ -180,7 +168,7 @@ void PackageDownload::begin(const QVector<UpdateInfo> &updates)
     // Every address is checked before anything is requested: a path with a
     // ".." segment would put the archive outside the work directory.
     for (const UpdateInfo &update : std::as_const(m_updates)) {
-        if (!isPackageUrl(packageUrl(update))) {
+        if (!UpdateInfo::isPackageLink(update.link())) {
             stopWithError(
                 tr("Cannot download package %1: its address %2 is not a valid package address.")
                     .arg(update.name(), update.link()));
@@ -191,6 +179,9 @@ void PackageDownload::begin(const QVector<UpdateInfo> &updates)
     m_state = Sizing;
     m_headsAnswered = 0;
     m_headLengths.clear();
+    m_dropped = QVector<bool>(m_updates.size(), false);
+    // A later round adds to the total: its percentage starts afresh.
+    m_percentage = 0;
     // From the event loop: a cancel right after begin() leaves the servers
     // unasked.
     QTimer::singleShot(0, this, [this] {
@@ -426,7 +417,13 @@ void PackageDownload::countSize()
         return;
     }
     m_headLengths.append(announced);
-    m_bytesTotal += size >= 0 ? size : qMax<qint64>(announced, 0);
+    m_bytesTotal += countedSize(m_headsAnswered);
+}
+
+qint64 PackageDownload::countedSize(int index) const
+{
+    const qint64 size = m_updates.at(index).archiveBytes();
+    return size >= 0 ? size : qMax<qint64>(m_headLengths.value(index, -1), 0);
 }
 
 void PackageDownload::judgeArchiveResponse()
@@ -489,11 +486,24 @@ void PackageDownload::startFetching()
 {
     m_state = Fetching;
     m_currentIndex = 0;
-    emit bytes(0, m_bytesTotal);
+    // A later round goes on from the bytes done, against the larger total.
+    emit bytes(m_bytesReported, m_bytesTotal);
     // A receiver may have cancelled the run.
     if (m_state != Fetching)
         return;
-    startArchive();
+    fetchNext();
+}
+
+void PackageDownload::fetchNext()
+{
+    while (m_currentIndex < m_updates.size() && m_dropped.at(m_currentIndex))
+        ++m_currentIndex;
+    if (m_currentIndex < m_updates.size()) {
+        startArchive();
+    } else {
+        m_state = Idle;
+        emit finished();
+    }
 }
 
 void PackageDownload::startArchive()
@@ -609,12 +619,7 @@ void PackageDownload::archiveFetched()
     if (!verifyArchive())
         return;
     ++m_currentIndex;
-    if (m_currentIndex < m_updates.size()) {
-        startArchive();
-    } else {
-        m_state = Idle;
-        emit finished();
-    }
+    fetchNext();
 }
 
 void PackageDownload::retryOrFail(const QString &reason)
@@ -668,8 +673,47 @@ void PackageDownload::stopSavingFailed()
                            m_outputFile.errorString()));
 }
 
+void PackageDownload::dropArchive(const QString &text)
+{
+    m_retryTimer.stop();
+    releaseReply();
+    const State state = m_state;
+    const int index = state == Sizing ? m_headsAnswered : m_currentIndex;
+    m_dropped[index] = true;
+    if (state == Sizing) {
+        m_headLengths.append(-1);
+    } else {
+        if (m_outputFile.isOpen()) {
+            m_outputFile.close();
+            m_outputFile.remove();
+        }
+        // What arrived stays counted as done; what did not leaves the total.
+        m_bytesTotal -= qMax<qint64>(0, countedSize(index) - m_fileBytesDone);
+    }
+    emit dropped(index, text);
+    // A receiver may have cancelled the run.
+    if (m_state != state)
+        return;
+    if (state == Fetching) {
+        ++m_currentIndex;
+        fetchNext();
+    } else if (++m_headsAnswered < m_updates.size()) {
+        send();
+    } else {
+        startFetching();
+    }
+}
+
 void PackageDownload::stopWithError(const QString &text)
 {
+    // A delta package has its full package to fall back on.
+    if (m_state == Sizing || m_state == Fetching) {
+        const int index = m_state == Sizing ? m_headsAnswered : m_currentIndex;
+        if (m_updates.at(index).isDeltaPackage()) {
+            dropArchive(text);
+            return;
+        }
+    }
     // Aborted is final: nothing more is sent or reported.
     m_state = Aborted;
     m_retryTimer.stop();

@@ -46,6 +46,14 @@ class QNetworkReply;
 // and the archive is deleted. Each archive is checked whole, a resumed one
 // too, before the next one starts, so finished() means that every archive
 // was verified.
+//
+// A record of a delta package (UpdateInfo::isDeltaPackage()) may fail
+// without ending the run: where another archive's failure would end it, its
+// archive is deleted, dropped(index, text) says why, and the run goes on
+// with the next archive (the full package is the fallback, fetched by the
+// caller); the bytes it did not fetch leave the total. A later begin() is
+// another round on the same counts: its sizes add to the total, the bytes
+// done stay, and the percentage is taken afresh against the larger total.
 class PackageDownload : public QObject
 {
     Q_OBJECT
@@ -81,6 +89,9 @@ signals:
     void finished();
     void failed(const QString &text);
     void bytes(qint64 done, qint64 total);
+    // The delta package of record number index could not be fetched: text
+    // says why, in one line. Neither finished() nor failed() follows it.
+    void dropped(int index, const QString &text);
 
 private:
     // Sends the current request: a HEAD while sizing, else the GET of the
@@ -99,6 +110,9 @@ private:
 
     void countSize();
     void startFetching();
+    // Starts the first archive from m_currentIndex on that was not dropped,
+    // or ends the run when there is none.
+    void fetchNext();
     void startArchive();
     // Sends the GET of the current archive: for the rest of it when part of
     // it is on disk and the server named its version, else for all of it.
@@ -116,11 +130,16 @@ private:
     void stopSavingFailed();
     // Deletes the current archive, then stops with the error.
     void rejectArchive(const QString &text);
+    // The current archive, a delta package, failed: it is dropped and the
+    // run goes on.
+    void dropArchive(const QString &text);
     bool verifyArchive();
     void archiveFetched();
     // The size the current archive must have: the record's, else what its
     // HEAD announced; -1 when neither is known.
     qint64 expectedSize() const;
+    // What the archive of record number index adds to the total.
+    qint64 countedSize(int index) const;
     QString currentName() const;
 
     const QString m_workDir;
@@ -147,6 +166,8 @@ private:
     ArchiveFile m_outputFile;
     // Content-Length of each archive's HEAD; -1 where it had none.
     QVector<qint64> m_headLengths;
+    // The delta packages that failed, by record.
+    QVector<bool> m_dropped;
 
     // The current archive's tries. The file holds the first m_fileBytesDone
     // bytes of the version named by m_validator (its ETag or Last-Modified),

@@ -9,9 +9,13 @@
 
 namespace {
 
-const QLatin1String FieldNames[] = {QLatin1String("version"),   QLatin1String("description"),
-                                    QLatin1String("changelog"), QLatin1String("link"),
-                                    QLatin1String("size"),      QLatin1String("sha256")};
+// The names of the fields; the delta package's are those of the children
+// of its "delta" element.
+const QLatin1String FieldNames[] = {
+    QLatin1String("version"), QLatin1String("description"), QLatin1String("changelog"),
+    QLatin1String("link"),    QLatin1String("size"),        QLatin1String("sha256"),
+    QLatin1String("link"),    QLatin1String("size"),        QLatin1String("sha256")};
+const QLatin1String DeltaName("delta");
 
 bool isMarker(QStringView name)
 {
@@ -87,6 +91,14 @@ void UpdateAnswer::read(const QByteArray &document)
         int depth;
     };
     QVector<Gathering> gatherings;
+    // The "delta" element being read, with the depth of its children; its
+    // request is the innermost open one.
+    struct OpenDelta
+    {
+        qsizetype request;
+        int depth;
+    };
+    QVector<OpenDelta> openDeltas;
     int depth = 0;
     // The request whose direct child the current token is, or null.
     const auto parentRequest = [&]() -> Request * {
@@ -122,10 +134,22 @@ void UpdateAnswer::read(const QByteArray &document)
             if (Request *parent = parentRequest()) {
                 if (isMarker(name))
                     parent->hasMarker = true;
-                for (int field = 0; field < FieldCount; ++field) {
+                for (int field = 0; field < DeltaLink; ++field) {
                     if (name == FieldNames[field] && !parent->found[field]) {
                         parent->found[field] = true;
                         gatherings.append({openRequests.last().request, Field(field), depth + 1});
+                    }
+                }
+                if (name == DeltaName && !parent->hasDelta) {
+                    parent->hasDelta = true;
+                    openDeltas.append({openRequests.last().request, depth + 2});
+                }
+            } else if (!openDeltas.isEmpty() && openDeltas.last().depth == depth + 1) {
+                Request &owner = m_requests[openDeltas.last().request];
+                for (int field = DeltaLink; field < FieldCount; ++field) {
+                    if (name == FieldNames[field] && !owner.found[field]) {
+                        owner.found[field] = true;
+                        gatherings.append({openDeltas.last().request, Field(field), depth + 1});
                     }
                 }
             }
@@ -144,6 +168,8 @@ void UpdateAnswer::read(const QByteArray &document)
         case QXmlStreamReader::EndElement:
             if (!gatherings.isEmpty() && gatherings.last().depth == depth)
                 gatherings.removeLast();
+            if (!openDeltas.isEmpty() && openDeltas.last().depth == depth + 1)
+                openDeltas.removeLast();
             if (!openRequests.isEmpty() && openRequests.last().depth == depth)
                 openRequests.removeLast();
             --depth;
@@ -220,6 +246,16 @@ bool UpdateAnswer::isUsable(bool requireArchiveDigests, QString *problem) const
                            .arg(name);
             return false;
         }
+        if (update.hasDelta
+            && (!UpdateInfo::isPackageLink(recordText(update.fields[DeltaLink]))
+                || archiveBytes(update.fields[DeltaSize]) < 0
+                || !ArchiveDigest::isHexDigest(update.fields[DeltaSha256].toUtf8()))) {
+            *problem = QCoreApplication::translate(
+                           "UpdateAnswer", "The update server's answer does not give the "
+                                           "address, size and checksum of the delta package %1.")
+                           .arg(name);
+            return false;
+        }
     }
     return true;
 }
@@ -234,7 +270,9 @@ QVector<UpdateInfo> UpdateAnswer::updates() const
             recordText(request.project), recordText(request.name), recordText(request.type),
             recordText(request.fields[Version]), recordText(request.fields[Description]),
             recordText(request.fields[Changelog]), recordText(request.fields[Link]),
-            archiveBytes(request.fields[Size]), request.fields[Sha256].toUtf8()));
+            archiveBytes(request.fields[Size]), request.fields[Sha256].toUtf8(),
+            {recordText(request.fields[DeltaLink]), archiveBytes(request.fields[DeltaSize]),
+             request.fields[DeltaSha256].toUtf8()}));
     }
     return updates;
 }

@@ -39,18 +39,33 @@ public:
     // plain file name (it names the unpack directory) and has the type "app"
     // or "plugin"; no two updates share a name; "size" and "sha256" are
     // well-formed where given, and given for every update when
-    // requireArchiveDigests is set. Otherwise *problem gets a translated
-    // description of what is wrong. Only a well-formed answer is checked.
+    // requireArchiveDigests is set; a "delta" element, where there is one,
+    // has a package link (UpdateInfo::isPackageLink) and a well-formed size
+    // and checksum. Otherwise *problem gets a translated description of what
+    // is wrong. Only a well-formed answer is checked.
     bool isUsable(bool requireArchiveDigests, QString *problem) const;
 
     // One record for every "request" element that has none of the children
     // "latest", "noSuchUpdate" and "noSuchComponent" (an element, a
     // processing instruction or an entity reference of that name), in
-    // document order. Each text is the first child element's of that name.
+    // document order. Each text is the first child element's of that name;
+    // the delta package's are those of the first "delta" child's first
+    // "link", "size" and "sha256" children.
     QVector<UpdateInfo> updates() const;
 
 private:
-    enum Field { Version, Description, Changelog, Link, Size, Sha256, FieldCount };
+    enum Field {
+        Version,
+        Description,
+        Changelog,
+        Link,
+        Size,
+        Sha256,
+        DeltaLink,
+        DeltaSize,
+        DeltaSha256,
+        FieldCount
+    };
     struct Request
     {
         QString project;
@@ -59,6 +74,7 @@ private:
         QString fields[FieldCount];
         bool found[FieldCount] = {};
         bool hasMarker = false;
+        bool hasDelta = false;
     };
 
     void read(const QByteArray &document);

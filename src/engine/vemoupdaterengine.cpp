@@ -13,6 +13,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace {
 
 // The whole check, the messenger's run included: however slowly a server
@@ -74,7 +76,8 @@ VemoUpdaterEngine::VemoUpdaterEngine(const UpdaterPaths &paths, UserPrompts &pro
 {
     connect(&download, &PackageDownload::fileStarted, this, &VemoUpdaterEngine::downloadFile);
     connect(&download, &PackageDownload::progress, this, &VemoUpdaterEngine::downloadProgress);
-    connect(&download, &PackageDownload::finished, this, &VemoUpdaterEngine::downloadFinished);
+    connect(&download, &PackageDownload::finished, this, &VemoUpdaterEngine::archivesDownloaded);
+    connect(&download, &PackageDownload::dropped, this, &VemoUpdaterEngine::deltaDropped);
     connect(&download, &PackageDownload::failed, this, &VemoUpdaterEngine::error);
     connect(&download, &PackageDownload::bytes, this, &VemoUpdaterEngine::downloadBytes);
 }
@@ -93,7 +96,7 @@ const QVector<UpdateInfo> &VemoUpdaterEngine::updates() const
 
 QString VemoUpdaterEngine::installLog() const
 {
-    return QString::fromUtf8(m_installLog);
+    return QString::fromUtf8(m_downloadLog + m_installLog);
 }
 
 bool VemoUpdaterEngine::installSucceeded() const
@@ -212,7 +215,61 @@ bool VemoUpdaterEngine::receiveAnswer(const QByteArray &query, const QDeadlineTi
 void VemoUpdaterEngine::beginDownload()
 {
     emit downloadBegun();
-    download.begin(updateList);
+    // An update with a delta package downloads that instead of its full
+    // package; the full one follows only where the delta fails.
+    QVector<UpdateInfo> archives;
+    archives.reserve(updateList.size());
+    for (const UpdateInfo &update : std::as_const(updateList))
+        archives.append(update.hasDelta() ? update.deltaPackage() : update);
+    m_fallbacks.clear();
+    m_fallbackRound = false;
+    download.begin(archives);
+}
+
+void VemoUpdaterEngine::deltaDropped(int index, const QString &reason)
+{
+    // Only the first round holds delta packages, one record per update.
+    fallBack(index, reason);
+}
+
+void VemoUpdaterEngine::fallBack(int index, const QString &reason)
+{
+    const UpdateInfo &update = updateList.at(index);
+    const QString line =
+        tr("The delta package of %1 cannot be used, so its full package is downloaded: %2")
+            .arg(update.name(), reason);
+    qWarning("updater: %s", qUtf8Printable(line));
+    m_downloadLog += (line + QLatin1Char('\n')).toUtf8();
+    updateList[index] = update.withoutDelta();
+    m_fallbacks.append(index);
+}
+
+void VemoUpdaterEngine::archivesDownloaded()
+{
+    if (m_fallbackRound) {
+        emit downloadFinished();
+        return;
+    }
+    // Every delta is made ready before any install root is touched; the
+    // ones that do not fit go by their full packages, in a second round.
+    for (int index = 0; index < updateList.size(); ++index) {
+        if (!updateList.at(index).hasDelta())
+            continue;
+        QString reason;
+        Q_ASSERT(m_deltaPreparation);
+        if (!m_deltaPreparation || !m_deltaPreparation(*this, index, &reason))
+            fallBack(index, reason);
+    }
+    if (m_fallbacks.isEmpty()) {
+        emit downloadFinished();
+        return;
+    }
+    std::sort(m_fallbacks.begin(), m_fallbacks.end());
+    QVector<UpdateInfo> fullPackages;
+    for (const int index : std::as_const(m_fallbacks))
+        fullPackages.append(updateList.at(index));
+    m_fallbackRound = true;
+    download.begin(fullPackages);
 }
 
 void VemoUpdaterEngine::abortDownload()

@@ -44,10 +44,21 @@ public:
     // finishInstall().
     using Installation = std::function<void(VemoUpdaterEngine &engine)>;
     void setInstallation(const Installation &installation) { m_installation = installation; }
+    // What makes a downloaded delta package ready to install, wired in like
+    // the installation: for update number index, it unpacks the delta and
+    // patches the installed files into that package's unpack directory,
+    // touching no install root. False with a one-line reason when the delta
+    // does not fit the installation; the full package is then downloaded.
+    using DeltaPreparation =
+        std::function<bool(VemoUpdaterEngine &engine, int index, QString *reason)>;
+    void setDeltaPreparation(const DeltaPreparation &preparation)
+    {
+        m_deltaPreparation = preparation;
+    }
     int installDetailInterval() const { return m_installDetailIntervalMs; }
-    // Keeps the installation's log (UTF-8) and result for the summary window,
-    // and how it ended in words for the run's log, and emits
-    // installFinished().
+    // Keeps the installation's log (UTF-8), after the download's lines, and
+    // result for the summary window, and how it ended in words for the
+    // run's log, and emits installFinished().
     void finishInstall(const QByteArray &log, bool succeeded, const QString &outcome = QString());
     const UpdaterPaths &paths() const { return m_paths; }
     UserPrompts &prompts() const { return m_prompts; }
@@ -58,7 +69,11 @@ public:
     // The query that the messenger gave for the last check: the installed
     // components.
     const QByteArray &query() const { return m_query; }
+    // The updates found; once the download has finished, an update that
+    // still has its delta package installs that package, prepared.
     const QVector<UpdateInfo> &updates() const;
+    // The summary's log: the download's lines (a delta package that could
+    // not be used), then the installation's.
     QString installLog() const;
     bool installSucceeded() const;
     const QString &installOutcome() const { return m_installOutcome; }
@@ -92,14 +107,25 @@ public slots:
 private:
     bool receiveAnswer(const QByteArray &query, const QDeadlineTimer &deadline,
                        QByteArray *message);
+    void archivesDownloaded();
+    void deltaDropped(int index, const QString &reason);
+    // The delta of update number index cannot be used: the line for the
+    // log, and the update goes by its full package.
+    void fallBack(int index, const QString &reason);
 
     const UpdaterPaths m_paths;
     UserPrompts &m_prompts;
     QTcpSocket querySocket;
     QByteArray m_installLog; // UTF-8
+    QByteArray m_downloadLog; // UTF-8
     QVector<UpdateInfo> updateList;
     QByteArray m_query;
     PackageDownload download;
+    // The updates whose full packages the second round of the download
+    // fetches, in order; empty in the first.
+    QVector<int> m_fallbacks;
+    bool m_fallbackRound = false;
+    DeltaPreparation m_deltaPreparation;
     bool m_installSucceeded = false;
     QString m_installOutcome;
     QByteArray m_updateKeys;

@@ -69,6 +69,11 @@ void InstallDriver::run()
     m_journal.reset();
 }
 
+void InstallDriver::usePrepared(int index, PreparedPackage package)
+{
+    m_prepared[index] = std::move(package);
+}
+
 // Installs one package; false when it failed, after the user has answered
 // Abort or Retry and the run has been rolled back and ended.
 bool InstallDriver::installPackage(int index)
@@ -77,6 +82,11 @@ bool InstallDriver::installPackage(int index)
     m_installers.push_back(
         std::make_unique<PackageInstaller>(record, m_paths, index, m_journal.get()));
     PackageInstaller &installer = *m_installers.back();
+    const auto prepared = m_prepared.find(index);
+    if (prepared != m_prepared.end()) {
+        installer.usePrepared(std::move(prepared->second));
+        m_prepared.erase(prepared);
+    }
     if (installer.setupFailed()) {
         m_prompts.critical(UserPrompts::updateTitle(), tr("Cannot run update!"));
         m_quitWhenDone = true;

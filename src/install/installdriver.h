@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deltapackage.h"
 #include "engine/updateinfo.h"
 #include "engine/updaterpaths.h"
 
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QVector>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -56,6 +58,11 @@ public:
     // Runs the whole installation before it returns; call it once.
     void run();
 
+    // Package number index is unpacked and patched already (a delta package
+    // that DeltaPackage::prepare() made ready): its installer applies it
+    // instead of unpacking the archive. Call before run().
+    void usePrepared(int index, PreparedPackage package);
+
     // The least time between two detailedProgress() signals.
     static constexpr int DefaultDetailIntervalMs = 250;
     void setDetailInterval(int milliseconds) { m_detailIntervalMs = milliseconds; }
@@ -99,6 +106,7 @@ private:
     // run ends: the rollback restores from the backup records each one made.
     std::unique_ptr<InstallJournal> m_journal;
     std::vector<std::unique_ptr<PackageInstaller>> m_installers;
+    std::map<int, PreparedPackage> m_prepared;
     // A quit asked for while the run goes on would close every later box
     // by itself: it waits until the run is over.
     bool m_quitWhenDone = false;

@@ -32,6 +32,7 @@ const QLatin1String AppType("app");
 const QLatin1String PluginType("plugin");
 const QLatin1String ActionAdd("add");
 const QLatin1String ActionRemove("remove");
+const QLatin1String ActionPatch("patch");
 
 QString absoluteClean(const QString &path)
 {
@@ -65,9 +66,8 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, const UpdaterPaths 
     m_identityPrefix =
         QStringLiteral("%1_%2_%3").arg(record.project(), record.name(), record.type());
 
-    const QString type = record.type();
-    if (type == AppType) {
-        m_rootDir = paths.installDir;
+    m_rootDir = rootFor(record, paths);
+    if (record.type() == AppType) {
         if (!paths.hasInstallDir || !QFile::exists(Messenger::executablePath(m_rootDir))) {
             // The install driver tells the user, fails the package and asks
             // the application to quit once its run is over: a quit asked for
@@ -75,9 +75,22 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, const UpdaterPaths 
             m_setupFailed = true;
             return;
         }
-    } else if (type == PluginType) {
-        m_rootDir = paths.pluginRoot;
     }
+}
+
+QString PackageInstaller::rootFor(const UpdateInfo &record, const UpdaterPaths &paths)
+{
+    const QString type = record.type();
+    if (type == AppType)
+        return paths.installDir;
+    if (type == PluginType)
+        return paths.pluginRoot;
+    return QString();
+}
+
+void PackageInstaller::usePrepared(PreparedPackage package)
+{
+    m_prepared = std::make_unique<PreparedPackage>(std::move(package));
 }
 
 bool PackageInstaller::fail(const QString &message, const QString &reason)
@@ -109,6 +122,16 @@ bool PackageInstaller::install(const QString &workDir, CompactStringList *instal
     m_backupDir = resolvedRoot() + QLatin1Char('/') + InstallJournal::backupFolderPrefix()
                   + (m_journal ? m_journal->runId() : QStringLiteral("0")) + QLatin1Char('/')
                   + QString::number(m_index) + QLatin1Char('/');
+    if (m_prepared) {
+        // Unpacked and patched already: the first half of the steps is done.
+        for (qsizetype i = 0; i < m_prepared->installedList.size(); ++i)
+            installedList->append(m_prepared->installedList.at(i));
+        if (m_prepared->entryCount == 0)
+            return true;
+        return applyManifest(m_prepared->unpackDir, m_prepared->manifestPath,
+                             m_prepared->entryCount, step);
+    }
+
     // Archives and unpack directories lie in separate folders of the work
     // directory: clearing one package's unpack directory never touches an
     // archive, whatever its link's path.
@@ -135,7 +158,8 @@ bool PackageInstaller::install(const QString &workDir, CompactStringList *instal
         return fail(extractor.message(), extractor.errorText());
     if (extractor.entryCount() == 0)
         return true; // nothing in it, nothing to do
-    return applyManifest(unpackDir, extractor.entryCount(), step);
+    return applyManifest(unpackDir, QStringLiteral("%1/%2.xml").arg(unpackDir, m_manifestBase),
+                         extractor.entryCount(), step);
 }
 
 bool PackageInstaller::startRecord(QString *error)
@@ -161,10 +185,11 @@ bool PackageInstaller::startRecord(QString *error)
     return true;
 }
 
-bool PackageInstaller::applyManifest(const QString &unpackDir, int entries, const Step &step)
+bool PackageInstaller::applyManifest(const QString &unpackDir, const QString &manifestPath,
+                                     int entries, const Step &step)
 {
     ManifestReader reader;
-    if (!reader.open(QStringLiteral("%1/%2.xml").arg(unpackDir, m_manifestBase))) {
+    if (!reader.open(manifestPath)) {
         return fail(QCoreApplication::translate("PackageInstaller",
                                                 "Cannot read the manifest of package %1 (%2).")
                         .arg(m_packageName, reader.errorString()));
@@ -215,8 +240,19 @@ bool PackageInstaller::checkPackageAttributes(const QXmlStreamAttributes &attrib
 }
 
 bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, const QString &name,
-                                 const QString &action)
+                                 const QString &rowAction)
 {
+    // A patch row's entry is a frame, never a file to install: only a
+    // prepared package holds the file it makes in its place.
+    if (rowAction == ActionPatch && !m_prepared) {
+        return fail(QCoreApplication::translate(
+                        "PackageInstaller",
+                        "Package %1 holds patches of installed files, which only a delta "
+                        "installation can apply.")
+                        .arg(m_packageName));
+    }
+    const QString action = rowAction == ActionPatch ? QString(ActionAdd) : rowAction;
+
     const QString target = targetInRoot(path + QLatin1Char('/') + name);
     if (target.isEmpty())
         return true; // leads outside the install root: skipped without a word

@@ -2,6 +2,7 @@
 
 #include "backuprecord.h"
 #include "compactstringlist.h"
+#include "deltapackage.h"
 
 #include <QHash>
 #include <QString>
@@ -46,6 +47,17 @@ public:
     bool install(const QString &workDir, CompactStringList *installedList,
                  const Step &step = Step());
 
+    // Makes install() apply a package that is unpacked already (a delta
+    // package that DeltaPackage::prepare() has patched) instead of
+    // unpacking the archive: its manifest is the prepared one, and its
+    // "patch" rows install the files they made like "add" rows. Without it,
+    // a "patch" row fails the package.
+    void usePrepared(PreparedPackage package);
+
+    // The install root of a record's type (empty when the type has none),
+    // as the constructor chooses it.
+    static QString rootFor(const UpdateInfo &record, const UpdaterPaths &paths);
+
     // Takes back everything install() did: deletes what it created and puts
     // back every file it saved. False at the first file that cannot be put
     // back, which errorString() names. The backups stay until
@@ -64,7 +76,8 @@ public:
 
 private:
     bool fail(const QString &message, const QString &reason = QString());
-    bool applyManifest(const QString &unpackDir, int entries, const Step &step);
+    bool applyManifest(const QString &unpackDir, const QString &manifestPath, int entries,
+                       const Step &step);
     bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
                    const QString &action);
@@ -95,6 +108,7 @@ private:
     InstallJournal *m_journal;
     bool m_setupFailed = false;
     std::unique_ptr<BackupRecord> m_backups;
+    std::unique_ptr<PreparedPackage> m_prepared;
     QString m_errorString;
     QString m_errorReason;
     QString m_identityPrefix;

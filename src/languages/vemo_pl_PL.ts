@@ -52,6 +52,41 @@
     </message>
 </context>
 <context>
+    <name>DeltaPackage</name>
+    <message>
+        <source>Cannot read the manifest of the delta package (%1).</source>
+        <translation>Nie można odczytać manifestu pakietu różnicowego (%1).</translation>
+    </message>
+    <message>
+        <source>The manifest of the delta package is damaged: %1</source>
+        <translation>Manifest pakietu różnicowego jest uszkodzony: %1</translation>
+    </message>
+    <message>
+        <source>The patch of &quot;%1&quot; names a place outside the installation.</source>
+        <translation>Łatka „%1” wskazuje miejsce poza instalacją.</translation>
+    </message>
+    <message>
+        <source>The patch of %1 lacks valid sizes or SHA-256 digests.</source>
+        <translation>Łatce %1 brakuje poprawnych rozmiarów lub skrótów SHA-256.</translation>
+    </message>
+    <message>
+        <source>The patch of %1 is not in the package.</source>
+        <translation>Łatki %1 nie ma w pakiecie.</translation>
+    </message>
+    <message>
+        <source>The installed file %1 lies beyond a link.</source>
+        <translation>Zainstalowany plik %1 leży za dowiązaniem.</translation>
+    </message>
+    <message>
+        <source>Cannot make a file in %1.</source>
+        <translation>Nie można utworzyć pliku w %1.</translation>
+    </message>
+    <message>
+        <source>Cannot write file %1 (%2).</source>
+        <translation>Nie można zapisać pliku %1 (%2).</translation>
+    </message>
+</context>
+<context>
     <name>DownloadStatus</name>
     <message>
         <source>%1 of %2</source>
@@ -64,6 +99,96 @@
             <numerusform>zostały %1</numerusform>
             <numerusform>zostało %1</numerusform>
         </translation>
+    </message>
+</context>
+<context>
+    <name>EngineInstallation</name>
+    <message>
+        <source>There is no folder to compare the delta package with.</source>
+        <translation>Nie ma folderu, z którym można porównać pakiet różnicowy.</translation>
+    </message>
+</context>
+<context>
+    <name>FilePatch</name>
+    <message>
+        <source>Cannot open the installed file %1 (%2).</source>
+        <translation>Nie można otworzyć zainstalowanego pliku %1 (%2).</translation>
+    </message>
+    <message>
+        <source>Cannot read the installed file %1 (%2).</source>
+        <translation>Nie można odczytać zainstalowanego pliku %1 (%2).</translation>
+    </message>
+    <message>
+        <source>The installed %1 is not a regular file.</source>
+        <translation>Zainstalowany %1 nie jest zwykłym plikiem.</translation>
+    </message>
+    <message>
+        <source>The installed file %1 has %2 bytes, the patch applies to %3.</source>
+        <translation>Zainstalowany plik %1 ma %2 bajtów, a łatka pasuje do %3.</translation>
+    </message>
+    <message>
+        <source>Cannot map the installed file %1 (%2).</source>
+        <translation>Nie można odwzorować w pamięci zainstalowanego pliku %1 (%2).</translation>
+    </message>
+    <message>
+        <source>The installed file %1 differs from the one the patch applies to (SHA-256 %2).</source>
+        <translation>Zainstalowany plik %1 różni się od tego, do którego pasuje łatka (SHA-256 %2).</translation>
+    </message>
+    <message>
+        <source>Cannot read the patch %1 (%2).</source>
+        <translation>Nie można odczytać łatki %1 (%2).</translation>
+    </message>
+    <message>
+        <source>The patch %1 is no zstd frame.</source>
+        <translation>Łatka %1 nie jest ramką zstd.</translation>
+    </message>
+    <message>
+        <source>The patch %1 asks for a window of %2 bytes, more than the %3 allowed for its files.</source>
+        <translation>Łatka %1 wymaga okna %2 bajtów, więcej niż %3 dozwolonych dla jej plików.</translation>
+    </message>
+    <message>
+        <source>The patch %1 makes %2 bytes, the manifest says %3.</source>
+        <translation>Łatka %1 daje %2 bajtów, a manifest podaje %3.</translation>
+    </message>
+    <message>
+        <source>Cannot create file %1 (%2).</source>
+        <translation>Nie można utworzyć pliku %1 (%2).</translation>
+    </message>
+    <message>
+        <source>Cannot write file %1 (%2).</source>
+        <translation>Nie można zapisać pliku %1 (%2).</translation>
+    </message>
+    <message>
+        <source>Cannot map file %1 (%2).</source>
+        <translation>Nie można odwzorować w pamięci pliku %1 (%2).</translation>
+    </message>
+    <message>
+        <source>Cannot start decoding the patch for %1.</source>
+        <translation>Nie można rozpocząć dekodowania łatki dla %1.</translation>
+    </message>
+    <message>
+        <source>The patch for %1 is cut short.</source>
+        <translation>Łatka dla %1 jest ucięta.</translation>
+    </message>
+    <message>
+        <source>Cannot read the patch for %1 (%2).</source>
+        <translation>Nie można odczytać łatki dla %1 (%2).</translation>
+    </message>
+    <message>
+        <source>The patch for %1 cannot be decoded: %2.</source>
+        <translation>Nie można zdekodować łatki dla %1: %2.</translation>
+    </message>
+    <message>
+        <source>The patch for %1 holds more than one frame.</source>
+        <translation>Łatka dla %1 zawiera więcej niż jedną ramkę.</translation>
+    </message>
+    <message>
+        <source>The patch for %1 makes %2 bytes, the manifest says %3.</source>
+        <translation>Łatka dla %1 daje %2 bajtów, a manifest podaje %3.</translation>
+    </message>
+    <message>
+        <source>The patched file %1 differs from the new version (SHA-256 %2).</source>
+        <translation>Załatany plik %1 różni się od nowej wersji (SHA-256 %2).</translation>
     </message>
 </context>
 <context>
@@ -299,6 +424,10 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <source>Cannot copy file %1 to %2!</source>
         <translation>Nie można skopiować pliku %1 do %2!</translation>
     </message>
+    <message>
+        <source>Package %1 holds patches of installed files, which only a delta installation can apply.</source>
+        <translation>Pakiet %1 zawiera łatki zainstalowanych plików, które może nałożyć tylko instalacja różnicowa.</translation>
+    </message>
 </context>
 <context>
     <name>Relocation</name>
@@ -377,6 +506,10 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     <message>
         <source>The update server&apos;s answer does not give the size and checksum of the package %1.</source>
         <translation>Odpowiedź serwera aktualizacji nie podaje rozmiaru i sumy kontrolnej pakietu %1.</translation>
+    </message>
+    <message>
+        <source>The update server&apos;s answer does not give the address, size and checksum of the delta package %1.</source>
+        <translation>Odpowiedź serwera aktualizacji nie podaje adresu, rozmiaru i sumy kontrolnej pakietu różnicowego %1.</translation>
     </message>
 </context>
 <context>
@@ -604,6 +737,10 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     <message>
         <source>The update server&apos;s answer is larger or more deeply nested than any answer can be (%1 MiB, %2 levels).</source>
         <translation>Odpowiedź serwera aktualizacji jest większa lub bardziej zagnieżdżona, niż może być jakakolwiek odpowiedź (%1 MiB, %2 poziomów).</translation>
+    </message>
+    <message>
+        <source>The delta package of %1 cannot be used, so its full package is downloaded: %2</source>
+        <translation>Nie można użyć pakietu różnicowego %1, więc pobierany jest jego pełny pakiet: %2</translation>
     </message>
 </context>
 <context>

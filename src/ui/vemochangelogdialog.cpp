@@ -50,13 +50,14 @@ QString updateLines(const QVector<UpdateInfo> &updates)
     return lines.join(QLatin1Char('\n'));
 }
 
-// The bytes "Download now" will fetch, when the answer gave every archive's
-// size (a signed answer always does); -1 otherwise.
+// The bytes "Download now" will fetch (a delta package where there is one),
+// when the answer gave every archive's size (a signed answer always does);
+// -1 otherwise.
 qint64 announcedTotal(const QVector<UpdateInfo> &updates)
 {
     qint64 total = 0;
     for (const UpdateInfo &update : updates) {
-        const qint64 size = update.archiveBytes();
+        const qint64 size = update.downloadBytes();
         if (size < 0)
             return -1;
         total += size;

@@ -419,6 +419,48 @@ def scenario_resume(s):
           "the download of core was not cut once and resumed: %r" % gets)
 
 
+def delta_downloads(s):
+    """The GETs of the run's archives: "NAME STATUS"."""
+    return [" ".join(line.split()[1:3]).replace("/releases/", "")
+            for line in s.servers.web_requests() if line.startswith("GET ")]
+
+
+def scenario_delta(s):
+    """Both updates go by delta package: only the deltas are downloaded, and
+    the folders end as after the full packages."""
+    s.world.standard_update(delta=True)
+    s.servers.start_web()
+    s.servers.start_update_server()
+    full_update(s, show_changelog=False)
+    gets = delta_downloads(s)
+    check(gets == ["core-7.0.0-7.1.0.zip 200", "emoticons-1.0-1.1.zip 200"],
+          "downloads: %r" % gets)
+
+
+def scenario_delta_fallback(s):
+    """The installed library was changed locally, so the delta of core does
+    not fit: its full package is downloaded in the same run, with a line on
+    standard error and no box, and the installation ends fully updated."""
+    s.world.standard_update(delta=True)
+    library = s.world.install / "libvemocore.so"
+    data = bytearray(library.read_bytes())
+    data[5] ^= 0x01
+    library.write_bytes(bytes(data))
+    s.servers.start_web()
+    s.servers.start_update_server()
+    full_update(s, show_changelog=False)
+    gets = delta_downloads(s)
+    check(gets == ["core-7.0.0-7.1.0.zip 200", "emoticons-1.0-1.1.zip 200", "core-7.1.0.zip 200"],
+          "downloads: %r" % gets)
+    output = (s.world.state / "updater-output.log").read_text(errors="replace").splitlines()
+    fallback = [line for line in output if "core" in line and "libvemocore.so" in line]
+    check(len(fallback) == 1 and fallback[0].startswith("updater: "),
+          "no single line about the fallback of core: %r" % output)
+    log(fallback[0])
+    check(not [line for line in output if line.startswith("updater: box")],
+          "a box was shown: %r" % output)
+
+
 def scenario_server_down(s):
     s.world.standard_update()
     s.servers.start_web()
@@ -536,6 +578,8 @@ SCENARIOS = {
     "server-down": scenario_server_down,
     "proxy": scenario_proxy,
     "resume": scenario_resume,
+    "delta": scenario_delta,
+    "delta-fallback": scenario_delta_fallback,
 }
 
 

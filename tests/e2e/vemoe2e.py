@@ -490,7 +490,8 @@ class DemoWorld:
         (self.install / "libvemocore.so").write_bytes(os.urandom(64 * 1024))
         (self.plugins / "emoticons.component").write_text(
             component("vemo", "emoticons", "plugin", "1.0"))
-        (self.plugins / "emoticons.dll").write_bytes(b"emoticons 1.0\n" * 100)
+        (self.plugins / "emoticons.dll").write_bytes(b"emoticons 1.0\n" * 100
+                                                     + os.urandom(32 * 1024))
 
     def write_package(self, name, kind, version, files, url_path, manifest=None, stored=False,
                       host="127.0.0.1"):
@@ -522,14 +523,46 @@ class DemoWorld:
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
         return "http://%s%s" % (host, url_path)
 
+    def write_delta(self, name, kind, old_files, version, url_path, full_link):
+        """A delta package from the files of the installed version
+        (old_files: relative path -> bytes) to the package sources of
+        version, built by vemo-package delta. Returns its link and the line
+        that weighs it against the full package."""
+        folder = self.sources / ("%s-installed" % name)
+        if folder.exists():
+            shutil.rmtree(folder)
+        for rel, content in old_files.items():
+            path = folder / rel
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(content)
+        out = self.catalogue / url_path.lstrip("/")
+        full = self.catalogue / urlparse(full_link).path.lstrip("/")
+        printed = subprocess.run(
+            [str(self.build / "tools/vemo-package"), "delta", "--from", str(folder),
+             "--to", str(self.sources / ("%s-%s" % (name, version))), "--out", str(out),
+             "--project", "vemo", "--name", name, "--type", kind, "--url-path", url_path,
+             "--full", str(full)], check=True, stdout=subprocess.PIPE, text=True).stdout
+        weighed = [line for line in printed.splitlines() if line.startswith("Delta ")]
+        return "http://%s%s" % (urlparse(full_link).hostname, url_path), weighed[-1]
+
     def write_catalogue(self, entries):
         """entries: list of dicts with name, type, version, description,
-        changelog, link. The size and SHA-256 of each package come from its
-        archive in the catalogue directory."""
+        changelog, link, and optionally delta (the link of a delta package
+        made against version "from"). The size and SHA-256 of each package
+        come from its archive in the catalogue directory."""
+        def digests(link):
+            archive = (self.catalogue / urlparse(link).path.lstrip("/")).read_bytes()
+            return len(archive), hashlib.sha256(archive).hexdigest()
+
         parts = ["<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<catalogue>\n"]
         for e in entries:
-            archive = (self.catalogue / urlparse(e["link"]).path.lstrip("/")).read_bytes()
-            e = dict(e, size=len(archive), sha256=hashlib.sha256(archive).hexdigest())
+            size, sha256 = digests(e["link"])
+            e = dict(e, size=size, sha256=sha256, delta_element="")
+            if e.get("delta"):
+                size, sha256 = digests(e["delta"])
+                e["delta_element"] = (
+                    '  <delta from="%s">\n   <link>%s</link>\n   <size>%d</size>\n'
+                    "   <sha256>%s</sha256>\n  </delta>\n" % (e["from"], e["delta"], size, sha256))
             parts.append(
                 ' <component project="vemo" name="%(name)s" type="%(type)s">\n'
                 "  <version>%(version)s</version>\n"
@@ -540,34 +573,65 @@ class DemoWorld:
                 "  <timestamp>1765000000</timestamp>\n"
                 "  <size>%(size)d</size>\n"
                 "  <sha256>%(sha256)s</sha256>\n"
+                "%(delta_element)s"
                 " </component>\n" % e)
         parts.append("</catalogue>\n")
         (self.catalogue / "catalogue.xml").write_text("".join(parts), encoding="utf-8")
 
-    def standard_update(self, slow=False, folder="releases", host="127.0.0.1"):
+    def installed_files(self, folder, names):
+        return {name: (folder / name).read_bytes() for name in names}
+
+    def standard_update(self, slow=False, folder="releases", host="127.0.0.1", delta=False):
         """Newer "core" (app) and "emoticons" (plugin) packages, each replacing
         files and adding one, in a folder of the download server ("slow" when
-        slow) reached by the given host name."""
+        slow) reached by the given host name. With delta, the new library
+        differs from the installed one in a few bytes, and the catalogue
+        offers a delta package of each against the installed version.
+        Returns the lines that weigh the deltas against the full packages."""
         prefix = "/%s/" % ("slow" if slow else folder)
-        padding = os.urandom(1024 * 1024) if slow else b""
+        def patched(path):
+            data = bytearray(path.read_bytes())
+            for at in (100, len(data) // 2, len(data) - 100):
+                data[at:at + 8] = b"7.1.0fix"
+            return bytes(data)
+        if delta:
+            library = patched(self.install / "libvemocore.so")
+            emoticons_library = patched(self.plugins / "emoticons.dll")
+        else:
+            library = os.urandom(64 * 1024) + (os.urandom(1024 * 1024) if slow else b"")
+            emoticons_library = b"emoticons 1.1\n" * 120
+        core_installed = self.installed_files(
+            self.install, ["core.component", "readme.txt", "lang/vemo_pl.qm", "libvemocore.so"])
+        emoticons_installed = self.installed_files(
+            self.plugins, ["emoticons.component", "emoticons.dll"])
         core = self.write_package("core", "app", "7.1.0", {
             "readme.txt": b"Vemo instant messenger 7.1.0\n",
             "lang/vemo_pl.qm": b"catalogue 7.1.0\n" * 64,
-            "libvemocore.so": os.urandom(64 * 1024) + padding,
+            "libvemocore.so": library,
             "whatsnew.txt": "Co nowego w 7.1: szybszy start, poprawki.\n".encode(),
         }, prefix + "core-7.1.0.zip", host=host)
         emoticons = self.write_package("emoticons", "plugin", "1.1", {
-            "emoticons.dll": b"emoticons 1.1\n" * 120,
+            "emoticons.dll": emoticons_library,
             "smileys/extra.png": os.urandom(2048),
         }, prefix + "emoticons-1.1.zip", host=host)
-        self.write_catalogue([
-            dict(name="core", type="app", version="7.1.0",
-                 description="Komunikator Vemo", link=core,
-                 changelog="Szybszy start programu\nNowy tekst powitalny\nPoprawki błędów"),
-            dict(name="emoticons", type="plugin", version="1.1",
-                 description="Emotikony", link=emoticons,
-                 changelog="Dwanaście nowych emotikon"),
-        ])
+        core_entry = dict(name="core", type="app", version="7.1.0",
+                          description="Komunikator Vemo", link=core,
+                          changelog="Szybszy start programu\nNowy tekst powitalny\nPoprawki błędów")
+        emoticons_entry = dict(name="emoticons", type="plugin", version="1.1",
+                               description="Emotikony", link=emoticons,
+                               changelog="Dwanaście nowych emotikon")
+        weighed = []
+        if delta:
+            for entry, installed, version in ((core_entry, core_installed, "7.0.0"),
+                                              (emoticons_entry, emoticons_installed, "1.0")):
+                entry["delta"], line = self.write_delta(
+                    entry["name"], entry["type"], installed, entry["version"],
+                    "%s%s-%s-%s.zip" % (prefix, entry["name"], version, entry["version"]),
+                    entry["link"])
+                entry["from"] = version
+                weighed.append("%s: %s" % (entry["name"], line))
+        self.write_catalogue([core_entry, emoticons_entry])
+        return weighed
 
     @property
     def runtime_gate(self):

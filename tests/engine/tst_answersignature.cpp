@@ -116,6 +116,16 @@ void AnswerSignatureTest::verification_data()
     QTest::newRow("root element with a prefix that no namespace declares")
         << signedNow("<?xml version=\"1.0\"?>\n<v:updates><request name=\"core\"/></v:updates>")
         << ReleaseKey << Query << now << "verified";
+    const QByteArray withDelta = signedNow(
+        "<?xml version=\"1.0\"?>\n<updates><request name=\"core\"><link>http://h/c.zip</link>"
+        "<delta><link>http://h/c-delta.zip</link><size>3000</size><sha256>"
+        + QByteArray(64, 'b') + "</sha256></delta></request></updates>");
+    QTest::newRow("delta package signed") << withDelta << ReleaseKey << Query << now << "verified";
+    QTest::newRow("delta link changed")
+        << replaced(withDelta, "c-delta.zip", "c-delte.zip") << ReleaseKey << Query << now
+        << notReleaseKey;
+    QTest::newRow("delta size changed")
+        << replaced(withDelta, ">3000<", ">3001<") << ReleaseKey << Query << now << notReleaseKey;
     QTest::newRow("key list with a bad key")
         << Signed << ReleaseKey + ",AAAA" << Query << now
         << "\"AAAA\" is not a base64 Ed25519 public key (32 bytes)";

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -80,10 +81,25 @@ QString sha256Of(const QByteArray &data)
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
 }
 
+// The size and SHA-256 of the file that nginx serves for the link, if there
+// is one; gigabytes are not read to give their digest.
+bool servedDigests(const QString &link, const QString &webRoot, QString *size, QString *sha256)
+{
+    const QFileInfo served(webRoot + QUrl(link).path());
+    if (!link.contains(WebAddress) || !served.isFile() || served.size() > 64 * 1024 * 1024)
+        return false;
+    const QByteArray data = readFile(served.filePath());
+    *size = QString::number(data.size());
+    *sha256 = sha256Of(data);
+    return true;
+}
+
 // The update server's answer offering one update per "name|link" or
 // "name|link|size|sha256" item. Without the last two, the size and SHA-256
 // of the file that nginx serves for the link are given, if there is one;
-// *digests tells whether every update got both.
+// *digests tells whether every update got both. A fifth part is the link of
+// a delta package, given with the size and SHA-256 of the served file, or
+// else with 10 bytes and a made-up checksum.
 QByteArray answerOffering(const QStringList &packages, const QString &webRoot, bool *digests)
 {
     *digests = true;
@@ -92,22 +108,27 @@ QByteArray answerOffering(const QStringList &packages, const QString &webRoot, b
         const QString link = package.section('|', 1, 1);
         QString size = package.section('|', 2, 2);
         QString sha256 = package.section('|', 3, 3);
-        const QFileInfo served(webRoot + QUrl(link).path());
-        // Gigabytes are not read to give their digest.
-        if (size.isEmpty() && link.contains(WebAddress) && served.isFile()
-            && served.size() <= 64 * 1024 * 1024) {
-            const QByteArray data = readFile(served.filePath());
-            size = QString::number(data.size());
-            sha256 = sha256Of(data);
-        }
+        if (size.isEmpty())
+            servedDigests(link, webRoot, &size, &sha256);
         *digests = *digests && !size.isEmpty();
+        QString delta;
+        if (const QString deltaLink = package.section('|', 4, 4); !deltaLink.isEmpty()) {
+            QString deltaSize = QStringLiteral("10");
+            QString deltaSha256(64, QLatin1Char('d'));
+            servedDigests(deltaLink, webRoot, &deltaSize, &deltaSha256);
+            delta = QStringLiteral("<delta><link>%1</link><size>%2</size><sha256>%3</sha256></delta>")
+                        .arg(deltaLink.toHtmlEscaped(), deltaSize, deltaSha256);
+        }
         document += QStringLiteral("<request project=\"vemo\" name=\"%1\" type=\"app\"><link>%2</link>"
-                                   "<size>%3</size><sha256>%4</sha256></request>")
+                                   "<size>%3</size><sha256>%4</sha256>%5</request>")
                         .arg(package.section('|', 0, 0).toHtmlEscaped(), link.toHtmlEscaped(),
-                             size, sha256);
+                             size, sha256, delta);
     }
     return (document + QStringLiteral("</updates>")).toUtf8();
 }
+
+// The delta packages of updates by this name do not fit the installation.
+const QString Modified = QStringLiteral("Modified");
 
 } // namespace
 
@@ -147,6 +168,7 @@ void PackageDownloadTest::initTestCase()
     QVERIFY(writeFile(m_root.filePath("a.zip"), sampleData(300, 'a')));
     QVERIFY(writeFile(m_root.filePath("b.zip"), sampleData(700, 'b')));
     QVERIFY(writeFile(m_root.filePath("get"), sampleData(50, 'g')));
+    QVERIFY(writeFile(m_root.filePath("core-delta.zip"), sampleData(50, 'c')));
     QVERIFY(writeFile(m_root.filePath("empty.zip"), QByteArray()));
     QVERIFY(QDir(m_root.path()).mkpath("dir"));
     QVERIFY(writeFile(m_root.filePath(QString::fromUtf8("pak ić?.zip")), sampleData(80, 'p')));
@@ -536,6 +558,54 @@ void PackageDownloadTest::run_data()
                        "GET /cut-once/r.zip 206 241664"}
         << QStringList() << Files{{"cut-once/", {}}} << none << none;
 
+    // A delta package instead of the full one; where it fails, the full
+    // package follows in the same run.
+    const QByteArray delta = sampleData(50, 'c');
+    const QString fellBack = "log The delta package of %1 cannot be used, so its full package is "
+                             "downloaded: %2";
+    QTest::newRow("delta package fetched instead of the full one")
+        << QStringList{"Core|" + web + "/a.zip|||" + web + "/core-delta.zip"} << none
+        << QStringList{"file Core", "progress 100", "finished", "bytes 50 of 50"}
+        << QStringList{"HEAD /core-delta.zip 200 0", "GET /core-delta.zip 200 50"}
+        << QStringList() << Files{{"core-delta.zip", delta}} << none << none;
+    QTest::newRow("delta not found: its full package after the others")
+        << QStringList{"Core|" + web + "/a.zip|||" + web + "/missing-delta.zip",
+                       "Sounds|" + web + "/b.zip"}
+        << none
+        << QStringList{"file Sounds", "progress 100", "file Core", "progress 100", "finished",
+                       "bytes 1000 of 1000", fellBack.arg("Core", "Cannot download package Core: the server answered "
+                                            "404 Not Found.")}
+        << QStringList{"HEAD /missing-delta.zip 404 0", "HEAD /b.zip 200 0", "GET /b.zip 200 700",
+                       "HEAD /a.zip 200 0", "GET /a.zip 200 300"}
+        << QStringList() << Files{{"a.zip", a}, {"b.zip", b}} << none << none;
+    QTest::newRow("delta refused half-way: what it did not fetch leaves the total")
+        << QStringList{"Core|" + web + "/a.zip|||" + fake + "/gone.zip"} << none
+        << QStringList{"file Core", "file Core", "progress 100", "finished", "bytes 300 of 300",
+                       fellBack.arg("Core", "Cannot download package Core: the server answered "
+                                            "404 Not Found.")}
+        << QStringList{"HEAD /a.zip 200 0", "GET /a.zip 200 300"}
+        << QStringList{"HEAD /gone.zip", "GET /gone.zip"} << Files{{"a.zip", a}} << none << none;
+    QTest::newRow("delta that does not fit the installation: its full package after the others")
+        << QStringList{Modified + "|" + web + "/a.zip|||" + web + "/core-delta.zip",
+                       "Sounds|" + web + "/b.zip"}
+        << none
+        << QStringList{"file Modified", "progress 6", "file Sounds", "progress 100",
+                       "file Modified", "progress 100", "finished", "bytes 1050 of 1050",
+                       fellBack.arg(Modified, "core.dll differs from the version the delta was "
+                                              "made for.")}
+        << QStringList{"HEAD /core-delta.zip 200 0", "HEAD /b.zip 200 0",
+                       "GET /core-delta.zip 200 50", "GET /b.zip 200 700", "HEAD /a.zip 200 0",
+                       "GET /a.zip 200 300"}
+        << QStringList() << Files{{"core-delta.zip", delta}, {"a.zip", a}, {"b.zip", b}} << none
+        << none;
+    QTest::newRow("full package failing after its delta: the error as without a delta")
+        << QStringList{"Core|" + web + "/missing.zip|||" + web + "/missing-delta.zip"} << none
+        << QStringList{"error Cannot download package Core: the server answered 404 Not Found.",
+                       "bytes 0 of 0", fellBack.arg("Core", "Cannot download package Core: the server answered "
+                                            "404 Not Found.")}
+        << QStringList{"HEAD /missing-delta.zip 404 0", "HEAD /missing.zip 404 0"}
+        << QStringList() << Files() << none << none;
+
     QTest::newRow("cancel before any answer")
         << QStringList{"Core|" + web + "/a.zip"} << "now" << QStringList{"cancel"}
         << QStringList() << QStringList() << Files() << none << none;
@@ -593,6 +663,13 @@ void PackageDownloadTest::run()
     // keep the updater's own, so that a busy machine cannot make them stall.
     if (packages.join(QLatin1Char(' ')).contains(FakeAddress))
         engine.setDownloadStallWindow(1500);
+    // The installation's part, as the updater's own would find it.
+    engine.setDeltaPreparation([](VemoUpdaterEngine &engine, int index, QString *reason) {
+        if (engine.updates().at(index).name() != Modified)
+            return true;
+        *reason = QStringLiteral("core.dll differs from the version the delta was made for.");
+        return false;
+    });
     // Archives are saved below the work directory's "archives/" at their
     // links' paths; the rate-limited one below "slow/", made here already.
     const QString workDir = m_tmp->path() + QStringLiteral("/vupdates/archives/");
@@ -640,14 +717,28 @@ void PackageDownloadTest::run()
             cancel();
         }
     };
-    connect(&engine, &VemoUpdaterEngine::downloadFile, this,
-            [&](const QString &name) { note(QStringLiteral("file ") + name); });
+    QSet<QString> started;
+    connect(&engine, &VemoUpdaterEngine::downloadFile, this, [&](const QString &name) {
+        // The full package after a delta adds to the total: the bar may
+        // drop back then, once.
+        if (started.contains(name))
+            lastProgress = 0;
+        started.insert(name);
+        note(QStringLiteral("file ") + name);
+    });
     connect(&engine, &VemoUpdaterEngine::downloadProgress, this, [&](int done) {
         QVERIFY2(done >= lastProgress, qPrintable(QStringLiteral("%1 after %2").arg(done).arg(lastProgress)));
         lastProgress = done;
         note(QStringLiteral("progress %1").arg(done));
     });
     connect(&engine, &VemoUpdaterEngine::downloadFinished, this, [&] { note(QStringLiteral("finished")); });
+    qint64 bytesDone = -1;
+    qint64 bytesTotal = -1;
+    connect(&engine, &VemoUpdaterEngine::downloadBytes, this, [&](qint64 done, qint64 total) {
+        QVERIFY(done >= bytesDone);
+        bytesDone = done;
+        bytesTotal = total;
+    });
     connect(&engine, &VemoUpdaterEngine::error, this,
             [&](const QString &text) { note(QStringLiteral("error ") + text); });
 
@@ -677,6 +768,13 @@ void PackageDownloadTest::run()
     // signals get time to arrive.
     if (cancelled)
         QTest::qWait(500);
+    // Where a delta is offered, the bytes downloaded as the run ended and
+    // the lines the summary's log gets.
+    if (std::any_of(packages.cbegin(), packages.cend(),
+                    [](const QString &package) { return !package.section('|', 4).isEmpty(); }))
+        log << QStringLiteral("bytes %1 of %2").arg(bytesDone).arg(bytesTotal);
+    if (const QString lines = engine.installLog().trimmed(); !lines.isEmpty())
+        log << QStringLiteral("log ") + lines;
     QCOMPARE(log, expected);
 
     if (!partial.isEmpty()) {

@@ -9,10 +9,15 @@
 
 namespace {
 
-// One record as a line of its fields, so a whole answer compares at once.
+// One record as a line of its fields, so a whole answer compares at once;
+// a delta package adds its three.
 QString describe(const UpdateInfo &u)
 {
-    return QStringList{u.project(),
+    QStringList delta;
+    if (u.hasDelta())
+        delta = QStringList{QStringLiteral("delta"), u.delta().link,
+                            QString::number(u.delta().bytes), QString::fromLatin1(u.delta().sha256)};
+    return (QStringList{u.project(),
                        u.name(),
                        u.type(),
                        u.version(),
@@ -21,6 +26,7 @@ QString describe(const UpdateInfo &u)
                        u.link(),
                        QString::number(u.archiveBytes()),
                        QString::fromLatin1(u.archiveSha256())}
+            + delta)
         .join(QLatin1Char('|'));
 }
 
@@ -144,6 +150,23 @@ void UpdateAnswerTest::availableUpdates_data()
     QTest::newRow("size not a number, checksum as given")
         << QByteArray("<u><request name=\"a\"><size>1e3</size><sha256>ABC</sha256></request></u>")
         << QStringList{"|a||||||-1|ABC"};
+
+    const QByteArray other(64, 'b');
+    QTest::newRow("a delta package after the full one")
+        << QByteArray("<u><request name=\"a\"><link>http://h/a.zip</link><size>10</size><sha256>"
+                      + digest + "</sha256><delta><link>http://h/a-delta.zip</link><size>3</size>"
+                      "<sha256>" + other + "</sha256></delta></request></u>")
+        << QStringList{"|a|||||http://h/a.zip|10|" + digest + "|delta|http://h/a-delta.zip|3|" + other};
+    QTest::newRow("the first delta counts, and only its direct children")
+        << QByteArray("<u><request name=\"a\"><delta><x><link>http://h/x.zip</link></x>"
+                      "<link>http://h/d1.zip</link><size>4</size><size>5</size></delta>"
+                      "<delta><link>http://h/d2.zip</link><sha256>" + other + "</sha256></delta>"
+                      "<x><delta><sha256>" + digest + "</sha256></delta></x></request></u>")
+        << QStringList{"|a||||||-1||delta|http://h/d1.zip|4|"};
+    QTest::newRow("a delta's fields are not the full package's")
+        << QByteArray("<u><request name=\"a\"><delta><link>http://h/d.zip</link></delta>"
+                      "<link>http://h/a.zip</link></request></u>")
+        << QStringList{"|a|||||http://h/a.zip|-1||delta|http://h/d.zip|-1|"};
 
     QTest::newRow("other attributes and elements ignored")
         << QByteArray("<u><request name=\"a\" colour=\"red\"><extra>1</extra></request></u>")
@@ -276,6 +299,27 @@ void UpdateAnswerTest::usable_data()
         << noDigests;
     QTest::newRow("size not a number") << replacedIn(update("core", "app"), "10<", "1e3<")
                                        << false << noDigests;
+
+    const auto withDelta = [&](const QByteArray &delta) {
+        return replacedIn(update("core", "app"), "</request>", delta + "</request>");
+    };
+    const QByteArray delta = "<delta><link>http://h/core-delta.zip</link><size>3</size><sha256>"
+                             + QByteArray(64, 'b') + "</sha256></delta>";
+    const QString badDelta = "The update server's answer does not give the address, size and "
+                             "checksum of the delta package core.";
+    QTest::newRow("delta, keyed") << withDelta(delta) << true << QString();
+    QTest::newRow("delta without a checksum, unkeyed")
+        << withDelta(replacedIn(delta, "<sha256>" + QByteArray(64, 'b') + "</sha256>", ""))
+        << false << badDelta;
+    QTest::newRow("delta size not a number")
+        << withDelta(replacedIn(delta, ">3<", ">-3<")) << true << badDelta;
+    QTest::newRow("delta link climbing out of the archive folder")
+        << withDelta(replacedIn(delta, "http://h/", "http://h/a/../../")) << true << badDelta;
+    QTest::newRow("delta link without a host")
+        << withDelta(replacedIn(delta, "http://h/", "/")) << true << badDelta;
+    QTest::newRow("empty delta element") << withDelta("<delta/>") << true << badDelta;
+    QTest::newRow("delta of an update that is not offered is not looked at")
+        << QByteArray("<request name=\"core\"><latest/><delta/></request>") << true << QString();
 }
 
 void UpdateAnswerTest::usable()

@@ -113,6 +113,11 @@ void parseAnswer(const UpdateAnswer &answer)
                 !given || (update.archiveBytes() >= 0 && update.archiveSha256().size() == 64),
                 "an accepted update gives both size and checksum, or neither");
             Fuzz::require(given || !requireDigests, "a keyed check demands size and checksum");
+            const UpdateDelta &delta = update.delta();
+            Fuzz::require(!update.hasDelta()
+                              || (UpdateInfo::isPackageLink(delta.link) && delta.bytes >= 0
+                                  && delta.sha256.size() == 64),
+                          "an accepted delta package gives its address, size and checksum");
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "treelisting.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 
 #include <sched.h>
+#include <zstd.h>
 #include <sys/mount.h>
 
 namespace {
@@ -110,6 +112,27 @@ bool damageArchiveEntry(const QString &zipPath, const QByteArray &entryName, Dam
         break;
     }
     return file.seek(0) && file.write(bytes) == bytes.size();
+}
+
+PatchRow patchRow(const QByteArray &path, const QByteArray &name, const QByteArray &from,
+                  const QByteArray &to)
+{
+    QByteArray frame(int(ZSTD_compressBound(size_t(to.size()))), Qt::Uninitialized);
+    ZSTD_CCtx *context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 19);
+    ZSTD_CCtx_refPrefix(context, from.constData(), size_t(from.size()));
+    const size_t size = ZSTD_compress2(context, frame.data(), size_t(frame.size()), to.constData(),
+                                       size_t(to.size()));
+    ZSTD_freeCCtx(context);
+    frame.resize(ZSTD_isError(size) ? 0 : int(size));
+    const auto sha256 = [](const QByteArray &bytes) {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    };
+    return {"<file name=\"" + name + "\" path=\"" + path + "\" action=\"patch\" from-size=\""
+                + QByteArray::number(from.size()) + "\" from-sha256=\"" + sha256(from)
+                + "\" size=\"" + QByteArray::number(to.size()) + "\" sha256=\"" + sha256(to)
+                + "\"/>",
+            {path.isEmpty() ? name : path + '/' + name, frame, ZipWriter::Stored}};
 }
 
 UpdateInfo makeRecord(const QByteArray &project, const QByteArray &name, const QByteArray &type,

@@ -42,6 +42,17 @@ Q_DECLARE_METATYPE(Damage)
 // Damages the data or local header of the named entry in place.
 bool damageArchiveEntry(const QString &zipPath, const QByteArray &entryName, Damage damage);
 
+// The manifest row and entry of a delta package that turn the installed
+// file path/name, holding from, into one holding to: a zstd frame made with
+// from as its prefix, as "zstd --patch-from" writes it.
+struct PatchRow
+{
+    QByteArray element;
+    ArchiveEntry entry;
+};
+PatchRow patchRow(const QByteArray &path, const QByteArray &name, const QByteArray &from,
+                  const QByteArray &to);
+
 UpdateInfo makeRecord(const QByteArray &project, const QByteArray &name, const QByteArray &type,
                       const QByteArray &link);
 

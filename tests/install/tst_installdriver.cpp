@@ -41,6 +41,13 @@ struct TestPackage
     QByteArray manifest; // null: the archive has no manifest
     QByteArray damagedEntry = QByteArray();
     Damage damage = Damage::None;
+    // A delta package offered beside the archive, as "<archive>-delta"
+    // (none while its manifest is null), and how its preparation ends: the
+    // start of the reason it gives, or empty when it is prepared and
+    // installed instead of the archive (%R: the installation folder).
+    ArchiveEntries deltaPayload = {};
+    QByteArray deltaManifest = QByteArray();
+    QString deltaRefusal = QString();
 };
 using TestPackages = QList<TestPackage>;
 using Answers = QList<ScriptedPrompts::Answer>;
@@ -227,7 +234,11 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
     for (const TestPackage &package : packages) {
         answer += "<request project=\"vemo\" name=\"" + package.name + "\" type=\"" + package.type
                   + "\"><version>2</version><link>http://127.0.0.1/" + archiveOf(package)
-                  + ".zip</link>" + AnyArchiveDigests + "</request>";
+                  + ".zip</link>" + AnyArchiveDigests;
+        if (!package.deltaManifest.isNull())
+            answer += "<delta><link>http://127.0.0.1/" + archiveOf(package) + "-delta.zip</link>"
+                      + AnyArchiveDigests + "</delta>";
+        answer += "</request>";
     }
     answer += "<request project=\"vemo\" name=\"vemo7\" type=\"app\"><latest/></request>";
     answer += "</updates>";
@@ -260,12 +271,29 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
                                 + QString::fromLatin1(archiveOf(package)) + ".zip";
         QVERIFY(writeArchive(archive, entries));
         QVERIFY(damageArchiveEntry(archive, package.damagedEntry, package.damage));
+        if (!package.deltaManifest.isNull()) {
+            ArchiveEntries delta = package.deltaPayload;
+            delta.prepend(entry(archiveOf(package) + "-delta.xml", package.deltaManifest));
+            QVERIFY(writeArchive(workDir() + QStringLiteral("archives/")
+                                     + QString::fromLatin1(archiveOf(package)) + "-delta.zip",
+                                 delta));
+        }
     }
     // The installation may run with another command line than the check.
     const UpdaterPaths installPaths =
         TestMain::paths(argumentsForInstall.isEmpty() ? m_commandLine : argumentsForInstall);
-    m_engine->setInstallation([installPaths](VemoUpdaterEngine &engine) {
-        EngineInstallation::run(engine, installPaths);
+    // The delta packages are prepared as after the download, each one that
+    // does not fit leaving its update to the archive.
+    m_engine->setInstallation([this, installPaths](VemoUpdaterEngine &engine) {
+        EngineInstallation::PreparedPackages prepared;
+        for (int index = 0; index < engine.updates().size(); ++index) {
+            QString reason;
+            if (engine.updates().at(index).hasDelta()
+                && !EngineInstallation::prepareDelta(engine, index, installPaths, &prepared,
+                                                     &reason))
+                m_events << QStringLiteral("delta refused ") + reason;
+        }
+        EngineInstallation::run(engine, installPaths, std::move(prepared));
     });
 
     QObject context;
@@ -351,6 +379,37 @@ void InstallDriverTest::nothingLost_data()
     QTest::newRow("success: plug-in linked under a folder named like an unpack folder")
         << TestPackages{core, soundUnderZero} << ok << QString() << true << installUpdated
         << pluginsUpdated;
+
+    // Delta packages: the archives beside them cannot be installed, so
+    // that only the prepared delta can bring the new version.
+    const PatchRow corePatch = patchRow("", "core.dll", "core 1", "core 2");
+    const PatchRow plPatch = patchRow("lang", "pl.qm", "pl 1", "pl 2");
+    TestPackage coreDelta = package("core", "app", {}, "<package project=\"other\"/>");
+    coreDelta.deltaPayload = {corePatch.entry, plPatch.entry, entry("lang/de.qm", "de")};
+    coreDelta.deltaManifest = manifestOf("core", "app", corePatch.element + plPatch.element
+                                                            + fileElement("readme.txt", "", "remove")
+                                                            + fileElement("de.qm", "lang", "add"));
+    const PatchRow soundPatch = patchRow("sound", "sound.dll", "sound 1", "sound 2");
+    TestPackage soundDelta = package("sound", "plugin", {}, "<package project=\"other\"/>");
+    soundDelta.deltaPayload = {soundPatch.entry};
+    soundDelta.deltaManifest = manifestOf("sound", "plugin", soundPatch.element);
+    QTest::newRow("delta packages prepared and installed: application and plug-in")
+        << TestPackages{coreDelta, soundDelta} << ok << QString() << true << installUpdated
+        << pluginsUpdated;
+    // Made against another version of core.dll than the one installed.
+    TestPackage coreStaleDelta = core;
+    const PatchRow stalePatch = patchRow("", "core.dll", "core 0", "core 2");
+    coreStaleDelta.deltaPayload = {stalePatch.entry};
+    coreStaleDelta.deltaManifest = manifestOf("core", "app", stalePatch.element);
+    coreStaleDelta.deltaRefusal = "The installed file %R/core.dll differs";
+    QTest::newRow("locally changed file: the full package instead, fully updated")
+        << TestPackages{coreStaleDelta, soundDelta} << ok << QString() << true << installUpdated
+        << pluginsUpdated;
+    TestPackage soundDeltaFails = soundDelta;
+    soundDeltaFails.deltaManifest.replace("</manifest>", "<package name=\"other\"/></manifest>");
+    QTest::newRow("delta installed, then a delta fails: both rolled back")
+        << TestPackages{coreDelta, soundDeltaFails} << abort << QString() << false << asBefore
+        << asBefore;
 
     // Failures: both folders must be exactly as before, files and folders
     // the run added included.
@@ -583,6 +642,16 @@ void InstallDriverTest::nothingLost()
     }
     QCOMPARE(treeListing(temp() + QStringLiteral("/outside")), outsideBefore);
     QCOMPARE(m_succeeded, succeeds);
+    QStringList refusals;
+    for (const TestPackage &package : std::as_const(packages)) {
+        if (!package.deltaRefusal.isEmpty())
+            refusals << QStringLiteral("delta refused ")
+                            + QString(package.deltaRefusal).replace("%R", installDir());
+    }
+    QStringList refused = m_events.filter(QStringLiteral("delta refused "));
+    for (qsizetype i = 0; i < refused.size() && i < refusals.size(); ++i)
+        refused[i].truncate(refusals.at(i).size());
+    QCOMPARE(refused, refusals);
     // What the run's log says, as the folders show it.
     QCOMPARE(m_outcome,
              succeeds ? QStringLiteral("updated") : QStringLiteral("failed and rolled back"));

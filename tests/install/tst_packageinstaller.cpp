@@ -1,3 +1,4 @@
+#include "install/deltapackage.h"
 #include "install/packageinstaller.h"
 #include "install/runtimeinstaller.h"
 
@@ -5,6 +6,7 @@
 #include "testmain.h"
 #include "treelisting.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,6 +17,7 @@
 
 #include <memory>
 #include <sys/stat.h>
+#include <zstd.h>
 
 // Every test works in its own temporary folder T:
 //   T/install          the install root of "app" packages (holds vemo7.exe)
@@ -39,6 +42,8 @@ private slots:
     void extraction();
     void manifest_data();
     void manifest();
+    void deltaPackage_data();
+    void deltaPackage();
     void fileModes_data();
     void fileModes();
     void runtimeInstaller_data();
@@ -96,6 +101,26 @@ ArchiveEntry entry(const QByteArray &name, const QByteArray &content = QByteArra
 QByteArray identity(const QByteArray &files)
 {
     return "<package project=\"vemo\" name=\"core\" type=\"app\">" + files + "</package>";
+}
+
+// A zstd frame that makes to from the prefix from, as "zstd --patch-from"
+// writes it.
+QByteArray patchFrame(const QByteArray &from, const QByteArray &to)
+{
+    QByteArray frame(int(ZSTD_compressBound(size_t(to.size()))), Qt::Uninitialized);
+    ZSTD_CCtx *context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 19);
+    ZSTD_CCtx_refPrefix(context, from.constData(), size_t(from.size()));
+    const size_t size =
+        ZSTD_compress2(context, frame.data(), size_t(frame.size()), to.constData(), size_t(to.size()));
+    ZSTD_freeCCtx(context);
+    frame.resize(ZSTD_isError(size) ? 0 : int(size));
+    return frame;
+}
+
+QByteArray sha256(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
 // "zażółć.txt" in UTF-8, composed (NFC) and decomposed (NFD): two names.
@@ -552,6 +577,109 @@ void PackageInstallerTest::manifest_data()
         << FileMap{{"install/a.txt", "A"}} << ArchiveEntries{entry("a.txt", "new")} << QByteArray()
         << false << "Cannot read the manifest of package core (No such file or directory)."
         << FileMap{{"install/a.txt", "A"}} << none;
+    // Its entry is a frame, not the file: installing it would break the file.
+    QTest::newRow("patch row in a package nobody prepared")
+        << FileMap{{"install/a.txt", "old"}}
+        << ArchiveEntries{entry("a.txt", patchFrame("old", "new"))}
+        << identity("<file name=\"a.txt\" action=\"patch\" from-size=\"3\" from-sha256=\""
+                    + sha256("old") + "\" size=\"3\" sha256=\"" + sha256("new") + "\"/>")
+        << false
+        << "Package core holds patches of installed files, which only a delta installation can "
+           "apply."
+        << FileMap{{"install/a.txt", "old"}} << none;
+}
+
+void PackageInstallerTest::deltaPackage_data()
+{
+    QTest::addColumn<FileMap>("before"); // below T
+    QTest::addColumn<QByteArray>("frame"); // the entry lib/a.so
+    QTest::addColumn<QByteArray>("row"); // the patch row's attributes
+    QTest::addColumn<QByteArray>("reason"); // empty: prepared and installed
+    QTest::addColumn<FileMap>("after"); // below T, without the work directory
+
+    // 100 KiB in which the new version changes a few bytes.
+    QByteArray old(100 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < old.size(); ++i)
+        old[i] = char((i * 7919) >> 5);
+    QByteArray changed = old;
+    changed.replace(5000, 3, "NEW");
+    const QByteArray frame = patchFrame(old, changed);
+    const auto row = [](const QByteArray &from, const QByteArray &to, const QByteArray &toSha) {
+        return "from-size=\"" + QByteArray::number(from.size()) + "\" from-sha256=\"" + sha256(from)
+               + "\" size=\"" + QByteArray::number(to.size()) + "\" sha256=\"" + toSha + "\"";
+    };
+    const QByteArray fits = row(old, changed, sha256(changed));
+    const FileMap installed{{"install/lib/a.so", old}, {"install/keep.txt", "K"}};
+    // A frame whose header alone asks for a window of 128 MiB (window
+    // descriptor 0x88) and whose one empty block makes nothing.
+    const QByteArray wideWindow("\x28\xb5\x2f\xfd\x00\x88\x01\x00\x00", 9);
+
+    QTest::newRow("patched file applies and verifies")
+        << installed << frame << fits << QByteArray()
+        << FileMap{{"install/lib/a.so", changed}, {"install/keep.txt", "K"}};
+    QTest::newRow("installed file changed locally")
+        << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}} << frame << fits
+        << "The installed file %R/lib/a.so differs from the one the patch applies to (SHA-256 "
+               + sha256(QByteArray(old).replace(0, 1, "x")) + ")."
+        << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}};
+    QTest::newRow("installed file missing")
+        << FileMap{{"install/keep.txt", "K"}} << frame << fits
+        << QByteArray("Cannot open the installed file %R/lib/a.so (No such file or directory).")
+        << FileMap{{"install/keep.txt", "K"}};
+    QTest::newRow("result that does not verify")
+        << installed << frame << row(old, changed, sha256("other"))
+        << "The patched file %U/.patched-1 differs from the new version (SHA-256 "
+               + sha256(changed) + ")."
+        << installed;
+    QTest::newRow("frame that makes another size")
+        << installed << frame << row(old, old + "x", sha256(old + "x"))
+        << QByteArray("The patch %U/lib/a.so makes 102400 bytes, the manifest says 102401.")
+        << installed;
+    QTest::newRow("window above the bound refused from the header")
+        << installed << wideWindow << row(old, QByteArray(), sha256(QByteArray()))
+        << QByteArray("The patch %U/lib/a.so asks for a window of 134217728 bytes, more than the "
+                      "1458176 allowed for its files.")
+        << installed;
+    QTest::newRow("entry that is no frame")
+        << installed << QByteArray("not a frame") << fits
+        << QByteArray("The patch %U/lib/a.so is no zstd frame.")
+        << installed;
+    QTest::newRow("digest in capitals")
+        << installed << frame << row(old, changed, sha256(changed).toUpper())
+        << QByteArray("The patch of lib/a.so lacks valid sizes or SHA-256 digests.") << installed;
+}
+
+// A delta package is prepared in its unpack directory without touching the
+// root, then installed like any package from there.
+void PackageInstallerTest::deltaPackage()
+{
+    QFETCH(FileMap, before);
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, row);
+    QFETCH(QByteArray, reason);
+    QFETCH(FileMap, after);
+
+    QVERIFY(writeFiles(temp(), before));
+    QVERIFY(writePackage(ArchiveEntries{entry("lib/a.so", frame, ZipWriter::Stored)},
+                         identity("<file path=\"lib\" name=\"a.so\" action=\"patch\" " + row
+                                  + "/>")));
+    PreparedPackage prepared;
+    QString why;
+    const bool ready = DeltaPackage::prepare(archiveFile(QStringLiteral("core.zip")),
+                                             QStringLiteral("/core.zip"), unpackDir(), root(),
+                                             &prepared, &why);
+    QCOMPARE(why, expand(QString::fromUtf8(reason)));
+    QCOMPARE(ready, reason.isEmpty());
+    if (ready) {
+        QCOMPARE(prepared.patchedFiles, 1);
+        CompactStringList installed;
+        PackageInstaller *installer = makeInstaller();
+        installer->usePrepared(std::move(prepared));
+        QVERIFY(installer->install(workDir(), &installed));
+        QCOMPARE(installed.toStringList(), QStringList{" - lib/a.so"});
+        QCOMPARE(fileMap(backupDir()), FileMap({{"lib/a.so", before.value("install/lib/a.so")}}));
+    }
+    QCOMPARE(filesOutsideWork(), after);
 }
 
 void PackageInstallerTest::manifest()

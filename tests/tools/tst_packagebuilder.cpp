@@ -1,3 +1,4 @@
+#include "install/deltapackage.h"
 #include "testmain.h"
 #include "treelisting.h"
 
@@ -84,6 +85,8 @@ private slots:
     void archive_data();
     void archive();
     void manifestCommand();
+    void delta_data();
+    void delta();
     void failures_data();
     void failures();
 
@@ -234,6 +237,72 @@ void PackageBuilderTest::manifestCommand()
     QCOMPARE(readFile(path("m.xml")), printed);
 }
 
+void PackageBuilderTest::delta_data()
+{
+    QTest::addColumn<bool>("fromPackages");
+    QTest::newRow("two folders") << false;
+    QTest::newRow("two packages, identity from the new one") << true;
+}
+
+// A delta made from two versions turns the old one into the new one once
+// the updater has prepared it; each file goes the cheapest way.
+void PackageBuilderTest::delta()
+{
+    QFETCH(bool, fromPackages);
+
+    QByteArray library(256 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(library.data()),
+                                  library.size() / 4);
+    QByteArray changed = library;
+    changed.replace(1000, 5, "12345");
+    const QMap<QString, QByteArray> old{{"lib/core.so", library},
+                                        {"same.txt", "unchanged"},
+                                        {"gone.txt", "removed"},
+                                        {"tiny.txt", "a"}};
+    const QMap<QString, QByteArray> fresh{{"lib/core.so", changed},
+                                          {"same.txt", "unchanged"},
+                                          {"new/added.txt", "added"},
+                                          {"tiny.txt", "b"}};
+    for (auto it = old.cbegin(); it != old.cend(); ++it)
+        QVERIFY(writeFile(path("old/" + it.key()), it.value()));
+    for (auto it = fresh.cbegin(); it != fresh.cend(); ++it)
+        QVERIFY(writeFile(path("new/" + it.key()), it.value()));
+    QStringList versions{"old", "new"};
+    QStringList identity{"--project", "vemo", "--name", "core", "--type", "app"};
+    if (fromPackages) {
+        for (const QString &version : {QStringLiteral("old"), QStringLiteral("new")})
+            QCOMPARE(run(QStringList{"build", "--folder", version, "--out", version + ".zip"}
+                         + identity),
+                     0);
+        versions = QStringList{"old.zip", "new.zip"};
+        identity.clear();
+    }
+
+    QCOMPARE(run(QStringList{"delta", "--from", versions.at(0), "--to", versions.at(1), "--out",
+                             "delta.zip", "--url-path", "/d/core-delta.zip"}
+                 + identity),
+             0);
+    QCOMPARE(m_stderr, QByteArray());
+    QVERIFY2(m_stdout.startsWith("Wrote delta.zip: 1 patched, 2 whole, 1 removed, 1 unchanged\n"),
+             m_stdout);
+    const QList<Entry> archive = readArchive(path("delta.zip"));
+    QVERIFY(!archive.isEmpty());
+    QCOMPARE(archive.first().name, "d/core-delta.xml");
+    // A one-byte file costs less whole than as a frame.
+    QCOMPARE(manifestElements(archive.first().content),
+             QStringList({"package vemo core app", "file lib|core.so|patch",
+                          "file new|added.txt|add", "file |tiny.txt|add",
+                          "file |gone.txt|remove"}));
+
+    PreparedPackage prepared;
+    QString reason;
+    QVERIFY2(DeltaPackage::prepare(path("delta.zip"), "/d/core-delta.zip", path("unpack"),
+                                   path("old"), &prepared, &reason),
+             qPrintable(reason));
+    QCOMPARE(prepared.patchedFiles, 1);
+    QCOMPARE(readFile(path("unpack/lib/core.so")), changed);
+}
+
 void PackageBuilderTest::failures_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -264,6 +333,14 @@ void PackageBuilderTest::failures_data()
     // the archive was begun.
     QTest::newRow("file that cannot be read") << build + identity << "mem"
                                               << "Cannot read folder/mem: Input/output error";
+    QTest::newRow("delta of a folder without identity")
+        << QStringList{"delta", "--from", "folder", "--to", "folder", "--out", "out/pkg.zip"}
+        << QString()
+        << "The delta needs --project, --name and --type (the new version is no package)";
+    QTest::newRow("delta from a version that does not exist")
+        << QStringList{"delta", "--from", "none", "--to", "folder", "--out", "out/pkg.zip"}
+               + identity
+        << QString() << "none is neither a folder nor a package";
     QTest::newRow("malformed manifest")
         << build + QStringList{"--manifest", "bad.xml"} << QString()
         << "The manifest is not well-formed XML: line 1, column 25: Opening and ending tag "

@@ -27,7 +27,10 @@ const QByteArray Catalogue = R"(<catalogue>
 Line two</changelog>
     <link>http://127.0.0.1/packages/core-7.1.0.zip</link>
   </component>
-  <component project="vemo" name="chat" type="app"><version>7.10.0</version></component>
+  <component project="vemo" name="chat" type="app"><version>7.10.0</version>
+    <delta from="7.9"><link>http://127.0.0.1/chat-7.9.zip</link><size>12</size></delta>
+    <delta from="7.9.4"><link>http://127.0.0.1/chat-7.9.4.zip</link><size>10</size></delta>
+  </component>
   <component project="vemo" name="emoji" type="plugin"><version>2.0</version></component>
   <component project="vemo" name="wtyczka-ż" type="plugin">
     <version>2</version><description>Zażółć gęślą jaźń
@@ -59,8 +62,20 @@ QStringList describe(const QByteArray &answer)
     for (int i = 0; i < requests.size(); ++i) {
         const QDomElement request = requests.at(i).toElement();
         QStringList children;
-        for (QDomElement c = request.firstChildElement(); !c.isNull(); c = c.nextSiblingElement())
-            children << (c.hasChildNodes() ? c.tagName() + '=' + c.text() : c.tagName());
+        for (QDomElement c = request.firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
+            QStringList attributes;
+            for (int a = 0; a < c.attributes().size(); ++a)
+                attributes << c.attributes().item(a).nodeName();
+            QString line = c.tagName() + (attributes.isEmpty() ? QString() : '(' + attributes.join(',') + ')');
+            QStringList parts;
+            for (QDomElement d = c.firstChildElement(); !d.isNull(); d = d.nextSiblingElement())
+                parts << d.tagName() + '=' + d.text();
+            if (!parts.isEmpty())
+                line += '[' + parts.join(", ") + ']';
+            else if (c.hasChildNodes())
+                line += '=' + c.text();
+            children << line;
+        }
         lines << QStringLiteral("%1/%2/%3: %4")
                      .arg(request.attribute("project"), request.attribute("name"),
                           request.attribute("type"), children.join("; "));
@@ -155,6 +170,14 @@ void UpdateServerTest::answers_data()
                                                      << QStringList{"vemo/core/app: latest"};
     QTest::newRow("parts compare as numbers") << query({"chat/app/7.9.5"})
                                               << QStringList{"vemo/chat/app: version=7.10.0"};
+    QTest::newRow("the delta made against the installed version, last")
+        << query({"chat/app/7.9.4"})
+        << QStringList{"vemo/chat/app: version=7.10.0; "
+                       "delta[link=http://127.0.0.1/chat-7.9.4.zip, size=10]"};
+    QTest::newRow("delta versions compare as numbers")
+        << query({"chat/app/7.09.0"})
+        << QStringList{"vemo/chat/app: version=7.10.0; "
+                       "delta[link=http://127.0.0.1/chat-7.9.zip, size=12]"};
     QTest::newRow("installed newer") << query({"chat/app/7.10.0.1"})
                                      << QStringList{"vemo/chat/app: noSuchUpdate"};
     QTest::newRow("one request per component, in query order")

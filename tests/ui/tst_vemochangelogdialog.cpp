@@ -41,7 +41,8 @@ const QString OfferWindow = QStringLiteral("Updater_Changelog_MainWindow");
 const QString DownloadWindow = QStringLiteral("Updater_Download_MainWindow");
 
 // One update as the server describes it: description, version, changelog and
-// optionally the size of its archive (1 byte when not given).
+// optionally the size of its archive (1 byte when not given) and that of a
+// delta package.
 using Updates = QList<QStringList>;
 
 QByteArray answerFor(const Updates &updates)
@@ -62,6 +63,14 @@ QByteArray answerFor(const Updates &updates)
                              QStringLiteral("http://127.0.0.1/component%1.zip").arg(i));
         xml.writeTextElement(QStringLiteral("size"), updates[i].value(3, QStringLiteral("1")));
         xml.writeTextElement(QStringLiteral("sha256"), QString(64, QLatin1Char('a')));
+        if (updates[i].size() > 4) {
+            xml.writeStartElement(QStringLiteral("delta"));
+            xml.writeTextElement(QStringLiteral("link"),
+                                 QStringLiteral("http://127.0.0.1/component%1-delta.zip").arg(i));
+            xml.writeTextElement(QStringLiteral("size"), updates[i].at(4));
+            xml.writeTextElement(QStringLiteral("sha256"), QString(64, QLatin1Char('b')));
+            xml.writeEndElement();
+        }
         xml.writeEndElement();
     }
     xml.writeEndElement();
@@ -119,6 +128,12 @@ void ChangelogDialogTest::changelogText_data()
         << QString::fromUtf8("Dostępne są aktualizacje komunikatora Vemo. Czy chcesz je teraz "
                              "pobrać?\n• Komunikator Vemo, wersja 7.1.0\n• component1, wersja 1.1\n"
                              "• <b>Core</b>, wersja 2\n[Pobierz teraz (12,3 MB)]");
+    QTest::newRow("the offer counts a delta package instead of its full package")
+        << Updates{{"Core", "7.1.0", "a", "12000000", "300000"}, {"Sound", "1.1", "b", "200000"}}
+        << true << "Core\nZmiany w wersji 7.1.0\na\n\nSound\nZmiany w wersji 1.1\nb"
+        << QString::fromUtf8("Dostępne są aktualizacje komunikatora Vemo. Czy chcesz je teraz "
+                             "pobrać?\n• Core, wersja 7.1.0\n• Sound, wersja 1.1\n"
+                             "[Pobierz teraz (500,0 kB)]");
     QTest::newRow("the prefix is the same under the Polish catalogue")
         << Updates{{"Vemo core", "7.1.2", "Faster start"}} << true
         << "Vemo core\nZmiany w wersji 7.1.2\nFaster start" << QString();

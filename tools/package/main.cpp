@@ -1,6 +1,7 @@
 // vemo-package: writes package manifests and builds update packages.
 
 #include "archivedigest.h"
+#include "deltabuilder.h"
 #include "packagebuilder.h"
 #include "packagecommandline.h"
 #include "packagemanifest.h"
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -89,6 +91,63 @@ int buildPackage(const PackageCommandLine &commandLine)
     return 0;
 }
 
+// The size of the full package of the new version: --full, the new
+// version itself when it is a package, or one built from its folder.
+qint64 fullPackageSize(const PackageCommandLine &commandLine, const DeltaBuilder &delta)
+{
+    if (commandLine.isSet(QStringLiteral("full")))
+        return QFileInfo(commandLine.value(QStringLiteral("full"))).size();
+    const QString to = commandLine.value(QStringLiteral("to"));
+    if (QFileInfo(to).isFile())
+        return QFileInfo(to).size();
+    QTemporaryDir scratch;
+    const QString out = scratch.path() + QStringLiteral("/full.zip");
+    PackageBuilder builder(to, out);
+    builder.setGeneratedManifest(PackageManifest(delta.project(), delta.name(), delta.type()));
+    return builder.build() ? QFileInfo(out).size() : -1;
+}
+
+int buildDelta(const PackageCommandLine &commandLine)
+{
+    const QString out = commandLine.value(QStringLiteral("out"));
+    DeltaBuilder delta(commandLine.value(QStringLiteral("from")),
+                       commandLine.value(QStringLiteral("to")), out);
+    if (commandLine.isSet(QStringLiteral("name")))
+        delta.setIdentity(commandLine.value(QStringLiteral("project")),
+                          commandLine.value(QStringLiteral("name")),
+                          commandLine.value(QStringLiteral("type")));
+    if (commandLine.isSet(QStringLiteral("url-path")))
+        delta.setUrlPath(commandLine.value(QStringLiteral("url-path")));
+    if (commandLine.isSet(QStringLiteral("level")))
+        delta.setLevel(commandLine.value(QStringLiteral("level")).toInt());
+    if (!delta.build())
+        return fail(delta.errorString());
+    QByteArray digest;
+    QString error;
+    if (!ArchiveDigest::ofFile(out, &digest, &error))
+        return fail(QStringLiteral("Cannot read back %1: %2").arg(out, error));
+    const DeltaBuilder::Counts counts = delta.counts();
+    const qint64 size = QFileInfo(out).size();
+    const qint64 full = fullPackageSize(commandLine, delta);
+    printText(stdout,
+              QStringLiteral("Wrote %1: %2 patched, %3 whole, %4 removed, %5 unchanged\n"
+                             "<size>%6</size>\n<sha256>%7</sha256>\n")
+                  .arg(out)
+                  .arg(counts.patched)
+                  .arg(counts.added)
+                  .arg(counts.removed)
+                  .arg(counts.unchanged)
+                  .arg(size)
+                  .arg(QString::fromLatin1(digest)));
+    if (full > 0) {
+        printText(stdout, QStringLiteral("Delta %1 bytes, full package %2 bytes: %3 %\n")
+                              .arg(size)
+                              .arg(full)
+                              .arg(100.0 * double(size) / double(full), 0, 'f', 1));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -105,6 +164,8 @@ int main(int argc, char **argv)
         return writeManifest(commandLine);
     case PackageCommandLine::Build:
         return buildPackage(commandLine);
+    case PackageCommandLine::Delta:
+        return buildDelta(commandLine);
     }
     return 1;
 }

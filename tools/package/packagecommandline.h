@@ -13,7 +13,7 @@
 class PackageCommandLine
 {
 public:
-    enum Command { Help, Manifest, Build };
+    enum Command { Help, Manifest, Build, Delta };
 
     // arguments without the program name.
     bool parse(const QStringList &arguments);

@@ -29,6 +29,13 @@ QByteArray PackageManifest::toXml() const
             writer.writeAttribute(QStringLiteral("action"), QStringLiteral("add"));
         else if (file.action == Remove)
             writer.writeAttribute(QStringLiteral("action"), QStringLiteral("remove"));
+        if (file.action == Patch) {
+            writer.writeAttribute(QStringLiteral("action"), QStringLiteral("patch"));
+            writer.writeAttribute(QStringLiteral("from-size"), QString::number(file.fromSize));
+            writer.writeAttribute(QStringLiteral("from-sha256"), QString::fromLatin1(file.fromSha256));
+            writer.writeAttribute(QStringLiteral("size"), QString::number(file.size));
+            writer.writeAttribute(QStringLiteral("sha256"), QString::fromLatin1(file.sha256));
+        }
     }
     writer.writeEndElement();
     writer.writeEndDocument();

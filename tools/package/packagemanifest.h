@@ -10,13 +10,19 @@
 class PackageManifest
 {
 public:
-    enum Action { Add, Remove, Keep };
+    // Patch: the entry is a zstd frame that turns the installed file (of
+    // fromSize bytes, SHA-256 fromSha256) into the new one (size, sha256).
+    enum Action { Add, Remove, Keep, Patch };
 
     struct File
     {
         QString path; // directory relative to the install root, may be empty
         QString name;
         Action action = Add;
+        qint64 fromSize = 0;
+        QByteArray fromSha256; // lowercase hex
+        qint64 size = 0;
+        QByteArray sha256;
     };
 
     PackageManifest() = default;

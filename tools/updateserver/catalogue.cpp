@@ -7,6 +7,8 @@
 
 namespace {
 
+const QString DeltaName = QStringLiteral("delta");
+
 // The leading digits of a version part, without leading zeros, so that two
 // parts of any length compare by length first and then digit by digit.
 QString numberOf(const QString &part)
@@ -101,9 +103,24 @@ QByteArray Catalogue::answer(const UpdateQuery &query) const
         } else if (order < 0) {
             request.appendChild(answer.createElement(QStringLiteral("noSuchUpdate")));
         } else {
+            // Every child but the deltas; of those, the one made against the
+            // installed version goes last, without its "from".
+            QDomElement delta;
             for (QDomElement child = known.firstChildElement(); !child.isNull();
-                 child = child.nextSiblingElement())
-                request.appendChild(answer.importNode(child, true));
+                 child = child.nextSiblingElement()) {
+                if (child.tagName() != DeltaName)
+                    request.appendChild(answer.importNode(child, true));
+                else if (delta.isNull()
+                         && compareVersions(child.attribute(QStringLiteral("from")),
+                                            component.version)
+                                == 0)
+                    delta = child;
+            }
+            if (!delta.isNull()) {
+                QDomElement copy = answer.importNode(delta, true).toElement();
+                copy.removeAttribute(QStringLiteral("from"));
+                request.appendChild(copy);
+            }
         }
     }
     return answer.toByteArray(1);

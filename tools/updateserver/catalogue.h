@@ -9,7 +9,8 @@ class UpdateQuery;
 // The update server's catalogue, "catalogue.xml": one "component" element
 // per known component, identified by the attributes project, name and type,
 // whose child elements (version, description, changelog, link, ...) describe
-// the newest package.
+// the newest package, and whose "delta" children (attribute "from": the
+// version a delta was made against) the delta packages to it.
 class Catalogue
 {
 public:
@@ -19,7 +20,8 @@ public:
     // The answer document for a query: one "request" element per queried
     // component, in query order, holding either a marker ("latest",
     // "noSuchUpdate", "noSuchComponent") or the catalogue's description of
-    // the newer version.
+    // the newer version, with the delta package made against the installed
+    // version when the catalogue has one.
     QByteArray answer(const UpdateQuery &query) const;
 
     // Compares dot-separated version numbers part by part, numerically, with

@@ -1,0 +1,224 @@
+#include "deltapackage.h"
+
+#include "archiveextractor.h"
+#include "engine/archivedigest.h"
+#include "engine/removetree.h"
+#include "filepatch.h"
+#include "installjournal.h"
+#include "manifestreader.h"
+#include "platform/fileio.h"
+#include "platform/systemerror.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QXmlStreamAttributes>
+
+#include <cerrno>
+
+namespace {
+
+// The manifest's name drops the dot and three letters of the archive's.
+constexpr int ArchiveExtensionLength = 4;
+
+// A byte count as the manifest writes it: decimal digits alone.
+bool readSize(const QString &text, qint64 *size)
+{
+    if (text.isEmpty() || text.size() > 18)
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    *size = text.toLongLong();
+    return true;
+}
+
+// The row's place below the root, cleaned; empty when it would leave the
+// root (or name the root itself) or lie in the run's backups, the places
+// where the installer would skip it.
+QString relativeTarget(const QString &path, const QString &name)
+{
+    QString relative = path + QLatin1Char('/') + name;
+    while (relative.startsWith(QLatin1Char('/')))
+        relative.remove(0, 1);
+    relative = QDir::cleanPath(relative);
+    if (relative.isEmpty() || relative == QLatin1String(".") || relative == QLatin1String("..")
+        || relative.startsWith(QLatin1String("../")) || relative.startsWith(QLatin1Char('/'))
+        || relative.startsWith(InstallJournal::backupFolderPrefix()))
+        return QString();
+    return relative;
+}
+
+// Whether a folder on the way from the root to relative is a link: the
+// installed file is read only where the installer would find it without
+// following one.
+bool passesLink(const QString &root, const QString &relative)
+{
+    qsizetype slash = relative.indexOf(QLatin1Char('/'));
+    while (slash > 0) {
+        Platform::FileStatus status;
+        const QString folder = root + QLatin1Char('/') + relative.left(slash);
+        if (Platform::nameStatus(QFile::encodeName(folder), &status) && status.isLink())
+            return true;
+        slash = relative.indexOf(QLatin1Char('/'), slash + 1);
+    }
+    return false;
+}
+
+class Preparation
+{
+public:
+    Preparation(const QString &unpackDir, const QString &root, PreparedPackage *prepared,
+                QString *reason)
+        : m_unpackDir(QDir::cleanPath(unpackDir))
+        , m_root(QDir::cleanPath(root))
+        , m_prepared(prepared)
+        , m_reason(reason)
+    {
+    }
+
+    bool patchAll();
+
+private:
+    bool fail(const QString &reason)
+    {
+        *m_reason = reason;
+        return false;
+    }
+    bool patch(const QXmlStreamAttributes &attributes);
+    // A new file in the unpack directory that no entry has taken.
+    QString freeName();
+
+    const QString m_unpackDir;
+    const QString m_root;
+    PreparedPackage *m_prepared;
+    QString *m_reason;
+    int m_nameCounter = 0;
+};
+
+bool Preparation::patchAll()
+{
+    ManifestReader reader;
+    if (!reader.open(m_prepared->manifestPath)) {
+        return fail(QCoreApplication::translate("DeltaPackage", "Cannot read the manifest of the delta package (%1).")
+                        .arg(reader.errorString()));
+    }
+    for (;;) {
+        switch (reader.next()) {
+        case ManifestReader::End:
+            return true;
+        case ManifestReader::Error:
+            return fail(QCoreApplication::translate("DeltaPackage", "The manifest of the delta package is damaged: %1")
+                            .arg(reader.errorString()));
+        case ManifestReader::Package:
+            break;
+        case ManifestReader::File: {
+            const QXmlStreamAttributes attributes = reader.attributes();
+            const QString action =
+                ManifestReader::value(attributes, QLatin1String("action")).toLower();
+            if (action == QLatin1String("patch") && !patch(attributes))
+                return false;
+            break;
+        }
+        }
+    }
+}
+
+bool Preparation::patch(const QXmlStreamAttributes &attributes)
+{
+    const QString path = ManifestReader::value(attributes, QLatin1String("path"));
+    const QString name = ManifestReader::value(attributes, QLatin1String("name"));
+    const QString relative = relativeTarget(path, name);
+    if (relative.isEmpty())
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of \"%1\" names a place outside the installation.")
+                        .arg(path + QLatin1Char('/') + name));
+
+    FilePatch::Versions versions;
+    versions.fromSha256 = ManifestReader::value(attributes, QLatin1String("from-sha256")).toLatin1();
+    versions.sha256 = ManifestReader::value(attributes, QLatin1String("sha256")).toLatin1();
+    if (!readSize(ManifestReader::value(attributes, QLatin1String("from-size")),
+                  &versions.fromSize)
+        || !readSize(ManifestReader::value(attributes, QLatin1String("size")), &versions.size)
+        || !ArchiveDigest::isHexDigest(versions.fromSha256)
+        || !ArchiveDigest::isHexDigest(versions.sha256)) {
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 lacks valid sizes or SHA-256 digests.").arg(relative));
+    }
+
+    // The frame is the entry at the row's place, as the file of an "add"
+    // row would be; a row that climbs out of the unpack directory and back
+    // in names no entry.
+    const QString frame = QDir::cleanPath(m_unpackDir + QLatin1Char('/') + relative);
+    if (!frame.startsWith(m_unpackDir + QLatin1Char('/')))
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(relative));
+    Platform::FileStatus status;
+    if (!Platform::nameStatus(QFile::encodeName(frame), &status) || !status.isRegular())
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(relative));
+    if (passesLink(m_root, relative))
+        return fail(QCoreApplication::translate("DeltaPackage", "The installed file %1 lies beyond a link.").arg(relative));
+
+    const QString output = freeName();
+    if (output.isEmpty())
+        return fail(QCoreApplication::translate("DeltaPackage", "Cannot make a file in %1.").arg(m_unpackDir));
+    if (!FilePatch::apply(m_root + QLatin1Char('/') + relative, frame, output, versions,
+                          m_reason))
+        return false;
+    if (!Platform::rename(QFile::encodeName(output), QFile::encodeName(frame))) {
+        const QString error = Platform::systemError(errno);
+        Platform::removeFile(QFile::encodeName(output));
+        return fail(QCoreApplication::translate("DeltaPackage", "Cannot write file %1 (%2).").arg(frame, error));
+    }
+    ++m_prepared->patchedFiles;
+    return true;
+}
+
+QString Preparation::freeName()
+{
+    for (int tries = 0; tries < 1000; ++tries) {
+        const QString name = QStringLiteral("%1/.patched-%2").arg(m_unpackDir).arg(++m_nameCounter);
+        Platform::FileStatus status;
+        if (!Platform::nameStatus(QFile::encodeName(name), &status) && errno == ENOENT)
+            return name;
+    }
+    return QString();
+}
+
+} // namespace
+
+namespace DeltaPackage {
+
+QString manifestEntry(const QString &urlPath)
+{
+    QString entry = urlPath;
+    entry.chop(ArchiveExtensionLength);
+    entry += QLatin1String(".xml");
+    while (entry.startsWith(QLatin1Char('/')))
+        entry.remove(0, 1);
+    return entry;
+}
+
+bool prepare(const QString &archive, const QString &urlPath, const QString &unpackDir,
+             const QString &root, PreparedPackage *prepared, QString *reason)
+{
+    *prepared = PreparedPackage();
+    prepared->unpackDir = unpackDir;
+    const QString entry = manifestEntry(urlPath);
+    prepared->manifestPath = QDir::cleanPath(unpackDir + QLatin1Char('/') + entry);
+
+    // Files left there by an earlier run must never stand in for entries.
+    removeTree(unpackDir);
+    // The extractor joins the folder and each entry's name as they are.
+    ArchiveExtractor extractor(archive, QDir::cleanPath(unpackDir) + QLatin1Char('/'));
+    if (!extractor.extract(entry, &prepared->installedList)) {
+        *reason = extractor.errorText().isEmpty()
+                      ? extractor.message()
+                      : QStringLiteral("%1 (%2)").arg(extractor.message(), extractor.errorText());
+        return false;
+    }
+    prepared->entryCount = extractor.entryCount();
+    if (prepared->entryCount == 0)
+        return true;
+    return Preparation(unpackDir, root, prepared, reason).patchAll();
+}
+
+} // namespace DeltaPackage

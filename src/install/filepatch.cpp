@@ -1,0 +1,302 @@
+#include "filepatch.h"
+
+#include "engine/archivedigest.h"
+#include "platform/filemapping.h"
+#include "platform/fileio.h"
+#include "platform/systemerror.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+// The frame's header and the block-by-block decoder are zstd's advanced
+// interface: the streaming decoder would keep the whole window of history
+// (for a patch, the size of the result) in memory of its own.
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
+
+namespace {
+
+constexpr quint64 MiB = 1024 * 1024;
+constexpr quint64 MaxWindow = 2048 * MiB;
+// Mapped pages are handed back after each such run of output (and digests
+// are fed in runs of this size).
+constexpr qint64 ReleaseInterval = 8 * MiB;
+
+struct ContextDeleter
+{
+    void operator()(ZSTD_DCtx *context) const { ZSTD_freeDCtx(context); }
+    void operator()(ZSTD_DDict *dictionary) const { ZSTD_freeDDict(dictionary); }
+};
+
+// A file opened from a handle of the file layer and mapped whole; an empty
+// file maps to nothing.
+class MappedFile
+{
+public:
+    ~MappedFile()
+    {
+        if (m_data)
+            m_file.unmap(m_data);
+    }
+
+    bool map(int fd, qint64 size, QIODevice::OpenMode mode, QString *error)
+    {
+        if (!m_file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+            Platform::closeFile(fd);
+            *error = m_file.errorString();
+            return false;
+        }
+        m_size = size;
+        if (size == 0)
+            return true;
+        m_data = m_file.map(0, size);
+        if (!m_data) {
+            *error = m_file.errorString();
+            return false;
+        }
+        return true;
+    }
+
+    uchar *data() const { return m_data; }
+    qint64 size() const { return m_size; }
+    void release(qint64 size) const { Platform::releaseMappedPages(m_data, size); }
+
+    // The SHA-256 of the mapped bytes, read in runs that are handed back.
+    QByteArray sha256() const
+    {
+        ArchiveDigest digest;
+        for (qint64 done = 0; done < m_size;) {
+            const qint64 run = qMin(ReleaseInterval, m_size - done);
+            digest.addData(reinterpret_cast<const char *>(m_data) + done, run);
+            Platform::releaseMappedPages(m_data + done, run);
+            done += run;
+        }
+        return digest.hexResult();
+    }
+
+private:
+    QFile m_file;
+    uchar *m_data = nullptr;
+    qint64 m_size = 0;
+};
+
+// what: a text marked with QT_TRANSLATE_NOOP, %1 the path, %2 the
+// system's reason.
+bool systemFailure(const char *what, const QString &path, QString *reason)
+{
+    const QString error = Platform::systemError(errno);
+    *reason = QCoreApplication::translate("FilePatch", what).arg(path, error);
+    return false;
+}
+
+// Reads exactly size bytes at offset; false when the file ends first.
+bool readExactly(int fd, char *buffer, qint64 size, qint64 offset)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 got = Platform::readAt(fd, buffer + done, size - done, offset + done);
+        if (got <= 0) {
+            if (got == 0)
+                errno = 0;
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+class Patcher
+{
+public:
+    Patcher(const FilePatch::Versions &versions, QString *reason)
+        : m_versions(versions)
+        , m_reason(reason)
+    {
+    }
+
+    bool run(const QString &installed, const QString &frame, const QString &output);
+
+private:
+    bool fail(const QString &reason)
+    {
+        *m_reason = reason;
+        return false;
+    }
+    bool openInstalled(const QString &installed);
+    bool readHeader(const QString &frame);
+    bool decode(const QString &output);
+
+    const FilePatch::Versions &m_versions;
+    QString *m_reason;
+    MappedFile m_installed;
+    MappedFile m_result;
+    Platform::FileHandle m_frame;
+    qint64 m_frameSize = 0;
+    bool m_created = false;
+};
+
+bool Patcher::openInstalled(const QString &installed)
+{
+    Platform::FileHandle file(Platform::openForReadingNoFollow(QFile::encodeName(installed)));
+    Platform::FileStatus status;
+    if (!file.isOpen())
+        return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot open the installed file %1 (%2)."), installed, m_reason);
+    if (!Platform::fileStatus(file.get(), &status))
+        return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the installed file %1 (%2)."), installed, m_reason);
+    if (!status.isRegular())
+        return fail(QCoreApplication::translate("FilePatch", "The installed %1 is not a regular file.").arg(installed));
+    if (status.size != m_versions.fromSize) {
+        return fail(QCoreApplication::translate("FilePatch", "The installed file %1 has %2 bytes, the patch applies to %3.")
+                        .arg(installed)
+                        .arg(status.size)
+                        .arg(m_versions.fromSize));
+    }
+    QString error;
+    if (!m_installed.map(file.release(), status.size, QIODevice::ReadOnly, &error))
+        return fail(QCoreApplication::translate("FilePatch", "Cannot map the installed file %1 (%2).").arg(installed, error));
+    const QByteArray digest = m_installed.sha256();
+    if (digest != m_versions.fromSha256) {
+        return fail(QCoreApplication::translate("FilePatch", "The installed file %1 differs from the one the patch applies to "
+                       "(SHA-256 %2).")
+                        .arg(installed, QString::fromLatin1(digest)));
+    }
+    return true;
+}
+
+bool Patcher::readHeader(const QString &frame)
+{
+    m_frame.reset(Platform::openForReadingNoFollow(QFile::encodeName(frame)));
+    Platform::FileStatus status;
+    if (!m_frame.isOpen() || !Platform::fileStatus(m_frame.get(), &status))
+        return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the patch %1 (%2)."), frame, m_reason);
+    m_frameSize = status.size;
+
+    char header[ZSTD_FRAMEHEADERSIZE_MAX];
+    const qint64 length = qMin(m_frameSize, qint64(sizeof header));
+    if (!readExactly(m_frame.get(), header, length, 0))
+        return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the patch %1 (%2)."), frame, m_reason);
+    ZSTD_frameHeader fields;
+    const size_t result = ZSTD_getFrameHeader(&fields, header, size_t(length));
+    if (ZSTD_isError(result) || result != 0 || fields.frameType != ZSTD_frame)
+        return fail(QCoreApplication::translate("FilePatch", "The patch %1 is no zstd frame.").arg(frame));
+    const quint64 bound = FilePatch::windowBound(m_versions.fromSize, m_versions.size);
+    if (fields.windowSize > bound) {
+        return fail(QCoreApplication::translate("FilePatch", "The patch %1 asks for a window of %2 bytes, more than the %3 "
+                       "allowed for its files.")
+                        .arg(frame)
+                        .arg(fields.windowSize)
+                        .arg(bound));
+    }
+    if (fields.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN
+        && fields.frameContentSize != quint64(m_versions.size)) {
+        return fail(QCoreApplication::translate("FilePatch", "The patch %1 makes %2 bytes, the manifest says %3.")
+                        .arg(frame)
+                        .arg(fields.frameContentSize)
+                        .arg(m_versions.size));
+    }
+    return true;
+}
+
+bool Patcher::decode(const QString &output)
+{
+    // The result is written through a mapping: the decoder reaches back
+    // into what it has written as far as the window allows.
+    Platform::FileHandle file(Platform::createForMapping(QFile::encodeName(output), 0600));
+    if (!file.isOpen())
+        return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot create file %1 (%2)."), output, m_reason);
+    m_created = true;
+    if (!Platform::reserveFileSpace(file.get(), m_versions.size))
+        return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot write file %1 (%2)."), output, m_reason);
+    QString error;
+    if (!m_result.map(file.release(), m_versions.size, QIODevice::ReadWrite, &error))
+        return fail(QCoreApplication::translate("FilePatch", "Cannot map file %1 (%2).").arg(output, error));
+
+    std::unique_ptr<ZSTD_DCtx, ContextDeleter> context(ZSTD_createDCtx());
+    // The installed file is the frame's prefix, taken by reference and as
+    // raw content whatever its first bytes are.
+    std::unique_ptr<ZSTD_DDict, ContextDeleter> prefix(ZSTD_createDDict_advanced(
+        m_installed.data(), size_t(m_installed.size()), ZSTD_dlm_byRef, ZSTD_dct_rawContent,
+        ZSTD_defaultCMem));
+    if (!context || !prefix
+        || ZSTD_isError(ZSTD_decompressBegin_usingDDict(context.get(), prefix.get())))
+        return fail(QCoreApplication::translate("FilePatch", "Cannot start decoding the patch for %1.").arg(output));
+
+    // One block of input at a time: a block holds at most this much.
+    std::vector<char> block(ZSTD_BLOCKSIZE_MAX + ZSTD_FRAMEHEADERSIZE_MAX);
+    char none = 0;
+    uchar *const result = m_result.data() ? m_result.data() : reinterpret_cast<uchar *>(&none);
+    qint64 read = 0;
+    qint64 written = 0;
+    qint64 released = 0;
+    for (size_t next = ZSTD_nextSrcSizeToDecompress(context.get()); next != 0;
+         next = ZSTD_nextSrcSizeToDecompress(context.get())) {
+        if (next > block.size() || read + qint64(next) > m_frameSize)
+            return fail(QCoreApplication::translate("FilePatch", "The patch for %1 is cut short.").arg(output));
+        if (!readExactly(m_frame.get(), block.data(), qint64(next), read))
+            return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the patch for %1 (%2)."), output, m_reason);
+        read += qint64(next);
+        const size_t made = ZSTD_decompressContinue(context.get(), result + written,
+                                                    size_t(m_versions.size - written),
+                                                    block.data(), next);
+        if (ZSTD_isError(made)) {
+            return fail(QCoreApplication::translate("FilePatch", "The patch for %1 cannot be decoded: %2.")
+                            .arg(output, QString::fromLatin1(ZSTD_getErrorName(made))));
+        }
+        written += qint64(made);
+        if (written - released >= ReleaseInterval) {
+            m_installed.release(m_installed.size());
+            m_result.release(written);
+            released = written;
+        }
+    }
+    m_installed.release(m_installed.size());
+    if (read != m_frameSize)
+        return fail(QCoreApplication::translate("FilePatch", "The patch for %1 holds more than one frame.").arg(output));
+    if (written != m_versions.size) {
+        return fail(QCoreApplication::translate("FilePatch", "The patch for %1 makes %2 bytes, the manifest says %3.")
+                        .arg(output)
+                        .arg(written)
+                        .arg(m_versions.size));
+    }
+    const QByteArray digest = m_result.sha256();
+    if (digest != m_versions.sha256) {
+        return fail(QCoreApplication::translate("FilePatch", "The patched file %1 differs from the new version (SHA-256 %2).")
+                        .arg(output, QString::fromLatin1(digest)));
+    }
+    return true;
+}
+
+bool Patcher::run(const QString &installed, const QString &frame, const QString &output)
+{
+    if (!openInstalled(installed) || !readHeader(frame))
+        return false;
+    if (decode(output))
+        return true;
+    if (m_created)
+        Platform::removeFile(QFile::encodeName(output));
+    return false;
+}
+
+} // namespace
+
+namespace FilePatch {
+
+quint64 windowBound(qint64 fromSize, qint64 size)
+{
+    const quint64 larger = quint64(qMax(qMax(fromSize, size), qint64(0)));
+    if (larger >= MaxWindow / 4)
+        return MaxWindow;
+    return qMin(4 * larger + MiB, MaxWindow);
+}
+
+bool apply(const QString &installed, const QString &frame, const QString &output,
+           const Versions &versions, QString *reason)
+{
+    return Patcher(versions, reason).run(installed, frame, output);
+}
+
+} // namespace FilePatch

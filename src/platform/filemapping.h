@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// What a file mapped into memory (QFile::map) needs from the system beyond
+// the mapping itself.
+namespace Platform {
+
+// Creates a new file, open for reading and writing as a writable mapping of
+// it needs; fails with EEXIST when the name is taken, never following a
+// link there. Windows: CreateFileW(GENERIC_READ | GENERIC_WRITE, CREATE_NEW)
+// with FILE_FLAG_OPEN_REPARSE_POINT.
+int createForMapping(const QByteArray &path, uint mode);
+
+// Gives the open file room on the disk for size bytes and makes it that
+// long, so that writing them through a mapping cannot fail for want of
+// space (where the mapping could only report that with a signal). False with
+// errno set (ENOSPC on a full disk). Windows: SetFileInformationByHandle with
+// FileAllocationInfo, then FileEndOfFileInfo.
+bool reserveFileSpace(int fd, qint64 size);
+
+// Takes the pages of a mapped range out of this process's resident memory
+// without losing them: a file mapping reads them back from the system's
+// cache when they are next touched, and what was written through it stays
+// written. Keeps a walk over a large mapped file from growing the process
+// by the file's size. The range is widened to whole pages. Windows:
+// VirtualUnlock (on pages that are not locked it only trims them from the
+// working set).
+void releaseMappedPages(const void *address, qint64 size);
+
+} // namespace Platform
