@@ -69,6 +69,19 @@ bool ArchiveDigest::ofFile(const QString &path, QByteArray *hex, QString *error)
     return true;
 }
 
+qint64 ArchiveDigest::byteCount(const QString &text)
+{
+    if (text.isEmpty() || text.size() > 18)
+        return -1;
+    qint64 bytes = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        bytes = bytes * 10 + (c.unicode() - '0');
+    }
+    return bytes;
+}
+
 bool ArchiveDigest::isHexDigest(const QByteArray &text)
 {
     if (text.size() != 64)

@@ -30,6 +30,9 @@ public:
     static bool ofFile(const QString &path, QByteArray *hex, QString *error);
     // 64 lowercase hex digits.
     static bool isHexDigest(const QByteArray &text);
+    // An archive's or a file's size as answers and manifests write it: plain
+    // decimal digits, at most 18 so that it cannot overflow; -1 otherwise.
+    static qint64 byteCount(const QString &text);
 
 private:
     struct ContextDeleter

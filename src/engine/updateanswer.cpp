@@ -47,21 +47,6 @@ bool isPlainName(const QString &name)
     return true;
 }
 
-// The text of a "size" element as a number of bytes; -1 when it is empty or
-// not a plain decimal number. At most 18 digits, so it cannot overflow.
-qint64 archiveBytes(const QString &size)
-{
-    if (size.isEmpty() || size.size() > 18)
-        return -1;
-    qint64 bytes = 0;
-    for (const QChar c : size) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return -1;
-        bytes = bytes * 10 + (c.unicode() - '0');
-    }
-    return bytes;
-}
-
 } // namespace
 
 UpdateAnswer::UpdateAnswer(const QByteArray &document)
@@ -239,7 +224,7 @@ bool UpdateAnswer::isUsable(bool requireArchiveDigests, QString *problem) const
         const QString &sha256 = update.fields[Sha256];
         const bool given = !size.isEmpty() || !sha256.isEmpty();
         if ((given || requireArchiveDigests)
-            && (archiveBytes(size) < 0 || !ArchiveDigest::isHexDigest(sha256.toUtf8()))) {
+            && (ArchiveDigest::byteCount(size) < 0 || !ArchiveDigest::isHexDigest(sha256.toUtf8()))) {
             *problem = QCoreApplication::translate(
                            "UpdateAnswer", "The update server's answer does not give the size and "
                                            "checksum of the package %1.")
@@ -248,7 +233,7 @@ bool UpdateAnswer::isUsable(bool requireArchiveDigests, QString *problem) const
         }
         if (update.hasDelta
             && (!UpdateInfo::isPackageLink(recordText(update.fields[DeltaLink]))
-                || archiveBytes(update.fields[DeltaSize]) < 0
+                || ArchiveDigest::byteCount(update.fields[DeltaSize]) < 0
                 || !ArchiveDigest::isHexDigest(update.fields[DeltaSha256].toUtf8()))) {
             *problem = QCoreApplication::translate(
                            "UpdateAnswer", "The update server's answer does not give the "
@@ -270,8 +255,8 @@ QVector<UpdateInfo> UpdateAnswer::updates() const
             recordText(request.project), recordText(request.name), recordText(request.type),
             recordText(request.fields[Version]), recordText(request.fields[Description]),
             recordText(request.fields[Changelog]), recordText(request.fields[Link]),
-            archiveBytes(request.fields[Size]), request.fields[Sha256].toUtf8(),
-            {recordText(request.fields[DeltaLink]), archiveBytes(request.fields[DeltaSize]),
+            ArchiveDigest::byteCount(request.fields[Size]), request.fields[Sha256].toUtf8(),
+            {recordText(request.fields[DeltaLink]), ArchiveDigest::byteCount(request.fields[DeltaSize]),
              request.fields[DeltaSha256].toUtf8()}));
     }
     return updates;

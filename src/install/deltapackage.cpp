@@ -21,19 +21,6 @@ namespace {
 // The manifest's name drops the dot and three letters of the archive's.
 constexpr int ArchiveExtensionLength = 4;
 
-// A byte count as the manifest writes it: decimal digits alone.
-bool readSize(const QString &text, qint64 *size)
-{
-    if (text.isEmpty() || text.size() > 18)
-        return false;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    *size = text.toLongLong();
-    return true;
-}
-
 // The row's place below the root, cleaned; empty when it would leave the
 // root (or name the root itself) or lie in the run's backups, the places
 // where the installer would skip it.
@@ -137,9 +124,11 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     FilePatch::Versions versions;
     versions.fromSha256 = ManifestReader::value(attributes, QLatin1String("from-sha256")).toLatin1();
     versions.sha256 = ManifestReader::value(attributes, QLatin1String("sha256")).toLatin1();
-    if (!readSize(ManifestReader::value(attributes, QLatin1String("from-size")),
-                  &versions.fromSize)
-        || !readSize(ManifestReader::value(attributes, QLatin1String("size")), &versions.size)
+    versions.fromSize =
+        ArchiveDigest::byteCount(ManifestReader::value(attributes, QLatin1String("from-size")));
+    versions.size =
+        ArchiveDigest::byteCount(ManifestReader::value(attributes, QLatin1String("size")));
+    if (versions.fromSize < 0 || versions.size < 0
         || !ArchiveDigest::isHexDigest(versions.fromSha256)
         || !ArchiveDigest::isHexDigest(versions.sha256)) {
         return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 lacks valid sizes or SHA-256 digests.").arg(relative));

@@ -272,7 +272,9 @@ bool Patcher::decode(const QString &output)
 
 bool Patcher::run(const QString &installed, const QString &frame, const QString &output)
 {
-    if (!openInstalled(installed) || !readHeader(frame))
+    // The frame's header is read first: a frame refused for its window or
+    // its size costs no pass over the installed file.
+    if (!readHeader(frame) || !openInstalled(installed))
         return false;
     if (decode(output))
         return true;

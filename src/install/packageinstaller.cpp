@@ -24,10 +24,6 @@
 
 namespace {
 
-// The file name extension (dot and three letters) that the archive's URL
-// path ends with and the manifest's name lacks.
-constexpr int ArchiveExtensionLength = 4;
-
 const QLatin1String AppType("app");
 const QLatin1String PluginType("plugin");
 const QLatin1String ActionAdd("add");
@@ -58,11 +54,9 @@ PackageInstaller::PackageInstaller(const UpdateInfo &record, const UpdaterPaths 
                                    InstallJournal *journal)
     : record(record)
     , m_packageName(record.name())
-    , m_manifestBase(QUrl(record.link()).path())
     , m_index(index)
     , m_journal(journal)
 {
-    m_manifestBase.chop(ArchiveExtensionLength);
     m_identityPrefix =
         QStringLiteral("%1_%2_%3").arg(record.project(), record.name(), record.type());
 
@@ -144,9 +138,7 @@ bool PackageInstaller::install(const QString &workDir, CompactStringList *instal
 
     // The manifest is the entry named after the archive's URL path; it is
     // the one file that the list of installed files leaves out.
-    QString manifestEntry = m_manifestBase + QLatin1String(".xml");
-    while (manifestEntry.startsWith(QLatin1Char('/')))
-        manifestEntry.remove(0, 1);
+    const QString manifestEntry = DeltaPackage::manifestEntry(QUrl(record.link()).path());
 
     // Unpacking is the first half of the steps, applying the manifest the
     // second, one step per entry each.
@@ -158,7 +150,7 @@ bool PackageInstaller::install(const QString &workDir, CompactStringList *instal
         return fail(extractor.message(), extractor.errorText());
     if (extractor.entryCount() == 0)
         return true; // nothing in it, nothing to do
-    return applyManifest(unpackDir, QStringLiteral("%1/%2.xml").arg(unpackDir, m_manifestBase),
+    return applyManifest(unpackDir, unpackDir + QLatin1Char('/') + manifestEntry,
                          extractor.entryCount(), step);
 }
 

@@ -102,7 +102,6 @@ private:
     QString m_backupDir;
     QString m_rootDir;
     QString m_packageName;
-    QString m_manifestBase;
 
     int m_index;
     InstallJournal *m_journal;
