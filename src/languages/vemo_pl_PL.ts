@@ -629,4 +629,15 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
     </message>
 </context>
+<context>
+    <name>XmlEncoding</name>
+    <message>
+        <source>The byte 0x%1 at offset %2 is not a character of the encoding %3.</source>
+        <translation>Bajt 0x%1 na pozycji %2 nie jest znakiem kodowania %3.</translation>
+    </message>
+    <message>
+        <source>The encoding %1 is not supported.</source>
+        <translation>Kodowanie %1 nie jest obsługiwane.</translation>
+    </message>
+</context>
 </TS>

@@ -1,3 +1,4 @@
+#include "fakeprogram.h"
 #include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
 #include "fakehttpserver.h"
@@ -235,9 +236,7 @@ void PackageDownloadTest::initTestCase()
         return {QByteArray(), false}; // silence
     });
 
-    QVERIFY(writeFile(m_installDir.filePath("vemo7.exe"), "#!/bin/sh\necho '<s><c/></s>'\n"));
-    QVERIFY(QFile::setPermissions(m_installDir.filePath("vemo7.exe"),
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(FakeProgram::write(m_installDir.filePath("vemo7.exe"), FakeProgram::Messenger));
     m_updateServer = std::make_unique<FakeUpdateServer>();
     QVERIFY(m_updateServer->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
 }

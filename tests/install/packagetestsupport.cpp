@@ -141,14 +141,6 @@ bool writeFiles(const QString &root, const FileMap &files)
     return true;
 }
 
-bool writeScript(const QString &path, const QByteArray &body)
-{
-    if (!writeFile(path, "#!/bin/sh\n" + body))
-        return false;
-    return QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup
-                                           | QFile::ExeOther);
-}
-
 bool mountSmallFileSystem(const QString &path, const QByteArray &size)
 {
     static const bool privateNamespace =

@@ -1,3 +1,4 @@
+#include "fakeprogram.h"
 #include "buildconfig.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
@@ -53,7 +54,7 @@ Q_DECLARE_METATYPE(Answers)
 
 namespace {
 
-const QByteArray Messenger = "echo 'Vemo 7'\necho '<s><c/></s>'\n";
+const QByteArray Messenger = "print Vemo 7\nprint <s><c/></s>";
 
 const FileMap InstallFiles{{"core.dll", "core 1"},
                            {"readme.txt", "readme"},
@@ -190,7 +191,7 @@ void InstallDriverTest::init()
     m_temp = std::make_unique<QTemporaryDir>();
     QVERIFY(m_temp->isValid());
     QVERIFY(buildTree(installDir(), InstallFiles));
-    QVERIFY(writeScript(installDir() + QStringLiteral("/vemo7.exe"), Messenger));
+    QVERIFY(FakeProgram::write(installDir() + QStringLiteral("/vemo7.exe"), Messenger));
     QVERIFY(buildTree(pluginDir(), PluginFiles));
     QVERIFY(QDir().mkpath(temp() + QStringLiteral("/tmp")));
 
@@ -516,7 +517,7 @@ void InstallDriverTest::nothingLost_data()
     QTest::newRow("journal of an earlier run left in place")
         << TestPackages{core} << abort << "earlier journal" << false << asBefore << asBefore;
 
-    const QByteArray failingInstaller = "#!/bin/sh\nexit 1\n";
+    const QByteArray failingInstaller = FakeProgram::bytes("exit 1");
     QTest::newRow("runtime installer fails")
         << TestPackages{sound, package("core", "app",
                                        {entry("core.dll", "core 2"),
@@ -559,7 +560,7 @@ void InstallDriverTest::nothingLost()
             QSKIP("needs a tmpfs mount (root)");
     }
     QVERIFY(buildTree(expected + QStringLiteral("/install"), installAfter));
-    QVERIFY(writeScript(expected + QStringLiteral("/install/vemo7.exe"), Messenger));
+    QVERIFY(FakeProgram::write(expected + QStringLiteral("/install/vemo7.exe"), Messenger));
     QVERIFY(buildTree(expected + QStringLiteral("/plugins"), pluginsAfter));
     const QStringList installBefore = treeListing(installDir());
     const QStringList pluginsBefore = treeListing(pluginDir());
@@ -664,8 +665,7 @@ void InstallDriverTest::run_data()
         package("core", "app", {}, fileElement("readme.txt", "", "remove"));
     const TestPackage folderInPlace = package(
         "patch", "app",
-        {entry("vcredist.exe", "#!/bin/sh\nd=$(dirname \"$0\")\nmkdir \"$d/readme.txt\"\n"
-                               "echo k > \"$d/readme.txt/keep\"\n")},
+        {entry("vcredist.exe", FakeProgram::bytes("mkdir readme.txt\nwrite readme.txt/keep k"))},
         fileElement("vcredist.exe", "", "add") + "<package name=\"core\"/>");
     const QString rollbackError =
         "critical | Update | An error occured while rolling back update progress. Software may "

@@ -1,4 +1,5 @@
 #include "engine/workdirectory.h"
+#include "fakeprogram.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
 #include "startup/relocation.h"
@@ -19,11 +20,16 @@
 namespace {
 
 const QFile::Permissions Executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+#ifdef Q_OS_WIN
+const QString UpdaterName = QStringLiteral("updater.exe");
+#else
+const QString UpdaterName = QStringLiteral("updater");
+#endif
 
 } // namespace
 
 // Relocation run in this process against a temporary installation and a
-// temporary TMPDIR. The "updater" in the installation is a script that
+// temporary TMPDIR. The "updater" in the installation is a fake program that
 // records the arguments it was started with, so the relaunch can be seen.
 class RelocationTest : public QObject
 {
@@ -60,11 +66,9 @@ void RelocationTest::init()
     QVERIFY(m_temp->isValid());
     m_install = m_temp->filePath("Program Files/Vemo");
     m_record = m_temp->filePath("relaunch.txt");
-    m_updater = "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done >> '"
-                + QFile::encodeName(m_record) + "'\necho >> '" + QFile::encodeName(m_record)
-                + "'\n";
-    QVERIFY(writeFile(m_install + "/updater", m_updater));
-    QVERIFY(QFile::setPermissions(m_install + "/updater", Executable));
+    m_updater = FakeProgram::bytes("args " + QFile::encodeName(m_record));
+    QVERIFY(writeFile(m_install + "/" + UpdaterName, m_updater));
+    QVERIFY(QFile::setPermissions(m_install + "/" + UpdaterName, Executable));
     QVERIFY(writeFile(m_install + "/libone.so", "one"));
     QVERIFY(writeFile(m_install + "/libtwo.so", "two"));
 }
@@ -95,11 +99,11 @@ void RelocationTest::relaunchesTheCopy()
 
     MessageBoxWatcher boxes;
     QCOMPARE(
-        Relocation::run(TestMain::paths(), m_install, "updater", {"libone.so", "libtwo.so"}, quiet),
+        Relocation::run(TestMain::paths(), m_install, UpdaterName, {"libone.so", "libtwo.so"}, quiet),
         0);
     QTRY_COMPARE(relaunches(), QStringList{arguments.arg(m_install)});
     QCOMPARE(boxes.count(), 0);
-    QCOMPARE(readFile(workDir() + "updater"), m_updater);
+    QCOMPARE(readFile(workDir() + UpdaterName), m_updater);
     QCOMPARE(readFile(workDir() + "libone.so"), QByteArray("one"));
     QCOMPARE(readFile(workDir() + "libtwo.so"), QByteArray("two"));
 }
@@ -108,16 +112,16 @@ void RelocationTest::replacesAStaleCopy()
 {
     // Files of an earlier run are in the way; QFile::copy never overwrites.
     QVERIFY(WorkDirectory::preparePrivate(workDir(), nullptr));
-    QVERIFY(writeFile(workDir() + "updater", "stale updater"));
+    QVERIFY(writeFile(workDir() + UpdaterName, "stale updater"));
     QVERIFY(writeFile(workDir() + "libtwo.so", "stale library"));
 
     MessageBoxWatcher boxes;
     QCOMPARE(
-        Relocation::run(TestMain::paths(), m_install, "updater", {"libone.so", "libtwo.so"}, false),
+        Relocation::run(TestMain::paths(), m_install, UpdaterName, {"libone.so", "libtwo.so"}, false),
         0);
     QTRY_COMPARE(relaunches().size(), 1);
     QCOMPARE(boxes.count(), 0);
-    QCOMPARE(readFile(workDir() + "updater"), m_updater);
+    QCOMPARE(readFile(workDir() + UpdaterName), m_updater);
     QCOMPARE(readFile(workDir() + "libtwo.so"), QByteArray("two"));
 }
 
@@ -125,7 +129,7 @@ void RelocationTest::missingLibrary()
 {
     QVERIFY(QFile::remove(m_install + "/libtwo.so"));
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater",
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, UpdaterName,
                              {"libone.so", "libtwo.so", "libthree.so"}, false),
              1);
     QCOMPARE(boxes.count(), 1);
@@ -136,7 +140,7 @@ void RelocationTest::missingLibrary()
              QStringLiteral("Copy error: Cannot open %1 for input (%1)").arg(missing));
     // The names before the missing one stay copied; nothing after it is, and
     // nothing is started.
-    QVERIFY(QFile::exists(workDir() + "updater"));
+    QVERIFY(QFile::exists(workDir() + UpdaterName));
     QVERIFY(QFile::exists(workDir() + "libone.so"));
     QVERIFY(!QFile::exists(workDir() + "libtwo.so"));
     QTest::qWait(200);
@@ -145,9 +149,9 @@ void RelocationTest::missingLibrary()
 
 void RelocationTest::copyThatCannotStart()
 {
-    QVERIFY(QFile::setPermissions(m_install + "/updater", QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(QFile::setPermissions(m_install + "/" + UpdaterName, QFile::ReadOwner | QFile::WriteOwner));
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, false), 1);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, UpdaterName, {}, false), 1);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QCOMPARE(boxes.last().title, QStringLiteral("Update"));
@@ -192,7 +196,7 @@ void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
     const QStringList before = treeListing(m_temp->filePath("tmp"));
 
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, false), 1);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, UpdaterName, {}, false), 1);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QVERIFY2(boxes.last().text.contains(reason), qPrintable(boxes.last().text));
@@ -205,7 +209,7 @@ void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
 
 void RelocationTest::createsAPrivateWorkDirectory()
 {
-    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, false), 0);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, UpdaterName, {}, false), 0);
     QCOMPARE(QFile::permissions(workDir()) & ~QFile::Permissions(QFile::ReadUser
                                                                    | QFile::WriteUser
                                                                    | QFile::ExeUser),
@@ -283,7 +287,7 @@ void RelocationTest::oneUpdaterAtATime()
     qputenv("XDG_STATE_HOME", QFile::encodeName(state));
     const QStringList before = treeListing(m_temp->path());
     MessageBoxWatcher boxes;
-    const int exitCode = Relocation::run(TestMain::paths(), m_install, "updater", {}, false);
+    const int exitCode = Relocation::run(TestMain::paths(), m_install, UpdaterName, {}, false);
     qputenv("XDG_STATE_HOME", savedState);
 
     if (relocates) {

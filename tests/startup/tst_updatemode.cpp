@@ -1,3 +1,4 @@
+#include "fakeprogram.h"
 #include "buildconfig.h"
 #include "engine/messenger.h"
 #include "fakeupdateserver.h"
@@ -67,9 +68,7 @@ void UpdateModeTest::init()
     QVERIFY(m_temp->isValid());
     const QString install = m_temp->filePath("vemo");
     const QString messenger = Messenger::executablePath(install);
-    QVERIFY(writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n"));
-    QVERIFY(QFile::setPermissions(messenger,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(FakeProgram::write(messenger, FakeProgram::Messenger));
     m_commandLine = QStringList{"updater", "-u", "-root", install};
 }
 

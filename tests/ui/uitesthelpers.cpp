@@ -1,3 +1,4 @@
+#include "fakeprogram.h"
 #include "uitesthelpers.h"
 
 #include "buildconfig.h"
@@ -89,11 +90,7 @@ void WindowTestCase::cleanup()
 bool makeInstallation(const QString &dir)
 {
     const QString messenger = dir + QStringLiteral("/vemo7.exe");
-    if (!writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n")
-        || !QFile::setPermissions(messenger,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-        return false;
-    return true;
+    return FakeProgram::write(messenger, FakeProgram::Messenger);
 }
 
 } // namespace UiTest
