@@ -22,7 +22,6 @@
 #include <QTest>
 #include <QTranslator>
 
-#include <signal.h>
 
 namespace {
 

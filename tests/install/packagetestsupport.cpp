@@ -10,8 +10,10 @@
 
 #include <QCoreApplication>
 
+#ifdef Q_OS_LINUX
 #include <sched.h>
 #include <sys/mount.h>
+#endif
 
 namespace {
 
@@ -141,6 +143,8 @@ bool writeFiles(const QString &root, const FileMap &files)
     return true;
 }
 
+// Mounts need Linux; elsewhere the tests that want one skip themselves.
+#ifdef Q_OS_LINUX
 bool mountSmallFileSystem(const QString &path, const QByteArray &size)
 {
     static const bool privateNamespace =
@@ -164,6 +168,19 @@ void unmountSmallFileSystem(const QString &path)
 {
     ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
 }
+#else
+bool mountSmallFileSystem(const QString &, const QByteArray &)
+{
+    return false;
+}
+
+bool makeReadOnly(const QString &)
+{
+    return false;
+}
+
+void unmountSmallFileSystem(const QString &) {}
+#endif
 
 bool requestsQuit(const std::function<void()> &action)
 {
