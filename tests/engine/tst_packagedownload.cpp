@@ -1,10 +1,11 @@
-#include "fakeprogram.h"
 #include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
 #include "fakehttpserver.h"
+#include "fakeprogram.h"
 #include "fakeupdateserver.h"
 #include "localproxy.h"
 #include "localwebserver.h"
+#include "scopedtmpdir.h"
 #include "scriptedprompts.h"
 #include "testmain.h"
 #include "treelisting.h"
@@ -246,7 +247,7 @@ void PackageDownloadTest::init()
     m_tmp.reset();
     m_tmp = std::make_unique<QTemporaryDir>(m_baseTemp + QStringLiteral("/tmpdir-XXXXXX"));
     QVERIFY(m_tmp->isValid());
-    qputenv("TMPDIR", QFile::encodeName(m_tmp->path()));
+    qputenv(TempVariable, QFile::encodeName(m_tmp->path()));
     m_web.clearAccessLog();
     m_fake.clearRequests();
     m_flakyAnsweredBusy = false;
@@ -728,7 +729,7 @@ void PackageDownloadTest::diskFull()
         QSKIP("needs VEMO_TEST_TMPFS, a folder on a small file system");
     QTemporaryDir tmp(smallDisk + QStringLiteral("/tmpdir-XXXXXX"));
     QVERIFY(tmp.isValid());
-    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    qputenv(TempVariable, QFile::encodeName(tmp.path()));
 
     QVERIFY(QDir().mkpath(tmp.filePath("vupdates")));
 

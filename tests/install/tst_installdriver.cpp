@@ -1,9 +1,10 @@
-#include "fakeprogram.h"
 #include "buildconfig.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
+#include "fakeprogram.h"
 #include "install/engineinstallation.h"
 #include "install/installdriver.h"
+#include "scopedtmpdir.h"
 
 #include "fakeupdateserver.h"
 #include "packagetestsupport.h"
@@ -180,7 +181,7 @@ void InstallDriverTest::initTestCase()
     m_server = std::make_unique<FakeUpdateServer>();
     QVERIFY2(m_server->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT),
              "the fake update server needs the update server's address");
-    m_savedTmpDir = qgetenv("TMPDIR");
+    m_savedTmpDir = qgetenv(TempVariable);
     m_savedAppData = qgetenv("APPDATA");
     m_savedStateHome = qgetenv("XDG_STATE_HOME");
 }
@@ -195,7 +196,7 @@ void InstallDriverTest::init()
     QVERIFY(buildTree(pluginDir(), PluginFiles));
     QVERIFY(QDir().mkpath(temp() + QStringLiteral("/tmp")));
 
-    qputenv("TMPDIR", QFile::encodeName(temp() + QStringLiteral("/tmp")));
+    qputenv(TempVariable, QFile::encodeName(temp() + QStringLiteral("/tmp")));
     qputenv("APPDATA", QFile::encodeName(temp() + QStringLiteral("/appdata")));
     qputenv("VEMO_TEST_RELAUNCH_RECORD", QFile::encodeName(relaunchRecord()));
     qputenv("XDG_STATE_HOME", QFile::encodeName(temp() + QStringLiteral("/state")));
@@ -214,9 +215,9 @@ void InstallDriverTest::cleanup()
     qputenv("APPDATA", m_savedAppData);
     qputenv("XDG_STATE_HOME", m_savedStateHome);
     if (m_savedTmpDir.isEmpty())
-        qunsetenv("TMPDIR");
+        qunsetenv(TempVariable);
     else
-        qputenv("TMPDIR", m_savedTmpDir);
+        qputenv(TempVariable, m_savedTmpDir);
     m_temp.reset();
 }
 

@@ -1,6 +1,6 @@
-#include "fakeprogram.h"
 #include "buildconfig.h"
 #include "engine/messenger.h"
+#include "fakeprogram.h"
 #include "fakeupdateserver.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"

@@ -1,6 +1,6 @@
-#include "fakeprogram.h"
 #include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
+#include "fakeprogram.h"
 #include "fakeupdateserver.h"
 #include "install/engineinstallation.h"
 #include "messageboxwatcher.h"

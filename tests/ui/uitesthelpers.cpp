@@ -1,7 +1,7 @@
-#include "fakeprogram.h"
 #include "uitesthelpers.h"
 
 #include "buildconfig.h"
+#include "fakeprogram.h"
 #include "fakeupdateserver.h"
 #include "testmain.h"
 #include "treelisting.h"
