@@ -2,6 +2,7 @@
 """Runs the updater on a demo installation against local stand-ins.
 
     demo.py --build BUILD_DIR --dir DEMO_DIR [--reset] [--xvfb]
+            [--windows WINDOWS_BUILD_DIR]
 
 The first run (or one with --reset) makes DEMO_DIR: an installed messenger
 7.0.0 with the "core" (app) and "emoticons" (plug-in) components, and a
@@ -14,6 +15,11 @@ are no updates.
 With a usable display the updater appears there and waits for you. Without
 one (or with --xvfb) it runs on a private X server and the demo clicks
 through by itself, saving screenshots in DEMO_DIR/screenshots/.
+
+With --windows the installation holds the Windows build's deployment
+(WINDOWS_BUILD_DIR/demo: updater.exe, its DLLs and plug-ins, vemo7.exe), and
+the updater and the messenger run under Wine, in a Wine prefix of their own
+inside DEMO_DIR; the update server and nginx are the host's, from BUILD_DIR.
 """
 
 import argparse
@@ -27,7 +33,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
 from vemoe2e import (Desktop, DemoWorld, Display, E2EError, Servers, become_subreaper,
-                     log, processes_running, reap, stop_on_termination, wait_for_relocated)
+                     log, processes_running, reap, stop_on_termination)
+from vemowine import WineWorld
 
 
 def display_usable():
@@ -35,6 +42,34 @@ def display_usable():
         return False
     return subprocess.run(["xdpyinfo"], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
+
+
+def relocated_pids(world):
+    if isinstance(world, WineWorld):
+        return world.relocated_pids()
+    return processes_running(world.relocated)
+
+
+def wait_for_relocated(world, timeout=60):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        pids = relocated_pids(world)
+        if pids:
+            return pids[0]
+        time.sleep(0.1)
+    raise E2EError("no relocated updater appeared in %s" % world.work_dir)
+
+
+def installed(world):
+    """The messenger's query line: the components installed."""
+    if isinstance(world, WineWorld):
+        lines = world.installed_query()
+    else:
+        lines = subprocess.run(
+            [str(world.install / "vemo7.exe"), "-updatequery"],
+            env=dict(os.environ, APPDATA=str(world.appdata)), stdout=subprocess.PIPE,
+            text=True).stdout.splitlines()
+    return lines[1] if len(lines) > 1 else " ".join(lines)
 
 
 def autopilot(world, desktop, display, pid, shots):
@@ -52,7 +87,7 @@ def autopilot(world, desktop, display, pid, shots):
     seen_download = False
     deadline = time.time() + 300
     while time.time() < deadline:
-        if not processes_running(world.relocated):
+        if not relocated_pids(world):
             return
         windows = desktop.windows()
         kinds = {w.kind: w for w in windows}
@@ -93,6 +128,8 @@ def main():
                         help="start over with the old version")
     parser.add_argument("--xvfb", action="store_true",
                         help="run on a private X server even when a display is there")
+    parser.add_argument("--windows", metavar="WINDOWS_BUILD_DIR",
+                        help="run the Windows build under Wine")
     args = parser.parse_args()
 
     stop_on_termination()
@@ -100,23 +137,28 @@ def main():
     root = Path(args.dir).resolve()
     if args.reset and root.exists():
         shutil.rmtree(root)
-    world = DemoWorld(args.build, root)
+    if args.windows:
+        world = WineWorld(args.build, args.windows, root)
+        world.make_prefix()
+    else:
+        world = DemoWorld(args.build, root)
     if not (world.install / "vemo7.exe").exists():
         log("making the demo installation in", root)
         world.create_installation()
         world.standard_update(slow=True)
     else:
         # The updater copy in the installation follows the latest build.
-        shutil.copy2(Path(args.build) / "src/updater", world.install / "updater")
+        if args.windows:
+            world.refresh_updater()
+        else:
+            shutil.copy2(Path(args.build) / "src/updater", world.install / "updater")
         # A demo made before packages carried their size and checksum gets a
         # catalogue that a verifying updater accepts.
         catalogue = world.catalogue / "catalogue.xml"
         if catalogue.exists() and "<sha256>" not in catalogue.read_text():
             world.standard_update(slow=True)
 
-    log("installed:", subprocess.run(
-        [str(world.install / "vemo7.exe"), "-updatequery"], env=dict(os.environ,
-        APPDATA=str(world.appdata)), stdout=subprocess.PIPE, text=True).stdout.splitlines()[1])
+    log("installed:", installed(world))
 
     servers = Servers(args.build, world.state, world.catalogue, slow_rate="1m")
     interactive = display_usable() and not args.xvfb
@@ -148,9 +190,9 @@ def main():
         servers.stop()
         display.stop()
 
-    log("installed now:", subprocess.run(
-        [str(world.install / "vemo7.exe"), "-updatequery"], env=dict(os.environ,
-        APPDATA=str(world.appdata)), stdout=subprocess.PIPE, text=True).stdout.splitlines()[1])
+    log("installed now:", installed(world))
+    if args.windows:
+        world.stop_wine()
     starts = world.messenger_starts()
     if starts:
         log("the messenger was started %d time(s); last: %s" % (len(starts), starts[-1]))

@@ -147,9 +147,13 @@ void RemoveTreeTest::clearWorkDirectory_data()
         << FileMap{{"outside/data.txt", "keep"}, {"tmp/vupdates/updater", "program"}} << true;
     QTest::newRow("program elsewhere: the work directory goes")
         << QStringList{"outside/updater"} << FileMap{{"outside/data.txt", "keep"}} << false;
-    QTest::newRow("a kept name in a subfolder is not kept")
-        << QStringList{"tmp/vupdates/core/updater"} << FileMap{{"outside/data.txt", "keep"}}
-        << false;
+    QTest::newRow("a plug-in in a subfolder stays, the rest of the subfolder goes")
+        << QStringList{"tmp/vupdates/core/updater"}
+        << FileMap{{"outside/data.txt", "keep"}, {"tmp/vupdates/core/updater", "unpacked"}}
+        << true;
+    QTest::newRow("a kept name reached through a link is not kept")
+        << QStringList{"tmp/vupdates/top-link/data.txt"}
+        << FileMap{{"outside/data.txt", "keep"}} << false;
     QTest::newRow("kept name that does not exist keeps nothing else")
         << QStringList{"tmp/vupdates/libbar.so", "tmp/vupdates/updater"}
         << FileMap{{"outside/data.txt", "keep"}, {"tmp/vupdates/updater", "program"}} << true;

@@ -7,6 +7,7 @@
 #include "treelisting.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QDateTime>
 #include <QProcess>
@@ -28,6 +29,28 @@ const QString UpdaterName = QStringLiteral("updater.exe");
 const QString UpdaterName = QStringLiteral("updater");
 #endif
 
+// QT_PLUGIN_PATH set for a test and put back as it was.
+class ScopedPluginPath
+{
+public:
+    explicit ScopedPluginPath(const QByteArray &value)
+        : m_wasSet(qEnvironmentVariableIsSet("QT_PLUGIN_PATH")), m_saved(qgetenv("QT_PLUGIN_PATH"))
+    {
+        qputenv("QT_PLUGIN_PATH", value);
+    }
+    ~ScopedPluginPath()
+    {
+        if (m_wasSet)
+            qputenv("QT_PLUGIN_PATH", m_saved);
+        else
+            qunsetenv("QT_PLUGIN_PATH");
+    }
+
+private:
+    bool m_wasSet;
+    QByteArray m_saved;
+};
+
 } // namespace
 
 // Relocation run in this process against a temporary installation and a
@@ -44,6 +67,8 @@ private slots:
     void relaunchesTheCopy_data();
     void relaunchesTheCopy();
     void replacesAStaleCopy();
+    void forgetsItsOwnPluginPath_data();
+    void forgetsItsOwnPluginPath();
     void missingLibrary();
     void copyThatCannotStart();
     void refusesAWorkDirectoryThatIsNotPrivate_data();
@@ -59,6 +84,7 @@ private:
     ScopedTmpDir *m_temp = nullptr;
     QString m_install;
     QString m_record;
+    QString m_pluginPathRecord;
     QByteArray m_updater;
 };
 
@@ -68,11 +94,14 @@ void RelocationTest::init()
     QVERIFY(m_temp->isValid());
     m_install = m_temp->filePath("Program Files/Vemo");
     m_record = m_temp->filePath("relaunch.txt");
-    m_updater = FakeProgram::bytes("args " + QFile::encodeName(m_record));
+    m_pluginPathRecord = m_temp->filePath("plugin-path.txt");
+    m_updater = FakeProgram::bytes("args " + QFile::encodeName(m_record) + "\nenv QT_PLUGIN_PATH "
+                                   + QFile::encodeName(m_pluginPathRecord));
     QVERIFY(writeFile(m_install + "/" + UpdaterName, m_updater));
     QVERIFY(QFile::setPermissions(m_install + "/" + UpdaterName, Executable));
     QVERIFY(writeFile(m_install + "/libone.so", "one"));
     QVERIFY(writeFile(m_install + "/libtwo.so", "two"));
+    QVERIFY(writeFile(m_install + "/platforms/libplatform.so", "platform"));
 }
 
 void RelocationTest::cleanup()
@@ -89,25 +118,44 @@ QStringList RelocationTest::relaunches() const
 void RelocationTest::relaunchesTheCopy_data()
 {
     QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QStringList>("libraries");
     QTest::addColumn<QString>("arguments");
-    QTest::newRow("interactive") << false << "-u|-root|%1|";
-    QTest::newRow("quiet") << true << "-u|-q|-root|%1|";
+    QTest::newRow("interactive") << false << QStringList{"libone.so", "libtwo.so"}
+                                 << "-u|-root|%1|";
+    QTest::newRow("quiet") << true << QStringList{"libone.so", "libtwo.so"} << "-u|-q|-root|%1|";
+    QTest::newRow("a plug-in in a subfolder")
+        << false << QStringList{"libone.so", "platforms/libplatform.so", "libtwo.so"}
+        << "-u|-root|%1|";
 }
 
 void RelocationTest::relaunchesTheCopy()
 {
     QFETCH(bool, quiet);
+    QFETCH(QStringList, libraries);
     QFETCH(QString, arguments);
 
+    // A plug-in path the messenger set for itself is not the copy's.
+    const ScopedPluginPath messengers(QFile::encodeName(m_install));
     MessageBoxWatcher boxes;
-    QCOMPARE(
-        Relocation::run(TestMain::paths(), m_install, UpdaterName, {"libone.so", "libtwo.so"}, quiet),
-        0);
+    const int exitCode = Relocation::run(TestMain::paths(), m_install, UpdaterName, libraries, quiet);
+    QCOMPARE(exitCode, 0);
     QTRY_COMPARE(relaunches(), QStringList{arguments.arg(m_install)});
     QCOMPARE(boxes.count(), 0);
+    // The listed files, each at its place, and nothing else.
+    QStringList expected = QStringList{UpdaterName} + libraries;
+    QStringList copied;
+    QDirIterator files(workDir(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        copied << QDir(workDir()).relativeFilePath(files.next());
+    expected.sort();
+    copied.sort();
+    QCOMPARE(copied, expected);
     QCOMPARE(readFile(workDir() + UpdaterName), m_updater);
-    QCOMPARE(readFile(workDir() + "libone.so"), QByteArray("one"));
-    QCOMPARE(readFile(workDir() + "libtwo.so"), QByteArray("two"));
+    for (const QString &library : std::as_const(libraries))
+        QCOMPARE(readFile(workDir() + library), readFile(m_install + "/" + library));
+    // The copy loads the plug-ins it brought along.
+    QTRY_COMPARE(readFile(m_pluginPathRecord),
+                 QFile::encodeName(QDir::toNativeSeparators(QDir::cleanPath(workDir()))) + '\n');
 }
 
 void RelocationTest::replacesAStaleCopy()
@@ -125,6 +173,26 @@ void RelocationTest::replacesAStaleCopy()
     QCOMPARE(boxes.count(), 0);
     QCOMPARE(readFile(workDir() + UpdaterName), m_updater);
     QCOMPARE(readFile(workDir() + "libtwo.so"), QByteArray("two"));
+}
+
+void RelocationTest::forgetsItsOwnPluginPath_data()
+{
+    QTest::addColumn<QString>("pluginPath");
+    QTest::addColumn<bool>("kept");
+    const QString own = QCoreApplication::applicationDirPath();
+    QTest::newRow("the program's own folder") << own << false;
+    QTest::newRow("its own folder, written natively with a separator at the end")
+        << QDir::toNativeSeparators(own + "/") << false;
+    QTest::newRow("another folder") << own + "/platforms" << true;
+}
+
+void RelocationTest::forgetsItsOwnPluginPath()
+{
+    QFETCH(QString, pluginPath);
+    QFETCH(bool, kept);
+    const ScopedPluginPath given(QFile::encodeName(pluginPath));
+    Relocation::forgetOwnPluginPath();
+    QCOMPARE(qEnvironmentVariableIsSet("QT_PLUGIN_PATH"), kept);
 }
 
 void RelocationTest::missingLibrary()

@@ -128,6 +128,12 @@ int main(int argc, char **argv)
             record += QFile::encodeName(QDir::current().canonicalPath()) + '\n';
             if (!writeWhole(rest, record))
                 return 2;
+        } else if (command == "env") {
+            const QByteArray value = qEnvironmentVariableIsSet(name.constData())
+                                         ? qgetenv(name.constData())
+                                         : QByteArray("(unset)");
+            if (!writeWhole(text, value + '\n'))
+                return 2;
         } else if (command == "pid") {
             if (!writeWhole(rest, QByteArray::number(application.applicationPid()) + '\n'))
                 return 2;

@@ -17,6 +17,8 @@
 //   args FILE       appends each argument followed by "|", then a newline
 //   started FILE    writes the argument count, each argument and the
 //                   canonical working directory, one a line
+//   env NAME FILE   writes the variable NAME's value and a newline, or
+//                   "(unset)" when there is none
 //   pid FILE        writes its process id
 //   parent FILE     writes its parent's process id, executable and command
 //                   line, one a line (Linux only)
