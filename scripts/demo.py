@@ -34,7 +34,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
 from vemoe2e import (Desktop, DemoWorld, Display, E2EError, Servers, become_subreaper,
                      log, processes_running, reap, stop_on_termination)
-from vemowine import WineWorld
+from vemowine import WineDesktop, WineWorld
 
 
 def display_usable():
@@ -105,7 +105,7 @@ def autopilot(world, desktop, display, pid, shots):
             offer = desktop.wait_for("offer")
             shot("changelog", offer)
             desktop.press(offer, "Tab", "space")        # Download now
-            time.sleep(0.5)
+            desktop.wait_gone(offer)
         elif "download" in kinds and not seen_download:
             time.sleep(0.8)
             shot("download", kinds["download"])
@@ -178,7 +178,8 @@ def main():
             reap(pid, 24 * 3600)
         else:
             log("no display: running on Xvfb", display.name, "and clicking through")
-            autopilot(world, Desktop(display), display, pid, root / "screenshots")
+            desktop = WineDesktop(display) if args.windows else Desktop(display)
+            autopilot(world, desktop, display, pid, root / "screenshots")
             reap(pid, 60)
         pid = None
     finally:

@@ -16,7 +16,9 @@ import shutil
 import subprocess
 from pathlib import Path
 
-from vemoe2e import DemoWorld, E2EError, component, log
+import time
+
+from vemoe2e import DemoWorld, Desktop, E2EError, component, log
 
 WINE = "/usr/lib/wine/wine64"
 # The fonts Wine gets: DejaVu, which holds every Polish letter. Wine itself
@@ -70,6 +72,7 @@ class WineWorld(DemoWorld):
         if (self.prefix / ".made").exists():
             return
         log("making the Wine prefix", self.prefix, "(about half a minute)")
+        self.root.mkdir(parents=True, exist_ok=True)
         self.wine("wineboot", "-i", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                   check=True)
         fonts = self.prefix / "drive_c" / "windows" / "Fonts"
@@ -128,6 +131,9 @@ class WineWorld(DemoWorld):
         """What the installed messenger reports, run under Wine."""
         result = self.wine(windows_path(self.install / "vemo7.exe"), "-updatequery",
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        # The Wine server and its desktop were started without a display:
+        # the updater's windows would go nowhere if they were still there.
+        subprocess.run(["wineserver", "-w"], env=self.wine_env(), check=False)
         return result.stdout.splitlines()
 
     def relocated_pids(self):
@@ -146,3 +152,17 @@ class WineWorld(DemoWorld):
             if first.lower().endswith(suffix):
                 pids.append(int(entry))
         return sorted(pids)
+
+
+class WineDesktop(Desktop):
+    """Without a window manager, Wine gives a window the keyboard when it is
+    clicked, not when X moves the focus to it: each press first clicks a
+    corner of the window where no control lies."""
+
+    def press(self, window, *keys):
+        self.display.run("xdotool", "mousemove", "--sync", str(window.x + 4), str(window.y + 4),
+                         "click", "1", check=False)
+        time.sleep(0.3)
+        for key in keys:
+            self.display.run("xdotool", "key", "--clearmodifiers", key)
+            time.sleep(0.15)
