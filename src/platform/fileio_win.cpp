@@ -828,14 +828,18 @@ bool makeSymbolicLink(const QByteArray &target, const QByteArray &path)
     if (isDirectoryName(resolved))
         flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
     const std::wstring link = wide(destination);
-    if (CreateSymbolicLinkW(name.c_str(), link.c_str(), flags))
-        return true;
+    bool made = CreateSymbolicLinkW(name.c_str(), link.c_str(), flags);
     // Systems before Windows 10 1703 do not know the unprivileged flag.
-    if (GetLastError() == ERROR_INVALID_PARAMETER
-        && CreateSymbolicLinkW(name.c_str(), link.c_str(),
-                               flags & ~DWORD(SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)))
-        return true;
-    return failWithLastError();
+    if (!made && GetLastError() == ERROR_INVALID_PARAMETER)
+        made = CreateSymbolicLinkW(name.c_str(), link.c_str(),
+                                   flags & ~DWORD(SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE));
+    if (!made)
+        return failWithLastError();
+    // Some implementations (Wine's) say yes and make nothing.
+    const DWORD attributes = attributesOf(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return failWithWin32(ERROR_NOT_SUPPORTED);
+    return true;
 }
 
 bool readSymbolicLink(const QByteArray &path, QByteArray *target)
