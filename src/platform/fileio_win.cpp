@@ -213,10 +213,11 @@ int openDirectoryName(const std::wstring &name, bool noFollow)
 }
 
 // The name of the entry name in the directory open as dir: the directory's
-// final path and the name. Windows refuses to rename or remove a directory
-// while a handle to it or to anything below it is open without sharing
-// deletion, and our handles to directories are such, so the path cannot come
-// to mean another directory while dir is open.
+// final path and the name. Windows refuses to rename a directory while
+// anything below it is open, so no folder above dir can move meanwhile; dir
+// itself shares deletion and could be renamed between the two calls, which
+// the POSIX *at calls would follow and this does not (the operation then
+// fails with ENOENT, or works on a new directory of the old name).
 bool nameIn(int dir, const char *name, std::wstring *result)
 {
     const HANDLE handle = handleOf(dir);
