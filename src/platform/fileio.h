@@ -1,12 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
-// Files by their encoded names (QFile::encodeName) and by open handles. Every
+// Files by their encoded names (encodeName below) and by open handles. Every
 // call that fails returns false or -1 and leaves the reason in errno, as the
 // C library does; systemError() turns it into text.
 namespace Platform {
+
+// A file name as the calls below take it, and back: QFile::encodeName on
+// POSIX; UTF-8 on Windows, whose local 8-bit code page cannot hold every name.
+QByteArray encodeName(const QString &name);
+QString decodeName(const QByteArray &name);
 
 // An open file or directory, closed when this goes.
 // Windows: a HANDLE closed with CloseHandle.

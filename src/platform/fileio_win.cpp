@@ -80,7 +80,7 @@ std::wstring wide(const QString &text)
 // reinterpreted (trailing dots and blanks, device names).
 std::wstring nativeName(const QByteArray &path)
 {
-    QString name = QFile::decodeName(path);
+    QString name = decodeName(path);
     name.replace(QLatin1Char('/'), QLatin1Char('\\'));
     if (name.isEmpty() || name.startsWith(QLatin1String("\\\\?\\"))
         || name.startsWith(QLatin1String("\\\\.\\")))
@@ -233,7 +233,7 @@ bool nameIn(int dir, const char *name, std::wstring *result)
     path.resize(length);
     if (path.empty() || path.back() != L'\\')
         path += L'\\';
-    QString entry = QFile::decodeName(name);
+    QString entry = decodeName(name);
     entry.replace(QLatin1Char('/'), QLatin1Char('\\'));
     *result = path + wide(entry);
     return true;
@@ -445,6 +445,16 @@ struct ReparseData
 };
 
 } // namespace
+
+QByteArray encodeName(const QString &name)
+{
+    return name.toUtf8();
+}
+
+QString decodeName(const QByteArray &name)
+{
+    return QString::fromUtf8(name);
+}
 
 FileHandle::~FileHandle()
 {
@@ -814,12 +824,12 @@ bool makeLink(const QByteArray &from, const QByteArray &to)
 
 bool makeSymbolicLink(const QByteArray &target, const QByteArray &path)
 {
-    QString destination = QFile::decodeName(target);
+    QString destination = decodeName(target);
     destination.replace(QLatin1Char('/'), QLatin1Char('\\'));
     const std::wstring name = nativeName(path);
     // A link to a directory must say so when it is made.
     std::wstring resolved = wide(destination);
-    if (QFileInfo(QFile::decodeName(target)).isRelative()) {
+    if (QFileInfo(decodeName(target)).isRelative()) {
         const std::wstring::size_type slash = name.find_last_of(L'\\');
         resolved = name.substr(0, slash + 1) + resolved;
     } else {
@@ -888,7 +898,7 @@ bool readSymbolicLink(const QByteArray &path, QByteArray *target)
     if (text.startsWith(QLatin1String("\\??\\")))
         text.remove(0, 4);
     text.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    *target = QFile::encodeName(text);
+    *target = encodeName(text);
     return true;
 }
 
@@ -1026,7 +1036,7 @@ bool DirectoryReader::next(const char **name, bool *isDirectory)
         // For a reparse point the EA size field holds its tag.
         *isDirectory = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                        && !isNameSurrogate(entry->FileAttributes, entry->EaSize);
-        listing->name = QFile::encodeName(entryName);
+        listing->name = encodeName(entryName);
         *name = listing->name.constData();
         return true;
     }
