@@ -301,6 +301,25 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     </message>
 </context>
 <context>
+    <name>QIODevice</name>
+    <message>
+        <source>No space left on device</source>
+        <translation>Brak miejsca na urządzeniu</translation>
+    </message>
+    <message>
+        <source>No such file or directory</source>
+        <translation>Nie ma takiego pliku ani katalogu</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>Brak uprawnień</translation>
+    </message>
+    <message>
+        <source>Too many open files</source>
+        <translation>Zbyt wiele otwartych plików</translation>
+    </message>
+</context>
+<context>
     <name>Relocation</name>
     <message>
         <source>Copy error: %1 (%2)</source>

@@ -80,7 +80,7 @@ std::wstring wide(const QString &text)
 // reinterpreted (trailing dots and blanks, device names).
 std::wstring nativeName(const QByteArray &path)
 {
-    QString name = QFile::decodeName(path);
+    QString name = decodeName(path);
     name.replace(QLatin1Char('/'), QLatin1Char('\\'));
     if (name.isEmpty() || name.startsWith(QLatin1String("\\\\?\\"))
         || name.startsWith(QLatin1String("\\\\.\\")))
@@ -213,10 +213,11 @@ int openDirectoryName(const std::wstring &name, bool noFollow)
 }
 
 // The name of the entry name in the directory open as dir: the directory's
-// final path and the name. Windows refuses to rename or remove a directory
-// while a handle to it or to anything below it is open without sharing
-// deletion, and our handles to directories are such, so the path cannot come
-// to mean another directory while dir is open.
+// final path and the name. Windows refuses to rename a directory while
+// anything below it is open, so no folder above dir can move meanwhile; dir
+// itself shares deletion and could be renamed between the two calls, which
+// the POSIX *at calls would follow and this does not (the operation then
+// fails with ENOENT, or works on a new directory of the old name).
 bool nameIn(int dir, const char *name, std::wstring *result)
 {
     const HANDLE handle = handleOf(dir);
@@ -232,7 +233,7 @@ bool nameIn(int dir, const char *name, std::wstring *result)
     path.resize(length);
     if (path.empty() || path.back() != L'\\')
         path += L'\\';
-    QString entry = QFile::decodeName(name);
+    QString entry = decodeName(name);
     entry.replace(QLatin1Char('/'), QLatin1Char('\\'));
     *result = path + wide(entry);
     return true;
@@ -444,6 +445,16 @@ struct ReparseData
 };
 
 } // namespace
+
+QByteArray encodeName(const QString &name)
+{
+    return name.toUtf8();
+}
+
+QString decodeName(const QByteArray &name)
+{
+    return QString::fromUtf8(name);
+}
 
 FileHandle::~FileHandle()
 {
@@ -813,12 +824,12 @@ bool makeLink(const QByteArray &from, const QByteArray &to)
 
 bool makeSymbolicLink(const QByteArray &target, const QByteArray &path)
 {
-    QString destination = QFile::decodeName(target);
+    QString destination = decodeName(target);
     destination.replace(QLatin1Char('/'), QLatin1Char('\\'));
     const std::wstring name = nativeName(path);
     // A link to a directory must say so when it is made.
     std::wstring resolved = wide(destination);
-    if (QFileInfo(QFile::decodeName(target)).isRelative()) {
+    if (QFileInfo(decodeName(target)).isRelative()) {
         const std::wstring::size_type slash = name.find_last_of(L'\\');
         resolved = name.substr(0, slash + 1) + resolved;
     } else {
@@ -828,14 +839,18 @@ bool makeSymbolicLink(const QByteArray &target, const QByteArray &path)
     if (isDirectoryName(resolved))
         flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
     const std::wstring link = wide(destination);
-    if (CreateSymbolicLinkW(name.c_str(), link.c_str(), flags))
-        return true;
+    bool made = CreateSymbolicLinkW(name.c_str(), link.c_str(), flags);
     // Systems before Windows 10 1703 do not know the unprivileged flag.
-    if (GetLastError() == ERROR_INVALID_PARAMETER
-        && CreateSymbolicLinkW(name.c_str(), link.c_str(),
-                               flags & ~DWORD(SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)))
-        return true;
-    return failWithLastError();
+    if (!made && GetLastError() == ERROR_INVALID_PARAMETER)
+        made = CreateSymbolicLinkW(name.c_str(), link.c_str(),
+                                   flags & ~DWORD(SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE));
+    if (!made)
+        return failWithLastError();
+    // Some implementations (Wine's) say yes and make nothing.
+    const DWORD attributes = attributesOf(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return failWithWin32(ERROR_NOT_SUPPORTED);
+    return true;
 }
 
 bool readSymbolicLink(const QByteArray &path, QByteArray *target)
@@ -883,7 +898,7 @@ bool readSymbolicLink(const QByteArray &path, QByteArray *target)
     if (text.startsWith(QLatin1String("\\??\\")))
         text.remove(0, 4);
     text.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    *target = QFile::encodeName(text);
+    *target = encodeName(text);
     return true;
 }
 
@@ -1021,7 +1036,7 @@ bool DirectoryReader::next(const char **name, bool *isDirectory)
         // For a reparse point the EA size field holds its tag.
         *isDirectory = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                        && !isNameSurrogate(entry->FileAttributes, entry->EaSize);
-        listing->name = QFile::encodeName(entryName);
+        listing->name = encodeName(entryName);
         *name = listing->name.constData();
         return true;
     }

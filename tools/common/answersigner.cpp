@@ -48,7 +48,7 @@ bool AnswerSigner::generateKey(const QString &path, QByteArray *publicKey, QStri
     randombytes_buf(seed.data(), size_t(seed.size()));
     const QByteArray line = seed.toBase64() + '\n';
 
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = Platform::encodeName(path);
     const int fd = Platform::createNew(name, 0600);
     if (fd < 0) {
         *error = QStringLiteral("Cannot create %1: %2").arg(path, Platform::systemError(errno));
