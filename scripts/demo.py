@@ -84,7 +84,7 @@ def autopilot(world, desktop, display, pid, shots):
         display.screenshot_window(window, path)
         log("screenshot", path)
 
-    seen_download = False
+    seen_download = seen_install = False
     deadline = time.time() + 300
     while time.time() < deadline:
         if not relocated_pids(world):
@@ -110,6 +110,9 @@ def autopilot(world, desktop, display, pid, shots):
             time.sleep(0.8)
             shot("download", kinds["download"])
             seen_download = True
+        elif "install" in kinds and not seen_install:
+            shot("install", kinds["install"])
+            seen_install = True
         elif "summary" in kinds:
             time.sleep(0.5)
             shot("summary", kinds["summary"])
