@@ -165,6 +165,10 @@ void RemoveTreeTest::clearWorkDirectory()
     QFETCH(FileMap, remaining);
     QFETCH(bool, workDirRemains);
 
+#ifdef Q_OS_WIN
+    if (kept.join(QLatin1Char(' ')).contains(QLatin1String("top-link")))
+        QSKIP("QFile::link makes a shortcut on Windows, which no path leads through");
+#endif
     QTemporaryDir temp;
     QVERIFY(writeFiles(temp.path(), {{"outside/data.txt", "keep"},
                                      {"tmp/vupdates/updater", "program"},
