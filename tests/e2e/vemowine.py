@@ -159,6 +159,15 @@ class WineDesktop(Desktop):
     clicked, not when X moves the focus to it: each press first clicks a
     corner of the window where no control lies."""
 
+    def windows(self):
+        """Wine marks no window of Qt's as a dialog: a message box is a
+        window of none of the sizes the updater's four windows have."""
+        found = super().windows()
+        for window in found:
+            if window.kind == "unknown":
+                window.dialog = True
+        return found
+
     def press(self, window, *keys):
         self.display.run("xdotool", "mousemove", "--sync", str(window.x + 4), str(window.y + 4),
                          "click", "1", check=False)
