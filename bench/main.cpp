@@ -25,20 +25,25 @@
 #include <QApplication>
 #include <QFile>
 
-#include <csignal>
+#include <chrono>
 #include <cstdio>
-#include <unistd.h>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
 constexpr unsigned DefaultTimeoutSeconds = 1800;
 
-void timedOut(int)
+// Ends the run from a thread of its own once its time is up, whatever the
+// main thread is doing (a modal loop, a blocking call).
+void startWatchdog(unsigned seconds)
 {
-    static const char message[] = "vemo-bench: timed out\n";
-    const ssize_t ignored = ::write(STDERR_FILENO, message, sizeof message - 1);
-    (void)ignored;
-    ::_exit(3);
+    std::thread([seconds] {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        std::fputs("vemo-bench: timed out\n", stderr);
+        std::fflush(stderr);
+        std::_Exit(3);
+    }).detach();
 }
 
 int usage()
@@ -92,8 +97,7 @@ int main(int argc, char *argv[])
     if (!hasRoot)
         return usage();
 
-    std::signal(SIGALRM, timedOut);
-    ::alarm(timeout);
+    startWatchdog(timeout);
 
     const UpdaterPaths paths = StartupPaths::current();
     QString problem;

@@ -2,6 +2,7 @@
 """Runs the updater on a demo installation against local stand-ins.
 
     demo.py --build BUILD_DIR --dir DEMO_DIR [--reset] [--xvfb]
+            [--windows WINDOWS_BUILD_DIR]
 
 The first run (or one with --reset) makes DEMO_DIR: an installed messenger
 7.0.0 with the "core" (app) and "emoticons" (plug-in) components, and a
@@ -15,6 +16,11 @@ updated, so the next run reports that there are no updates.
 With a usable display the updater appears there and waits for you. Without
 one (or with --xvfb) it runs on a private X server and the demo clicks
 through by itself, saving screenshots in DEMO_DIR/screenshots/.
+
+With --windows the installation holds the Windows build's deployment
+(WINDOWS_BUILD_DIR/demo: updater.exe, its DLLs and plug-ins, vemo7.exe), and
+the updater and the messenger run under Wine, in a Wine prefix of their own
+inside DEMO_DIR; the update server and nginx are the host's, from BUILD_DIR.
 """
 
 import argparse
@@ -28,7 +34,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
 from vemoe2e import (Desktop, DemoWorld, Display, E2EError, Servers, become_subreaper,
-                     log, processes_running, reap, stop_on_termination, wait_for_relocated)
+                     log, processes_running, reap, stop_on_termination)
+from vemowine import WineDesktop, WineWorld
 
 
 def display_usable():
@@ -36,6 +43,34 @@ def display_usable():
         return False
     return subprocess.run(["xdpyinfo"], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0
+
+
+def relocated_pids(world):
+    if isinstance(world, WineWorld):
+        return world.relocated_pids()
+    return processes_running(world.relocated)
+
+
+def wait_for_relocated(world, timeout=60):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        pids = relocated_pids(world)
+        if pids:
+            return pids[0]
+        time.sleep(0.1)
+    raise E2EError("no relocated updater appeared in %s" % world.work_dir)
+
+
+def installed(world):
+    """The messenger's query line: the components installed."""
+    if isinstance(world, WineWorld):
+        lines = world.installed_query()
+    else:
+        lines = subprocess.run(
+            [str(world.install / "vemo7.exe"), "-updatequery"],
+            env=dict(os.environ, APPDATA=str(world.appdata)), stdout=subprocess.PIPE,
+            text=True).stdout.splitlines()
+    return lines[1] if len(lines) > 1 else " ".join(lines)
 
 
 def autopilot(world, desktop, display, pid, shots):
@@ -50,10 +85,10 @@ def autopilot(world, desktop, display, pid, shots):
         display.screenshot_window(window, path)
         log("screenshot", path)
 
-    seen_download = False
+    seen_download = seen_install = False
     deadline = time.time() + 300
     while time.time() < deadline:
-        if not processes_running(world.relocated):
+        if not relocated_pids(world):
             return
         windows = desktop.windows()
         kinds = {w.kind: w for w in windows}
@@ -71,11 +106,14 @@ def autopilot(world, desktop, display, pid, shots):
             offer = desktop.wait_for("offer")
             shot("changelog", offer)
             desktop.press(offer, "Tab", "space")        # Download now
-            time.sleep(0.5)
+            desktop.wait_gone(offer)
         elif "download" in kinds and not seen_download:
             time.sleep(0.8)
             shot("download", kinds["download"])
             seen_download = True
+        elif "install" in kinds and not seen_install:
+            shot("install", kinds["install"])
+            seen_install = True
         elif "summary" in kinds:
             time.sleep(0.5)
             shot("summary", kinds["summary"])
@@ -111,6 +149,8 @@ def main():
                         help="start over with the old version")
     parser.add_argument("--xvfb", action="store_true",
                         help="run on a private X server even when a display is there")
+    parser.add_argument("--windows", metavar="WINDOWS_BUILD_DIR",
+                        help="run the Windows build under Wine")
     args = parser.parse_args()
 
     stop_on_termination()
@@ -118,7 +158,11 @@ def main():
     root = Path(args.dir).resolve()
     if args.reset and root.exists():
         shutil.rmtree(root)
-    world = DemoWorld(args.build, root)
+    if args.windows:
+        world = WineWorld(args.build, args.windows, root)
+        world.make_prefix()
+    else:
+        world = DemoWorld(args.build, root)
     if not (world.install / "vemo7.exe").exists():
         log("making the demo installation in", root)
         world.create_installation()
@@ -126,16 +170,17 @@ def main():
             log(line)
     else:
         # The updater copy in the installation follows the latest build.
-        shutil.copy2(Path(args.build) / "src/updater", world.install / "updater")
+        if args.windows:
+            world.refresh_updater()
+        else:
+            shutil.copy2(Path(args.build) / "src/updater", world.install / "updater")
         # A demo made before packages carried their size and checksum, or
         # before delta packages, gets the catalogue of today.
         catalogue = world.catalogue / "catalogue.xml"
         if catalogue.exists() and "<delta" not in catalogue.read_text():
             world.standard_update(slow=True, delta=True)
 
-    log("installed:", subprocess.run(
-        [str(world.install / "vemo7.exe"), "-updatequery"], env=dict(os.environ,
-        APPDATA=str(world.appdata)), stdout=subprocess.PIPE, text=True).stdout.splitlines()[1])
+    log("installed:", installed(world))
 
     servers = Servers(args.build, world.state, world.catalogue, slow_rate="1m")
     interactive = display_usable() and not args.xvfb
@@ -156,7 +201,8 @@ def main():
             reap(pid, 24 * 3600)
         else:
             log("no display: running on Xvfb", display.name, "and clicking through")
-            autopilot(world, Desktop(display), display, pid, root / "screenshots")
+            desktop = WineDesktop(display) if args.windows else Desktop(display)
+            autopilot(world, desktop, display, pid, root / "screenshots")
             reap(pid, 60)
         pid = None
         report_savings(world, servers, earlier)
@@ -169,9 +215,9 @@ def main():
         servers.stop()
         display.stop()
 
-    log("installed now:", subprocess.run(
-        [str(world.install / "vemo7.exe"), "-updatequery"], env=dict(os.environ,
-        APPDATA=str(world.appdata)), stdout=subprocess.PIPE, text=True).stdout.splitlines()[1])
+    log("installed now:", installed(world))
+    if args.windows:
+        world.stop_wine()
     starts = world.messenger_starts()
     if starts:
         log("the messenger was started %d time(s); last: %s" % (len(starts), starts[-1]))

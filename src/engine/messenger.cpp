@@ -29,11 +29,12 @@ QString executablePath(const QString &installDir)
 
 QByteArray runUpdateQuery(const QString &installDir, int timeoutMs)
 {
+    // A group of its own, so that whatever it starts goes with it when it
+    // has to be stopped. Made before the process, so that it outlives it.
+    Platform::ProcessGroup group;
     QProcess messenger;
     messenger.setProcessChannelMode(QProcess::MergedChannels);
-    // A group of its own, so that whatever it starts goes with it when it
-    // has to be stopped.
-    messenger.setChildProcessModifier([] { Platform::startOwnProcessGroup(); });
+    group.prepare(&messenger);
     // Program and argument are passed apart, so a path with blanks or quotes
     // reaches the system unchanged and the messenger sees one argument.
     messenger.start(executablePath(installDir), {QStringLiteral("-updatequery")},
@@ -42,12 +43,9 @@ QByteArray runUpdateQuery(const QString &installDir, int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     if (!messenger.waitForStarted(int(deadline.remainingTime())))
         return QByteArray();
-    // The group's id is the messenger's process id. Once the messenger has
-    // been reaped that id reads 0, and kill() with 0 would hit the updater's
-    // own group, so the id is taken while it runs.
-    const qint64 group = messenger.processId();
-    const auto stopGroup = [&messenger, group] {
-        Platform::killProcessGroup(group);
+    group.started(&messenger);
+    const auto stopGroup = [&messenger, &group] {
+        group.kill();
         messenger.waitForFinished(5000);
         return QByteArray();
     };

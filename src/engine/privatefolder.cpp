@@ -13,7 +13,7 @@ namespace PrivateFolder {
 Problem prepare(const QString &dir, int *error)
 {
     const QString clean = QDir::cleanPath(dir);
-    const QByteArray native = QFile::encodeName(clean);
+    const QByteArray native = Platform::encodeName(clean);
     Platform::FileStatus info;
     if (!Platform::nameStatus(native, &info)) {
         if (errno != ENOENT) {

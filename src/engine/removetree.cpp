@@ -130,7 +130,7 @@ void emptyDirectory(int fd, int depth, Removal &removal)
 void removeTree(const QString &path)
 {
     // A trailing slash would make lstat() and open() follow a link.
-    QByteArray encoded = QFile::encodeName(path);
+    QByteArray encoded = Platform::encodeName(path);
     while (encoded.size() > 1 && encoded.endsWith('/'))
         encoded.chop(1);
     Platform::FileStatus info;

@@ -39,7 +39,7 @@ bool prepare(const QString &stateDir, QString *problem)
 
 bool syncDirectory(const QString &dir)
 {
-    const Platform::FileHandle directory(Platform::openDirectory(QFile::encodeName(dir)));
+    const Platform::FileHandle directory(Platform::openDirectory(Platform::encodeName(dir)));
     return directory.isOpen() && Platform::sync(directory.get());
 }
 

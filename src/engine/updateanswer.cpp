@@ -1,6 +1,7 @@
 #include "updateanswer.h"
 
 #include "archivedigest.h"
+#include "xmlencoding.h"
 
 #include <QChar>
 #include <QCoreApplication>
@@ -56,7 +57,12 @@ UpdateAnswer::UpdateAnswer(const QByteArray &document)
 
 void UpdateAnswer::read(const QByteArray &document)
 {
-    QXmlStreamReader reader(document);
+    QXmlStreamReader reader;
+    // A declared encoding that no platform reads, or a byte outside it, makes
+    // the document unreadable as a whole.
+    QString encodingProblem;
+    if (!XmlEncoding::setDocument(reader, document, &encodingProblem))
+        return;
     // A prefix that no namespace declares is part of the name, not an error.
     reader.setNamespaceProcessing(false);
 

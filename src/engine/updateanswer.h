@@ -17,9 +17,9 @@
 // as a whole. Text is read the way the answers have always been read: the
 // text of an element is that of its text and CDATA descendants, where a
 // piece of text between two pieces of markup that is only spaces counts for
-// nothing (a CDATA section always counts). The encoding is the reader's
-// business: the byte order mark, the first bytes or the XML declaration's
-// encoding name it.
+// nothing (a CDATA section always counts). The byte order mark, the first
+// bytes or the XML declaration name the encoding, one of those XmlEncoding
+// reads.
 class UpdateAnswer
 {
 public:

@@ -43,7 +43,7 @@ void removeHolderlessLock(QLockFile &lock, const QString &path)
     QString application;
     Platform::FileStatus info;
     if (lock.getLockInfo(&pid, &host, &application)
-        || !Platform::nameStatus(QFile::encodeName(path), &info)
+        || !Platform::nameStatus(Platform::encodeName(path), &info)
         || std::time(nullptr) - info.modifiedS < HolderlessLockAgeS)
         return;
     lock.removeStaleLockFile();
@@ -55,7 +55,7 @@ void removeHolderlessLock(QLockFile &lock, const QString &path)
 bool isSpecial(const QString &path)
 {
     Platform::FileStatus info;
-    return Platform::nameStatus(QFile::encodeName(path), &info) && !info.isRegular();
+    return Platform::nameStatus(Platform::encodeName(path), &info) && !info.isRegular();
 }
 
 // The process the lock is promised to, or 0 when there is no live, recent

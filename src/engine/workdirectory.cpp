@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 const QLatin1String ArchivesFolder("archives");
@@ -32,6 +34,36 @@ QString comparablePath(const QString &path)
     if (directory.isEmpty())
         return info.absoluteFilePath();
     return directory + QLatin1Char('/') + info.fileName();
+}
+
+// Removes everything in folder (relative to the work directory: prefix) but
+// the kept paths, walking only into real folders that hold one of them.
+void clearFolder(const QString &directory, const QString &prefix, const QSet<QString> &kept)
+{
+    const QDir listing(directory + QLatin1Char('/') + prefix);
+    const QStringList entries = listing.entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QString &name : entries) {
+        const QString relative = prefix + name;
+        if (kept.contains(relative))
+            continue;
+        // Not absoluteFilePath(): a name that begins with ':' would come back
+        // as a resource path.
+        const QString path = directory + QLatin1Char('/') + relative;
+        const QFileInfo info(path);
+        const bool folder = info.isDir() && !info.isSymLink();
+        const QString below = relative + QLatin1Char('/');
+        const bool holdsKept = folder && std::any_of(kept.cbegin(), kept.cend(),
+                                                     [&](const QString &keptPath) {
+                                                         return keptPath.startsWith(below);
+                                                     });
+        if (holdsKept)
+            clearFolder(directory, below, kept);
+        else if (folder)
+            removeTree(path);
+        else
+            QFile::remove(path);
+    }
 }
 
 } // namespace
@@ -117,33 +149,21 @@ void clear(const QString &dir, const QStringList &keptFiles)
     if (directory.isEmpty())
         return; // nothing there
 
-    QSet<QString> keptNames;
+    // Kept files as paths relative to the work directory; a plug-in lies in
+    // a subfolder of it ("platforms/qwindows.dll").
+    const QString inside = directory + QLatin1Char('/');
+    QSet<QString> kept;
     for (const QString &file : keptFiles) {
         const QString comparable = comparablePath(file);
-        if (QFileInfo(comparable).absolutePath() == directory)
-            keptNames.insert(QFileInfo(comparable).fileName());
+        if (comparable.startsWith(inside))
+            kept.insert(comparable.mid(inside.size()));
     }
 
-    if (keptNames.isEmpty()) {
+    if (kept.isEmpty()) {
         removeTree(dir);
         return;
     }
-
-    const QDir listing(directory);
-    const QStringList entries = listing.entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
-    for (const QString &name : entries) {
-        if (keptNames.contains(name))
-            continue;
-        // Not absoluteFilePath(): a name that begins with ':' would come back
-        // as a resource path.
-        const QString path = directory + QLatin1Char('/') + name;
-        const QFileInfo info(path);
-        if (info.isDir() && !info.isSymLink())
-            removeTree(path);
-        else
-            QFile::remove(path);
-    }
+    clearFolder(directory, QString(), kept);
 }
 
 } // namespace WorkDirectory

@@ -37,9 +37,10 @@ bool preparePrivate(const QString &dir, QString *problem);
 QStringList runningProgramFiles();
 
 // Clears the work directory at the end of an install run: removes everything
-// in dir except the files named in keptFiles that lie directly in it (the
-// relocated updater runs from there, and a restart after a failed run needs
-// it). When none of them lies there, dir itself is removed as well.
+// in dir except the files named in keptFiles that lie in it, in its subfolders
+// too (the relocated updater runs from there with its libraries and
+// plug-ins, and a restart after a failed run needs them). When none of them
+// lies there, dir itself is removed as well.
 void clear(const QString &dir, const QStringList &keptFiles);
 
 } // namespace WorkDirectory

@@ -241,7 +241,7 @@ public:
     explicit UnzipHandle(const QString &path)
     {
         zlib_filefunc64_def functions = ArchiveFile::functions();
-        m_file = unzOpen2_64(QFile::encodeName(path).constData(), &functions);
+        m_file = unzOpen2_64(Platform::encodeName(path).constData(), &functions);
     }
     ~UnzipHandle()
     {
@@ -280,7 +280,7 @@ public:
     // twice), does finish() set the mode as well.
     bool open(const QString &path, uint mode, uint umask)
     {
-        const QByteArray name = QFile::encodeName(path);
+        const QByteArray name = Platform::encodeName(path);
         m_file.reset(Platform::createNoFollow(name, mode, false));
         m_setMode = (mode & umask) != 0;
         if (!m_file.isOpen() && errno == EEXIST) {

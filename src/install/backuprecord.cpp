@@ -26,7 +26,7 @@ const QLatin1String RestoringName("restoring");
 bool entryExists(const QString &path)
 {
     Platform::FileStatus info;
-    return Platform::nameStatus(QFile::encodeName(path), &info);
+    return Platform::nameStatus(Platform::encodeName(path), &info);
 }
 
 QString systemError()
@@ -53,7 +53,7 @@ QStringList missingFolders(const QString &dir)
 bool makePath(const QString &dir)
 {
     for (const QString &path : missingFolders(dir)) {
-        if (!Platform::makeDirectory(QFile::encodeName(path), 0777) && errno != EEXIST)
+        if (!Platform::makeDirectory(Platform::encodeName(path), 0777) && errno != EEXIST)
             return false;
     }
     return true;
@@ -132,7 +132,7 @@ bool BackupRecord::makeDirectories(const QString &dir, QString *error)
             return false;
         }
         m_createdDirectories.append(path);
-        if (!Platform::makeDirectory(QFile::encodeName(path), 0777) && errno != EEXIST) {
+        if (!Platform::makeDirectory(Platform::encodeName(path), 0777) && errno != EEXIST) {
             *error = QCoreApplication::translate("BackupRecord", "Cannot create folder %1 (%2)")
                          .arg(path, systemError());
             return false;
@@ -183,7 +183,7 @@ bool BackupRecord::save(const QString &target, const QString &relative, uint mod
     // half-made copy that a recovery would take for the original.
     const bool movable = Platform::isRegularMode(mode) || Platform::isLinkMode(mode);
     if (deletesTarget && movable
-        && Platform::rename(QFile::encodeName(target), QFile::encodeName(backup))) {
+        && Platform::rename(Platform::encodeName(target), Platform::encodeName(backup))) {
         *movedAway = true;
     } else {
         const QString staging = runDir() + QLatin1Char('/') + SavingName;
@@ -211,7 +211,7 @@ bool BackupRecord::restore(QString *error)
     for (qsizetype i = m_createdFiles.size() - 1; i >= 0; --i) {
         const QString created = m_createdFiles.at(i);
         // Not there, or never made (its folder is a file): nothing to delete.
-        if (!Platform::removeFile(QFile::encodeName(created)) && errno != ENOENT
+        if (!Platform::removeFile(Platform::encodeName(created)) && errno != ENOENT
             && errno != ENOTDIR) {
             *error = QStringLiteral("%1 (%2)").arg(created, systemError());
             return false;
@@ -219,7 +219,7 @@ bool BackupRecord::restore(QString *error)
     }
     // Deepest first; a directory that holds anything else stays.
     for (auto it = m_createdDirectories.crbegin(); it != m_createdDirectories.crend(); ++it)
-        Platform::removeDirectory(QFile::encodeName(*it));
+        Platform::removeDirectory(Platform::encodeName(*it));
 
     const QString staging = runDir() + QLatin1Char('/') + RestoringName;
     for (qsizetype i = 0; i < m_saved.size(); ++i) {

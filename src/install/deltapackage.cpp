@@ -46,7 +46,7 @@ bool passesLink(const QString &root, const QString &relative)
     while (slash > 0) {
         Platform::FileStatus status;
         const QString folder = root + QLatin1Char('/') + relative.left(slash);
-        if (Platform::nameStatus(QFile::encodeName(folder), &status) && status.isLink())
+        if (Platform::nameStatus(Platform::encodeName(folder), &status) && status.isLink())
             return true;
         slash = relative.indexOf(QLatin1Char('/'), slash + 1);
     }
@@ -141,7 +141,7 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     if (!frame.startsWith(m_unpackDir + QLatin1Char('/')))
         return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(relative));
     Platform::FileStatus status;
-    if (!Platform::nameStatus(QFile::encodeName(frame), &status) || !status.isRegular())
+    if (!Platform::nameStatus(Platform::encodeName(frame), &status) || !status.isRegular())
         return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(relative));
     if (passesLink(m_root, relative))
         return fail(QCoreApplication::translate("DeltaPackage", "The installed file %1 lies beyond a link.").arg(relative));
@@ -152,9 +152,9 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     if (!FilePatch::apply(m_root + QLatin1Char('/') + relative, frame, output, versions,
                           m_reason))
         return false;
-    if (!Platform::rename(QFile::encodeName(output), QFile::encodeName(frame))) {
+    if (!Platform::rename(Platform::encodeName(output), Platform::encodeName(frame))) {
         const QString error = Platform::systemError(errno);
-        Platform::removeFile(QFile::encodeName(output));
+        Platform::removeFile(Platform::encodeName(output));
         return fail(QCoreApplication::translate("DeltaPackage", "Cannot write file %1 (%2).").arg(frame, error));
     }
     ++m_prepared->patchedFiles;
@@ -166,7 +166,7 @@ QString Preparation::freeName()
     for (int tries = 0; tries < 1000; ++tries) {
         const QString name = QStringLiteral("%1/.patched-%2").arg(m_unpackDir).arg(++m_nameCounter);
         Platform::FileStatus status;
-        if (!Platform::nameStatus(QFile::encodeName(name), &status) && errno == ENOENT)
+        if (!Platform::nameStatus(Platform::encodeName(name), &status) && errno == ENOENT)
             return name;
     }
     return QString();

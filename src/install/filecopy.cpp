@@ -77,8 +77,8 @@ namespace FileCopy {
 
 bool copyToNew(const QString &source, const QString &target, QString *errorString)
 {
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(target);
+    const QByteArray from = Platform::encodeName(source);
+    const QByteArray to = Platform::encodeName(target);
 
     FileHandle in(Platform::openForReading(from));
     if (!in.isOpen())
@@ -118,7 +118,7 @@ bool linkOrCopy(const QString &source, const QString &target, QString *errorStri
     // A link costs no new file on the disk, and that is what makes a file
     // expensive to install: creating it. Across file systems, on one that
     // knows no links, or onto a dangling link, the copy does what it can.
-    if (Platform::makeLink(QFile::encodeName(source), QFile::encodeName(target)))
+    if (Platform::makeLink(Platform::encodeName(source), Platform::encodeName(target)))
         return true;
     return copyToNew(source, target, errorString);
 }
@@ -126,9 +126,9 @@ bool linkOrCopy(const QString &source, const QString &target, QString *errorStri
 bool copyLink(const QString &source, const QString &target, QString *errorString)
 {
     QByteArray destination;
-    if (!Platform::readSymbolicLink(QFile::encodeName(source), &destination))
+    if (!Platform::readSymbolicLink(Platform::encodeName(source), &destination))
         return fail(errorString, errno);
-    if (!Platform::makeSymbolicLink(destination, QFile::encodeName(target)))
+    if (!Platform::makeSymbolicLink(destination, Platform::encodeName(target)))
         return fail(errorString, errno);
     return true;
 }
@@ -136,8 +136,8 @@ bool copyLink(const QString &source, const QString &target, QString *errorString
 bool replaceWith(const QString &source, const QString &target, const QString &staging,
                  QString *errorString)
 {
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(target);
+    const QByteArray from = Platform::encodeName(source);
+    const QByteArray to = Platform::encodeName(target);
 
     FileStatus sourceInfo;
     if (!Platform::nameStatus(from, &sourceInfo))
@@ -156,14 +156,14 @@ bool replaceWith(const QString &source, const QString &target, const QString &st
     // Only a regular file is linked: a hard link to a symbolic link would
     // be a link of another kind than the one that was saved.
     const auto stage = [&](const QString &name) {
-        const QByteArray staged = QFile::encodeName(name);
+        const QByteArray staged = Platform::encodeName(name);
         Platform::removeFile(staged);
         if (link)
             return copyLink(source, name, errorString);
         return Platform::makeLink(from, staged) || copyToNew(source, name, errorString);
     };
     const auto put = [&](const QString &name) {
-        const QByteArray staged = QFile::encodeName(name);
+        const QByteArray staged = Platform::encodeName(name);
         if (Platform::rename(staged, to))
             return true;
         const int error = errno;
@@ -186,17 +186,17 @@ bool replaceWith(const QString &source, const QString &target, const QString &st
 
 bool moveRegularFile(const QString &source, const QString &target)
 {
-    const QByteArray from = QFile::encodeName(source);
+    const QByteArray from = Platform::encodeName(source);
     FileStatus info;
     if (!Platform::nameStatus(from, &info) || !(info.isRegular() || info.isLink()))
         return false;
-    return Platform::rename(from, QFile::encodeName(target));
+    return Platform::rename(from, Platform::encodeName(target));
 }
 
 bool sameContent(const QString &a, const QString &b)
 {
-    const QByteArray first = QFile::encodeName(a);
-    const QByteArray second = QFile::encodeName(b);
+    const QByteArray first = Platform::encodeName(a);
+    const QByteArray second = Platform::encodeName(b);
     FileStatus firstInfo;
     FileStatus secondInfo;
     if (!Platform::nameStatus(first, &firstInfo) || !Platform::nameStatus(second, &secondInfo))

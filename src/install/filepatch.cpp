@@ -141,7 +141,7 @@ private:
 
 bool Patcher::openInstalled(const QString &installed)
 {
-    Platform::FileHandle file(Platform::openForReadingNoFollow(QFile::encodeName(installed)));
+    Platform::FileHandle file(Platform::openForReadingNoFollow(Platform::encodeName(installed)));
     Platform::FileStatus status;
     if (!file.isOpen())
         return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot open the installed file %1 (%2)."), installed, m_reason);
@@ -169,7 +169,7 @@ bool Patcher::openInstalled(const QString &installed)
 
 bool Patcher::readHeader(const QString &frame)
 {
-    m_frame.reset(Platform::openForReadingNoFollow(QFile::encodeName(frame)));
+    m_frame.reset(Platform::openForReadingNoFollow(Platform::encodeName(frame)));
     Platform::FileStatus status;
     if (!m_frame.isOpen() || !Platform::fileStatus(m_frame.get(), &status))
         return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the patch %1 (%2)."), frame, m_reason);
@@ -205,7 +205,7 @@ bool Patcher::decode(const QString &output)
 {
     // The result is written through a mapping: the decoder reaches back
     // into what it has written as far as the window allows.
-    Platform::FileHandle file(Platform::createForMapping(QFile::encodeName(output), 0600));
+    Platform::FileHandle file(Platform::createForMapping(Platform::encodeName(output), 0600));
     if (!file.isOpen())
         return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot create file %1 (%2)."), output, m_reason);
     m_created = true;
@@ -279,7 +279,7 @@ bool Patcher::run(const QString &installed, const QString &frame, const QString 
     if (decode(output))
         return true;
     if (m_created)
-        Platform::removeFile(QFile::encodeName(output));
+        Platform::removeFile(Platform::encodeName(output));
     return false;
 }
 

@@ -135,9 +135,9 @@ bool InstallJournal::append(const QByteArray &line, bool flush)
         const QString directory = QFileInfo(m_path).absolutePath();
         if (!QFileInfo(directory).isDir()) {
             QDir().mkpath(QFileInfo(directory).absolutePath());
-            Platform::makeDirectory(QFile::encodeName(directory), Platform::OwnerOnlyMode);
+            Platform::makeDirectory(Platform::encodeName(directory), Platform::OwnerOnlyMode);
         }
-        m_fd = Platform::createForAppending(QFile::encodeName(m_path), 0600);
+        m_fd = Platform::createForAppending(Platform::encodeName(m_path), 0600);
         if (m_fd < 0)
             return fail(Platform::systemError(errno));
         // The header is on the disk, and so is the file's name in its
@@ -206,7 +206,7 @@ bool InstallJournal::remove()
         return true;
     Platform::closeFile(m_fd);
     m_fd = -1;
-    if (!Platform::removeFile(QFile::encodeName(m_path)) && errno != ENOENT)
+    if (!Platform::removeFile(Platform::encodeName(m_path)) && errno != ENOENT)
         return fail(Platform::systemError(errno));
     StateDirectory::syncDirectory(QFileInfo(m_path).absolutePath());
     return true;
@@ -217,7 +217,7 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
     Contents contents;
     // Never waits (a FIFO opens at once and is refused) and never follows
     // a link: only a regular file in the state folder is a journal.
-    Platform::FileHandle handle(Platform::openForReadingNoFollow(QFile::encodeName(path)));
+    Platform::FileHandle handle(Platform::openForReadingNoFollow(Platform::encodeName(path)));
     const int fd = handle.get();
     const int openError = fd < 0 ? errno : 0;
     if (openError == ENOENT)

@@ -37,7 +37,7 @@ void forget(const QList<BackupRecord> &records, const QString &journalPath)
 
 bool lstatPath(const QString &path, Platform::FileStatus *info)
 {
-    return Platform::nameStatus(QFile::encodeName(path), info);
+    return Platform::nameStatus(Platform::encodeName(path), info);
 }
 
 // Whether a and b (clean, absolute) name one place: the same path, or, where
@@ -48,8 +48,8 @@ bool sameLocation(QString a, QString b)
     while (a != b) {
         Platform::FileStatus first;
         Platform::FileStatus second;
-        const bool firstExists = Platform::targetStatus(QFile::encodeName(a), &first);
-        const bool secondExists = Platform::targetStatus(QFile::encodeName(b), &second);
+        const bool firstExists = Platform::targetStatus(Platform::encodeName(a), &first);
+        const bool secondExists = Platform::targetStatus(Platform::encodeName(b), &second);
         if (firstExists && secondExists)
             return first.device == second.device && first.inode == second.inode;
         const QFileInfo infoA(a);

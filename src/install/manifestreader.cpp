@@ -1,5 +1,7 @@
 #include "manifestreader.h"
 
+#include "xmlencoding.h"
+
 #include <QCoreApplication>
 
 bool ManifestReader::open(const QString &path)
@@ -9,12 +11,25 @@ bool ManifestReader::open(const QString &path)
         m_error = m_file.errorString();
         return false;
     }
-    m_reader.setDevice(&m_file);
+    // Read as it comes, unless it declares an encoding that Qt does not read
+    // by itself on every platform: XmlEncoding decodes the whole file then.
+    if (XmlEncoding::isReadByQt(XmlEncoding::declaredName(m_file.peek(1024)))) {
+        m_reader.setDevice(&m_file);
+        return true;
+    }
+    const QByteArray document = m_file.readAll();
+    if (m_file.error() != QFileDevice::NoError) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    m_unreadable = !XmlEncoding::setDocument(m_reader, document, &m_error);
     return true;
 }
 
 ManifestReader::Token ManifestReader::next()
 {
+    if (m_unreadable)
+        return Error;
     while (!m_reader.atEnd()) {
         if (m_reader.readNext() != QXmlStreamReader::StartElement)
             continue;

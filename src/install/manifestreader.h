@@ -10,7 +10,8 @@
 // (elements take effect one after the other, so a "file" element before a
 // failing "package" element has been applied when the failure is found).
 // Everything else is skipped. A manifest that cannot be read or is not
-// well-formed XML ends in Error, with a reason.
+// well-formed XML, or in an encoding XmlEncoding does not read, ends in
+// Error, with a reason.
 class ManifestReader
 {
 public:
@@ -30,4 +31,5 @@ private:
     QFile m_file;
     QXmlStreamReader m_reader;
     QString m_error;
+    bool m_unreadable = false; // in an encoding that is not read; m_error says why
 };

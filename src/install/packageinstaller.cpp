@@ -45,7 +45,7 @@ bool isSafePackageName(const QString &name)
 
 bool lstatPath(const QString &path, Platform::FileStatus *info)
 {
-    return Platform::nameStatus(QFile::encodeName(path), info);
+    return Platform::nameStatus(Platform::encodeName(path), info);
 }
 
 } // namespace
@@ -299,7 +299,7 @@ bool PackageInstaller::clearTarget(const QString &target, uint mode, bool save,
     // that cannot be removed (a read-only place) fails the package with the
     // system's reason: it must neither pass for removed nor block the copy
     // with a misleading one.
-    const QByteArray encodedTarget = QFile::encodeName(target);
+    const QByteArray encodedTarget = Platform::encodeName(target);
     if (!movedAway && deletesTarget
         && !Platform::removeFile(encodedTarget) && errno != ENOENT) {
         const QString reason = Platform::systemError(errno);
@@ -325,7 +325,7 @@ bool PackageInstaller::placeFile(const QString &source, const QString &target, b
 
     // A file it replaces hands on its mode; a new one gets the root's read
     // bits and the execute bits its entry had. Never writable by others.
-    const QByteArray encodedTarget = QFile::encodeName(target);
+    const QByteArray encodedTarget = Platform::encodeName(target);
     const uint mode = isNew ? modeForNewFile(source) : oldMode & 0755;
     Platform::setPermissions(encodedTarget, mode);
 
@@ -336,7 +336,7 @@ bool PackageInstaller::placeFile(const QString &source, const QString &target, b
 
 bool PackageInstaller::runRuntimeInstaller(const QString &target)
 {
-    Platform::setPermissions(QFile::encodeName(target), Platform::OwnerOnlyMode);
+    Platform::setPermissions(Platform::encodeName(target), Platform::OwnerOnlyMode);
     QString problem;
     const bool ran = RuntimeInstaller::run(target, RuntimeInstaller::TimeoutMs, &problem);
     QFile::remove(target);

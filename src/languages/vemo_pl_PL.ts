@@ -430,6 +430,25 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     </message>
 </context>
 <context>
+    <name>QIODevice</name>
+    <message>
+        <source>No space left on device</source>
+        <translation>Brak wolnego miejsca na urządzeniu</translation>
+    </message>
+    <message>
+        <source>No such file or directory</source>
+        <translation>Brak pliku lub katalogu</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>Brak uprawnień</translation>
+    </message>
+    <message>
+        <source>Too many open files</source>
+        <translation>Zbyt wiele otwartych plików</translation>
+    </message>
+</context>
+<context>
     <name>Relocation</name>
     <message>
         <source>Copy error: %1 (%2)</source>
@@ -764,6 +783,17 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     <message>
         <source>The work directory %1 can be changed by other users. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
         <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
+    </message>
+</context>
+<context>
+    <name>XmlEncoding</name>
+    <message>
+        <source>The byte 0x%1 at offset %2 is not a character of the encoding %3.</source>
+        <translation>Bajt 0x%1 na pozycji %2 nie jest znakiem kodowania %3.</translation>
+    </message>
+    <message>
+        <source>The encoding %1 is not supported.</source>
+        <translation>Kodowanie %1 nie jest obsługiwane.</translation>
     </message>
 </context>
 </TS>

@@ -1,12 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
-// Files by their encoded names (QFile::encodeName) and by open handles. Every
+// Files by their encoded names (encodeName below) and by open handles. Every
 // call that fails returns false or -1 and leaves the reason in errno, as the
 // C library does; systemError() turns it into text.
 namespace Platform {
+
+// A file name as the calls below take it, and back: QFile::encodeName on
+// POSIX; UTF-8 on Windows, whose local 8-bit code page cannot hold every name.
+QByteArray encodeName(const QString &name);
+QString decodeName(const QByteArray &name);
 
 // An open file or directory, closed when this goes.
 // Windows: a HANDLE closed with CloseHandle.
@@ -91,8 +97,8 @@ int createForAppending(const QByteArray &path, uint mode);
 int openDirectory(const QByteArray &path);
 // Opens a directory that is not a link, by its name or by a name relative
 // to the directory open as dir. Windows: CreateFileW with
-// FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT (relative: NtCreateFile
-// with a root directory handle).
+// FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT (relative: by the
+// directory's GetFinalPathNameByHandleW, as every *At call).
 int openDirectoryNoFollow(const QByteArray &path);
 int openDirectoryNoFollowAt(int dir, const char *name);
 // A second handle to what fd has open. Windows: DuplicateHandle.
@@ -136,29 +142,33 @@ bool setPermissions(const QByteArray &path, uint mode);
 // The bits that new files lose (only read: it is set back at once).
 // Windows: none (0).
 uint creationMask();
-// The effective user id of this process. Windows: the token's user SID.
+// The effective user id of this process. Windows: 0, as every status's
+// owner (no uid; ownership would be the owner SID).
 uint currentUser();
 
 // A second name for a file. Windows: CreateHardLinkW.
 bool makeLink(const QByteArray &from, const QByteArray &to);
-// A symbolic link at path that points to target. Windows: CreateSymbolicLinkW.
+// A symbolic link at path that points to target. Windows: CreateSymbolicLinkW;
+// EOPNOTSUPP where the system makes none.
 bool makeSymbolicLink(const QByteArray &target, const QByteArray &path);
 // Where the symbolic link at path points; false when it is no link.
 // Windows: DeviceIoControl(FSCTL_GET_REPARSE_POINT).
 bool readSymbolicLink(const QByteArray &path, QByteArray *target);
 // Renames, replacing what has the new name. Windows:
-// MoveFileExW(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH).
+// MoveFileExW(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), clearing a
+// read-only target's attribute first.
 bool rename(const QByteArray &from, const QByteArray &to);
 // Renames name in the directory open as fromDir to toName in the directory
 // open as toDir; fails with EEXIST when toName is taken.
-// Windows: SetFileInformationByHandle(FileRenameInfo, ReplaceIfExists = FALSE).
+// Windows: MoveFileExW(MOVEFILE_WRITE_THROUGH) without replacing.
 bool renameNoReplaceAt(int fromDir, const char *name, int toDir, const char *toName);
-// Removes a name that is not a directory. Windows: DeleteFileW.
+// Removes a name that is not a directory (a link to one is not). Windows:
+// SetFileInformationByHandle(FileDispositionInfoEx, POSIX semantics), or
+// FileDispositionInfo where that is not known, on a handle to the name.
 bool removeFile(const QByteArray &path);
-// The same for a name in the directory open as dir. Windows:
-// SetFileInformationByHandle(FileDispositionInfo).
+// The same for a name in the directory open as dir.
 bool removeFileAt(int dir, const char *name);
-// Removes an empty directory. Windows: RemoveDirectoryW.
+// Removes an empty directory. Windows: as removeFile.
 bool removeDirectory(const QByteArray &path);
 bool removeDirectoryAt(int dir, const char *name);
 // Makes a directory. Windows: CreateDirectoryW (with a security descriptor

@@ -2,17 +2,37 @@
 
 #include <QtGlobal>
 
+class QProcess;
+
 namespace Platform {
 
-// Called in a child between fork and exec: makes it the leader of a process
-// group of its own, so that whatever it starts can be stopped with it.
-// Windows: the child is assigned to a job object instead.
-void startOwnProcessGroup();
+// A child process and whatever it starts in turn, stopped as one.
+// POSIX: the child leads a process group of its own.
+// Windows: the child is created suspended, assigned to a job object
+// (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) and then let run, so that nothing it
+// starts escapes the job; what is still in the job when this goes is ended.
+class ProcessGroup
+{
+public:
+    ProcessGroup();
+    ~ProcessGroup();
+    ProcessGroup(const ProcessGroup &) = delete;
+    ProcessGroup &operator=(const ProcessGroup &) = delete;
 
-// Kills every process of the group led by the process group. Does nothing
-// for a group id that is not positive.
-// Windows: TerminateJobObject on the child's job object.
-void killProcessGroup(qint64 group);
+    // Before process->start(): arranges for the child to join the group.
+    void prepare(QProcess *process);
+    // Once the process has started (waitForStarted() said so), while it
+    // runs: the group takes the child in from here on.
+    void started(QProcess *process);
+    // Kills every process of the group; nothing before started().
+    void kill();
+
+private:
+    qint64 m_leader = 0;
+    void *m_job = nullptr;
+    void *m_creation = nullptr;
+    void *m_process = nullptr;
+};
 
 // Whether a process with this id runs (an ended one that was not reaped yet
 // does not count).

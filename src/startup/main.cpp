@@ -22,8 +22,11 @@ int main(int argc, char *argv[])
     // Every place the run uses, worked out once and handed down.
     const UpdaterPaths paths = StartupPaths::current();
     const StartupOptions options = parseStartupOptions(paths.commandLine);
-    if (options.updateMode)
+    if (options.updateMode) {
+        // Qt has found its plug-ins by now (the platform's above all).
+        Relocation::forgetOwnPluginPath();
         return runUpdateMode(paths, options.quiet);
+    }
 
     return Relocation::run(paths, QCoreApplication::applicationDirPath(),
                            QFileInfo(QCoreApplication::applicationFilePath()).fileName(),

@@ -8,7 +8,9 @@
 #include "ui/messageboxes.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 namespace Relocation {
@@ -25,6 +27,31 @@ QStringList relaunchArguments(bool quiet, const QString &sourceDir)
         arguments << QStringLiteral("-q");
     arguments << QStringLiteral("-root") << sourceDir;
     return arguments;
+}
+
+QProcessEnvironment relaunchEnvironment(const QString &workDir)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_PLUGIN_PATH"),
+                       QDir::toNativeSeparators(QDir::cleanPath(workDir)));
+    return environment;
+}
+
+void forgetOwnPluginPath()
+{
+    const QString pluginPath = qEnvironmentVariable("QT_PLUGIN_PATH");
+    if (pluginPath.isEmpty())
+        return;
+    const Qt::CaseSensitivity caseSensitivity =
+#ifdef Q_OS_WIN
+        Qt::CaseInsensitive;
+#else
+        Qt::CaseSensitive;
+#endif
+    if (QDir::cleanPath(QDir::fromNativeSeparators(pluginPath))
+            .compare(QDir::cleanPath(QCoreApplication::applicationDirPath()), caseSensitivity)
+        == 0)
+        qunsetenv("QT_PLUGIN_PATH");
 }
 
 int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &executableName,
@@ -57,6 +84,10 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
     for (const QString &name : files) {
         QFile source(sourceDir + QLatin1Char('/') + name);
         const QString target = workDir + name;
+        // A plug-in's subfolder; a folder that cannot be made shows as the
+        // copy's own failure below.
+        if (name.contains(QLatin1Char('/')))
+            QDir().mkpath(QFileInfo(target).absolutePath());
         if (!source.copy(target)) {
             // Most often a copy left by an earlier run: QFile::copy never
             // overwrites, so remove it and try once more.
@@ -72,9 +103,12 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
         }
     }
 
+    QProcess relocated;
+    relocated.setProgram(workDir + files.first());
+    relocated.setArguments(relaunchArguments(quiet, sourceDir));
+    relocated.setProcessEnvironment(relaunchEnvironment(workDir));
     qint64 pid = 0;
-    if (QProcess::startDetached(workDir + files.first(), relaunchArguments(quiet, sourceDir),
-                                QString(), &pid)) {
+    if (relocated.startDetached(&pid)) {
         phase.finish(
             QStringLiteral("%1 started as process %2").arg(workDir + files.first()).arg(pid));
         // The relocated instance takes the lock over as this one lets go.

@@ -1,19 +1,13 @@
 #include "localproxy.h"
 
+#include "hostcommand.h"
 #include "treelisting.h"
-
-#include <QProcess>
-
-namespace {
-
-const QString Script = QStringLiteral(VEMO_SOURCE_DIR "/tools/proxy/vemo-proxy");
-
-} // namespace
 
 LocalProxy::~LocalProxy()
 {
     if (m_running)
-        QProcess::execute(Script, {QStringLiteral("stop"), m_state.filePath(QStringLiteral("proxy"))});
+        runServerScript(QStringLiteral("proxy"),
+                        {QStringLiteral("stop"), m_state.filePath(QStringLiteral("proxy"))});
 }
 
 bool LocalProxy::start(const QString &address, quint16 port, const QMap<QString, QString> &hosts,
@@ -30,7 +24,8 @@ bool LocalProxy::start(const QString &address, quint16 port, const QMap<QString,
         arguments << QStringLiteral("--block") << name;
     m_address = address;
     m_port = port;
-    m_running = writeFile(hostsPath, hostsFile) && QProcess::execute(Script, arguments) == 0;
+    m_running = writeFile(hostsPath, hostsFile)
+                && runServerScript(QStringLiteral("proxy"), arguments) == 0;
     return m_running;
 }
 

@@ -1,16 +1,8 @@
 #include "localwebserver.h"
 
+#include "hostcommand.h"
+
 #include <QFile>
-#include <QProcess>
-
-namespace {
-
-QString script()
-{
-    return QStringLiteral(VEMO_SOURCE_DIR "/tools/webserver/vemo-webserver");
-}
-
-} // namespace
 
 LocalWebServer::~LocalWebServer()
 {
@@ -20,9 +12,10 @@ LocalWebServer::~LocalWebServer()
 bool LocalWebServer::start(const QString &root, const QString &address, quint16 port,
                            const QString &slowRate, const QString &cutAfter)
 {
-    m_running = QProcess::execute(script(), {QStringLiteral("start"), m_state.path(), root, address,
-                                             QString::number(port), slowRate, cutAfter})
-        == 0;
+    m_running = runServerScript(QStringLiteral("webserver"),
+                                {QStringLiteral("start"), m_state.path(), root, address,
+                                 QString::number(port), slowRate, cutAfter})
+                == 0;
     return m_running;
 }
 
@@ -30,7 +23,7 @@ void LocalWebServer::stop()
 {
     if (!m_running)
         return;
-    QProcess::execute(script(), {QStringLiteral("stop"), m_state.path()});
+    runServerScript(QStringLiteral("webserver"), {QStringLiteral("stop"), m_state.path()});
     m_running = false;
 }
 

@@ -1,9 +1,11 @@
 #include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
 #include "fakehttpserver.h"
+#include "fakeprogram.h"
 #include "fakeupdateserver.h"
 #include "localproxy.h"
 #include "localwebserver.h"
+#include "scopedtmpdir.h"
 #include "scriptedprompts.h"
 #include "testmain.h"
 #include "treelisting.h"
@@ -257,9 +259,7 @@ void PackageDownloadTest::initTestCase()
         return {QByteArray(), false}; // silence
     });
 
-    QVERIFY(writeFile(m_installDir.filePath("vemo7.exe"), "#!/bin/sh\necho '<s><c/></s>'\n"));
-    QVERIFY(QFile::setPermissions(m_installDir.filePath("vemo7.exe"),
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(FakeProgram::write(m_installDir.filePath("vemo7.exe"), FakeProgram::Messenger));
     m_updateServer = std::make_unique<FakeUpdateServer>();
     QVERIFY(m_updateServer->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT));
 }
@@ -269,7 +269,7 @@ void PackageDownloadTest::init()
     m_tmp.reset();
     m_tmp = std::make_unique<QTemporaryDir>(m_baseTemp + QStringLiteral("/tmpdir-XXXXXX"));
     QVERIFY(m_tmp->isValid());
-    qputenv("TMPDIR", QFile::encodeName(m_tmp->path()));
+    qputenv(TempVariable, QFile::encodeName(m_tmp->path()));
     m_web.clearAccessLog();
     m_fake.clearRequests();
     m_flakyAnsweredBusy = false;
@@ -827,7 +827,7 @@ void PackageDownloadTest::diskFull()
         QSKIP("needs VEMO_TEST_TMPFS, a folder on a small file system");
     QTemporaryDir tmp(smallDisk + QStringLiteral("/tmpdir-XXXXXX"));
     QVERIFY(tmp.isValid());
-    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    qputenv(TempVariable, QFile::encodeName(tmp.path()));
 
     QVERIFY(QDir().mkpath(tmp.filePath("vupdates")));
 

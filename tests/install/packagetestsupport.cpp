@@ -11,9 +11,11 @@
 
 #include <QCoreApplication>
 
+#ifdef Q_OS_LINUX
 #include <sched.h>
 #include <zstd.h>
 #include <sys/mount.h>
+#endif
 
 namespace {
 
@@ -164,14 +166,8 @@ bool writeFiles(const QString &root, const FileMap &files)
     return true;
 }
 
-bool writeScript(const QString &path, const QByteArray &body)
-{
-    if (!writeFile(path, "#!/bin/sh\n" + body))
-        return false;
-    return QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup
-                                           | QFile::ExeOther);
-}
-
+// Mounts need Linux; elsewhere the tests that want one skip themselves.
+#ifdef Q_OS_LINUX
 bool mountSmallFileSystem(const QString &path, const QByteArray &size)
 {
     static const bool privateNamespace =
@@ -195,6 +191,19 @@ void unmountSmallFileSystem(const QString &path)
 {
     ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
 }
+#else
+bool mountSmallFileSystem(const QString &, const QByteArray &)
+{
+    return false;
+}
+
+bool makeReadOnly(const QString &)
+{
+    return false;
+}
+
+void unmountSmallFileSystem(const QString &) {}
+#endif
 
 bool requestsQuit(const std::function<void()> &action)
 {

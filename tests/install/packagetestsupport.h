@@ -60,8 +60,6 @@ UpdateInfo makeRecord(const QByteArray &project, const QByteArray &name, const Q
 FileMap fileMap(const QString &root);
 bool writeFiles(const QString &root, const FileMap &files);
 
-// Writes an executable shell script.
-bool writeScript(const QString &path, const QByteArray &body);
 
 // Mounts a tmpfs of the given size (e.g. "64k") on path, in a mount
 // namespace of this test process alone (made at the first call), so the

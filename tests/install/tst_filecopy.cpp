@@ -11,7 +11,9 @@
 
 #include <memory>
 
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
+#endif
 
 // Each test works in a temporary folder T: the source at T/src/s.dat, the
 // target at T/dst/t.dat, and whatever a row puts in the target's place.
@@ -89,6 +91,9 @@ bool FileCopyTest::prepareTarget(const QString &kind)
 
 QString FileCopyTest::otherFileSystem()
 {
+#ifdef Q_OS_WIN
+    return QString(); // no second file system to be had for a test
+#else
     struct stat here;
     struct stat there;
     if (::stat(QFile::encodeName(m_dir->path()).constData(), &here) != 0
@@ -96,6 +101,7 @@ QString FileCopyTest::otherFileSystem()
         return QString();
     m_otherDir = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/vemo-copy-XXXXXX"));
     return m_otherDir->isValid() ? m_otherDir->path() : QString();
+#endif
 }
 
 void FileCopyTest::copyToNew_data()
@@ -158,8 +164,6 @@ void FileCopyTest::copyToNew()
     QVERIFY(writeFile(from, content));
     QVERIFY(QFile::setPermissions(from, permissions));
     QVERIFY(prepareTarget(targetKind));
-    struct stat sourceInfo;
-    QCOMPARE(::stat(QFile::encodeName(from).constData(), &sourceInfo), 0);
     const QStringList sourceBefore = treeListing(QFileInfo(from).absolutePath());
     const QStringList outside = treeListing(path(QStringLiteral("elsewhere")));
     const QStringList targetBefore = treeListing(path(QStringLiteral("dst")));
@@ -177,10 +181,13 @@ void FileCopyTest::copyToNew()
         QVERIFY(result.isFile() && !result.isSymLink());
         QCOMPARE(readFile(target()), content);
         QCOMPARE(QFile::permissions(target()), QFile::permissions(from));
-        struct stat targetInfo;
-        QCOMPARE(::stat(QFile::encodeName(target()).constData(), &targetInfo), 0);
-        const bool linked = targetInfo.st_dev == sourceInfo.st_dev
-                            && targetInfo.st_ino == sourceInfo.st_ino;
+        // A hard link: what is written to the target shows in the source.
+        QVERIFY(QFile::setPermissions(target(), QFile::permissions(target()) | QFile::WriteOwner));
+        QFile written(target());
+        QVERIFY(written.open(QIODevice::Append));
+        QCOMPARE(written.write("+"), 1);
+        written.close();
+        const bool linked = readFile(from) == content + '+';
         QCOMPARE(linked, mayLink && !acrossFileSystems && targetKind == QLatin1String("none"));
     } else {
         QVERIFY(!error.isEmpty());

@@ -1,8 +1,10 @@
 #include "buildconfig.h"
 #include "engine/updateinfo.h"
 #include "engine/vemoupdaterengine.h"
+#include "fakeprogram.h"
 #include "install/engineinstallation.h"
 #include "install/installdriver.h"
+#include "scopedtmpdir.h"
 
 #include "fakeupdateserver.h"
 #include "packagetestsupport.h"
@@ -60,7 +62,7 @@ Q_DECLARE_METATYPE(Answers)
 
 namespace {
 
-const QByteArray Messenger = "echo 'Vemo 7'\necho '<s><c/></s>'\n";
+const QByteArray Messenger = "print Vemo 7\nprint <s><c/></s>";
 
 const FileMap InstallFiles{{"core.dll", "core 1"},
                            {"readme.txt", "readme"},
@@ -187,7 +189,7 @@ void InstallDriverTest::initTestCase()
     m_server = std::make_unique<FakeUpdateServer>();
     QVERIFY2(m_server->listen(QHostAddress(QStringLiteral(VEMO_UPDATE_HOST)), VEMO_UPDATE_PORT),
              "the fake update server needs the update server's address");
-    m_savedTmpDir = qgetenv("TMPDIR");
+    m_savedTmpDir = qgetenv(TempVariable);
     m_savedAppData = qgetenv("APPDATA");
     m_savedStateHome = qgetenv("XDG_STATE_HOME");
 }
@@ -198,11 +200,11 @@ void InstallDriverTest::init()
     m_temp = std::make_unique<QTemporaryDir>();
     QVERIFY(m_temp->isValid());
     QVERIFY(buildTree(installDir(), InstallFiles));
-    QVERIFY(writeScript(installDir() + QStringLiteral("/vemo7.exe"), Messenger));
+    QVERIFY(FakeProgram::write(installDir() + QStringLiteral("/vemo7.exe"), Messenger));
     QVERIFY(buildTree(pluginDir(), PluginFiles));
     QVERIFY(QDir().mkpath(temp() + QStringLiteral("/tmp")));
 
-    qputenv("TMPDIR", QFile::encodeName(temp() + QStringLiteral("/tmp")));
+    qputenv(TempVariable, QFile::encodeName(temp() + QStringLiteral("/tmp")));
     qputenv("APPDATA", QFile::encodeName(temp() + QStringLiteral("/appdata")));
     qputenv("VEMO_TEST_RELAUNCH_RECORD", QFile::encodeName(relaunchRecord()));
     qputenv("XDG_STATE_HOME", QFile::encodeName(temp() + QStringLiteral("/state")));
@@ -221,9 +223,9 @@ void InstallDriverTest::cleanup()
     qputenv("APPDATA", m_savedAppData);
     qputenv("XDG_STATE_HOME", m_savedStateHome);
     if (m_savedTmpDir.isEmpty())
-        qunsetenv("TMPDIR");
+        qunsetenv(TempVariable);
     else
-        qputenv("TMPDIR", m_savedTmpDir);
+        qputenv(TempVariable, m_savedTmpDir);
     m_temp.reset();
 }
 
@@ -577,7 +579,7 @@ void InstallDriverTest::nothingLost_data()
     QTest::newRow("journal of an earlier run left in place")
         << TestPackages{core} << abort << "earlier journal" << false << asBefore << asBefore;
 
-    const QByteArray failingInstaller = "#!/bin/sh\nexit 1\n";
+    const QByteArray failingInstaller = FakeProgram::bytes("exit 1");
     QTest::newRow("runtime installer fails")
         << TestPackages{sound, package("core", "app",
                                        {entry("core.dll", "core 2"),
@@ -620,7 +622,7 @@ void InstallDriverTest::nothingLost()
             QSKIP("needs a tmpfs mount (root)");
     }
     QVERIFY(buildTree(expected + QStringLiteral("/install"), installAfter));
-    QVERIFY(writeScript(expected + QStringLiteral("/install/vemo7.exe"), Messenger));
+    QVERIFY(FakeProgram::write(expected + QStringLiteral("/install/vemo7.exe"), Messenger));
     QVERIFY(buildTree(expected + QStringLiteral("/plugins"), pluginsAfter));
     const QStringList installBefore = treeListing(installDir());
     const QStringList pluginsBefore = treeListing(pluginDir());
@@ -738,8 +740,7 @@ void InstallDriverTest::run_data()
         package("core", "app", {}, fileElement("readme.txt", "", "remove"));
     const TestPackage folderInPlace = package(
         "patch", "app",
-        {entry("vcredist.exe", "#!/bin/sh\nd=$(dirname \"$0\")\nmkdir \"$d/readme.txt\"\n"
-                               "echo k > \"$d/readme.txt/keep\"\n")},
+        {entry("vcredist.exe", FakeProgram::bytes("mkdir readme.txt\nwrite readme.txt/keep k"))},
         fileElement("vcredist.exe", "", "add") + "<package name=\"core\"/>");
     const QString rollbackError =
         "critical | Update | An error occured while rolling back update progress. Software may "

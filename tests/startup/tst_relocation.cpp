@@ -1,4 +1,5 @@
 #include "engine/workdirectory.h"
+#include "fakeprogram.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
 #include "startup/relocation.h"
@@ -6,6 +7,7 @@
 #include "treelisting.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QDateTime>
 #include <QProcess>
@@ -13,17 +15,46 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
 const QFile::Permissions Executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+#ifdef Q_OS_WIN
+const QString UpdaterName = QStringLiteral("updater.exe");
+#else
+const QString UpdaterName = QStringLiteral("updater");
+#endif
+
+// QT_PLUGIN_PATH set for a test and put back as it was.
+class ScopedPluginPath
+{
+public:
+    explicit ScopedPluginPath(const QByteArray &value)
+        : m_wasSet(qEnvironmentVariableIsSet("QT_PLUGIN_PATH")), m_saved(qgetenv("QT_PLUGIN_PATH"))
+    {
+        qputenv("QT_PLUGIN_PATH", value);
+    }
+    ~ScopedPluginPath()
+    {
+        if (m_wasSet)
+            qputenv("QT_PLUGIN_PATH", m_saved);
+        else
+            qunsetenv("QT_PLUGIN_PATH");
+    }
+
+private:
+    bool m_wasSet;
+    QByteArray m_saved;
+};
 
 } // namespace
 
 // Relocation run in this process against a temporary installation and a
-// temporary TMPDIR. The "updater" in the installation is a script that
+// temporary TMPDIR. The "updater" in the installation is a fake program that
 // records the arguments it was started with, so the relaunch can be seen.
 class RelocationTest : public QObject
 {
@@ -36,6 +67,8 @@ private slots:
     void relaunchesTheCopy_data();
     void relaunchesTheCopy();
     void replacesAStaleCopy();
+    void forgetsItsOwnPluginPath_data();
+    void forgetsItsOwnPluginPath();
     void missingLibrary();
     void copyThatCannotStart();
     void refusesAWorkDirectoryThatIsNotPrivate_data();
@@ -51,6 +84,7 @@ private:
     ScopedTmpDir *m_temp = nullptr;
     QString m_install;
     QString m_record;
+    QString m_pluginPathRecord;
     QByteArray m_updater;
 };
 
@@ -60,13 +94,14 @@ void RelocationTest::init()
     QVERIFY(m_temp->isValid());
     m_install = m_temp->filePath("Program Files/Vemo");
     m_record = m_temp->filePath("relaunch.txt");
-    m_updater = "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done >> '"
-                + QFile::encodeName(m_record) + "'\necho >> '" + QFile::encodeName(m_record)
-                + "'\n";
-    QVERIFY(writeFile(m_install + "/updater", m_updater));
-    QVERIFY(QFile::setPermissions(m_install + "/updater", Executable));
+    m_pluginPathRecord = m_temp->filePath("plugin-path.txt");
+    m_updater = FakeProgram::bytes("args " + QFile::encodeName(m_record) + "\nenv QT_PLUGIN_PATH "
+                                   + QFile::encodeName(m_pluginPathRecord));
+    QVERIFY(writeFile(m_install + "/" + UpdaterName, m_updater));
+    QVERIFY(QFile::setPermissions(m_install + "/" + UpdaterName, Executable));
     QVERIFY(writeFile(m_install + "/libone.so", "one"));
     QVERIFY(writeFile(m_install + "/libtwo.so", "two"));
+    QVERIFY(writeFile(m_install + "/platforms/libplatform.so", "platform"));
 }
 
 void RelocationTest::cleanup()
@@ -83,49 +118,88 @@ QStringList RelocationTest::relaunches() const
 void RelocationTest::relaunchesTheCopy_data()
 {
     QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QStringList>("libraries");
     QTest::addColumn<QString>("arguments");
-    QTest::newRow("interactive") << false << "-u|-root|%1|";
-    QTest::newRow("quiet") << true << "-u|-q|-root|%1|";
+    QTest::newRow("interactive") << false << QStringList{"libone.so", "libtwo.so"}
+                                 << "-u|-root|%1|";
+    QTest::newRow("quiet") << true << QStringList{"libone.so", "libtwo.so"} << "-u|-q|-root|%1|";
+    QTest::newRow("a plug-in in a subfolder")
+        << false << QStringList{"libone.so", "platforms/libplatform.so", "libtwo.so"}
+        << "-u|-root|%1|";
 }
 
 void RelocationTest::relaunchesTheCopy()
 {
     QFETCH(bool, quiet);
+    QFETCH(QStringList, libraries);
     QFETCH(QString, arguments);
 
+    // A plug-in path the messenger set for itself is not the copy's.
+    const ScopedPluginPath messengers(QFile::encodeName(m_install));
     MessageBoxWatcher boxes;
-    QCOMPARE(
-        Relocation::run(TestMain::paths(), m_install, "updater", {"libone.so", "libtwo.so"}, quiet),
-        0);
+    const int exitCode = Relocation::run(TestMain::paths(), m_install, UpdaterName, libraries, quiet);
+    QCOMPARE(exitCode, 0);
     QTRY_COMPARE(relaunches(), QStringList{arguments.arg(m_install)});
     QCOMPARE(boxes.count(), 0);
-    QCOMPARE(readFile(workDir() + "updater"), m_updater);
-    QCOMPARE(readFile(workDir() + "libone.so"), QByteArray("one"));
-    QCOMPARE(readFile(workDir() + "libtwo.so"), QByteArray("two"));
+    // The listed files, each at its place, and nothing else.
+    QStringList expected = QStringList{UpdaterName} + libraries;
+    QStringList copied;
+    QDirIterator files(workDir(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        copied << QDir(workDir()).relativeFilePath(files.next());
+    expected.sort();
+    copied.sort();
+    QCOMPARE(copied, expected);
+    QCOMPARE(readFile(workDir() + UpdaterName), m_updater);
+    for (const QString &library : std::as_const(libraries))
+        QCOMPARE(readFile(workDir() + library), readFile(m_install + "/" + library));
+    // The copy loads the plug-ins it brought along.
+    QTRY_COMPARE(readFile(m_pluginPathRecord),
+                 QFile::encodeName(QDir::toNativeSeparators(QDir::cleanPath(workDir()))) + '\n');
 }
 
 void RelocationTest::replacesAStaleCopy()
 {
     // Files of an earlier run are in the way; QFile::copy never overwrites.
     QVERIFY(WorkDirectory::preparePrivate(workDir(), nullptr));
-    QVERIFY(writeFile(workDir() + "updater", "stale updater"));
+    QVERIFY(writeFile(workDir() + UpdaterName, "stale updater"));
     QVERIFY(writeFile(workDir() + "libtwo.so", "stale library"));
 
     MessageBoxWatcher boxes;
     QCOMPARE(
-        Relocation::run(TestMain::paths(), m_install, "updater", {"libone.so", "libtwo.so"}, false),
+        Relocation::run(TestMain::paths(), m_install, UpdaterName, {"libone.so", "libtwo.so"}, false),
         0);
     QTRY_COMPARE(relaunches().size(), 1);
     QCOMPARE(boxes.count(), 0);
-    QCOMPARE(readFile(workDir() + "updater"), m_updater);
+    QCOMPARE(readFile(workDir() + UpdaterName), m_updater);
     QCOMPARE(readFile(workDir() + "libtwo.so"), QByteArray("two"));
+}
+
+void RelocationTest::forgetsItsOwnPluginPath_data()
+{
+    QTest::addColumn<QString>("pluginPath");
+    QTest::addColumn<bool>("kept");
+    const QString own = QCoreApplication::applicationDirPath();
+    QTest::newRow("the program's own folder") << own << false;
+    QTest::newRow("its own folder, written natively with a separator at the end")
+        << QDir::toNativeSeparators(own + "/") << false;
+    QTest::newRow("another folder") << own + "/platforms" << true;
+}
+
+void RelocationTest::forgetsItsOwnPluginPath()
+{
+    QFETCH(QString, pluginPath);
+    QFETCH(bool, kept);
+    const ScopedPluginPath given(QFile::encodeName(pluginPath));
+    Relocation::forgetOwnPluginPath();
+    QCOMPARE(qEnvironmentVariableIsSet("QT_PLUGIN_PATH"), kept);
 }
 
 void RelocationTest::missingLibrary()
 {
     QVERIFY(QFile::remove(m_install + "/libtwo.so"));
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater",
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, UpdaterName,
                              {"libone.so", "libtwo.so", "libthree.so"}, false),
              1);
     QCOMPARE(boxes.count(), 1);
@@ -136,7 +210,7 @@ void RelocationTest::missingLibrary()
              QStringLiteral("Copy error: Cannot open %1 for input (%1)").arg(missing));
     // The names before the missing one stay copied; nothing after it is, and
     // nothing is started.
-    QVERIFY(QFile::exists(workDir() + "updater"));
+    QVERIFY(QFile::exists(workDir() + UpdaterName));
     QVERIFY(QFile::exists(workDir() + "libone.so"));
     QVERIFY(!QFile::exists(workDir() + "libtwo.so"));
     QTest::qWait(200);
@@ -145,9 +219,9 @@ void RelocationTest::missingLibrary()
 
 void RelocationTest::copyThatCannotStart()
 {
-    QVERIFY(QFile::setPermissions(m_install + "/updater", QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(QFile::setPermissions(m_install + "/" + UpdaterName, QFile::ReadOwner | QFile::WriteOwner));
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, false), 1);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, UpdaterName, {}, false), 1);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QCOMPARE(boxes.last().title, QStringLiteral("Update"));
@@ -179,9 +253,13 @@ void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
             permissions |= QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup;
         QVERIFY(QFile::setPermissions(dir, permissions));
         if (kind == "foreign") {
+#ifdef Q_OS_WIN
+            QSKIP("giving a directory away is done with POSIX owners");
+#else
             if (::geteuid() != 0)
                 QSKIP("giving a directory away needs root");
             QCOMPARE(::chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
+#endif
         }
     } else if (kind == "link") {
         QVERIFY(QDir().mkpath(m_temp->filePath("elsewhere")));
@@ -192,7 +270,7 @@ void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
     const QStringList before = treeListing(m_temp->filePath("tmp"));
 
     MessageBoxWatcher boxes;
-    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, false), 1);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, UpdaterName, {}, false), 1);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QVERIFY2(boxes.last().text.contains(reason), qPrintable(boxes.last().text));
@@ -205,7 +283,7 @@ void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
 
 void RelocationTest::createsAPrivateWorkDirectory()
 {
-    QCOMPARE(Relocation::run(TestMain::paths(), m_install, "updater", {}, false), 0);
+    QCOMPARE(Relocation::run(TestMain::paths(), m_install, UpdaterName, {}, false), 0);
     QCOMPARE(QFile::permissions(workDir()) & ~QFile::Permissions(QFile::ReadUser
                                                                    | QFile::WriteUser
                                                                    | QFile::ExeUser),
@@ -269,7 +347,11 @@ void RelocationTest::oneUpdaterAtATime()
     else if (holder == QLatin1String("shared state folder"))
         QVERIFY(QFile::setPermissions(lockDir, QFile::permissions(lockDir) | QFile::WriteOther));
     else if (holder == QLatin1String("FIFO lock"))
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no FIFOs in its file system");
+#else
         QCOMPARE(::mkfifo(QFile::encodeName(lockDir + "updater.lock").constData(), 0600), 0);
+#endif
     else if (holder == QLatin1String("folder lock"))
         QVERIFY(QDir().mkdir(lockDir + "updater.lock"));
     if (holder == QLatin1String("old empty lock")) {
@@ -283,7 +365,7 @@ void RelocationTest::oneUpdaterAtATime()
     qputenv("XDG_STATE_HOME", QFile::encodeName(state));
     const QStringList before = treeListing(m_temp->path());
     MessageBoxWatcher boxes;
-    const int exitCode = Relocation::run(TestMain::paths(), m_install, "updater", {}, false);
+    const int exitCode = Relocation::run(TestMain::paths(), m_install, UpdaterName, {}, false);
     qputenv("XDG_STATE_HOME", savedState);
 
     if (relocates) {

@@ -1,5 +1,6 @@
 #include "buildconfig.h"
 #include "engine/messenger.h"
+#include "fakeprogram.h"
 #include "fakeupdateserver.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
@@ -133,8 +134,7 @@ void UpdaterProcessTest::initTestCase()
     // Pristine roots.
     const QString install = m_shared.filePath("install");
     const QString plugins = m_shared.filePath("appdata/Vemo/plugins");
-    QVERIFY(writeFile(Messenger::executablePath(install), "#!/bin/sh\necho '<s><c/></s>'\n"));
-    QVERIFY(QFile::setPermissions(Messenger::executablePath(install), Executable));
+    QVERIFY(FakeProgram::write(Messenger::executablePath(install), FakeProgram::Messenger));
     CrashPackage alpha{"alpha", "app", {}, {}};
     CrashPackage beta{"beta", "plugin", {}, {}};
     CrashPackage gamma{"gamma", "app", {}, {}};
@@ -181,14 +181,8 @@ void UpdaterProcessTest::init()
     QVERIFY(QDir().mkpath(m_install));
     QVERIFY(QFile::copy(UpdaterBinary, m_install + "/updater"));
 
-    const QByteArray record = QFile::encodeName(m_record);
-    const QByteArray script = "#!/bin/sh\n"
-                              "{ echo \"$PPID\"; readlink \"/proc/$PPID/exe\";"
-                              "  tr '\\0' '\\n' < \"/proc/$PPID/cmdline\"; } > '"
-                              + record + ".part'\nmv '" + record + ".part' '" + record
-                              + "'\necho '<s><c/></s>'\n";
-    QVERIFY(writeFile(Messenger::executablePath(m_install), script));
-    QVERIFY(QFile::setPermissions(Messenger::executablePath(m_install), Executable));
+    QVERIFY(FakeProgram::write(Messenger::executablePath(m_install),
+                               "parent " + QFile::encodeName(m_record) + "\nprint <s><c/></s>"));
 }
 
 void UpdaterProcessTest::cleanup()

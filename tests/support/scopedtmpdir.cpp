@@ -7,18 +7,18 @@
 ScopedTmpDir::ScopedTmpDir()
     : m_dir(TestMain::originalTempPath() + QStringLiteral("/vemo-test-XXXXXX"))
 {
-    m_hadPrevious = qEnvironmentVariableIsSet("TMPDIR");
-    m_previous = qgetenv("TMPDIR");
+    m_hadPrevious = qEnvironmentVariableIsSet(TempVariable);
+    m_previous = qgetenv(TempVariable);
     if (!m_dir.isValid())
         return;
     QDir().mkpath(tmpDir());
-    qputenv("TMPDIR", QFile::encodeName(tmpDir()));
+    qputenv(TempVariable, QFile::encodeName(tmpDir()));
 }
 
 ScopedTmpDir::~ScopedTmpDir()
 {
     if (m_hadPrevious)
-        qputenv("TMPDIR", m_previous);
+        qputenv(TempVariable, m_previous);
     else
-        qunsetenv("TMPDIR");
+        qunsetenv(TempVariable);
 }

@@ -4,7 +4,15 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A temporary directory for one test, with TMPDIR pointing at its "tmp"
+// The variable that names the temporary directory: TMPDIR, and on Windows
+// TMP, the first that GetTempPath reads (Wine itself needs TMPDIR left alone).
+#ifdef Q_OS_WIN
+inline constexpr char TempVariable[] = "TMP";
+#else
+inline constexpr char TempVariable[] = "TMPDIR";
+#endif
+
+// A temporary directory for one test, with TempVariable pointing at its "tmp"
 // subdirectory while it lives, so that the updater's work directory
 // ($TMPDIR/vupdates/) lies inside it. The directory itself is always made
 // under the temporary directory the test executable started with, and TMPDIR

@@ -361,6 +361,9 @@ void UpdateServerTest::busyPort()
 
 void UpdateServerTest::stopsOnTermination()
 {
+#ifdef Q_OS_WIN
+    QSKIP("termination by a POSIX signal (SIGTERM)");
+#else
     // A client in the middle of its query does not hold the server up.
     QTcpSocket client;
     client.connectToHost(Address, m_port);
@@ -373,6 +376,7 @@ void UpdateServerTest::stopsOnTermination()
     QCOMPARE(m_server.exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_server.exitCode(), 0);
     QCOMPARE(m_server.readAllStandardOutput(), QByteArray("stopped\n"));
+#endif
 }
 
 VEMO_TEST_MAIN(UpdateServerTest)

@@ -1,5 +1,6 @@
 #include "buildconfig.h"
 #include "engine/vemoupdaterengine.h"
+#include "fakeprogram.h"
 #include "fakeupdateserver.h"
 #include "install/engineinstallation.h"
 #include "messageboxwatcher.h"
@@ -36,20 +37,9 @@ namespace {
 
 const QString SummaryWindow = QStringLiteral("Updater_Summary_MainWindow");
 
-bool makeExecutable(const QString &path, const QByteArray &script)
-{
-    return writeFile(path, script)
-        && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 // A messenger that records how it was started: its argument count, each
 // argument, and its working directory, one per line.
-const QByteArray RecordingMessenger = "#!/bin/sh\n"
-                                      "dir=$(dirname \"$0\")\n"
-                                      "case \"$1\" in -updatequery) echo '<s><c/></s>'; exit 0;; esac\n"
-                                      "{ echo \"$#\"; for a in \"$@\"; do echo \"$a\"; done; pwd -P; }"
-                                      " > \"$dir/started.tmp\"\n"
-                                      "mv \"$dir/started.tmp\" \"$dir/started.txt\"\n";
+const QByteArray RecordingMessenger = "on -updatequery\nprint <s><c/></s>\non *\nstarted started.txt";
 
 } // namespace
 
@@ -98,7 +88,7 @@ void SummaryDialogTest::texts()
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(QStringLiteral("Vemo"));
-    QVERIFY(makeExecutable(installDir + QStringLiteral("/vemo7.exe"), RecordingMessenger));
+    QVERIFY(FakeProgram::write(installDir + QStringLiteral("/vemo7.exe"), RecordingMessenger));
     QScopedPointer<UiTest::PolishCatalogue> catalogue(polish ? new UiTest::PolishCatalogue
                                                              : nullptr);
     MessageBoxWatcher boxes;
@@ -197,7 +187,7 @@ void SummaryDialogTest::restart()
     ScopedTmpDir tmp;
     QVERIFY(tmp.isValid());
     const QString installDir = tmp.filePath(rootName);
-    QVERIFY(makeExecutable(installDir + QStringLiteral("/vemo7.exe"), RecordingMessenger));
+    QVERIFY(FakeProgram::write(installDir + QStringLiteral("/vemo7.exe"), RecordingMessenger));
     arguments.replaceInStrings(QStringLiteral("%ROOT%"), installDir);
     arguments.prepend(QCoreApplication::applicationFilePath());
 

@@ -1,6 +1,7 @@
 #include "uitesthelpers.h"
 
 #include "buildconfig.h"
+#include "fakeprogram.h"
 #include "fakeupdateserver.h"
 #include "testmain.h"
 #include "treelisting.h"
@@ -89,11 +90,7 @@ void WindowTestCase::cleanup()
 bool makeInstallation(const QString &dir)
 {
     const QString messenger = dir + QStringLiteral("/vemo7.exe");
-    if (!writeFile(messenger, "#!/bin/sh\necho '<s><c/></s>'\n")
-        || !QFile::setPermissions(messenger,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-        return false;
-    return true;
+    return FakeProgram::write(messenger, FakeProgram::Messenger);
 }
 
 } // namespace UiTest

@@ -4,15 +4,14 @@
 #include "answersignature.h"
 #include "updateanswer.h"
 
+#include "platform/fileio.h"
+#include "platform/systemerror.h"
+
 #include <QFile>
 
 #include <sodium.h>
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -49,25 +48,22 @@ bool AnswerSigner::generateKey(const QString &path, QByteArray *publicKey, QStri
     randombytes_buf(seed.data(), size_t(seed.size()));
     const QByteArray line = seed.toBase64() + '\n';
 
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const QByteArray name = Platform::encodeName(path);
+    const int fd = Platform::createNew(name, 0600);
     if (fd < 0) {
-        *error = QStringLiteral("Cannot create %1: %2")
-                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        *error = QStringLiteral("Cannot create %1: %2").arg(path, Platform::systemError(errno));
         return false;
     }
-    // The mode given to open() is narrowed by the umask, never widened; make
-    // it exactly 0600 whatever the umask.
-    bool ok = ::fchmod(fd, 0600) == 0
-              && ::write(fd, line.constData(), size_t(line.size())) == line.size()
-              && ::fsync(fd) == 0;
+    // The mode given at creation is narrowed by the umask, never widened;
+    // make it exactly 0600 whatever the umask.
+    bool ok = Platform::setPermissions(fd, 0600) && Platform::writeAll(fd, line)
+              && Platform::sync(fd);
     const int writeErrno = errno;
-    ok = ::close(fd) == 0 && ok;
+    ok = Platform::closeFile(fd) && ok;
     sodium_memzero(seed.data(), size_t(seed.size()));
     if (!ok) {
-        ::unlink(name.constData());
-        *error = QStringLiteral("Cannot write %1: %2")
-                     .arg(path, QString::fromLocal8Bit(std::strerror(writeErrno)));
+        Platform::removeFile(name);
+        *error = QStringLiteral("Cannot write %1: %2").arg(path, Platform::systemError(writeErrno));
         return false;
     }
     AnswerSigner signer;

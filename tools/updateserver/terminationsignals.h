@@ -17,11 +17,14 @@ public:
     bool install();
     QString errorString() const { return m_error; }
 
+    // Where the system hands a signal over; safe in a signal handler and
+    // on any thread.
+    static void handle(int signalNumber);
+
 signals:
     void received(int signalNumber);
 
 private:
-    static void handle(int signalNumber);
     void readSignal();
 
     QSocketNotifier *m_notifier = nullptr;

@@ -1,6 +1,7 @@
 #include "processes.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QString>
 
 #include <cerrno>
@@ -10,16 +11,29 @@
 
 namespace Platform {
 
-void startOwnProcessGroup()
+ProcessGroup::ProcessGroup() = default;
+
+ProcessGroup::~ProcessGroup() = default;
+
+void ProcessGroup::prepare(QProcess *process)
 {
-    ::setpgid(0, 0);
+    // Runs in the child between fork and exec.
+    process->setChildProcessModifier([] { ::setpgid(0, 0); });
 }
 
-void killProcessGroup(qint64 group)
+void ProcessGroup::started(QProcess *process)
+{
+    // The group's id is the child's process id. Once the child has been
+    // reaped that id reads 0, and kill() with 0 would hit the caller's own
+    // group, so the id is taken while it runs.
+    m_leader = process->processId();
+}
+
+void ProcessGroup::kill()
 {
     // kill() with 0 would hit the caller's own group.
-    if (group > 0)
-        ::kill(-pid_t(group), SIGKILL);
+    if (m_leader > 0)
+        ::kill(-pid_t(m_leader), SIGKILL);
 }
 
 bool processIsAlive(qint64 pid)

@@ -1,5 +1,7 @@
 #include "fileio.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -9,6 +11,16 @@
 #include <unistd.h>
 
 namespace Platform {
+
+QByteArray encodeName(const QString &name)
+{
+    return QFile::encodeName(name);
+}
+
+QString decodeName(const QByteArray &name)
+{
+    return QFile::decodeName(name);
+}
 
 FileHandle::~FileHandle()
 {

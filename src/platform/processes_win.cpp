@@ -1,0 +1,88 @@
+#include "processes.h"
+
+#include <QProcess>
+
+#include <windows.h>
+
+namespace Platform {
+
+ProcessGroup::ProcessGroup()
+{
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job)
+        return;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits)) {
+        CloseHandle(job);
+        return;
+    }
+    m_job = job;
+}
+
+ProcessGroup::~ProcessGroup()
+{
+    if (m_job)
+        CloseHandle(m_job);
+    if (m_process)
+        CloseHandle(m_process);
+}
+
+void ProcessGroup::prepare(QProcess *process)
+{
+    // Suspended until it is in the job, so that it can start nothing
+    // outside; QProcess keeps the PROCESS_INFORMATION it fills while the
+    // process runs.
+    process->setCreateProcessArgumentsModifier([this](QProcess::CreateProcessArguments *arguments) {
+        arguments->flags |= CREATE_SUSPENDED;
+        m_creation = arguments->processInformation;
+    });
+}
+
+void ProcessGroup::started(QProcess *process)
+{
+    Q_UNUSED(process);
+    const auto *child = static_cast<PROCESS_INFORMATION *>(m_creation);
+    m_creation = nullptr;
+    if (!child)
+        return;
+    // Without a job (none could be made, or this process sits in one that
+    // forbids it) the child still runs, and kill() ends the child alone,
+    // through a handle of our own: QProcess closes its handle when the
+    // child ends.
+    if (m_job && !AssignProcessToJobObject(m_job, child->hProcess)) {
+        CloseHandle(m_job);
+        m_job = nullptr;
+    }
+    HANDLE own = nullptr;
+    if (!m_job
+        && DuplicateHandle(GetCurrentProcess(), child->hProcess, GetCurrentProcess(), &own,
+                           PROCESS_TERMINATE, FALSE, 0))
+        m_process = own;
+    ResumeThread(child->hThread);
+}
+
+void ProcessGroup::kill()
+{
+    if (m_job)
+        TerminateJobObject(m_job, 1);
+    else if (m_process)
+        TerminateProcess(m_process, 1);
+}
+
+bool processIsAlive(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        // As kill() answers EPERM: it exists, it is only not ours.
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return alive;
+}
+
+} // namespace Platform
