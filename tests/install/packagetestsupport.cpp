@@ -11,9 +11,10 @@
 
 #include <QCoreApplication>
 
+#include <zstd.h>
+
 #ifdef Q_OS_LINUX
 #include <sched.h>
-#include <zstd.h>
 #include <sys/mount.h>
 #endif
 
