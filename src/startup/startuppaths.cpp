@@ -41,7 +41,16 @@ UpdaterPaths build(const QStringList &arguments, const QStringList &environment,
     if (environmentValue(environment, QStringLiteral("APPDATA"), &appData))
         paths.pluginRoot = appData + PluginFolder;
 
-    paths.workDir = tempDir + QStringLiteral("/vupdates/");
+    // Qt names no temporary folder when TMPDIR names one that is missing
+    // (it resolves the name and finds nothing); the work folder then goes
+    // where TMPDIR says, made with its parents, never at the root.
+    QString temp = tempDir;
+    if (temp.isEmpty()
+        && (!environmentValue(environment, QStringLiteral("TMPDIR"), &temp)
+            || QDir::isRelativePath(temp))) {
+        temp = QStringLiteral("/tmp");
+    }
+    paths.workDir = temp + QStringLiteral("/vupdates/");
 
     QString stateBase;
     environmentValue(environment, QStringLiteral("XDG_STATE_HOME"), &stateBase);

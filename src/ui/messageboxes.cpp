@@ -21,27 +21,38 @@ void writeToOutput(const QString &title, const QString &text)
     qCInfo(lcRunLog, "updater: box \"%s\": %s", qUtf8Printable(title), qUtf8Printable(line));
 }
 
+// Shows a modal box whose text is plain text: a box's text carries what
+// servers and packages say (a reason phrase, a component's name), which must
+// never be read as markup or offer a link.
+QMessageBox::StandardButton show(QMessageBox::Icon icon, const QString &title,
+                                 const QString &text, QMessageBox::StandardButtons buttons,
+                                 QMessageBox::StandardButton defaultButton)
+{
+    writeToOutput(title, text);
+    QMessageBox box(icon, title, text, buttons);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(defaultButton);
+    return QMessageBox::StandardButton(box.exec());
+}
+
 } // namespace
 
 namespace MessageBoxes {
 
 void critical(const QString &title, const QString &text)
 {
-    writeToOutput(title, text);
-    QMessageBox::critical(nullptr, title, text, QMessageBox::Ok);
+    show(QMessageBox::Critical, title, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 void information(const QString &title, const QString &text)
 {
-    writeToOutput(title, text);
-    QMessageBox::information(nullptr, title, text, QMessageBox::Ok);
+    show(QMessageBox::Information, title, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 bool askRetry(const QString &title, const QString &text)
 {
-    writeToOutput(title, text);
-    return QMessageBox::warning(nullptr, title, text, QMessageBox::Abort | QMessageBox::Retry,
-                                QMessageBox::Retry)
+    return show(QMessageBox::Warning, title, text, QMessageBox::Abort | QMessageBox::Retry,
+                QMessageBox::Retry)
            == QMessageBox::Retry;
 }
 

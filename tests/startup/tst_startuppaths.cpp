@@ -80,6 +80,14 @@ void StartupPathsTest::build_data()
         << relocated << QStringList{"XDG_STATE_HOME=st"} << "/tmp"
         << "/opt/Vemo IM" << QString() << "/tmp/vupdates/"
         << "/home/u/.local/state/vemo-updater/";
+    QTest::newRow("TMPDIR names a missing folder: the work folder still in it")
+        << relocated << QStringList{"TMPDIR=/home/u/tmp"} << ""
+        << "/opt/Vemo IM" << QString() << "/home/u/tmp/vupdates/"
+        << "/home/u/.local/state/vemo-updater/";
+    QTest::newRow("no temporary folder, TMPDIR relative: /tmp, not the root")
+        << relocated << QStringList{"TMPDIR=tmp"} << ""
+        << "/opt/Vemo IM" << QString() << "/tmp/vupdates/"
+        << "/home/u/.local/state/vemo-updater/";
     QTest::newRow("empty XDG_STATE_HOME: the home directory's")
         << relocated << QStringList{"XDG_STATE_HOME="} << "/tmp"
         << "/opt/Vemo IM" << QString() << "/tmp/vupdates/"

@@ -15,7 +15,7 @@ QString MessageBoxWatcher::Box::summary() const
 
 bool MessageBoxWatcher::Box::hasUsualShape() const
 {
-    if (hadParent)
+    if (hadParent || !plainText)
         return false;
     if (buttons == (QMessageBox::Abort | QMessageBox::Retry))
         return defaultButton == QMessageBox::Retry;
@@ -51,6 +51,7 @@ void MessageBoxWatcher::poll()
     if (box->defaultButton())
         seen.defaultButton = box->standardButton(box->defaultButton());
     seen.hadParent = box->parentWidget() != nullptr;
+    seen.plainText = box->textFormat() == Qt::PlainText;
 
     QMessageBox::StandardButton answer = m_lastAnswer;
     if (!m_answers.isEmpty())

@@ -24,12 +24,14 @@ public:
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
         QMessageBox::StandardButton answered = QMessageBox::NoButton;
         bool hadParent = false;
+        bool plainText = false;
         bool answerMissing = false;
 
         // "critical | title | text" ("warning", "information" or "other").
         QString summary() const;
-        // As the updater shows every box: no parent window, and either OK
-        // alone or Abort and Retry with Retry as the default.
+        // As the updater shows every box: no parent window, its text never
+        // read as markup, and either OK alone or Abort and Retry with Retry
+        // as the default.
         bool hasUsualShape() const;
     };
 
