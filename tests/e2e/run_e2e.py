@@ -382,7 +382,7 @@ def scenario_broken_retry(s):
     check(again, "no new updater started after Retry")
     s.started.append(again[0])
     root = s.world.argument(s.world.install)
-    program = s.world.argument(s.world.relocated)
+    program = s.world.program_argument(s.world.relocated)
     s.expect_arguments(again[0], [program, "-u", "-root", root])
     same_folders(before, s.folders(), "the folders after the rollback")
 
@@ -625,7 +625,7 @@ def scenario_killed_install(s):
     journal is left, and the next start rolls that run back before anything
     else, says so, and offers the update again over the old folders."""
     many = {"lang/extra/%04d.txt" % i: ("plik %d\n" % i).encode() * (1 + i % 40)
-            for i in range(1500)}
+            for i in range(2000)}
     many["readme.txt"] = b"Vemo instant messenger 7.1.0\n"
     link = s.world.write_package("core", "app", "7.1.0", many, "/releases/core-7.1.0.zip")
     s.world.write_catalogue([dict(name="core", type="app", version="7.1.0",
@@ -636,23 +636,32 @@ def scenario_killed_install(s):
     before = s.folders()
     pid = s.start()
     s.offer_download(show_changelog=False)
+    # Killed once the package's first files are in.
+    extra = s.world.install / "lang" / "extra"
     deadline = time.time() + 60 * s.patience
-    while not s.world.journal.exists():
-        check(time.time() < deadline, "the install journal was never written")
+    while not (extra.is_dir() and any(extra.iterdir())):
+        check(time.time() < deadline, "the package's files never arrived")
         time.sleep(0.01)
     os.kill(pid, signal.SIGKILL)
     s.end_with(pid, -signal.SIGKILL)
     check(s.world.journal.exists(), "the install ended before the updater was killed")
-    log("killed while installing; the installation %s changed"
-        % ("had" if s.folders()[0] != before[0] else "had not yet"))
+    installed = len(list(extra.iterdir()))
+    check(installed < len(many) - 1, "the install ended before the updater was killed")
+    log("killed after %d of the package's %d files" % (installed, len(many)))
 
-    pid = s.start()
+    # The recovery comes before the relocation: its box is the relocating
+    # updater's.
+    known = s.world.running_updaters()
+    relocating = s.world.start_updater(s.display)
     box = s.desktop.wait_for("box", timeout=30 * s.patience)
     s.shot("recovered", box)
-    s.desktop.press(box, "Return")
-    s.desktop.wait_gone(box)
     same_folders(before, s.folders(), "the folders after the recovery")
     check(not s.world.journal.exists(), "the journal was left after the recovery")
+    s.desktop.press(box, "Return")
+    check(relocating.wait(30 * s.patience) == 0, "the relocating updater ended with %r"
+          % relocating.returncode)
+    pid = wait_for_relocated(s.world, known, 30 * s.patience)
+    s.started.append(pid)
     offer = s.desktop.wait_for("offer", timeout=30 * s.patience)
     s.shot("offer-after-recovery", offer)
     s.desktop.press(offer, "Escape")

@@ -503,6 +503,10 @@ class DemoWorld:
         """A path as the updater gets it on its command line."""
         return str(path)
 
+    def program_argument(self, path):
+        """A program's path as the updater names the program it starts."""
+        return str(path)
+
     def create_installation(self):
         for d in (self.install, self.plugins, self.catalogue, self.tmp,
                   self.state, self.sources):

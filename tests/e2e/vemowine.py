@@ -129,6 +129,12 @@ class WineWorld(DemoWorld):
         # The updater hands paths on in Qt's form, with forward slashes.
         return "Z:" + str(path)
 
+    def program_argument(self, path):
+        """A program's own path as Windows gives it: the work directory is
+        on drive C: of the prefix."""
+        rel = Path(path).relative_to(self.prefix / "drive_c")
+        return "C:\\" + str(rel).replace("/", "\\")
+
     def hold_open(self, display, path):
         """Starts a program that keeps the file open without sharing it
         (tests/e2e/holdopen.cpp) and returns it once it holds the file, with
