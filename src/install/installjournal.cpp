@@ -47,18 +47,30 @@ bool isRunId(const QByteArray &id)
     return true;
 }
 
+// An absolute path as the installer writes it: from "/" on Linux, from a
+// drive ("C:/") on Windows.
+bool startsAbsolute(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return path.size() >= 3 && path.at(0).isLetter() && path.at(0).unicode() < 128
+           && path.at(1) == QLatin1Char(':') && path.at(2) == QLatin1Char('/');
+#else
+    return path.startsWith(QLatin1Char('/'));
+#endif
+}
+
 // No run writes a NUL: the system would take the path for its part before
 // it, another place than the one checked here.
 bool isCleanAbsolute(const QString &path)
 {
-    return path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path
-           && !path.contains(QChar(0));
+    return startsAbsolute(path) && QDir::cleanPath(path) == path && !path.contains(QChar(0));
 }
 
 // Below the root, outside the run's backups: where a package may create.
 bool isInsideRoot(const QString &root, const QString &path)
 {
-    const QString prefix = root == QLatin1String("/") ? root : root + QLatin1Char('/');
+    // A file system's root ("/", "C:/") already ends with the separator.
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
     return isCleanAbsolute(path) && path.size() > prefix.size() && path.startsWith(prefix)
            && !path.mid(prefix.size()).startsWith(BackupFolderPrefix);
 }
@@ -84,7 +96,7 @@ bool isPlausible(const QByteArray &kind, const InstallJournal::Package &package,
     const QString &dir = package.createdDirectories.last();
     return isInsideRoot(package.root, dir)
            || (isCleanAbsolute(dir)
-               && (dir == package.root || dir == QLatin1String("/")
+               && (dir == package.root || dir.endsWith(QLatin1Char('/'))
                    || package.root.startsWith(dir + QLatin1Char('/'))));
 }
 

@@ -2,7 +2,11 @@
 """End-to-end scenarios: the built updater, started from a demo installation,
 against the stand-in update server and nginx, on its own X server.
 
-    run_e2e.py --build BUILD_DIR --screenshots DIR SCENARIO
+    run_e2e.py --build BUILD_DIR [--windows WINDOWS_BUILD_DIR] --screenshots DIR SCENARIO
+
+With --windows the installation holds that Windows build's deployment and
+the updater runs under Wine (vemowine.py); the stand-in servers and the
+package tool still come from the Linux build BUILD_DIR.
 
 Each scenario checks the files on disk afterwards and saves screenshots of
 the windows it passes in DIR/SCENARIO/. On failure the scenario's directory
@@ -24,26 +28,39 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from vemoe2e import (DOWNLOAD_PORT, OTHER_KEY, Desktop, DemoWorld, Display, E2EError,
                      Interceptor, Servers, become_subreaper, command_line, log, make_temp_root,
-                     processes_running, reap, stop_on_termination, tree, tree_difference,
-                     wait_for_relocated,
+                     reap, stop_on_termination, tree, tree_difference, wait_for_relocated,
                      without_mode)
+from vemowine import WineDesktop, WineWorld
 
 
 class Scenario:
-    def __init__(self, build, screenshots, name, slow_rate="64k"):
+    def __init__(self, build, screenshots, name, windows=None, slow_rate="64k"):
         self.name = name
-        self.root = make_temp_root("vemo-e2e-%s-" % name)
-        self.world = DemoWorld(build, self.root)
-        self.world.create_installation()
-        self.servers = Servers(build, self.world.state, self.world.catalogue, slow_rate)
+        self.windows = windows
+        self.root = make_temp_root("vemo-%s-%s-" % ("wine" if windows else "e2e", name))
         self.display = Display()
-        self.desktop = Desktop(self.display)
+        if windows:
+            self.world = WineWorld(build, windows, self.root)
+            self.desktop = WineDesktop(self.display)
+            # Wine takes seconds where Linux takes a fraction of one.
+            self.patience = 3
+        else:
+            self.world = DemoWorld(build, self.root)
+            self.desktop = Desktop(self.display)
+            self.patience = 1
+        self.servers = Servers(build, self.world.state, self.world.catalogue, slow_rate)
         self.shots = Path(screenshots) / name
         if self.shots.exists():
             shutil.rmtree(self.shots)
         self.shots.mkdir(parents=True)
         self.shot_number = 0
         self.started = []
+        self.holders = []
+
+    def prepare(self):
+        if self.windows:
+            self.world.prefix_from(Path(self.windows) / "e2e-wine-prefix")
+        self.world.create_installation()
 
     # -- helpers ---------------------------------------------------------
 
@@ -64,11 +81,11 @@ class Scenario:
     def start(self, *args):
         """Starts the updater in the installation directory and returns the
         pid of the relocated instance."""
-        known = processes_running(self.world.relocated)
+        known = self.world.running_updaters()
         relocating = self.world.start_updater(self.display, *args)
-        code = relocating.wait(30)
+        code = relocating.wait(30 * self.patience)
         check(code == 0, "the relocating updater ended with %r" % code)
-        pid = wait_for_relocated(self.world, known)
+        pid = wait_for_relocated(self.world, known, 30 * self.patience)
         self.started.append(pid)
         return pid
 
@@ -77,7 +94,7 @@ class Scenario:
         check(line[1:] == expected, "relaunched with %r, expected %r" % (line[1:], expected))
 
     def end_with(self, pid, code, timeout=30):
-        result = reap(pid, timeout)
+        result = reap(pid, timeout * self.patience)
         self.started.remove(pid)
         check(result == code, "updater %d ended with %r, expected %r" % (pid, result, code))
 
@@ -122,8 +139,20 @@ class Scenario:
                 reap(pid, 10)
             except (OSError, E2EError):
                 pass
+        for holder in self.holders:
+            holder.kill()
+            holder.wait()
+        if self.windows:
+            self.world.stop_wine()
         self.servers.stop()
         self.display.stop()
+        # Wine's own processes were adopted by this one: collect them.
+        while True:
+            try:
+                if os.waitpid(-1, os.WNOHANG)[0] == 0:
+                    break
+            except ChildProcessError:
+                break
         if failed:
             log("kept for diagnosis:", self.root)
         else:
@@ -187,7 +216,7 @@ def full_update(s, quiet=False, show_changelog=True):
     starts_before = len(s.world.messenger_starts())
 
     pid = s.start(*(["-q"] if quiet else []))
-    root = str(s.world.install)
+    root = s.world.argument(s.world.install)
     s.expect_arguments(pid, ["-u", "-q", "-root", root] if quiet else ["-u", "-root", root])
 
     if not quiet:
@@ -201,7 +230,7 @@ def full_update(s, quiet=False, show_changelog=True):
     same_folders(expected_plugins, without_mode(plugins_after), "the plug-in folder")
     # Of the work directory only the running program's own file is left.
     left = sorted(p.name for p in s.world.work_dir.iterdir())
-    check(left == ["updater"], "work directory not cleared: %r" % left)
+    check(left == s.world.relocated_files(), "work directory not cleared: %r" % left)
 
     s.press_close(summary)
     s.end_with(pid, 0)
@@ -336,7 +365,7 @@ def scenario_broken_abort(s):
     s.press_close(summary)
     s.end_with(pid, 0)
     check(len(s.world.messenger_starts()) == 1, "the messenger was not started")
-    check(not processes_running(s.world.relocated), "an updater is still running")
+    check(not s.world.running_updaters(), "an updater is still running")
     check_run_log(s, "failed and rolled back", "phase rollback: ended")
 
 
@@ -348,12 +377,12 @@ def scenario_broken_retry(s):
     deadline = time.time() + 30
     again = []
     while time.time() < deadline and not again:
-        again = processes_running(s.world.relocated)
+        again = s.world.running_updaters()
         time.sleep(0.05)
     check(again, "no new updater started after Retry")
     s.started.append(again[0])
-    root = str(s.world.install)
-    program = str(s.world.relocated)
+    root = s.world.argument(s.world.install)
+    program = s.world.program_argument(s.world.relocated)
     s.expect_arguments(again[0], [program, "-u", "-root", root])
     same_folders(before, s.folders(), "the folders after the rollback")
 
@@ -489,7 +518,7 @@ def refused(s, label):
     s.end_with(pid, 0)
     same_folders(before, s.folders(), "the folders (%s)" % label)
     left = sorted(p.name for p in s.world.work_dir.iterdir())
-    check(left == ["updater"], "%s: the work directory holds %r" % (label, left))
+    check(left == s.world.relocated_files(), "%s: the work directory holds %r" % (label, left))
 
 
 def scenario_untrusted_answers(s):
@@ -548,7 +577,7 @@ def scenario_tampered_package(s):
 def scenario_unkeyed(s):
     """An updater built without keys takes unsigned answers as always, and
     signed ones too: it ignores the signature and the two attributes."""
-    shutil.copy2(s.world.build / "tests/e2e/updater-unkeyed", s.world.install / "updater")
+    shutil.copy2(s.world.build / "tests/e2e/updater-unkeyed", s.world.updater)
     s.world.standard_update()
     s.servers.start_web()
     s.servers.start_update_server(key=None)
@@ -564,7 +593,128 @@ def scenario_unkeyed(s):
     same_folders((install, plugins), s.folders(), "the folders")
 
 
+def scenario_new_updater(s):
+    """An update whose package carries a new updater and a library that
+    lies beside it: the relocated copy in the work directory installs them
+    over the installation's copies, the messenger restarts, and the new
+    updater then runs and finds nothing more to do."""
+    files = {s.world.updater.name: s.world.updater.read_bytes() + b"\0updater 7.1.0\n",
+             "readme.txt": b"Vemo instant messenger 7.1.0\n"}
+    library = s.world.bundled_library()
+    if library is not None:
+        files[library.name] = library.read_bytes() + b"\0library 7.1.0\n"
+    link = s.world.write_package("core", "app", "7.1.0", files, "/releases/core-7.1.0.zip")
+    s.world.write_catalogue([dict(name="core", type="app", version="7.1.0",
+                                  description="Komunikator Vemo", link=link,
+                                  changelog="Nowy program aktualizacji")])
+    s.servers.start_web()
+    s.servers.start_update_server()
+    # The folders are compared with the package's files in full_update.
+    install, plugins = full_update(s, show_changelog=False)
+
+    pid = s.start()
+    box = s.desktop.wait_for("box", timeout=30 * s.patience)
+    s.shot("no-updates", box)
+    s.desktop.press(box, "Return")
+    s.end_with(pid, 0)
+    same_folders((install, plugins), s.folders(), "the folders")
+
+
+def scenario_killed_install(s):
+    """The updater killed while a package of many files goes in: its
+    journal is left, and the next start rolls that run back before anything
+    else, says so, and offers the update again over the old folders."""
+    many = {"lang/extra/%04d.txt" % i: ("plik %d\n" % i).encode() * (1 + i % 40)
+            for i in range(2000)}
+    many["readme.txt"] = b"Vemo instant messenger 7.1.0\n"
+    link = s.world.write_package("core", "app", "7.1.0", many, "/releases/core-7.1.0.zip")
+    s.world.write_catalogue([dict(name="core", type="app", version="7.1.0",
+                                  description="Komunikator Vemo", link=link,
+                                  changelog="Nowe tłumaczenia")])
+    s.servers.start_web()
+    s.servers.start_update_server()
+    before = s.folders()
+    pid = s.start()
+    s.offer_download(show_changelog=False)
+    # Killed once the package's first files are in.
+    extra = s.world.install / "lang" / "extra"
+    deadline = time.time() + 60 * s.patience
+    while not (extra.is_dir() and any(extra.iterdir())):
+        check(time.time() < deadline, "the package's files never arrived")
+        time.sleep(0.01)
+    os.kill(pid, signal.SIGKILL)
+    s.end_with(pid, -signal.SIGKILL)
+    check(s.world.journal.exists(), "the install ended before the updater was killed")
+    installed = len(list(extra.iterdir()))
+    check(installed < len(many) - 1, "the install ended before the updater was killed")
+    log("killed after %d of the package's %d files" % (installed, len(many)))
+
+    # The recovery comes before the relocation: its box is the relocating
+    # updater's.
+    known = s.world.running_updaters()
+    relocating = s.world.start_updater(s.display)
+    box = s.desktop.wait_for("box", timeout=30 * s.patience)
+    s.shot("recovered", box)
+    same_folders(before, s.folders(), "the folders after the recovery")
+    check(not s.world.journal.exists(), "the journal was left after the recovery")
+    s.desktop.press(box, "Return")
+    check(relocating.wait(30 * s.patience) == 0, "the relocating updater ended with %r"
+          % relocating.returncode)
+    pid = wait_for_relocated(s.world, known, 30 * s.patience)
+    s.started.append(pid)
+    offer = s.desktop.wait_for("offer", timeout=30 * s.patience)
+    s.shot("offer-after-recovery", offer)
+    s.desktop.press(offer, "Escape")
+    s.end_with(pid, 0)
+    same_folders(before, s.folders(), "the folders")
+    last, _ = run_logs(s)
+    check(last is not None and "recovered at start-up" in last,
+          "the recovery is not in the run's log:\n%s" % last)
+
+
+def scenario_held_open(s):
+    """Another program keeps a file of the installation open without
+    sharing it: the package that replaces it fails, the run is rolled back,
+    nothing is lost, and that program still holds its file."""
+    check(s.windows, "share modes are a Windows matter: run with --windows")
+    s.world.standard_update()
+    s.servers.start_web()
+    s.servers.start_update_server()
+    before = s.folders()
+    holder, stop = s.world.hold_open(s.display, s.world.install / "libvemocore.so")
+    s.holders.append(holder)
+    pid = s.start()
+    s.offer_download(show_changelog=False)
+    # The failure, then the Abort/Retry question: Escape answers each
+    # (Abort), until the summary opens.
+    deadline = time.time() + 60 * s.patience
+    boxes = 0
+    while not [w for w in s.desktop.windows() if w.kind == "summary"]:
+        check(time.time() < deadline, "no summary after the failure")
+        box = [w for w in s.desktop.windows() if w.kind == "box"]
+        if box:
+            boxes += 1
+            s.shot("failure-%d" % boxes, box[0])
+            s.desktop.press(box[0], "Escape")
+            s.desktop.wait_gone(box[0])
+        time.sleep(0.1)
+    check(boxes > 0, "the failure was never shown")
+    summary = s.close_summary()
+    same_folders(before, s.folders(), "the folders after the rollback")
+    s.press_close(summary)
+    s.end_with(pid, 0)
+    check(len(s.world.messenger_starts()) == 1, "the messenger was not started")
+    check(holder.poll() is None, "the program holding the file has ended")
+    stop.touch()
+    check(holder.wait(30) == 0, "the program holding the file ended with %r" % holder.returncode)
+    s.holders.remove(holder)
+    check_run_log(s, "failed and rolled back", "phase rollback: ended")
+
+
 SCENARIOS = {
+    "new-updater": scenario_new_updater,
+    "killed-install": scenario_killed_install,
+    "held-open": scenario_held_open,
     "untrusted-answers": scenario_untrusted_answers,
     "tampered-package": scenario_tampered_package,
     "unkeyed": scenario_unkeyed,
@@ -586,15 +736,18 @@ SCENARIOS = {
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
+    parser.add_argument("--windows", metavar="WINDOWS_BUILD_DIR",
+                        help="run the Windows build's deployment under Wine")
     parser.add_argument("--screenshots", required=True)
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()
 
     stop_on_termination()
     become_subreaper()
-    s = Scenario(args.build, args.screenshots, args.scenario)
+    s = Scenario(args.build, args.screenshots, args.scenario, args.windows)
     failed = True
     try:
+        s.prepare()
         s.display.start()
         log("scenario", args.scenario, "on display", s.display.name, "in", s.root)
         SCENARIOS[args.scenario](s)

@@ -476,6 +476,37 @@ class DemoWorld:
     def relocated(self):
         return self.work_dir / "updater"
 
+    @property
+    def updater(self):
+        """The installation's updater, which the messenger starts."""
+        return self.install / "updater"
+
+    @property
+    def journal(self):
+        return self.state / "xdg-state" / "vemo-updater" / "install-journal"
+
+    def running_updaters(self):
+        """Pids of the relocated updaters that run."""
+        return processes_running(self.relocated)
+
+    def relocated_files(self):
+        """What the work directory holds once a run has cleared it: the
+        running updater's own files."""
+        return ["updater"]
+
+    def bundled_library(self):
+        """A library shipped beside the updater that relocation copies
+        along, or None when the build ships none."""
+        return None
+
+    def argument(self, path):
+        """A path as the updater gets it on its command line."""
+        return str(path)
+
+    def program_argument(self, path):
+        """A program's path as the updater names the program it starts."""
+        return str(path)
+
     def create_installation(self):
         for d in (self.install, self.plugins, self.catalogue, self.tmp,
                   self.state, self.sources):
@@ -752,7 +783,7 @@ def without_mode(listing):
 def wait_for_relocated(world, known=(), timeout=30):
     deadline = time.time() + timeout
     while time.time() < deadline:
-        pids = [p for p in processes_running(world.relocated) if p not in known]
+        pids = [p for p in world.running_updaters() if p not in known]
         if pids:
             return pids[0]
         time.sleep(0.05)

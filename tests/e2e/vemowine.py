@@ -8,9 +8,10 @@ TEMP, TMP and APPDATA from there, whatever the host's variables say: the
 work directory and the plug-in folder therefore lie inside the prefix, and
 this world takes their places from it.
 
-Used by scripts/demo --windows.
+Used by scripts/demo --windows and by run_e2e.py --windows.
 """
 
+import fcntl
 import os
 import shutil
 import subprocess
@@ -51,9 +52,9 @@ class WineWorld(DemoWorld):
     def relocated(self):
         return self.work_dir / "updater.exe"
 
-    def wine_env(self, base=None):
+    def wine_env(self, base=None, prefix=None):
         env = dict(base if base is not None else os.environ)
-        env["WINEPREFIX"] = str(self.prefix)
+        env["WINEPREFIX"] = str(prefix or self.prefix)
         env.setdefault("WINEDEBUG", "-all")
         env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
         # The DLLs come from beside each program, as on a user's machine: a
@@ -64,34 +65,98 @@ class WineWorld(DemoWorld):
                 del env[name]
         return env
 
-    def wine(self, *args, **kwargs):
-        return subprocess.run([WINE, *args], env=self.wine_env(), **kwargs)
+    def wine(self, *args, prefix=None, **kwargs):
+        return subprocess.run([WINE, *args], env=self.wine_env(prefix=prefix), **kwargs)
 
-    def make_prefix(self):
+    def make_prefix(self, prefix=None):
         """Makes the Wine prefix once, with DejaVu as the dialog font."""
-        if (self.prefix / ".made").exists():
+        prefix = Path(prefix or self.prefix)
+        if (prefix / ".made").exists():
             return
-        log("making the Wine prefix", self.prefix, "(about half a minute)")
-        self.root.mkdir(parents=True, exist_ok=True)
-        self.wine("wineboot", "-i", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                  check=True)
-        fonts = self.prefix / "drive_c" / "windows" / "Fonts"
+        log("making the Wine prefix", prefix, "(about half a minute)")
+        prefix.parent.mkdir(parents=True, exist_ok=True)
+        self.wine("wineboot", "-i", prefix=prefix, stdout=subprocess.DEVNULL,
+                  stderr=subprocess.DEVNULL, check=True)
+        fonts = prefix / "drive_c" / "windows" / "Fonts"
         fonts.mkdir(parents=True, exist_ok=True)
         for font in FONT_DIR.glob("DejaVuSans*.ttf"):
             shutil.copy2(font, fonts / font.name)
         for name in DIALOG_FONTS:
             self.wine("reg", "add",
                       r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes",
-                      "/v", name, "/t", "REG_SZ", "/d", "DejaVu Sans", "/f",
+                      "/v", name, "/t", "REG_SZ", "/d", "DejaVu Sans", "/f", prefix=prefix,
                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        subprocess.run(["wineserver", "-w"], env=self.wine_env(), check=False)
-        if not self.tmp.is_dir() or not self.appdata.is_dir():
-            raise E2EError("the Wine prefix has no profile at %s" % self.tmp.parent)
-        (self.prefix / ".made").touch()
+        subprocess.run(["wineserver", "-w"], env=self.wine_env(prefix=prefix), check=False)
+        profile = self.tmp.relative_to(self.prefix)
+        if not (prefix / profile).is_dir():
+            raise E2EError("the Wine prefix has no profile at %s" % (prefix / profile).parent)
+        (prefix / ".made").touch()
+
+    def prefix_from(self, template):
+        """Gives this world a copy of a prefix made once (by the first
+        scenario that needs it): making one takes half a minute."""
+        template = Path(template)
+        template.parent.mkdir(parents=True, exist_ok=True)
+        with open(str(template) + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            self.make_prefix(template)
+        shutil.copytree(template, self.prefix, symlinks=True)
+        for folder in (self.tmp, self.appdata):
+            folder.mkdir(parents=True, exist_ok=True)
 
     def stop_wine(self):
+        """Ends every program of the prefix and its Wine server."""
         subprocess.run(["wineserver", "-k"], env=self.wine_env(), check=False,
                        stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.wine_env(), check=False,
+                       stderr=subprocess.DEVNULL, timeout=30)
+
+    @property
+    def updater(self):
+        return self.install / "updater.exe"
+
+    def running_updaters(self):
+        return self.relocated_pids()
+
+    def relocated_files(self):
+        """updater.exe with every DLL and plug-in folder of the deployment."""
+        return sorted(p.name for p in (self.windows_build / "deploy").iterdir())
+
+    def bundled_library(self):
+        return self.install / "libzstd.dll"
+
+    def argument(self, path):
+        # The updater hands paths on in Qt's form, with forward slashes.
+        return "Z:" + str(path)
+
+    def program_argument(self, path):
+        """A program's own path as Windows gives it: the work directory is
+        on drive C: of the prefix."""
+        rel = Path(path).relative_to(self.prefix / "drive_c")
+        return "C:\\" + str(rel).replace("/", "\\")
+
+    def hold_open(self, display, path):
+        """Starts a program that keeps the file open without sharing it
+        (tests/e2e/holdopen.cpp) and returns it once it holds the file, with
+        the file whose existence lets it go."""
+        ready = self.state / "held.ready"
+        stop = self.state / "held.stop"
+        output = open(self.state / "holdopen-output.log", "ab")
+        try:
+            holder = subprocess.Popen(
+                [WINE, windows_path(self.windows_build / "tests/e2e/vemo-holdopen.exe"),
+                 windows_path(path), windows_path(ready), windows_path(stop)],
+                env=self.env(display), stdout=output, stderr=subprocess.STDOUT)
+        finally:
+            output.close()
+        deadline = time.time() + 60
+        while not ready.exists():
+            if holder.poll() is not None or time.time() > deadline:
+                raise E2EError("the program holding %s did not start (%r): %s" % (
+                    path.name, holder.poll(),
+                    (self.state / "holdopen-output.log").read_text(errors="replace")))
+            time.sleep(0.1)
+        return holder, stop
 
     def create_installation(self):
         for d in (self.install, self.plugins, self.catalogue, self.state, self.sources):
