@@ -34,11 +34,20 @@ Problem prepare(const QString &dir, int *error)
     }
     if (!info.isDirectory())
         return Problem::NotAFolder;
-    if (info.owner != Platform::currentUser())
+    Platform::FolderAccess access;
+    if (!Platform::folderAccess(native, info, &access)) {
+        *error = errno;
+        return Problem::CannotUse;
+    }
+    switch (access) {
+    case Platform::FolderAccess::Private:
+        return Problem::None;
+    case Platform::FolderAccess::OtherOwner:
         return Problem::OtherOwner;
-    if (info.mode & Platform::OthersWriteMode)
+    case Platform::FolderAccess::OpenToOthers:
         return Problem::OpenToOthers;
-    return Problem::None;
+    }
+    return Problem::OpenToOthers;
 }
 
 } // namespace PrivateFolder

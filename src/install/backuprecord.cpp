@@ -2,6 +2,7 @@
 
 #include "engine/removetree.h"
 #include "filecopy.h"
+#include "fileinuse.h"
 #include "installjournal.h"
 #include "platform/fileio.h"
 #include "platform/systemerror.h"
@@ -181,10 +182,16 @@ bool BackupRecord::save(const QString &target, const QString &relative, uint mod
     // keeps its content, rights and disk space. Otherwise a copy is made
     // under another name first, so that the backup directory never holds a
     // half-made copy that a recovery would take for the original.
+    // A file that a program holds open (Windows) can neither be moved nor
+    // read: the package fails at once, naming it, and the layer's retries
+    // gave that program a few seconds to let go.
     const bool movable = Platform::isRegularMode(mode) || Platform::isLinkMode(mode);
     if (deletesTarget && movable
         && Platform::rename(Platform::encodeName(target), Platform::encodeName(backup))) {
         *movedAway = true;
+    } else if (deletesTarget && movable && Platform::isFileInUse(errno)) {
+        *error = FileInUse::message(target);
+        return false;
     } else {
         const QString staging = runDir() + QLatin1Char('/') + SavingName;
         QFile::remove(staging);
@@ -193,10 +200,11 @@ bool BackupRecord::save(const QString &target, const QString &relative, uint mod
                                 ? FileCopy::copyLink(target, staging, &reason)
                                 : FileCopy::copyToNew(target, staging, &reason);
         if (!copied || !FileCopy::moveRegularFile(staging, backup)) {
+            const bool inUse = !copied && Platform::isFileInUse(errno);
             if (copied)
                 reason = systemError();
             QFile::remove(staging);
-            *error = cannotBackUp(target, backup, reason);
+            *error = inUse ? FileInUse::message(target) : cannotBackUp(target, backup, reason);
             return false;
         }
     }

@@ -7,6 +7,7 @@
 #include "engine/updaterpaths.h"
 #include "engine/workdirectory.h"
 #include "filecopy.h"
+#include "fileinuse.h"
 #include "installjournal.h"
 #include "manifestreader.h"
 #include "platform/fileio.h"
@@ -302,6 +303,10 @@ bool PackageInstaller::clearTarget(const QString &target, uint mode, bool save,
     const QByteArray encodedTarget = Platform::encodeName(target);
     if (!movedAway && deletesTarget
         && !Platform::removeFile(encodedTarget) && errno != ENOENT) {
+        if (Platform::isFileInUse(errno)) {
+            const QString message = FileInUse::message(target);
+            return fail(message, message);
+        }
         const QString reason = Platform::systemError(errno);
         return fail(QCoreApplication::translate("PackageInstaller", "Cannot write file %1 (%2)")
                         .arg(target, reason),

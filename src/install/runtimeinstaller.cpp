@@ -1,5 +1,7 @@
 #include "runtimeinstaller.h"
 
+#include "platform/processes.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
@@ -46,8 +48,11 @@ bool run(const QString &path, int timeoutMs, QString *problem)
                 .arg(path);
         return false;
     }
+    // Both codes above 255 mean success; a POSIX system passes on their
+    // low byte only, which is what a stand-in there is seen to end with.
     const int code = process.exitCode();
-    if (code != Installed && code != NewerVersionPresent && code != RebootRequired) {
+    if (code != Installed && code != Platform::exitCodeAsSeen(NewerVersionPresent)
+        && code != Platform::exitCodeAsSeen(RebootRequired)) {
         *problem = QCoreApplication::translate("RuntimeInstaller",
                                                "The runtime installer %1 failed with exit code %2.")
                        .arg(path)

@@ -192,6 +192,17 @@
     </message>
 </context>
 <context>
+    <name>FileInUse</name>
+    <message>
+        <source>The file %1 is in use by another program and cannot be replaced. Close that program and try the update again.</source>
+        <translation>Plik %1 jest używany przez inny program i nie można go zastąpić. Zamknij ten program i spróbuj zaktualizować ponownie.</translation>
+    </message>
+    <message>
+        <source>The file %1 is in use by %2 and cannot be replaced. Close %2 and try the update again.</source>
+        <translation>Plik %1 jest używany przez program %2 i nie można go zastąpić. Zamknij program %2 i spróbuj zaktualizować ponownie.</translation>
+    </message>
+</context>
+<context>
     <name>InstallDriver</name>
     <message>
         <source>Cannot run update!</source>

@@ -146,6 +146,22 @@ uint creationMask();
 // owner (no uid; ownership would be the owner SID).
 uint currentUser();
 
+// Who may change a folder, as far as its privacy goes.
+enum class FolderAccess {
+    Private,      // the user's own, and nobody else may change it
+    OtherOwner,   // another user owns it
+    OpenToOthers, // others may change it or what is in it
+};
+// Tells who may change the folder at path, whose nameStatus() is status.
+// POSIX: the owner's uid against the effective user's, and the write bits
+// of group and others. Windows (where uid and mode say nothing): the owner
+// SID against the user's (or the token's default owner, which an elevated
+// administrator's files get), and every entry of the DACL that grants a
+// right to change the folder or its contents must name the user, SYSTEM
+// or the Administrators group; no DACL at all lets everyone in. False with
+// errno when the folder cannot be looked at.
+bool folderAccess(const QByteArray &path, const FileStatus &status, FolderAccess *access);
+
 // A second name for a file. Windows: CreateHardLinkW.
 bool makeLink(const QByteArray &from, const QByteArray &to);
 // A symbolic link at path that points to target. Windows: CreateSymbolicLinkW;

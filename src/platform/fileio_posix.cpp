@@ -248,6 +248,17 @@ uint currentUser()
     return uint(::geteuid());
 }
 
+bool folderAccess(const QByteArray &, const FileStatus &status, FolderAccess *access)
+{
+    if (status.owner != currentUser())
+        *access = FolderAccess::OtherOwner;
+    else if (status.mode & OthersWriteMode)
+        *access = FolderAccess::OpenToOthers;
+    else
+        *access = FolderAccess::Private;
+    return true;
+}
+
 bool makeLink(const QByteArray &from, const QByteArray &to)
 {
     return ::link(from.constData(), to.constData()) == 0;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sddl.h>
@@ -47,9 +48,13 @@ constexpr DWORD DispositionIgnoreReadOnly = 0x10;
 
 // A sharing violation (a virus scanner or indexer that opened the file) and
 // a name whose deletion is pending pass within moments; a few hundred
-// milliseconds of retries spare the user a failure that means nothing.
+// milliseconds of retries spare the user a failure that means nothing. A
+// file that a program holds open without sharing gets about 3 s in all, for
+// a program that is just closing it, before the caller names the file.
 constexpr int RetryAttempts = 15;
 constexpr DWORD RetryPauseMs = 20;
+constexpr int InUseAttempts = RetryAttempts + 27;
+constexpr DWORD InUsePauseMs = 100;
 
 bool isTransient(DWORD code)
 {
@@ -63,9 +68,10 @@ bool isTransient(DWORD code)
 bool waitBeforeRetry(int attempt)
 {
     const DWORD code = GetLastError();
-    if (attempt >= RetryAttempts || !isTransient(code))
+    const bool inUse = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+    if (attempt >= (inUse ? InUseAttempts : RetryAttempts) || !isTransient(code))
         return false;
-    Sleep(RetryPauseMs);
+    Sleep(attempt < RetryAttempts ? RetryPauseMs : InUsePauseMs);
     SetLastError(code);
     return true;
 }
@@ -814,6 +820,104 @@ uint currentUser()
 {
     // No uid on Windows: 0, as every status's owner (see statusOf).
     return 0;
+}
+
+namespace {
+
+// What the process's token says of a SID: TokenUser or TokenOwner.
+std::unique_ptr<char[]> tokenInformation(TOKEN_INFORMATION_CLASS kind)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return nullptr;
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::unique_ptr<char[]> buffer(size ? new char[size] : nullptr);
+    if (!buffer || !GetTokenInformation(token, kind, buffer.get(), size, &size))
+        buffer.reset();
+    CloseHandle(token);
+    return buffer;
+}
+
+bool isWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
+{
+    BYTE buffer[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof buffer;
+    return CreateWellKnownSid(type, nullptr, buffer, &size) && EqualSid(sid, buffer);
+}
+
+// The rights that change a folder, its entries or the files in it (through
+// inheritance), or hand such rights on.
+constexpr ACCESS_MASK ChangeRights =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD
+    | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+
+} // namespace
+
+bool folderAccess(const QByteArray &path, const FileStatus &, FolderAccess *access)
+{
+    const HANDLE handle = openHandle(nativeName(path), READ_CONTROL, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE)
+        return failWithLastError();
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    const DWORD result = GetSecurityInfo(handle, SE_FILE_OBJECT,
+                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                         &owner, nullptr, &dacl, nullptr, &security);
+    CloseHandle(handle);
+    if (result != ERROR_SUCCESS)
+        return failWithWin32(result);
+    const std::unique_ptr<char[]> user = tokenInformation(TokenUser);
+    const std::unique_ptr<char[]> defaultOwner = tokenInformation(TokenOwner);
+    if (!user || !defaultOwner) {
+        LocalFree(security);
+        return failWithLastError();
+    }
+    const PSID userSid = reinterpret_cast<TOKEN_USER *>(user.get())->User.Sid;
+    const PSID ownerSid = reinterpret_cast<TOKEN_OWNER *>(defaultOwner.get())->Owner;
+    const auto trusted = [&](PSID sid) {
+        // CREATOR OWNER stands for whoever makes an entry inside, who
+        // must be allowed to already.
+        return EqualSid(sid, userSid) || EqualSid(sid, ownerSid)
+               || isWellKnown(sid, WinLocalSystemSid)
+               || isWellKnown(sid, WinBuiltinAdministratorsSid)
+               || isWellKnown(sid, WinCreatorOwnerSid);
+    };
+
+    *access = FolderAccess::Private;
+    if (!owner || !(EqualSid(owner, userSid) || EqualSid(owner, ownerSid)))
+        *access = FolderAccess::OtherOwner;
+    else if (!dacl)
+        *access = FolderAccess::OpenToOthers;
+    for (DWORD i = 0; *access == FolderAccess::Private && i < dacl->AceCount; ++i) {
+        void *entry = nullptr;
+        if (!GetAce(dacl, i, &entry))
+            continue;
+        const auto *header = static_cast<ACE_HEADER *>(entry);
+        // Denying entries only take rights away; an allowing one of a kind
+        // not read here counts as open when it grants a change.
+        switch (header->AceType) {
+        case ACCESS_ALLOWED_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
+            const auto *allowed = static_cast<ACCESS_ALLOWED_ACE *>(entry);
+            if ((allowed->Mask & ChangeRights)
+                && !trusted(PSID(const_cast<DWORD *>(&allowed->SidStart))))
+                *access = FolderAccess::OpenToOthers;
+            break;
+        }
+        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+            if (static_cast<ACCESS_ALLOWED_OBJECT_ACE *>(entry)->Mask & ChangeRights)
+                *access = FolderAccess::OpenToOthers;
+            break;
+        default:
+            break;
+        }
+    }
+    LocalFree(security);
+    return true;
 }
 
 bool makeLink(const QByteArray &from, const QByteArray &to)

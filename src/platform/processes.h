@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QStringList>
 #include <QtGlobal>
 
 class QProcess;
@@ -38,5 +40,15 @@ private:
 // does not count).
 // Windows: OpenProcess + GetExitCodeProcess (STILL_ACTIVE).
 bool processIsAlive(qint64 pid);
+
+// A program's exit code as its parent learns it: POSIX passes on the low 8
+// bits only (exit(1638) reads as 102), Windows all 32.
+int exitCodeAsSeen(int code);
+
+// The names of the programs that hold the file at path (an encoded name)
+// open, as far as the system tells; empty when it cannot.
+// POSIX: always empty (an open file never keeps another from replacing it).
+// Windows: the Restart Manager (RmRegisterResources, RmGetList).
+QStringList programsUsingFile(const QByteArray &path);
 
 } // namespace Platform

@@ -49,4 +49,14 @@ bool processIsAlive(qint64 pid)
     return nameEnd < 0 || line.mid(nameEnd + 2, 1) != "Z";
 }
 
+int exitCodeAsSeen(int code)
+{
+    return code & 0xff;
+}
+
+QStringList programsUsingFile(const QByteArray &)
+{
+    return QStringList();
+}
+
 } // namespace Platform

@@ -1,8 +1,16 @@
 #include "processes.h"
 
+#include "fileio.h"
+
 #include <QProcess>
+#include <QString>
+
+#include <string>
+#include <vector>
 
 #include <windows.h>
+
+#include <restartmanager.h>
 
 namespace Platform {
 
@@ -83,6 +91,47 @@ bool processIsAlive(qint64 pid)
     const bool alive = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
     CloseHandle(process);
     return alive;
+}
+
+int exitCodeAsSeen(int code)
+{
+    return code;
+}
+
+QStringList programsUsingFile(const QByteArray &path)
+{
+    QStringList names;
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    if (RmStartSession(&session, 0, key) != ERROR_SUCCESS)
+        return names;
+    const QString native = decodeName(path).replace(QLatin1Char('/'), QLatin1Char('\\'));
+    const std::wstring file = native.toStdWString();
+    LPCWSTR files[] = {file.c_str()};
+    if (RmRegisterResources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS) {
+        // The list can grow between the two calls: asked again while it does.
+        UINT needed = 0;
+        UINT count = 0;
+        DWORD reasons = 0;
+        std::vector<RM_PROCESS_INFO> found;
+        DWORD result = ERROR_MORE_DATA;
+        for (int attempt = 0; result == ERROR_MORE_DATA && attempt < 3; ++attempt) {
+            found.resize(needed);
+            count = needed;
+            result = RmGetList(session, &needed, &count, found.data(), &reasons);
+        }
+        if (result == ERROR_SUCCESS) {
+            for (UINT i = 0; i < count && i < found.size(); ++i) {
+                const QString name = QString::fromWCharArray(found[i].strAppName).trimmed();
+                const QString entry =
+                    name.isEmpty() ? QString::number(found[i].Process.dwProcessId) : name;
+                if (!names.contains(entry))
+                    names.append(entry);
+            }
+        }
+    }
+    RmEndSession(session);
+    return names;
 }
 
 } // namespace Platform

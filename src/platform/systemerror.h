@@ -9,4 +9,10 @@ namespace Platform {
 // GetLastError() codes that the Win32 calls leave.
 QString systemError(int error);
 
+// Whether error means that another program holds the file open without
+// letting others replace or remove it.
+// POSIX: never (an open file keeps nobody from renaming or removing it).
+// Windows: EBUSY, which a sharing or lock violation becomes.
+bool isFileInUse(int error);
+
 } // namespace Platform

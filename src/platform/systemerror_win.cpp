@@ -69,9 +69,10 @@ int errnoFromWin32(DWORD code)
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
         return EEXIST;
-    case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
+        return EBUSY;
+    case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
     case ERROR_PRIVILEGE_NOT_HELD:
     case ERROR_CURRENT_DIRECTORY:
@@ -139,6 +140,11 @@ QString systemError(int error)
             return text;
     }
     return standardText(error);
+}
+
+bool isFileInUse(int error)
+{
+    return error == EBUSY;
 }
 
 } // namespace Platform

@@ -52,10 +52,20 @@ UpdaterPaths build(const QStringList &arguments, const QStringList &environment,
     }
     paths.workDir = temp + QStringLiteral("/vupdates/");
 
+    // XDG_STATE_HOME where it is set (Linux; tests set it everywhere), else
+    // Windows' per-user local folder, which every Windows session sets and
+    // which stays on the machine, else the XDG default below the home.
     QString stateBase;
     environmentValue(environment, QStringLiteral("XDG_STATE_HOME"), &stateBase);
-    if (stateBase.isEmpty() || QDir::isRelativePath(stateBase))
+    if (stateBase.isEmpty() || QDir::isRelativePath(stateBase)) {
+        QString localAppData;
+        environmentValue(environment, QStringLiteral("LOCALAPPDATA"), &localAppData);
+        if (!localAppData.isEmpty() && !QDir::isRelativePath(localAppData)) {
+            paths.stateDir = QDir::cleanPath(localAppData) + QStringLiteral("/Vemo/updater/");
+            return paths;
+        }
         stateBase = homeDir + QStringLiteral("/.local/state");
+    }
     paths.stateDir = QDir::cleanPath(stateBase) + QStringLiteral("/vemo-updater/");
     return paths;
 }

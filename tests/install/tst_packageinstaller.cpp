@@ -2,6 +2,8 @@
 #include "install/deltapackage.h"
 #include "install/packageinstaller.h"
 #include "install/runtimeinstaller.h"
+#include "platform/fileio.h"
+#include "platform/processes.h"
 
 #include "packagetestsupport.h"
 #include "testmain.h"
@@ -12,11 +14,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
 #endif
@@ -788,6 +795,18 @@ void PackageInstallerTest::runtimeInstaller_data()
     QTest::newRow("failing exit code fails the package")
         << QByteArray() << QByteArray("vcredist.exe") << false << true << QByteArray("exit 1")
         << "The runtime installer %R/vcredist.exe failed with exit code 1.";
+    // Windows Installer's codes for "a newer version is there" and "done,
+    // restart later" are successes; its fatal error is not.
+    QTest::newRow("exit code 1638 (newer version present) installs")
+        << QByteArray() << QByteArray("vcredist.exe") << false << true << QByteArray("exit 1638")
+        << QString();
+    QTest::newRow("exit code 3010 (reboot required) installs")
+        << QByteArray() << QByteArray("vcredist.exe") << false << true << QByteArray("exit 3010")
+        << QString();
+    QTest::newRow("exit code 1603 (fatal error) fails the package")
+        << QByteArray() << QByteArray("vcredist.exe") << false << true << QByteArray("exit 1603")
+        << QStringLiteral("The runtime installer %R/vcredist.exe failed with exit code %1.")
+               .arg(Platform::exitCodeAsSeen(1603));
     QTest::newRow("a crash fails the package")
         << QByteArray() << QByteArray("vcredist.exe") << false << true
         << QByteArray("crash") << "The runtime installer %R/vcredist.exe crashed.";
@@ -851,11 +870,16 @@ void PackageInstallerTest::failures_data()
 {
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QByteArray>("type");
-    QTest::addColumn<QString>("archive"); // "write", "none", "garbage", "full disk"
+    // "write", "none", "garbage", "full disk", "in use" (written, and the
+    // installed a.txt held open by a program that shares nothing)
+    QTest::addColumn<QString>("archive");
     QTest::addColumn<ArchiveEntries>("entries");
     QTest::addColumn<QByteArray>("damagedEntry");
     QTest::addColumn<Damage>("damage");
-    QTest::addColumn<QString>("boxText"); // %E stands for the error text
+    // %E stands for the error text; %H for the programs that hold a file and
+    // %C for them again ("another program" and "that program" where the
+    // system names none)
+    QTest::addColumn<QString>("boxText");
     QTest::addColumn<bool>("errorTextSet");
     QTest::addColumn<QStringList>("installed");
 
@@ -902,6 +926,14 @@ void PackageInstallerTest::failures_data()
             << Damage::None << QStringLiteral("Invalid package name \"%1\"!").arg(name) << false
             << QStringList();
     }
+    QTest::newRow("a file held open without sharing fails the package, naming it")
+        << QByteArray("core") << QByteArray("app") << "in use"
+        << ArchiveEntries{entry("a.txt", "new A"),
+                          entry("core.xml", identity("<file name=\"a.txt\" action=\"add\"/>"))}
+        << QByteArray() << Damage::None
+        << "The file %R/a.txt is in use by %H and cannot be replaced. Close %C and try the "
+           "update again."
+        << true << QStringList{" - a.txt"};
     QTest::newRow("plugin without APPDATA")
         << QByteArray("core") << QByteArray("plugin") << "write" << two << QByteArray()
         << Damage::None << "Cannot find the folder to install package core into!" << false
@@ -934,18 +966,56 @@ void PackageInstallerTest::failures()
     }
     if (archive == QLatin1String("full disk") && !mountSmallFileSystem(unpackDir(), "4k"))
         QSKIP("needs a tmpfs mount (root)");
+    const QString inUse = root() + QStringLiteral("/a.txt");
+    if (archive == QLatin1String("in use"))
+        QVERIFY(writeFile(inUse, "old A"));
     const QStringList workBefore = treeListing(workDir());
     const QStringList rootBefore = treeListing(root());
+    QString holders;
+    QString closeWhat;
+#ifdef Q_OS_WIN
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (archive == QLatin1String("in use")) {
+        held = CreateFileW(inUse.toStdWString().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        QVERIFY(held != INVALID_HANDLE_VALUE);
+        // Wine's Restart Manager names nobody: the message then says
+        // "another program".
+        const QStringList programs = Platform::programsUsingFile(Platform::encodeName(inUse));
+        holders = programs.isEmpty() ? QStringLiteral("another program")
+                                     : programs.join(QStringLiteral(", "));
+        closeWhat = programs.isEmpty() ? QStringLiteral("that program") : holders;
+    }
+    const auto release = [&] {
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+    };
+    const auto releaseAtTheEnd = qScopeGuard(release);
+#else
+    if (archive == QLatin1String("in use"))
+        QSKIP("an open file keeps nobody from replacing it on POSIX systems");
+#endif
 
     CompactStringList installedList;
     QVERIFY(!makeInstaller(name, type)->install(workDir(), &installedList));
+#ifdef Q_OS_WIN
+    release(); // the checks below read the file
+#endif
 
     const QString errorReason = m_installer->errorReason();
     QCOMPARE(errorReason.isEmpty(), !errorTextSet);
-    QCOMPARE(m_installer->errorString(),
-             expand(boxText).replace(QStringLiteral("%E"), errorReason));
+    QCOMPARE(m_installer->errorString(), expand(boxText)
+                                             .replace(QStringLiteral("%E"), errorReason)
+                                             .replace(QStringLiteral("%H"), holders)
+                                             .replace(QStringLiteral("%C"), closeWhat));
     QCOMPARE(installedList.toStringList(), installed);
+    // Rolled back as the driver does it, the root is as it was.
+    QVERIFY(m_installer->restore());
+    m_installer->removeBackups();
     QCOMPARE(treeListing(root()), rootBefore);
+    if (archive == QLatin1String("in use"))
+        QCOMPARE(readFile(inUse), QByteArray("old A"));
 
     if (damage == Damage::LocalMethodMismatch) {
         // The destination was opened before the entry: it stays, empty.

@@ -2,6 +2,7 @@
 #include "fakeprogram.h"
 #include "messageboxwatcher.h"
 #include "scopedtmpdir.h"
+#include "sharedfolder.h"
 #include "startup/relocation.h"
 #include "testmain.h"
 #include "treelisting.h"
@@ -248,10 +249,12 @@ void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
         QVERIFY(QDir().mkpath(dir));
         QFile::Permissions permissions = Executable;
         if (kind == "shared")
-            permissions |= QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+            permissions |= QFile::ReadOther | QFile::ExeOther;
         if (kind == "group")
-            permissions |= QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup;
+            permissions |= QFile::ReadGroup | QFile::ExeGroup;
         QVERIFY(QFile::setPermissions(dir, permissions));
+        if (kind != "foreign")
+            QVERIFY(SharedFolder::letOthersChange(dir, kind == "group"));
         if (kind == "foreign") {
 #ifdef Q_OS_WIN
             QSKIP("giving a directory away is done with POSIX owners");
@@ -345,7 +348,7 @@ void RelocationTest::oneUpdaterAtATime()
     else if (holder.endsWith(QLatin1String("empty lock")))
         QVERIFY(writeFile(lockDir + "updater.lock", QByteArray()));
     else if (holder == QLatin1String("shared state folder"))
-        QVERIFY(QFile::setPermissions(lockDir, QFile::permissions(lockDir) | QFile::WriteOther));
+        QVERIFY(SharedFolder::letOthersChange(lockDir, false));
     else if (holder == QLatin1String("FIFO lock"))
 #ifdef Q_OS_WIN
         QSKIP("Windows has no FIFOs in its file system");

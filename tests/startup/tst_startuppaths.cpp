@@ -92,6 +92,14 @@ void StartupPathsTest::build_data()
         << relocated << QStringList{"XDG_STATE_HOME="} << "/tmp"
         << "/opt/Vemo IM" << QString() << "/tmp/vupdates/"
         << "/home/u/.local/state/vemo-updater/";
+    QTest::newRow("Windows: the state directory in LOCALAPPDATA")
+        << relocated << QStringList{"LOCALAPPDATA=/c/Users/u/AppData/Local/"} << "/tmp"
+        << "/opt/Vemo IM" << QString() << "/tmp/vupdates/"
+        << "/c/Users/u/AppData/Local/Vemo/updater/";
+    QTest::newRow("XDG_STATE_HOME before LOCALAPPDATA, a relative one after it")
+        << relocated << QStringList{"LOCALAPPDATA=st", "XDG_STATE_HOME=/home/u/st"} << "/tmp"
+        << "/opt/Vemo IM" << QString() << "/tmp/vupdates/"
+        << "/home/u/st/vemo-updater/";
 }
 
 void StartupPathsTest::build()

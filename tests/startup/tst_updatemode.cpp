@@ -7,6 +7,7 @@
 #include "messageboxwatcher.h"
 #include "packagetestsupport.h"
 #include "scopedtmpdir.h"
+#include "sharedfolder.h"
 #include "startup/updatemode.h"
 #include "testmain.h"
 #include "treelisting.h"
@@ -201,6 +202,8 @@ void UpdateModeTest::refusesASharedWorkDirectory()
 {
     QVERIFY(QDir().mkpath(m_temp->workDir()));
     QVERIFY(QFile::setPermissions(m_temp->workDir(), QFile::Permissions(0x7777)));
+    // Windows keeps who may write in the folder's ACL, not in mode bits.
+    QVERIFY(SharedFolder::letOthersChange(m_temp->workDir(), false));
 
     FakeUpdateServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, VEMO_UPDATE_PORT));
