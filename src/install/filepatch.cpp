@@ -45,11 +45,8 @@ public:
 
     bool map(int fd, qint64 size, QIODevice::OpenMode mode, QString *error)
     {
-        if (!m_file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-            Platform::closeFile(fd);
-            *error = m_file.errorString();
+        if (!Platform::openForMapping(&m_file, fd, mode, error))
             return false;
-        }
         m_size = size;
         if (size == 0)
             return true;

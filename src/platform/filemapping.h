@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QtGlobal>
 
 // What a file mapped into memory (QFile::map) needs from the system beyond
@@ -12,6 +13,12 @@ namespace Platform {
 // link there. Windows: CreateFileW(GENERIC_READ | GENERIC_WRITE, CREATE_NEW)
 // with FILE_FLAG_OPEN_REPARSE_POINT.
 int createForMapping(const QByteArray &path, uint mode);
+
+// Hands the descriptor fd over to file, open in mode, so that file can map
+// it; file closes it. When that fails fd is closed too, and error says why.
+// Windows: Qt maps only a file that it opened by name or from a stream, so
+// fd is wrapped in a stream (_fdopen) first.
+bool openForMapping(QFile *file, int fd, QIODevice::OpenMode mode, QString *error);
 
 // Gives the open file room on the disk for size bytes and makes it that
 // long, so that writing them through a mapping cannot fail for want of

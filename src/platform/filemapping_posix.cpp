@@ -9,6 +9,15 @@
 
 namespace Platform {
 
+bool openForMapping(QFile *file, int fd, QIODevice::OpenMode mode, QString *error)
+{
+    if (file->open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    *error = file->errorString();
+    ::close(fd);
+    return false;
+}
+
 int createForMapping(const QByteArray &path, uint mode)
 {
     return ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,

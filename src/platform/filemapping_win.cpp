@@ -1,11 +1,29 @@
 #include "filemapping.h"
 #include "fileio.h"
+#include "systemerror.h"
 #include "win32error.h"
 
+#include <cstdio>
 #include <io.h>
 #include <windows.h>
 
 namespace Platform {
+
+bool openForMapping(QFile *file, int fd, QIODevice::OpenMode mode, QString *error)
+{
+    // The stream takes the descriptor over: closing the stream closes both.
+    FILE *stream = _fdopen(fd, (mode & QIODevice::WriteOnly) ? "r+b" : "rb");
+    if (!stream) {
+        *error = systemError(errno);
+        _close(fd);
+        return false;
+    }
+    if (file->open(stream, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    *error = file->errorString();
+    fclose(stream);
+    return false;
+}
 
 int createForMapping(const QByteArray &path, uint mode)
 {
@@ -21,10 +39,13 @@ bool reserveFileSpace(int fd, qint64 size)
         return failWithWin32(ERROR_INVALID_HANDLE);
     const HANDLE handle = reinterpret_cast<HANDLE>(value);
     // The allocation claims the clusters (ERROR_DISK_FULL when they are not
-    // there); the end of file then makes the file that long.
+    // there); the end of file then makes the file that long. Where the
+    // system has no such call (Wine), the end of file alone has to do: NTFS
+    // claims the clusters for it too.
     FILE_ALLOCATION_INFO allocation;
     allocation.AllocationSize.QuadPart = size;
-    if (!SetFileInformationByHandle(handle, FileAllocationInfo, &allocation, sizeof allocation))
+    if (!SetFileInformationByHandle(handle, FileAllocationInfo, &allocation, sizeof allocation)
+        && GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
         return failWithLastError();
     FILE_END_OF_FILE_INFO end;
     end.EndOfFile.QuadPart = size;

@@ -1,5 +1,6 @@
 #include "engine/removetree.h"
 #include "engine/workdirectory.h"
+#include "platform/fileio.h"
 #include "packagetestsupport.h"
 #include "testmain.h"
 #include "treelisting.h"
@@ -9,6 +10,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
 
 #ifndef Q_OS_WIN
 #include <sys/resource.h>
@@ -104,8 +107,11 @@ void RemoveTreeTest::removeTree()
             continue;
         }
         const QStringList parts = link.split(QStringLiteral(" -> "));
-        QVERIFY(QFile::link(temp.path() + QLatin1Char('/') + parts.at(1),
-                            temp.path() + QLatin1Char('/') + parts.at(0)));
+        if (!Platform::makeSymbolicLink(Platform::encodeName(temp.path() + QLatin1Char('/') + parts.at(1)),
+                                        Platform::encodeName(temp.path() + QLatin1Char('/') + parts.at(0)))) {
+            QCOMPARE(errno, EOPNOTSUPP);
+            QSKIP("this system makes no symbolic links");
+        }
     }
     const QString path = temp.path() + QLatin1Char('/') + removed;
 

@@ -148,7 +148,7 @@ void RunLogTest::writes()
     if (warned) {
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression("^updater: the log of this run cannot be written "
-                                                "to .*/last-update.log \\(.+\\); the update goes "
+                                                "to .*[/\\\\]last-update.log \\(.+\\); the update goes "
                                                 "on without it$"));
     } else {
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
@@ -182,10 +182,14 @@ void RunLogTest::writes()
     QVERIFY(content.size() <= maxSize);
     QCOMPARE(readAll(previous), previousAfter);
     QCOMPARE(QFileInfo::exists(previous), !previousAfter.isNull());
+#ifndef Q_OS_WIN
+    // Windows has no mode bits: there the state folder's ACL keeps the log
+    // private.
     if (!sameRun) {
         QCOMPARE(QFileInfo(last).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
                  QFile::ReadOwner | QFile::WriteOwner);
     }
+#endif
 }
 
 VEMO_TEST_MAIN(RunLogTest)

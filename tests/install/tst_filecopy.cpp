@@ -1,4 +1,5 @@
 #include "install/filecopy.h"
+#include "platform/fileio.h"
 
 #include "testmain.h"
 #include "treelisting.h"
@@ -9,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <memory>
 
 #ifndef Q_OS_WIN
@@ -71,6 +73,17 @@ void FileCopyTest::init()
     QVERIFY(QDir().mkpath(path(QStringLiteral("src"))));
 }
 
+namespace {
+
+// A symbolic link as the file layer makes it; false with errno EOPNOTSUPP
+// where the system makes none.
+bool symbolicLink(const QString &target, const QString &path)
+{
+    return Platform::makeSymbolicLink(Platform::encodeName(target), Platform::encodeName(path));
+}
+
+} // namespace
+
 bool FileCopyTest::prepareTarget(const QString &kind)
 {
     if (kind == QLatin1String("no folder"))
@@ -82,10 +95,10 @@ bool FileCopyTest::prepareTarget(const QString &kind)
     if (kind == QLatin1String("directory"))
         return writeFile(target() + QStringLiteral("/inner"), "inner");
     if (kind == QLatin1String("dangling link"))
-        return QFile::link(path(QStringLiteral("elsewhere/gone.dat")), target());
+        return symbolicLink(path(QStringLiteral("elsewhere/gone.dat")), target());
     if (kind == QLatin1String("link to file"))
         return writeFile(path(QStringLiteral("elsewhere/kept.dat")), "kept")
-               && QFile::link(path(QStringLiteral("elsewhere/kept.dat")), target());
+               && symbolicLink(path(QStringLiteral("elsewhere/kept.dat")), target());
     return true;
 }
 
@@ -163,7 +176,11 @@ void FileCopyTest::copyToNew()
     }
     QVERIFY(writeFile(from, content));
     QVERIFY(QFile::setPermissions(from, permissions));
-    QVERIFY(prepareTarget(targetKind));
+    if (!prepareTarget(targetKind)) {
+        // Only a link that the system cannot make lets the row go untested.
+        QCOMPARE(errno, EOPNOTSUPP);
+        QSKIP("this system makes no symbolic links");
+    }
     const QStringList sourceBefore = treeListing(QFileInfo(from).absolutePath());
     const QStringList outside = treeListing(path(QStringLiteral("elsewhere")));
     const QStringList targetBefore = treeListing(path(QStringLiteral("dst")));
@@ -232,7 +249,11 @@ void FileCopyTest::replaceWith()
         QVERIFY(writeFile(from, saved));
         QVERIFY(QFile::setPermissions(from, Odd));
     }
-    QVERIFY(prepareTarget(targetKind));
+    if (!prepareTarget(targetKind)) {
+        // Only a link that the system cannot make lets the row go untested.
+        QCOMPARE(errno, EOPNOTSUPP);
+        QSKIP("this system makes no symbolic links");
+    }
     const QStringList sourceBefore = treeListing(QFileInfo(from).absolutePath());
     const QStringList targetBefore = treeListing(path(QStringLiteral("dst")));
 
@@ -280,9 +301,16 @@ void FileCopyTest::moveRegularFile()
         rights = QFile::permissions(source());
     } else if (sourceKind == QLatin1String("link")) {
         QVERIFY(writeFile(path(QStringLiteral("elsewhere/real.dat")), "real"));
-        QVERIFY(QFile::link(path(QStringLiteral("elsewhere/real.dat")), source()));
+        if (!symbolicLink(path(QStringLiteral("elsewhere/real.dat")), source())) {
+            QCOMPARE(errno, EOPNOTSUPP);
+            QSKIP("this system makes no symbolic links");
+        }
     }
-    QVERIFY(prepareTarget(targetKind));
+    if (!prepareTarget(targetKind)) {
+        // Only a link that the system cannot make lets the row go untested.
+        QCOMPARE(errno, EOPNOTSUPP);
+        QSKIP("this system makes no symbolic links");
+    }
     const QStringList sourceBefore = treeListing(path(QStringLiteral("src")));
     const QStringList targetBefore = treeListing(path(QStringLiteral("dst")));
 

@@ -4,6 +4,7 @@
 #include "install/runtimeinstaller.h"
 #include "platform/fileio.h"
 #include "platform/processes.h"
+#include "platform/systemerror.h"
 
 #include "packagetestsupport.h"
 #include "testmain.h"
@@ -15,7 +16,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -169,10 +172,21 @@ void PackageInstallerTest::cleanup()
 
 QString PackageInstallerTest::expand(QString text) const
 {
-    return text.replace(QStringLiteral("%B"), backupDir())
+    text.replace(QStringLiteral("%B"), backupDir())
         .replace(QStringLiteral("%U"), unpackDir())
         .replace(QStringLiteral("%R"), QDir::cleanPath(root()))
         .replace(QStringLiteral("%T"), temp());
+    // %O[path]: what the file layer says when path cannot be opened (each
+    // system words a missing file or folder its own way).
+    static const QRegularExpression openError(QStringLiteral("%O\\[([^\\]]*)\\]"));
+    for (QRegularExpressionMatch match = openError.match(text); match.hasMatch();
+         match = openError.match(text)) {
+        Platform::FileHandle file(Platform::openForReading(Platform::encodeName(match.captured(1))));
+        const QString reason = file.isOpen() ? QStringLiteral("(%1 opened)").arg(match.captured(1))
+                                             : Platform::systemError(errno);
+        text.replace(match.capturedStart(), match.capturedLength(), reason);
+    }
+    return text;
 }
 
 FileMap PackageInstallerTest::filesOutsideWork() const
@@ -259,6 +273,10 @@ void PackageInstallerTest::installRoot()
     QFETCH(QStringList, environment);
     QFETCH(QString, expectedRoot);
     QFETCH(bool, cannotRun);
+#ifdef Q_OS_WIN
+    if (environment.contains(QStringLiteral("APPDATA=")))
+        QSKIP("Windows removes a variable that is set empty");
+#endif
 
     QVERIFY(QDir().mkpath(temp() + QStringLiteral("/appdata/Vemo/plugins")));
     QVERIFY(QDir().mkpath(temp() + QStringLiteral("/other")));
@@ -389,6 +407,24 @@ void PackageInstallerTest::extraction()
     QFETCH(QStringList, installed);
     QFETCH(FileMap, unpacked);
     QFETCH(QStringList, directories);
+#ifdef Q_OS_WIN
+    QSet<QString> folded;
+    for (auto it = unpacked.cbegin(); it != unpacked.cend(); ++it) {
+        const QString name = it.key().toCaseFolded();
+        if (folded.contains(name))
+            QSKIP("names that differ only in case are one file on Windows");
+        folded.insert(name);
+        // Wine writes such a name but leaves it out of a folder's listing.
+        if (name.startsWith(QChar(0xfeff))) {
+            const QString probe = temp() + QStringLiteral("/") + name;
+            QVERIFY(writeFile(probe, "probe"));
+            const bool listed = QDir(temp()).entryList(QDir::Files).contains(name);
+            QFile::remove(probe);
+            if (!listed)
+                QSKIP("this system lists no file name that begins with a byte-order mark");
+        }
+    }
+#endif
 
     // Every archive with entries carries a manifest; one without is a
     // failure of its own (manifest table).
@@ -557,12 +593,12 @@ void PackageInstallerTest::manifest_data()
     QTest::newRow("add of a file missing from the archive")
         << FileMap{{"install/a.txt", "original"}} << ArchiveEntries()
         << identity("<file name=\"a.txt\" action=\"add\"/>") << false
-        << "Cannot copy file %U/a.txt to %R/a.txt! (No such file or directory)" << none
+        << "Cannot copy file %U/a.txt to %R/a.txt! (%O[%U/a.txt])" << none
         << FileMap{{"a.txt", "original"}};
     QTest::newRow("target folder is a file")
         << FileMap{{"install/plugins", "a file"}} << ArchiveEntries{entry("plugins/x.dll", "X")}
         << identity("<file name=\"x.dll\" path=\"plugins\" action=\"add\"/>") << false
-        << "Cannot copy file %U/plugins/x.dll to %R/plugins/x.dll! (Not a directory)"
+        << "Cannot copy file %U/plugins/x.dll to %R/plugins/x.dll! (%O[%R/plugins/x.dll])"
         << FileMap{{"install/plugins", "a file"}} << none;
     QTest::newRow("target that cannot be backed up stays untouched")
         << FileMap{{"install/a.txt/inner", "I"}} << ArchiveEntries{entry("a.txt", "new")}
@@ -599,7 +635,7 @@ void PackageInstallerTest::manifest_data()
         << none << none;
     QTest::newRow("no manifest in the archive")
         << FileMap{{"install/a.txt", "A"}} << ArchiveEntries{entry("a.txt", "new")} << QByteArray()
-        << false << "Cannot read the manifest of package core (No such file or directory)."
+        << false << "Cannot read the manifest of package core (%O[%U/core.xml])."
         << FileMap{{"install/a.txt", "A"}} << none;
     // Its entry is a frame, not the file: installing it would break the file.
     QTest::newRow("patch row in a package nobody prepared")
@@ -648,7 +684,7 @@ void PackageInstallerTest::deltaPackage_data()
         << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}};
     QTest::newRow("installed file missing")
         << FileMap{{"install/keep.txt", "K"}} << frame << fits
-        << QByteArray("Cannot open the installed file %R/lib/a.so (No such file or directory).")
+        << QByteArray("Cannot open the installed file %R/lib/a.so (%O[%R/lib/a.so]).")
         << FileMap{{"install/keep.txt", "K"}};
     QTest::newRow("result that does not verify")
         << installed << frame << row(old, changed, sha256("other"))

@@ -48,7 +48,10 @@ int run(QObject *testObject, int argc, char **argv)
             QFile record(QFile::decodeName(relaunchRecord));
             if (record.open(QIODevice::Append)) {
                 QStringList arguments;
-                for (int j = 0; j < argc; ++j)
+                // The program as the starter named it: Windows hands it over
+                // with native separators.
+                arguments << QDir::fromNativeSeparators(QFile::decodeName(argv[0]));
+                for (int j = 1; j < argc; ++j)
                     arguments << QFile::decodeName(argv[j]);
                 record.write(arguments.join(QLatin1Char('\t')).toUtf8() + '\n');
             }

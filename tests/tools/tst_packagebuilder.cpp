@@ -109,7 +109,8 @@ int PackageBuilderTest::run(const QStringList &arguments)
 {
     QProcess process;
     process.setWorkingDirectory(m_dir->path());
-    process.start(VEMO_TOOLS_DIR "/vemo-package", arguments);
+    // Text mode: what the tool prints ends its lines with "\r\n" on Windows.
+    process.start(VEMO_TOOLS_DIR "/vemo-package", arguments, QIODevice::ReadWrite | QIODevice::Text);
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return -1;
     m_stdout = process.readAllStandardOutput();
@@ -356,8 +357,12 @@ void PackageBuilderTest::failures()
     QVERIFY(writeFile(path("folder/vemo7.exe"), "exe"));
     QVERIFY(writeFile(path("out/pkg.zip"), "previous package"));
     QVERIFY(writeFile(path("bad.xml"), "<package><file></package>"));
-    if (extraFile == QLatin1String("mem"))
+    if (extraFile == QLatin1String("mem")) {
+#ifdef Q_OS_WIN
+        QSKIP("a file that fails to read needs Linux's /proc/self/mem");
+#endif
         QVERIFY(QFile::link("/proc/self/mem", path("folder/mem")));
+    }
     else if (!extraFile.isEmpty())
         QVERIFY(writeFile(path("folder/" + extraFile), "x"));
     const QStringList before = treeListing(path("out"));

@@ -114,7 +114,11 @@ private slots:
 
 private:
     QByteArray exchange(const QByteArray &query);
-    QString log() const { return QString::fromUtf8(readFile(m_dir->filePath("server.log"))); }
+    // The server writes its log as text: lines end with "\r\n" on Windows.
+    QString log() const
+    {
+        return QString::fromUtf8(readFile(m_dir->filePath("server.log"))).remove(QLatin1Char('\r'));
+    }
 
     QScopedPointer<QTemporaryDir> m_dir;
     QProcess m_server;
@@ -133,7 +137,7 @@ void UpdateServerTest::init()
     while (!m_server.canReadLine())
         QVERIFY(m_server.waitForReadyRead(5000));
     const QRegularExpressionMatch ready =
-        QRegularExpression("^listening on " + QRegularExpression::escape(Address) + ":(\\d+)\n$")
+        QRegularExpression("^listening on " + QRegularExpression::escape(Address) + ":(\\d+)\r?\n$")
             .match(QString::fromUtf8(m_server.readLine()));
     QVERIFY(ready.hasMatch());
     m_port = quint16(ready.captured(1).toUInt());
@@ -141,7 +145,12 @@ void UpdateServerTest::init()
 
 void UpdateServerTest::cleanup()
 {
+#ifdef Q_OS_WIN
+    // terminate() asks a program's windows to close; a console server has none.
+    m_server.kill();
+#else
     m_server.terminate();
+#endif
     m_server.waitForFinished(5000);
 }
 

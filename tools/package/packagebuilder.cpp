@@ -1,14 +1,16 @@
 #include "packagebuilder.h"
 
+#include "platform/fileio.h"
+#include "platform/systemerror.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryFile>
 #include <QXmlStreamReader>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -195,15 +197,21 @@ bool PackageBuilder::build()
     }
 
     const QString outputName = QFileInfo(m_outputPath).fileName();
-    QTemporaryFile temporary(outputDir + QStringLiteral("/.") + outputName
-                             + QStringLiteral(".XXXXXX"));
-    if (!temporary.open()) {
-        m_error = QStringLiteral("Cannot create a temporary file in %1: %2")
-                      .arg(outputDir, temporary.errorString());
-        return false;
+    QString temporaryPath;
+    {
+        QTemporaryFile temporary(outputDir + QStringLiteral("/.") + outputName
+                                 + QStringLiteral(".XXXXXX"));
+        if (!temporary.open()) {
+            m_error = QStringLiteral("Cannot create a temporary file in %1: %2")
+                          .arg(outputDir, temporary.errorString());
+            return false;
+        }
+        temporary.setAutoRemove(false);
+        temporaryPath = temporary.fileName();
+        // QTemporaryFile keeps its file open until it goes, and Windows
+        // renames no file that is open.
     }
-    const QString temporaryPath = temporary.fileName();
-    temporary.close();
+    auto removeTemporary = qScopeGuard([&] { QFile::remove(temporaryPath); });
     if (!writeArchive(temporaryPath, files, manifestName, manifest))
         return false;
     // QTemporaryFile creates its file readable by the owner only; a package
@@ -211,15 +219,12 @@ bool PackageBuilder::build()
     QFile::setPermissions(temporaryPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
                                              | QFile::WriteUser | QFile::ReadGroup
                                              | QFile::ReadOther);
-    if (std::rename(QFile::encodeName(temporaryPath).constData(),
-                    QFile::encodeName(m_outputPath).constData())
-        != 0) {
+    if (!Platform::rename(Platform::encodeName(temporaryPath), Platform::encodeName(m_outputPath))) {
         m_error = QStringLiteral("Cannot rename %1 to %2: %3")
-                      .arg(temporaryPath, m_outputPath,
-                           QString::fromLocal8Bit(std::strerror(errno)));
+                      .arg(temporaryPath, m_outputPath, Platform::systemError(errno));
         return false;
     }
-    temporary.setAutoRemove(false);
+    removeTemporary.dismiss();
     m_entries = QStringList{manifestName} + files;
     return true;
 }
