@@ -30,6 +30,11 @@ struct Versions
 // larger one plus 1 MiB, and never more than 2 GiB.
 quint64 windowBound(qint64 fromSize, qint64 size);
 
+// Whether the zstd library loaded is the release the updater was built
+// with: apply() refuses every patch otherwise (the block decoder it uses is
+// not part of zstd's stable interface), so that the full package is used.
+bool libraryMatches();
+
 // Applies frame (a file holding the zstd frame) to installed, which is
 // opened without following a link and must be a regular file, into the new
 // file output (which must not exist; it is removed again on failure).
