@@ -122,9 +122,11 @@ bool readExactly(int fd, char *buffer, qint64 size, qint64 offset)
 class Patcher
 {
 public:
-    Patcher(const FilePatch::Versions &versions, QString *reason)
+    Patcher(const FilePatch::Versions &versions, QString *reason,
+            const std::atomic_bool *cancelled)
         : m_versions(versions)
         , m_reason(reason)
+        , m_cancelled(cancelled)
     {
     }
 
@@ -143,6 +145,7 @@ private:
 
     const FilePatch::Versions &m_versions;
     QString *m_reason;
+    const std::atomic_bool *m_cancelled;
     MappedFile m_installed;
     MappedFile m_result;
     Platform::FileHandle m_frame;
@@ -267,6 +270,8 @@ bool Patcher::decode(const QString &output)
         digest.addData(reinterpret_cast<const char *>(result) + written, qint64(made));
         written += qint64(made);
         if (written - released >= ReleaseInterval) {
+            if (m_cancelled && *m_cancelled)
+                return fail(QCoreApplication::translate("FilePatch", "Cancelled."));
             m_installed.release(m_installed.size());
             m_result.release(written);
             released = written;
@@ -353,9 +358,9 @@ bool libraryMatches()
 }
 
 bool apply(const QString &installed, const QString &frame, const QString &output,
-           const Versions &versions, QString *reason)
+           const Versions &versions, QString *reason, const std::atomic_bool *cancelled)
 {
-    return Patcher(versions, reason).run(installed, frame, output);
+    return Patcher(versions, reason, cancelled).run(installed, frame, output);
 }
 
 } // namespace FilePatch

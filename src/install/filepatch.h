@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 // Makes the new version of an installed file from one zstd frame that was
 // compressed with the old version as its prefix ("zstd --patch-from=OLD
 // NEW"), checking both versions against the sizes and SHA-256 digests a
@@ -40,7 +42,10 @@ bool libraryMatches();
 // file output (which must not exist; it is removed again on failure).
 // Nothing else is written. On failure *reason says in one line what did
 // not fit.
+// When *cancelled turns true (from another thread) it stops within a few
+// MiB of output and fails.
 bool apply(const QString &installed, const QString &frame, const QString &output,
-           const Versions &versions, QString *reason);
+           const Versions &versions, QString *reason,
+           const std::atomic_bool *cancelled = nullptr);
 
 } // namespace FilePatch
