@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QThread>
 
 #include <algorithm>
 
@@ -82,7 +83,15 @@ VemoUpdaterEngine::VemoUpdaterEngine(const UpdaterPaths &paths, UserPrompts &pro
     connect(&download, &PackageDownload::bytes, this, &VemoUpdaterEngine::downloadBytes);
 }
 
-VemoUpdaterEngine::~VemoUpdaterEngine() = default;
+VemoUpdaterEngine::~VemoUpdaterEngine()
+{
+    // A preparation still running works in the engine's folders: it is
+    // stopped before they can go.
+    if (m_preparation) {
+        m_preparationCancelled = true;
+        m_preparation->wait();
+    }
+}
 
 bool VemoUpdaterEngine::hasUpdates() const
 {
@@ -250,16 +259,60 @@ void VemoUpdaterEngine::archivesDownloaded()
         emit downloadFinished();
         return;
     }
-    // Every delta is made ready before any install root is touched; the
-    // ones that do not fit go by their full packages, in a second round.
+    // Every delta is made ready before any install root is touched, on a
+    // thread of its own (hashing and patching large files takes seconds);
+    // the ones that do not fit go by their full packages, in a second
+    // round. The thread gets copies of what it reads.
+    QVector<int> deltas;
     for (int index = 0; index < updateList.size(); ++index) {
-        if (!updateList.at(index).hasDelta())
-            continue;
-        QString reason;
-        Q_ASSERT(m_deltaPreparation);
-        if (!m_deltaPreparation || !m_deltaPreparation(*this, index, &reason))
-            fallBack(index, reason);
+        if (updateList.at(index).hasDelta())
+            deltas.append(index);
     }
+    m_preparationCancelled = false;
+    if (deltas.isEmpty()) {
+        deltasPrepared({});
+        return;
+    }
+    Q_ASSERT(m_deltaPreparation);
+    auto failures = std::make_shared<QVector<QPair<int, QString>>>();
+    m_preparation.reset(QThread::create(
+        [this, updates = updateList, deltas, prepare = m_deltaPreparation, failures] {
+            for (const int index : deltas) {
+                if (m_preparationCancelled)
+                    return;
+                const QString name = updates.at(index).name();
+                // Percentages reach the window through its event loop, each
+                // one once.
+                int shown = -1;
+                const PreparationProgress progress = [this, &name, &shown](qint64 done,
+                                                                          qint64 total) {
+                    const int percent = total > 0 ? int(done * 100 / total) : 100;
+                    if (percent == shown)
+                        return;
+                    shown = percent;
+                    QMetaObject::invokeMethod(
+                        this, [this, name, percent] { emit preparing(name, percent); },
+                        Qt::QueuedConnection);
+                };
+                progress(0, 1);
+                QString reason;
+                if (!prepare || !prepare(updates.at(index), index, m_preparationCancelled,
+                                         progress, &reason))
+                    failures->append({index, reason});
+            }
+        }));
+    connect(m_preparation.get(), &QThread::finished, this,
+            [this, failures] { deltasPrepared(*failures); });
+    m_preparation->start();
+}
+
+void VemoUpdaterEngine::deltasPrepared(const QVector<QPair<int, QString>> &failures)
+{
+    // A cancelled run ends in silence.
+    if (m_preparationCancelled)
+        return;
+    for (const auto &[index, reason] : failures)
+        fallBack(index, reason);
     if (m_fallbacks.isEmpty()) {
         emit downloadFinished();
         return;
@@ -275,6 +328,7 @@ void VemoUpdaterEngine::archivesDownloaded()
 void VemoUpdaterEngine::abortDownload()
 {
     download.abort();
+    m_preparationCancelled = true;
 }
 
 void VemoUpdaterEngine::installUpdates()

@@ -6,12 +6,16 @@
 
 #include <QDeadlineTimer>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QTcpSocket>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
+class QThread;
 class UserPrompts;
 
 // Carries one update run of the relocated updater: the available updates
@@ -49,8 +53,13 @@ public:
     // patches the installed files into that package's unpack directory,
     // touching no install root. False with a one-line reason when the delta
     // does not fit the installation; the full package is then downloaded.
+    // It runs on a thread of its own, so that the window stays alive: it
+    // reports its bytes done of total through progress, stops soon (and
+    // fails) once cancelled turns true, and touches nothing of the engine.
+    using PreparationProgress = std::function<void(qint64 done, qint64 total)>;
     using DeltaPreparation =
-        std::function<bool(VemoUpdaterEngine &engine, int index, QString *reason)>;
+        std::function<bool(const UpdateInfo &update, int index, const std::atomic_bool &cancelled,
+                           const PreparationProgress &progress, QString *reason)>;
     void setDeltaPreparation(const DeltaPreparation &preparation)
     {
         m_deltaPreparation = preparation;
@@ -98,6 +107,9 @@ signals:
     void installDetailedProgress(int done);
     // beginDownload() has started the download.
     void downloadBegun();
+    // After the download, the delta package of update name is being made
+    // ready: percent of it done, from 0.
+    void preparing(const QString &name, int percent);
 
 public slots:
     void beginDownload();
@@ -108,6 +120,9 @@ private:
     bool receiveAnswer(const QByteArray &query, const QDeadlineTimer &deadline,
                        QByteArray *message);
     void archivesDownloaded();
+    // The preparation thread has ended, with the updates whose delta
+    // packages do not fit and why.
+    void deltasPrepared(const QVector<QPair<int, QString>> &failures);
     void deltaDropped(int index, const QString &reason);
     // The delta of update number index cannot be used: the line for the
     // log, and the update goes by its full package.
@@ -126,6 +141,8 @@ private:
     QVector<int> m_fallbacks;
     bool m_fallbackRound = false;
     DeltaPreparation m_deltaPreparation;
+    std::unique_ptr<QThread> m_preparation;
+    std::atomic_bool m_preparationCancelled{false};
     bool m_installSucceeded = false;
     QString m_installOutcome;
     QByteArray m_updateKeys;

@@ -57,11 +57,14 @@ class Preparation
 {
 public:
     Preparation(const QString &unpackDir, const QString &root, PreparedPackage *prepared,
-                QString *reason)
+                QString *reason, const std::atomic_bool *cancelled,
+                const DeltaPackage::Progress &progress)
         : m_unpackDir(QDir::cleanPath(unpackDir))
         , m_root(QDir::cleanPath(root))
         , m_prepared(prepared)
         , m_reason(reason)
+        , m_cancelled(cancelled)
+        , m_progress(progress)
     {
     }
 
@@ -74,6 +77,9 @@ private:
         return false;
     }
     bool patch(const QXmlStreamAttributes &attributes);
+    // The sizes of all patch rows, for the progress; false when the
+    // manifest cannot be read (patchAll() then says why).
+    bool countBytes();
     // A new file in the unpack directory that no entry has taken.
     QString freeName();
 
@@ -81,11 +87,43 @@ private:
     const QString m_root;
     PreparedPackage *m_prepared;
     QString *m_reason;
+    const std::atomic_bool *m_cancelled;
+    const DeltaPackage::Progress &m_progress;
     int m_nameCounter = 0;
+    qint64 m_bytesDone = 0;
+    qint64 m_bytesTotal = 0;
 };
+
+bool Preparation::countBytes()
+{
+    ManifestReader reader;
+    if (!reader.open(m_prepared->manifestPath))
+        return false;
+    for (;;) {
+        switch (reader.next()) {
+        case ManifestReader::End:
+            return true;
+        case ManifestReader::Error:
+            return false;
+        case ManifestReader::Package:
+            break;
+        case ManifestReader::File: {
+            const QXmlStreamAttributes attributes = reader.attributes();
+            if (ManifestReader::value(attributes, QLatin1String("action")).toLower()
+                == QLatin1String("patch")) {
+                m_bytesTotal += qMax(qint64(0), ArchiveDigest::byteCount(ManifestReader::value(
+                                                    attributes, QLatin1String("size"))));
+            }
+            break;
+        }
+        }
+    }
+}
 
 bool Preparation::patchAll()
 {
+    if (m_progress && countBytes())
+        m_progress(0, m_bytesTotal);
     ManifestReader reader;
     if (!reader.open(m_prepared->manifestPath)) {
         return fail(QCoreApplication::translate("DeltaPackage", "Cannot read the manifest of the delta package (%1).")
@@ -104,6 +142,8 @@ bool Preparation::patchAll()
             const QXmlStreamAttributes attributes = reader.attributes();
             const QString action =
                 ManifestReader::value(attributes, QLatin1String("action")).toLower();
+            if (m_cancelled && *m_cancelled)
+                return fail(QCoreApplication::translate("DeltaPackage", "Cancelled."));
             if (action == QLatin1String("patch") && !patch(attributes))
                 return false;
             break;
@@ -150,7 +190,7 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     if (output.isEmpty())
         return fail(QCoreApplication::translate("DeltaPackage", "Cannot make a file in %1.").arg(m_unpackDir));
     if (!FilePatch::apply(m_root + QLatin1Char('/') + relative, frame, output, versions,
-                          m_reason))
+                          m_reason, m_cancelled))
         return false;
     if (!Platform::rename(Platform::encodeName(output), Platform::encodeName(frame))) {
         const QString error = Platform::systemError(errno);
@@ -158,6 +198,9 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
         return fail(QCoreApplication::translate("DeltaPackage", "Cannot write file %1 (%2).").arg(frame, error));
     }
     ++m_prepared->patchedFiles;
+    m_bytesDone += versions.size;
+    if (m_progress)
+        m_progress(m_bytesDone, m_bytesTotal);
     return true;
 }
 
@@ -187,7 +230,8 @@ QString manifestEntry(const QString &urlPath)
 }
 
 bool prepare(const QString &archive, const QString &urlPath, const QString &unpackDir,
-             const QString &root, PreparedPackage *prepared, QString *reason)
+             const QString &root, PreparedPackage *prepared, QString *reason,
+             const std::atomic_bool *cancelled, const Progress &progress)
 {
     *prepared = PreparedPackage();
     prepared->unpackDir = unpackDir;
@@ -207,7 +251,7 @@ bool prepare(const QString &archive, const QString &urlPath, const QString &unpa
     prepared->entryCount = extractor.entryCount();
     if (prepared->entryCount == 0)
         return true;
-    return Preparation(unpackDir, root, prepared, reason).patchAll();
+    return Preparation(unpackDir, root, prepared, reason, cancelled, progress).patchAll();
 }
 
 } // namespace DeltaPackage

@@ -4,6 +4,9 @@
 
 #include <QString>
 
+#include <atomic>
+#include <functional>
+
 // A package unpacked into its unpack directory ahead of the installation,
 // ready for PackageInstaller::usePrepared(): the installer then applies its
 // manifest without unpacking anything.
@@ -44,7 +47,13 @@ QString manifestEntry(const QString &urlPath);
 // that does not verify, a row that names a place outside the root or
 // lacks its sizes or digests), with *reason saying so in one line for the
 // log; the unpack directory may then hold anything.
+//
+// It may run on a thread of its own. After each patched file it calls
+// progress (if set) with the bytes made so far of all patch rows' sizes;
+// when *cancelled turns true it stops within a few MiB and fails.
+using Progress = std::function<void(qint64 done, qint64 total)>;
 bool prepare(const QString &archive, const QString &urlPath, const QString &unpackDir,
-             const QString &root, PreparedPackage *prepared, QString *reason);
+             const QString &root, PreparedPackage *prepared, QString *reason,
+             const std::atomic_bool *cancelled = nullptr, const Progress &progress = {});
 
 } // namespace DeltaPackage

@@ -19,19 +19,22 @@ void attach(VemoUpdaterEngine *engine)
 {
     // Made ready after the download, used by the installation that follows.
     auto prepared = std::make_shared<PreparedPackages>();
-    engine->setDeltaPreparation(
-        [prepared](VemoUpdaterEngine &engine, int index, QString *reason) {
-            return prepareDelta(engine, index, engine.paths(), prepared.get(), reason);
-        });
+    engine->setDeltaPreparation([prepared, paths = engine->paths()](
+                                    const UpdateInfo &update, int index,
+                                    const std::atomic_bool &cancelled,
+                                    const VemoUpdaterEngine::PreparationProgress &progress,
+                                    QString *reason) {
+        return prepareDelta(update, index, paths, prepared.get(), reason, &cancelled, progress);
+    });
     engine->setInstallation([prepared](VemoUpdaterEngine &engine) {
         run(engine, engine.paths(), std::exchange(*prepared, PreparedPackages()));
     });
 }
 
-bool prepareDelta(const VemoUpdaterEngine &engine, int index, const UpdaterPaths &paths,
-                  PreparedPackages *prepared, QString *reason)
+bool prepareDelta(const UpdateInfo &update, int index, const UpdaterPaths &paths,
+                  PreparedPackages *prepared, QString *reason,
+                  const std::atomic_bool *cancelled, const DeltaPackage::Progress &progress)
 {
-    const UpdateInfo &update = engine.updates().at(index);
     const QString root = PackageInstaller::rootFor(update, paths);
     if (root.isEmpty()) {
         *reason = QCoreApplication::translate(
@@ -44,7 +47,7 @@ bool prepareDelta(const VemoUpdaterEngine &engine, int index, const UpdaterPaths
     PreparedPackage package;
     if (!DeltaPackage::prepare(WorkDirectory::archivePath(paths.workDir, urlPath), urlPath,
                                WorkDirectory::unpackPath(paths.workDir, index), root, &package,
-                               reason))
+                               reason, cancelled, progress))
         return false;
     (*prepared)[index] = std::move(package);
     return true;

@@ -6,6 +6,7 @@
 
 #include <map>
 
+class UpdateInfo;
 class VemoUpdaterEngine;
 struct UpdaterPaths;
 
@@ -25,14 +26,17 @@ using PreparedPackages = std::map<int, PreparedPackage>;
 // run.
 void attach(VemoUpdaterEngine *engine);
 
-// Unpacks the downloaded delta package of the engine's update number index
+// Unpacks the downloaded delta package of update (number index)
 // into that package's unpack directory in the work directory of paths and
 // patches it there against the update's install root (the installation
 // directory, or the plug-in folder), touching nothing in the root. On
 // success the package joins *prepared; otherwise *reason says in one line
 // why the delta does not fit.
-bool prepareDelta(const VemoUpdaterEngine &engine, int index, const UpdaterPaths &paths,
-                  PreparedPackages *prepared, QString *reason);
+// It may run on a thread of its own: see VemoUpdaterEngine::DeltaPreparation.
+bool prepareDelta(const UpdateInfo &update, int index, const UpdaterPaths &paths,
+                  PreparedPackages *prepared, QString *reason,
+                  const std::atomic_bool *cancelled = nullptr,
+                  const DeltaPackage::Progress &progress = {});
 
 // Runs the whole installation of the engine's updates, into the install
 // roots and with the work directory of paths, before it returns. An update

@@ -7,14 +7,22 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QThread>
 
 #include <cerrno>
 #include <memory>
 #include <vector>
 
 // The frame's header and the block-by-block decoder are zstd's advanced
-// interface: the streaming decoder would keep the whole window of history
-// (for a patch, the size of the result) in memory of its own.
+// interface, kept because the stable one cannot hold memory flat for a
+// large file: ZSTD_decompressStream() decodes into a window buffer of its
+// own as large as the window (for a patch, the whole result), and its
+// single-pass path, straight into a mapped result, runs as one call, so the
+// mapped pages it walks over (counted in the process's resident memory)
+// cannot be handed back until the whole file is made. The block decoder
+// returns after each block. Its functions may change between zstd
+// releases, so a library other than the one built with is not used (see
+// libraryMatches()).
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
@@ -25,6 +33,8 @@ constexpr quint64 MaxWindow = 2048 * MiB;
 // Mapped pages are handed back after each such run of output (and digests
 // are fed in runs of this size).
 constexpr qint64 ReleaseInterval = 8 * MiB;
+// From this size on, the installed file is hashed beside the decoding.
+constexpr qint64 ParallelHashSize = 4 * MiB;
 
 struct ContextDeleter
 {
@@ -109,9 +119,11 @@ bool readExactly(int fd, char *buffer, qint64 size, qint64 offset)
 class Patcher
 {
 public:
-    Patcher(const FilePatch::Versions &versions, QString *reason)
+    Patcher(const FilePatch::Versions &versions, QString *reason,
+            const std::atomic_bool *cancelled)
         : m_versions(versions)
         , m_reason(reason)
+        , m_cancelled(cancelled)
     {
     }
 
@@ -124,11 +136,13 @@ private:
         return false;
     }
     bool openInstalled(const QString &installed);
+    bool checkInstalled(const QString &installed, const QByteArray &digest);
     bool readHeader(const QString &frame);
     bool decode(const QString &output);
 
     const FilePatch::Versions &m_versions;
     QString *m_reason;
+    const std::atomic_bool *m_cancelled;
     MappedFile m_installed;
     MappedFile m_result;
     Platform::FileHandle m_frame;
@@ -155,13 +169,16 @@ bool Patcher::openInstalled(const QString &installed)
     QString error;
     if (!m_installed.map(file.release(), status.size, QIODevice::ReadOnly, &error))
         return fail(QCoreApplication::translate("FilePatch", "Cannot map the installed file %1 (%2).").arg(installed, error));
-    const QByteArray digest = m_installed.sha256();
-    if (digest != m_versions.fromSha256) {
-        return fail(QCoreApplication::translate("FilePatch", "The installed file %1 differs from the one the patch applies to "
-                       "(SHA-256 %2).")
-                        .arg(installed, QString::fromLatin1(digest)));
-    }
     return true;
+}
+
+bool Patcher::checkInstalled(const QString &installed, const QByteArray &digest)
+{
+    if (digest == m_versions.fromSha256)
+        return true;
+    return fail(QCoreApplication::translate("FilePatch", "The installed file %1 differs from the one the patch applies to "
+                   "(SHA-256 %2).")
+                    .arg(installed, QString::fromLatin1(digest)));
 }
 
 bool Patcher::readHeader(const QString &frame)
@@ -226,6 +243,10 @@ bool Patcher::decode(const QString &output)
     std::vector<char> block(ZSTD_BLOCKSIZE_MAX + ZSTD_FRAMEHEADERSIZE_MAX);
     char none = 0;
     uchar *const result = m_result.data() ? m_result.data() : reinterpret_cast<uchar *>(&none);
+    // The result is hashed as it is made, while its bytes are still in the
+    // cache: the decoder only reads back what it has written, never
+    // changes it.
+    ArchiveDigest digest;
     qint64 read = 0;
     qint64 written = 0;
     qint64 released = 0;
@@ -243,14 +264,18 @@ bool Patcher::decode(const QString &output)
             return fail(QCoreApplication::translate("FilePatch", "The patch for %1 cannot be decoded: %2.")
                             .arg(output, QString::fromLatin1(ZSTD_getErrorName(made))));
         }
+        digest.addData(reinterpret_cast<const char *>(result) + written, qint64(made));
         written += qint64(made);
         if (written - released >= ReleaseInterval) {
+            if (m_cancelled && *m_cancelled)
+                return fail(QCoreApplication::translate("FilePatch", "Cancelled."));
             m_installed.release(m_installed.size());
             m_result.release(written);
             released = written;
         }
     }
     m_installed.release(m_installed.size());
+    m_result.release(written);
     if (read != m_frameSize)
         return fail(QCoreApplication::translate("FilePatch", "The patch for %1 holds more than one frame.").arg(output));
     if (written != m_versions.size) {
@@ -259,21 +284,53 @@ bool Patcher::decode(const QString &output)
                         .arg(written)
                         .arg(m_versions.size));
     }
-    const QByteArray digest = m_result.sha256();
-    if (digest != m_versions.sha256) {
+    const QByteArray made = digest.hexResult();
+    if (made != m_versions.sha256) {
         return fail(QCoreApplication::translate("FilePatch", "The patched file %1 differs from the new version (SHA-256 %2).")
-                        .arg(output, QString::fromLatin1(digest)));
+                        .arg(output, QString::fromLatin1(made)));
     }
     return true;
 }
 
 bool Patcher::run(const QString &installed, const QString &frame, const QString &output)
 {
+    if (!FilePatch::libraryMatches()) {
+        return fail(QCoreApplication::translate("FilePatch", "The zstd library here (%1) is not the one the updater "
+                       "was built with (%2).")
+                        .arg(QString::fromLatin1(ZSTD_versionString()),
+                             QString::fromLatin1(ZSTD_VERSION_STRING)));
+    }
     // The frame's header is read first: a frame refused for its window or
     // its size costs no pass over the installed file.
     if (!readHeader(frame) || !openInstalled(installed))
         return false;
-    if (decode(output))
+    // A large installed file is hashed on a thread of its own while the
+    // frame is decoded against it, the two passes over it at once; nothing
+    // made from it is kept unless its digest fits. A small one is hashed
+    // first, as a thread would cost more than it saves.
+    QByteArray installedDigest;
+    bool decoded = false;
+    if (m_installed.size() < ParallelHashSize) {
+        installedDigest = m_installed.sha256();
+        decoded = checkInstalled(installed, installedDigest) && decode(output);
+    } else {
+        std::unique_ptr<QThread> hashing(
+            QThread::create([this, &installedDigest] { installedDigest = m_installed.sha256(); }));
+        hashing->start();
+        QString decodeReason;
+        QString *const reason = m_reason;
+        m_reason = &decodeReason;
+        decoded = decode(output);
+        m_reason = reason;
+        hashing->wait();
+        // A file that is not the one the patch was made for explains any
+        // failure to decode, so it is reported first.
+        if (!checkInstalled(installed, installedDigest))
+            decoded = false;
+        else if (!decoded)
+            *m_reason = decodeReason;
+    }
+    if (decoded)
         return true;
     if (m_created)
         Platform::removeFile(Platform::encodeName(output));
@@ -292,10 +349,15 @@ quint64 windowBound(qint64 fromSize, qint64 size)
     return qMin(4 * larger + MiB, MaxWindow);
 }
 
-bool apply(const QString &installed, const QString &frame, const QString &output,
-           const Versions &versions, QString *reason)
+bool libraryMatches()
 {
-    return Patcher(versions, reason).run(installed, frame, output);
+    return ZSTD_versionNumber() == ZSTD_VERSION_NUMBER;
+}
+
+bool apply(const QString &installed, const QString &frame, const QString &output,
+           const Versions &versions, QString *reason, const std::atomic_bool *cancelled)
+{
+    return Patcher(versions, reason, cancelled).run(installed, frame, output);
 }
 
 } // namespace FilePatch

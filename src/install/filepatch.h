@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 // Makes the new version of an installed file from one zstd frame that was
 // compressed with the old version as its prefix ("zstd --patch-from=OLD
 // NEW"), checking both versions against the sizes and SHA-256 digests a
@@ -11,7 +13,9 @@
 // Memory stays flat whatever the file's size: the installed file and the
 // result are mapped, not read into the heap; the frame is decoded one block
 // at a time straight into the mapped result, and the pages walked over are
-// handed back to the system every few MiB. A frame whose window (the
+// handed back to the system every few MiB. The result is hashed as it is
+// made, and a large installed file on a second thread meanwhile: each file
+// is read once. A frame whose window (the
 // distance it may reach back) exceeds windowBound() is refused from its
 // header, before anything is allocated for it.
 namespace FilePatch {
@@ -30,12 +34,20 @@ struct Versions
 // larger one plus 1 MiB, and never more than 2 GiB.
 quint64 windowBound(qint64 fromSize, qint64 size);
 
+// Whether the zstd library loaded is the release the updater was built
+// with: apply() refuses every patch otherwise (the block decoder it uses is
+// not part of zstd's stable interface), so that the full package is used.
+bool libraryMatches();
+
 // Applies frame (a file holding the zstd frame) to installed, which is
 // opened without following a link and must be a regular file, into the new
 // file output (which must not exist; it is removed again on failure).
 // Nothing else is written. On failure *reason says in one line what did
 // not fit.
+// When *cancelled turns true (from another thread) it stops within a few
+// MiB of output and fails.
 bool apply(const QString &installed, const QString &frame, const QString &output,
-           const Versions &versions, QString *reason);
+           const Versions &versions, QString *reason,
+           const std::atomic_bool *cancelled = nullptr);
 
 } // namespace FilePatch

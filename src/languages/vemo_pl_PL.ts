@@ -85,6 +85,10 @@
         <source>Cannot write file %1 (%2).</source>
         <translation>Nie można zapisać pliku %1 (%2).</translation>
     </message>
+    <message>
+        <source>Cancelled.</source>
+        <translation>Anulowano.</translation>
+    </message>
 </context>
 <context>
     <name>DownloadStatus</name>
@@ -189,6 +193,14 @@
     <message>
         <source>The patched file %1 differs from the new version (SHA-256 %2).</source>
         <translation>Załatany plik %1 różni się od nowej wersji (SHA-256 %2).</translation>
+    </message>
+    <message>
+        <source>Cancelled.</source>
+        <translation>Anulowano.</translation>
+    </message>
+    <message>
+        <source>The zstd library here (%1) is not the one the updater was built with (%2).</source>
+        <translation>Biblioteka zstd w systemie (%1) nie jest tą, z którą zbudowano program aktualizujący (%2).</translation>
     </message>
 </context>
 <context>
@@ -729,6 +741,13 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     <message>
         <source>Hide changelog</source>
         <translation>Ukryj listę zmian</translation>
+    </message>
+</context>
+<context>
+    <name>VemoDownloadDialog</name>
+    <message>
+        <source>Preparing %1: %2 %</source>
+        <translation>Przygotowywanie %1: %2 %</translation>
     </message>
 </context>
 <context>

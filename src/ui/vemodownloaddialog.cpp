@@ -33,6 +33,13 @@ VemoDownloadDialog::VemoDownloadDialog(VemoUpdaterEngine *engine)
     connect(engine, &VemoUpdaterEngine::error, this, &VemoDownloadDialog::error);
     connect(engine, &VemoUpdaterEngine::downloadFile, label, &QLabel::setText);
     connect(engine, &VemoUpdaterEngine::downloadFinished, this, &VemoDownloadDialog::finished);
+    // After the download, a delta package is made ready (files hashed and
+    // patched) on another thread: the bar follows that, and Cancel stops it.
+    connect(engine, &VemoUpdaterEngine::preparing, this,
+            [this, label](const QString &name, int percent) {
+                label->setText(tr("Preparing %1: %2 %").arg(name).arg(percent));
+                progressBar->setValue(percent);
+            });
     // Abort first, then close: the engine is stopped before the window goes.
     connect(cancelButton, &QAbstractButton::clicked, engine, &VemoUpdaterEngine::abortDownload);
     connect(cancelButton, &QAbstractButton::clicked, widget, &QWidget::close);

@@ -19,6 +19,7 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 #include <QUrl>
 
@@ -131,6 +132,8 @@ QByteArray answerOffering(const QStringList &packages, const QString &webRoot, b
 
 // The delta packages of updates by this name do not fit the installation.
 const QString Modified = QStringLiteral("Modified");
+// A delta package whose preparation lasts until it is cancelled.
+const QString Slow = QStringLiteral("Slow");
 
 } // namespace
 
@@ -567,7 +570,8 @@ void PackageDownloadTest::run_data()
                              "downloaded: %2";
     QTest::newRow("delta package fetched instead of the full one")
         << QStringList{"Core|" + web + "/a.zip|||" + web + "/core-delta.zip"} << none
-        << QStringList{"file Core", "progress 100", "finished", "bytes 50 of 50"}
+        << QStringList{"file Core", "progress 100", "preparing Core 0", "finished",
+                       "bytes 50 of 50"}
         << QStringList{"HEAD /core-delta.zip 200 0", "GET /core-delta.zip 200 50"}
         << QStringList() << Files{{"core-delta.zip", delta}} << none << none;
     QTest::newRow("delta not found: its full package after the others")
@@ -592,7 +596,8 @@ void PackageDownloadTest::run_data()
                        "Sounds|" + web + "/b.zip"}
         << none
         << QStringList{"file Modified", "progress 6", "file Sounds", "progress 100",
-                       "file Modified", "progress 100", "finished", "bytes 1050 of 1050",
+                       "preparing Modified 0", "file Modified", "progress 100", "finished",
+                       "bytes 1050 of 1050",
                        fellBack.arg(Modified, "core.dll differs from the version the delta was "
                                               "made for.")}
         << QStringList{"HEAD /core-delta.zip 200 0", "HEAD /b.zip 200 0",
@@ -600,6 +605,13 @@ void PackageDownloadTest::run_data()
                        "GET /a.zip 200 300"}
         << QStringList() << Files{{"core-delta.zip", delta}, {"a.zip", a}, {"b.zip", b}} << none
         << none;
+    QTest::newRow("cancelled while its delta is prepared: nothing follows")
+        << QStringList{Slow + "|" + web + "/a.zip|||" + web + "/core-delta.zip"}
+        << QStringLiteral("preparing Slow 50")
+        << QStringList{"file Slow", "progress 100", "preparing Slow 0", "preparing Slow 50",
+                       "cancel", "bytes 50 of 50"}
+        << QStringList{"HEAD /core-delta.zip 200 0", "GET /core-delta.zip 200 50"}
+        << QStringList() << Files{{"core-delta.zip", delta}} << none << none;
     QTest::newRow("full package failing after its delta: the error as without a delta")
         << QStringList{"Core|" + web + "/missing.zip|||" + web + "/missing-delta.zip"} << none
         << QStringList{"error Cannot download package Core: the server answered 404 Not Found.",
@@ -674,8 +686,19 @@ void PackageDownloadTest::run()
     if (packages.join(QLatin1Char(' ')).contains(FakeAddress))
         engine.setDownloadStallWindow(1500);
     // The installation's part, as the updater's own would find it.
-    engine.setDeltaPreparation([](VemoUpdaterEngine &engine, int index, QString *reason) {
-        if (engine.updates().at(index).name() != Modified)
+    engine.setDeltaPreparation([](const UpdateInfo &update, int, const std::atomic_bool &cancelled,
+                                  const VemoUpdaterEngine::PreparationProgress &progress,
+                                  QString *reason) {
+        // The slow one works until cancelled (or for 10 s).
+        if (update.name() == Slow) {
+            progress(1, 2);
+            QDeadlineTimer deadline(10000);
+            while (!cancelled && !deadline.hasExpired())
+                QThread::msleep(5);
+            *reason = QStringLiteral("Cancelled.");
+            return false;
+        }
+        if (update.name() != Modified)
             return true;
         *reason = QStringLiteral("core.dll differs from the version the delta was made for.");
         return false;
@@ -745,6 +768,9 @@ void PackageDownloadTest::run()
         note(QStringLiteral("progress %1").arg(done));
     });
     connect(&engine, &VemoUpdaterEngine::downloadFinished, this, [&] { note(QStringLiteral("finished")); });
+    connect(&engine, &VemoUpdaterEngine::preparing, this, [&](const QString &name, int percent) {
+        note(QStringLiteral("preparing %1 %2").arg(name).arg(percent));
+    });
     qint64 bytesDone = -1;
     qint64 bytesTotal = -1;
     connect(&engine, &VemoUpdaterEngine::downloadBytes, this, [&](qint64 done, qint64 total) {

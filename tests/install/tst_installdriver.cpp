@@ -308,7 +308,8 @@ void InstallDriverTest::runInstallation(const TestPackages &packages, const Answ
         for (int index = 0; index < engine.updates().size(); ++index) {
             QString reason;
             if (engine.updates().at(index).hasDelta()
-                && !EngineInstallation::prepareDelta(engine, index, installPaths, &prepared,
+                && !EngineInstallation::prepareDelta(engine.updates().at(index), index, installPaths,
+                                                     &prepared,
                                                      &reason))
                 m_events << QStringLiteral("delta refused ") + reason;
         }

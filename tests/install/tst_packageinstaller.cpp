@@ -118,11 +118,11 @@ QByteArray identity(const QByteArray &files)
 
 // A zstd frame that makes to from the prefix from, as "zstd --patch-from"
 // writes it.
-QByteArray patchFrame(const QByteArray &from, const QByteArray &to)
+QByteArray patchFrame(const QByteArray &from, const QByteArray &to, int level = 19)
 {
     QByteArray frame(int(ZSTD_compressBound(size_t(to.size()))), Qt::Uninitialized);
     ZSTD_CCtx *context = ZSTD_createCCtx();
-    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 19);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, level);
     ZSTD_CCtx_refPrefix(context, from.constData(), size_t(from.size()));
     const size_t size =
         ZSTD_compress2(context, frame.data(), size_t(frame.size()), to.constData(), size_t(to.size()));
@@ -677,6 +677,22 @@ void PackageInstallerTest::deltaPackage_data()
     QTest::newRow("patched file applies and verifies")
         << installed << frame << fits << QByteArray()
         << FileMap{{"install/lib/a.so", changed}, {"install/keep.txt", "K"}};
+    // Large enough for the installed file to be hashed beside the decoding.
+    QByteArray large(5 * 1024 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < large.size(); ++i)
+        large[i] = char((i * 7919) >> 7);
+    const QByteArray largeChanged = QByteArray(large).replace(4 << 20, 3, "NEW") + "tail";
+    const QByteArray largeTouched = QByteArray(large).replace(3 << 20, 1, "x");
+    QTest::newRow("large file applies and verifies")
+        << FileMap{{"install/lib/a.so", large}} << patchFrame(large, largeChanged, 3)
+        << row(large, largeChanged, sha256(largeChanged)) << QByteArray()
+        << FileMap{{"install/lib/a.so", largeChanged}};
+    QTest::newRow("large installed file changed locally")
+        << FileMap{{"install/lib/a.so", largeTouched}} << patchFrame(large, largeChanged, 3)
+        << row(large, largeChanged, sha256(largeChanged))
+        << "The installed file %R/lib/a.so differs from the one the patch applies to (SHA-256 "
+               + sha256(largeTouched) + ")."
+        << FileMap{{"install/lib/a.so", largeTouched}};
     QTest::newRow("installed file changed locally")
         << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}} << frame << fits
         << "The installed file %R/lib/a.so differs from the one the patch applies to (SHA-256 "

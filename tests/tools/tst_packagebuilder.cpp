@@ -241,8 +241,12 @@ void PackageBuilderTest::manifestCommand()
 void PackageBuilderTest::delta_data()
 {
     QTest::addColumn<bool>("fromPackages");
-    QTest::newRow("two folders") << false;
-    QTest::newRow("two packages, identity from the new one") << true;
+    // The old library a link to a file beside it: the updater would not
+    // patch through it, so the library goes whole.
+    QTest::addColumn<bool>("linkedLibrary");
+    QTest::newRow("two folders") << false << false;
+    QTest::newRow("two packages, identity from the new one") << true << false;
+    QTest::newRow("two folders, the old library a link") << false << true;
 }
 
 // A delta made from two versions turns the old one into the new one once
@@ -250,6 +254,7 @@ void PackageBuilderTest::delta_data()
 void PackageBuilderTest::delta()
 {
     QFETCH(bool, fromPackages);
+    QFETCH(bool, linkedLibrary);
 
     QByteArray library(256 * 1024, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(library.data()),
@@ -266,6 +271,10 @@ void PackageBuilderTest::delta()
                                           {"tiny.txt", "b"}};
     for (auto it = old.cbegin(); it != old.cend(); ++it)
         QVERIFY(writeFile(path("old/" + it.key()), it.value()));
+    if (linkedLibrary) {
+        QVERIFY(QFile::rename(path("old/lib/core.so"), path("old/lib/real.so")));
+        QVERIFY(QFile::link(QStringLiteral("real.so"), path("old/lib/core.so")));
+    }
     for (auto it = fresh.cbegin(); it != fresh.cend(); ++it)
         QVERIFY(writeFile(path("new/" + it.key()), it.value()));
     QStringList versions{"old", "new"};
@@ -284,16 +293,23 @@ void PackageBuilderTest::delta()
                  + identity),
              0);
     QCOMPARE(m_stderr, QByteArray());
-    QVERIFY2(m_stdout.startsWith("Wrote delta.zip: 1 patched, 2 whole, 1 removed, 1 unchanged\n"),
+    QVERIFY2(m_stdout.startsWith(linkedLibrary
+                                     ? "Wrote delta.zip: 0 patched, 3 whole, 2 removed, 1 unchanged\n"
+                                     : "Wrote delta.zip: 1 patched, 2 whole, 1 removed, 1 unchanged\n"),
              m_stdout);
     const QList<Entry> archive = readArchive(path("delta.zip"));
     QVERIFY(!archive.isEmpty());
     QCOMPARE(archive.first().name, "d/core-delta.xml");
     // A one-byte file costs less whole than as a frame.
-    QCOMPARE(manifestElements(archive.first().content),
-             QStringList({"package vemo core app", "file lib|core.so|patch",
-                          "file new|added.txt|add", "file |tiny.txt|add",
-                          "file |gone.txt|remove"}));
+    QStringList rows{"package vemo core app", "file lib|core.so|patch", "file new|added.txt|add",
+                     "file |tiny.txt|add", "file |gone.txt|remove"};
+    if (linkedLibrary)
+        rows = QStringList{"package vemo core app", "file lib|core.so|add",
+                           "file new|added.txt|add", "file |tiny.txt|add",
+                           "file |gone.txt|remove", "file lib|real.so|remove"};
+    QCOMPARE(manifestElements(archive.first().content), rows);
+    if (linkedLibrary)
+        return;
 
     PreparedPackage prepared;
     QString reason;

@@ -51,8 +51,8 @@ const QString InstallWindow = QStringLiteral("Updater_Install_MainWindow");
 
 void DownloadDialogTest::followsSignals_data()
 {
-    // Each step is either a package name (downloadFile) or a percentage
-    // (downloadProgress).
+    // Each step is either a package name (downloadFile), a percentage
+    // (downloadProgress) or a name and percentage (preparing).
     QTest::addColumn<QVariantList>("steps");
     QTest::addColumn<bool>("polish");
     QTest::addColumn<QString>("label");
@@ -70,6 +70,12 @@ void DownloadDialogTest::followsSignals_data()
         << QVariantList{"core", 30, "jabber", 55, 100} << false << "jabber" << 100;
     QTest::newRow("more than announced leaves the last value")
         << QVariantList{"core", 98, 130} << false << "core" << 98;
+    QTest::newRow("delta package prepared after the download")
+        << QVariantList{"core", 100, QVariantList{"core", 40}} << false << "Preparing core: 40 %"
+        << 40;
+    QTest::newRow("delta package prepared, Polish catalogue")
+        << QVariantList{"core", 100, QVariantList{"core", 0}} << true
+        << "Przygotowywanie core: 0 %" << 0;
     QTest::newRow("non-ASCII package name")
         << QVariantList{QString::fromUtf8("Wtyczka łączności")} << false
         << QString::fromUtf8("Wtyczka łączności") << 0;
@@ -99,6 +105,8 @@ void DownloadDialogTest::followsSignals()
     for (const QVariant &step : steps) {
         if (step.typeId() == QMetaType::QString)
             emit engine.downloadFile(step.toString());
+        else if (step.typeId() == QMetaType::QVariantList)
+            emit engine.preparing(step.toList().at(0).toString(), step.toList().at(1).toInt());
         else
             emit engine.downloadProgress(step.toInt());
     }

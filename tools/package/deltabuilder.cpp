@@ -273,11 +273,15 @@ bool DeltaBuilder::stage(const QString &staging, PackageManifest *manifest)
                 ++m_counts.unchanged;
                 continue;
             }
-            if (!makeFrame(m_old.folder + QLatin1Char('/') + file, newPath, stagedPath, m_level,
-                           &m_error))
+            // The updater patches only a file it reaches without following a
+            // link: one that is a link in the old version goes whole.
+            const bool linked = QFileInfo(m_old.folder + QLatin1Char('/') + file).isSymLink();
+            if (!linked
+                && !makeFrame(m_old.folder + QLatin1Char('/') + file, newPath, stagedPath, m_level,
+                              &m_error))
                 return false;
             const qint64 whole = deflatedSize(after);
-            if (whole < 0 || QFileInfo(stagedPath).size() < whole) {
+            if (!linked && (whole < 0 || QFileInfo(stagedPath).size() < whole)) {
                 row.action = PackageManifest::Patch;
                 row.fromSize = before.size();
                 row.fromSha256 = sha256(before);
