@@ -22,33 +22,6 @@ QString decodeName(const QByteArray &name)
     return QFile::decodeName(name);
 }
 
-FileHandle::~FileHandle()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-void FileHandle::reset(int fd)
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
-}
-
-int FileHandle::release()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-bool FileHandle::close()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return ::close(fd) == 0;
-}
-
 bool closeFile(int fd)
 {
     return ::close(fd) == 0;
@@ -86,21 +59,6 @@ bool isDirectoryMode(uint mode)
 bool isLinkMode(uint mode)
 {
     return S_ISLNK(mode);
-}
-
-bool FileStatus::isRegular() const
-{
-    return isRegularMode(mode);
-}
-
-bool FileStatus::isDirectory() const
-{
-    return isDirectoryMode(mode);
-}
-
-bool FileStatus::isLink() const
-{
-    return isLinkMode(mode);
 }
 
 int openForReading(const QByteArray &path)
@@ -167,11 +125,6 @@ bool writeAll(int fd, const char *data, qint64 size)
         size -= written;
     }
     return true;
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    return writeAll(fd, bytes.constData(), bytes.size());
 }
 
 qint64 read(int fd, char *buffer, qint64 size)

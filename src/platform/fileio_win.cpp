@@ -462,33 +462,6 @@ QString decodeName(const QByteArray &name)
     return QString::fromUtf8(name);
 }
 
-FileHandle::~FileHandle()
-{
-    if (m_fd >= 0)
-        _close(m_fd);
-}
-
-void FileHandle::reset(int fd)
-{
-    if (m_fd >= 0)
-        _close(m_fd);
-    m_fd = fd;
-}
-
-int FileHandle::release()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-bool FileHandle::close()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return closeFile(fd);
-}
-
 bool closeFile(int fd)
 {
     return _close(fd) == 0;
@@ -507,21 +480,6 @@ bool isDirectoryMode(uint mode)
 bool isLinkMode(uint mode)
 {
     return (mode & KindMask) == LinkKind;
-}
-
-bool FileStatus::isRegular() const
-{
-    return isRegularMode(mode);
-}
-
-bool FileStatus::isDirectory() const
-{
-    return isDirectoryMode(mode);
-}
-
-bool FileStatus::isLink() const
-{
-    return isLinkMode(mode);
 }
 
 int openForReading(const QByteArray &path)
@@ -670,11 +628,6 @@ bool writeAll(int fd, const char *data, qint64 size)
         size -= written;
     }
     return true;
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    return writeAll(fd, bytes.constData(), bytes.size());
 }
 
 qint64 read(int fd, char *buffer, qint64 size)
