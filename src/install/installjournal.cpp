@@ -237,7 +237,9 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
     Platform::FileStatus info;
     if (fd >= 0 && !Platform::fileStatus(fd, &info))
         info.mode = 0;
-    if (openError == ELOOP || (fd >= 0 && !info.isRegular())) {
+    // Windows opens no folder for reading, so a folder shows as EISDIR
+    // there, where POSIX opens it and its status tells.
+    if (openError == ELOOP || openError == EISDIR || (fd >= 0 && !info.isRegular())) {
         contents.state = State::Refused;
         contents.problem =
             QCoreApplication::translate("InstallJournal", "it is not a regular file");

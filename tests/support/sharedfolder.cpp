@@ -51,4 +51,39 @@ bool letOthersChange(const QString &dir, bool groupOnly)
 #endif
 }
 
+bool othersMayChange(const QString &dir, bool groupOnly)
+{
+#ifdef Q_OS_WIN
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (GetNamedSecurityInfoW(dir.toStdWString().c_str(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
+                              &security)
+        != ERROR_SUCCESS)
+        return false;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    bool found = false;
+    if (acl
+        && CreateWellKnownSid(groupOnly ? WinBuiltinUsersSid : WinWorldSid, nullptr, sid,
+                              &sidSize)) {
+        for (DWORD i = 0; !found && i < acl->AceCount; ++i) {
+            void *entry = nullptr;
+            if (!GetAce(acl, i, &entry)
+                || static_cast<ACE_HEADER *>(entry)->AceType != ACCESS_ALLOWED_ACE_TYPE)
+                continue;
+            const auto *allowed = static_cast<ACCESS_ALLOWED_ACE *>(entry);
+            found = (allowed->Mask & FILE_WRITE_DATA)
+                    && EqualSid(PSID(const_cast<DWORD *>(&allowed->SidStart)), sid);
+        }
+    }
+    LocalFree(security);
+    return found;
+#else
+    struct stat info;
+    return ::stat(QFile::encodeName(dir).constData(), &info) == 0
+           && (info.st_mode & (groupOnly ? S_IWGRP : S_IWOTH));
+#endif
+}
+
 } // namespace SharedFolder

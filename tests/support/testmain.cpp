@@ -9,6 +9,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 QString startTempPath;
@@ -62,18 +68,33 @@ int run(QObject *testObject, int argc, char **argv)
     startTempPath = QDir::tempPath();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // A private runtime directory keeps Qt from warning about the default one.
-    QTemporaryDir runtimeDir;
-    QFile::setPermissions(runtimeDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
-    // The updater's state (install journal, one-updater lock) stays inside
-    // the test too, away from the user's own and from other test programs.
-    QTemporaryDir stateHome;
-    qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome.path()));
+    int result = 0;
+    {
+        // A private runtime directory keeps Qt from warning about the default
+        // one.
+        QTemporaryDir runtimeDir;
+        QFile::setPermissions(runtimeDir.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
+        // The updater's state (install journal, one-updater lock) stays inside
+        // the test too, away from the user's own and from other test programs.
+        QTemporaryDir stateHome;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome.path()));
 
-    QApplication app(argc, argv);
-    registerUpdaterResources();
-    return QTest::qExec(testObject, argc, argv);
+        QApplication app(argc, argv);
+        registerUpdaterResources();
+        result = QTest::qExec(testObject, argc, argv);
+    }
+#ifdef Q_OS_WIN
+    // Under Wine the unloading of libstdc++-6.dll at exit now and then waits
+    // forever (on two handles, all of them, with the loader lock held), after
+    // every result is out. The tests are over and their folders are gone, so
+    // the process ends here without unloading its libraries.
+    fflush(stdout);
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), UINT(result));
+#endif
+    return result;
 }
 
 } // namespace TestMain
