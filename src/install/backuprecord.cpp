@@ -102,7 +102,7 @@ BackupRecord BackupRecord::fromJournal(int index, const QString &root, const QSt
     }
     saved.sort();
     for (const QString &relative : std::as_const(saved))
-        record.m_saved.append(relative);
+        record.noteSaved(relative);
     return record;
 }
 
@@ -158,8 +158,11 @@ bool BackupRecord::save(const QString &target, const QString &relative, uint mod
                         bool deletesTarget, bool *movedAway, QString *error)
 {
     *movedAway = false;
-    if (m_saved.contains(relative))
-        return true; // the first copy holds the content from before the update
+    // The first copy holds the content from before the update.
+    if (m_saved.contains(relative)
+        || (Platform::NamesIgnoreCase && m_savedFolded.contains(relative.toCaseFolded()))) {
+        return true;
+    }
 
     const QString backup = m_backupDir + QLatin1Char('/') + relative;
     const QString backupDirectory = backup.left(backup.lastIndexOf(QLatin1Char('/')));
@@ -208,8 +211,15 @@ bool BackupRecord::save(const QString &target, const QString &relative, uint mod
             return false;
         }
     }
-    m_saved.append(relative);
+    noteSaved(relative);
     return true;
+}
+
+void BackupRecord::noteSaved(const QString &relative)
+{
+    m_saved.append(relative);
+    if (Platform::NamesIgnoreCase)
+        m_savedFolded.insert(relative.toCaseFolded());
 }
 
 bool BackupRecord::restore(QString *error)

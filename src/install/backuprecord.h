@@ -64,6 +64,8 @@ public:
     void removeBackups() const;
 
 private:
+    void noteSaved(const QString &relative);
+
     int m_index;
     QString m_root;
     QString m_backupDir;
@@ -71,6 +73,10 @@ private:
     QStringList m_createdDirectories;
     CompactStringList m_createdFiles;
     CompactStringList m_saved;
+    // The saved names case-folded, where names that differ only in case are
+    // one file: a second row for the same file must not back up what the
+    // first one already changed.
+    QSet<QString> m_savedFolded;
     // Directories known to exist, in the root and in the backups.
     QSet<QString> m_existingDirectories;
 };

@@ -75,6 +75,14 @@ constexpr uint OwnerOnlyMode = 0700;
 constexpr uint OwnerReadMode = 0400;
 constexpr uint OthersWriteMode = 0022;
 
+// Whether the file system takes two names that differ only in case for one
+// file (Windows), so that whoever keys files by name must fold the case.
+#ifdef Q_OS_WIN
+constexpr bool NamesIgnoreCase = true;
+#else
+constexpr bool NamesIgnoreCase = false;
+#endif
+
 // Opens for reading, following links. Windows: CreateFileW(GENERIC_READ).
 int openForReading(const QByteArray &path);
 // Opens for reading a name that is not a link and does not wait for a

@@ -582,6 +582,18 @@ void PackageInstallerTest::manifest_data()
         << identity("<file name=\"a.txt\" path=\"\" action=\"add\"/>"
                     "<file name=\"a.txt\" path=\".\" action=\"add\"/>")
         << true << QString() << FileMap{{"install/a.txt", "new"}} << FileMap{{"a.txt", "original"}};
+    // Where the file system ignores case the two rows are one file, whose
+    // second backup would overwrite the first (what the update had not yet
+    // changed) under the same name.
+    QTest::newRow("same target in two cases keeps the first backup")
+        << FileMap{{"install/a.txt", "original"}}
+        << ArchiveEntries{entry("a.txt", "new"), entry("A.TXT", "new")}
+        << identity("<file name=\"a.txt\" action=\"add\"/><file name=\"A.TXT\" action=\"add\"/>")
+        << true << QString()
+        << (Platform::NamesIgnoreCase
+                ? FileMap{{"install/A.TXT", "new"}}
+                : FileMap{{"install/A.TXT", "new"}, {"install/a.txt", "new"}})
+        << FileMap{{"a.txt", "original"}};
     QTest::newRow("stale archive entry at the backup's place gives way")
         << FileMap{{"install/a.txt", "original"}}
         << ArchiveEntries{entry("unwind/a.txt", "fake"), entry("a.txt", "new")}
