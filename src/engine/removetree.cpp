@@ -93,11 +93,18 @@ void emptyDirectory(int fd, int depth, Removal &removal)
         return;
     // The directory is read whole before anything in it goes. Something
     // that appears meanwhile, or that readdir() skipped, is found by another
-    // pass, as long as a pass removes anything.
+    // pass, as long as a pass removes anything and the next one finds the
+    // directory changed: a file that another program holds open with leave
+    // to delete it (Windows) is "removed" every time and still listed until
+    // that program lets go.
     std::vector<std::string> files;
     std::vector<std::string> directories;
+    std::vector<std::string> filesBefore;
+    std::vector<std::string> directoriesBefore;
     for (bool removedAny = true; removedAny;) {
         removedAny = false;
+        filesBefore.swap(files);
+        directoriesBefore.swap(directories);
         files.clear();
         directories.clear();
         dir.rewind();
@@ -105,6 +112,8 @@ void emptyDirectory(int fd, int depth, Removal &removal)
         bool isDirectory;
         while (dir.next(&entry, &isDirectory))
             (isDirectory ? directories : files).emplace_back(entry);
+        if (files == filesBefore && directories == directoriesBefore)
+            break;
         removedAny = unlinkFiles(fd, files);
         for (const std::string &name : directories) {
             if (depth >= MaxOpenDepth && moveToTop(fd, name, removal)) {

@@ -13,7 +13,10 @@
 
 #include <cerrno>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #endif
 
@@ -86,6 +89,11 @@ void RemoveTreeTest::removeTree_data()
     QTest::newRow("a folder hundreds of levels deep, a link to outside at the bottom")
         << deep << QStringList{deepFolder + QStringLiteral("/link -> outside")} << "tree"
         << outside << false;
+    // Another program holds a file open, letting others delete it (as
+    // scanners do on Windows): the removal ends all the same, and what stays
+    // for that program goes once it lets go.
+    QTest::newRow("a file held open with leave to delete it")
+        << nested << QStringList{"hold tree/b/c/d/e.txt"} << "tree" << outside << false;
     QTest::newRow("a plain file is no folder")
         << FileMap{{"tree", "file"}} << QStringList() << "tree" << FileMap{{"tree", "file"}}
         << true;
@@ -101,9 +109,27 @@ void RemoveTreeTest::removeTree()
 
     QTemporaryDir temp;
     QVERIFY(writeFiles(temp.path(), files));
+    QFile held;
     for (const QString &link : std::as_const(links)) {
         if (link.startsWith(QLatin1String("mkdir "))) {
             QVERIFY(QDir(temp.path()).mkpath(link.mid(6)));
+            continue;
+        }
+        if (link.startsWith(QLatin1String("hold "))) {
+            const QString name = temp.path() + QLatin1Char('/') + link.mid(5);
+#ifdef Q_OS_WIN
+            const HANDLE handle = CreateFileW(
+                reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(name).utf16()),
+                GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            QVERIFY(handle != INVALID_HANDLE_VALUE);
+            const int fd = _open_osfhandle(intptr_t(handle), 0);
+            QVERIFY(fd >= 0);
+            QVERIFY(held.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+#else
+            held.setFileName(name);
+            QVERIFY(held.open(QIODevice::ReadOnly));
+#endif
             continue;
         }
         const QStringList parts = link.split(QStringLiteral(" -> "));
@@ -128,6 +154,11 @@ void RemoveTreeTest::removeTree()
     ::removeTree(path);
     QCOMPARE(::setrlimit(RLIMIT_NOFILE, &openFiles), 0);
 #endif
+
+    if (held.isOpen()) {
+        held.close();
+        ::removeTree(path);
+    }
 
     QCOMPARE(fileMap(temp.path()), remaining);
     const QFileInfo after(path);
