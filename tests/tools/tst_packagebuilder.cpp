@@ -1,4 +1,5 @@
 #include "install/deltapackage.h"
+#include "platform/fileio.h"
 #include "testmain.h"
 #include "treelisting.h"
 
@@ -9,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
+
+#include <cerrno>
 
 #include <minizip/unzip.h>
 
@@ -273,7 +276,10 @@ void PackageBuilderTest::delta()
         QVERIFY(writeFile(path("old/" + it.key()), it.value()));
     if (linkedLibrary) {
         QVERIFY(QFile::rename(path("old/lib/core.so"), path("old/lib/real.so")));
-        QVERIFY(QFile::link(QStringLiteral("real.so"), path("old/lib/core.so")));
+        if (!Platform::makeSymbolicLink("real.so", Platform::encodeName(path("old/lib/core.so")))) {
+            QCOMPARE(errno, EOPNOTSUPP);
+            QSKIP("this system makes no symbolic links");
+        }
     }
     for (auto it = fresh.cbegin(); it != fresh.cend(); ++it)
         QVERIFY(writeFile(path("new/" + it.key()), it.value()));
