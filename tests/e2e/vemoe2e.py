@@ -507,13 +507,17 @@ class DemoWorld:
         """A program's path as the updater names the program it starts."""
         return str(path)
 
-    def create_installation(self):
+    def install_programs(self):
+        """The folders, the messenger and the updater of the installation."""
         for d in (self.install, self.plugins, self.catalogue, self.tmp,
                   self.state, self.sources):
             d.mkdir(parents=True, exist_ok=True)
         os.chmod(self.tmp, 0o700)
         shutil.copy2(self.build / "tools/vemo7.exe", self.install / "vemo7.exe")
         shutil.copy2(self.build / "src/updater", self.install / "updater")
+
+    def create_installation(self):
+        self.install_programs()
         (self.install / "core.component").write_text(component("vemo", "core", "app", "7.0.0"))
         (self.install / "readme.txt").write_text("Vemo instant messenger 7.0.0\n")
         (self.install / "lang").mkdir(exist_ok=True)

@@ -19,7 +19,7 @@ from pathlib import Path
 
 import time
 
-from vemoe2e import DemoWorld, Desktop, E2EError, component, log
+from vemoe2e import DemoWorld, Desktop, E2EError, log
 
 WINE = "/usr/lib/wine/wine64"
 # The fonts Wine gets: DejaVu, which holds every Polish letter. Wine itself
@@ -158,18 +158,11 @@ class WineWorld(DemoWorld):
             time.sleep(0.1)
         return holder, stop
 
-    def create_installation(self):
+    def install_programs(self):
+        """The folders, and the deployment with the Windows messenger."""
         for d in (self.install, self.plugins, self.catalogue, self.state, self.sources):
             d.mkdir(parents=True, exist_ok=True)
         shutil.copytree(self.windows_build / "demo", self.install, dirs_exist_ok=True)
-        (self.install / "core.component").write_text(component("vemo", "core", "app", "7.0.0"))
-        (self.install / "readme.txt").write_text("Vemo instant messenger 7.0.0\n")
-        (self.install / "lang").mkdir(exist_ok=True)
-        (self.install / "lang/vemo_pl.qm").write_bytes(b"catalogue 7.0.0\n" * 64)
-        (self.install / "libvemocore.so").write_bytes(os.urandom(64 * 1024))
-        (self.plugins / "emoticons.component").write_text(
-            component("vemo", "emoticons", "plugin", "1.0"))
-        (self.plugins / "emoticons.dll").write_bytes(b"emoticons 1.0\n" * 100)
 
     def refresh_updater(self):
         """The installation's updater follows the latest Windows build."""
