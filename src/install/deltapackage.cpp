@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QXmlStreamAttributes>
 
 #include <cerrno>
@@ -51,6 +52,27 @@ bool passesLink(const QString &root, const QString &relative)
         slash = relative.indexOf(QLatin1Char('/'), slash + 1);
     }
     return false;
+}
+
+// The file that the link installed leads to, when that is inside root and
+// outside the run's backups; empty otherwise. The installer replaces the
+// link itself with the new file, as an "add" row of a full package does:
+// only the content the patch starts from is read through the link. What it
+// leads to is opened without following links and must be a regular file,
+// as every installed file the patches read.
+QString linkedFile(const QString &root, const QString &installed)
+{
+    const QString target = QFileInfo(installed).canonicalFilePath();
+    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    if (target.isEmpty() || canonicalRoot.isEmpty())
+        return QString();
+    const QString rootPrefix = canonicalRoot.endsWith(QLatin1Char('/'))
+                                   ? canonicalRoot
+                                   : canonicalRoot + QLatin1Char('/');
+    if (!target.startsWith(rootPrefix)
+        || QStringView(target).mid(rootPrefix.size()).startsWith(InstallJournal::backupFolderPrefix()))
+        return QString();
+    return target;
 }
 
 class Preparation
@@ -186,11 +208,17 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     if (passesLink(m_root, relative))
         return fail(QCoreApplication::translate("DeltaPackage", "The installed file %1 lies beyond a link.").arg(relative));
 
+    QString installed = m_root + QLatin1Char('/') + relative;
+    if (Platform::nameStatus(Platform::encodeName(installed), &status) && status.isLink()) {
+        installed = linkedFile(m_root, installed);
+        if (installed.isEmpty())
+            return fail(QCoreApplication::translate("DeltaPackage", "The installed file %1 is a link that leads to no file in the installation.").arg(relative));
+    }
+
     const QString output = freeName();
     if (output.isEmpty())
         return fail(QCoreApplication::translate("DeltaPackage", "Cannot make a file in %1.").arg(m_unpackDir));
-    if (!FilePatch::apply(m_root + QLatin1Char('/') + relative, frame, output, versions,
-                          m_reason, m_cancelled))
+    if (!FilePatch::apply(installed, frame, output, versions, m_reason, m_cancelled))
         return false;
     if (!Platform::rename(Platform::encodeName(output), Platform::encodeName(frame))) {
         const QString error = Platform::systemError(errno);

@@ -42,11 +42,14 @@ QString manifestEntry(const QString &urlPath);
 
 // Unpacks archive (whose link has urlPath) into unpackDir, emptied first,
 // and patches every patch row against the installed files below root,
-// opened without following links. False at the first row that does not
+// opened without following links: a row whose installed name is itself a
+// link reads the regular file it leads to inside root, and one beyond a
+// folder that is a link is refused. False at the first row that does not
 // fit (an installed file changed or missing, a frame refused, a result
 // that does not verify, a row that names a place outside the root or
-// lacks its sizes or digests), with *reason saying so in one line for the
-// log; the unpack directory may then hold anything.
+// lacks its sizes or digests, a link that leads out of the root), with
+// *reason saying so in one line for the log; the unpack directory may
+// then hold anything.
 //
 // It may run on a thread of its own. After each patched file it calls
 // progress (if set) with the bytes made so far of all patch rows' sizes;

@@ -30,9 +30,12 @@ namespace {
 
 constexpr quint64 MiB = 1024 * 1024;
 constexpr quint64 MaxWindow = 2048 * MiB;
-// Mapped pages are handed back after each such run of output (and digests
-// are fed in runs of this size).
-constexpr qint64 ReleaseInterval = 8 * MiB;
+// Mapped pages are handed back after each such run of output. Each run
+// maps the pages it writes and those its matches reach, which lie anywhere
+// in the installed file and in what was made before it.
+constexpr qint64 ReleaseInterval = 2 * MiB;
+// The installed file is hashed in reads of this size.
+constexpr qint64 HashBlock = 1 * MiB;
 // From this size on, the installed file is hashed beside the decoding.
 constexpr qint64 ParallelHashSize = 4 * MiB;
 
@@ -65,6 +68,7 @@ public:
             *error = m_file.errorString();
             return false;
         }
+        Platform::adviseRandomAccess(m_data, size);
         return true;
     }
 
@@ -72,17 +76,31 @@ public:
     qint64 size() const { return m_size; }
     void release(qint64 size) const { Platform::releaseMappedPages(m_data, size); }
 
-    // The SHA-256 of the mapped bytes, read in runs that are handed back.
-    QByteArray sha256() const
+    // The SHA-256 of the file, read with the file's own reads rather than
+    // through the mapping: they read ahead as a mapping marked for random
+    // access does not, and leave nothing mapped. Empty when *cancelled
+    // turned true first; false with errno set when a read fails.
+    bool sha256(QByteArray *hex, const std::atomic_bool *cancelled) const
     {
         ArchiveDigest digest;
+        std::vector<char> block(size_t(qMin(HashBlock, qMax(m_size, qint64(1)))));
+        const int fd = m_file.handle();
         for (qint64 done = 0; done < m_size;) {
-            const qint64 run = qMin(ReleaseInterval, m_size - done);
-            digest.addData(reinterpret_cast<const char *>(m_data) + done, run);
-            Platform::releaseMappedPages(m_data + done, run);
-            done += run;
+            if (cancelled && *cancelled) {
+                hex->clear();
+                return true;
+            }
+            const qint64 run = qMin(qint64(block.size()), m_size - done);
+            const qint64 got = Platform::readAt(fd, block.data(), run, done);
+            if (got < 0)
+                return false;
+            if (got == 0)
+                break; // cut short since it was opened: its digest tells
+            digest.addData(block.data(), got);
+            done += got;
         }
-        return digest.hexResult();
+        *hex = digest.hexResult();
+        return true;
     }
 
 private:
@@ -307,28 +325,43 @@ bool Patcher::run(const QString &installed, const QString &frame, const QString 
     // A large installed file is hashed on a thread of its own while the
     // frame is decoded against it, the two passes over it at once; nothing
     // made from it is kept unless its digest fits. A small one is hashed
-    // first, as a thread would cost more than it saves.
+    // first, as a thread would cost more than it saves. Both stop at a
+    // cancellation.
     QByteArray installedDigest;
+    bool hashed = false;
+    int hashError = 0;
+    const auto hash = [this, &installedDigest, &hashed, &hashError] {
+        hashed = m_installed.sha256(&installedDigest, m_cancelled);
+        hashError = hashed ? 0 : errno;
+    };
     bool decoded = false;
+    QString decodeReason;
     if (m_installed.size() < ParallelHashSize) {
-        installedDigest = m_installed.sha256();
-        decoded = checkInstalled(installed, installedDigest) && decode(output);
+        hash();
     } else {
-        std::unique_ptr<QThread> hashing(
-            QThread::create([this, &installedDigest] { installedDigest = m_installed.sha256(); }));
+        std::unique_ptr<QThread> hashing(QThread::create(hash));
         hashing->start();
-        QString decodeReason;
         QString *const reason = m_reason;
         m_reason = &decodeReason;
         decoded = decode(output);
         m_reason = reason;
         hashing->wait();
-        // A file that is not the one the patch was made for explains any
-        // failure to decode, so it is reported first.
-        if (!checkInstalled(installed, installedDigest))
-            decoded = false;
-        else if (!decoded)
-            *m_reason = decodeReason;
+    }
+    // A file that is not the one the patch was made for explains any
+    // failure to decode, so it is reported first.
+    if (m_cancelled && *m_cancelled) {
+        decoded = fail(QCoreApplication::translate("FilePatch", "Cancelled."));
+    } else if (!hashed) {
+        errno = hashError;
+        decoded = systemFailure(
+            QT_TRANSLATE_NOOP("FilePatch", "Cannot read the installed file %1 (%2)."), installed,
+            m_reason);
+    } else if (!checkInstalled(installed, installedDigest)) {
+        decoded = false;
+    } else if (m_installed.size() < ParallelHashSize) {
+        decoded = decode(output);
+    } else if (!decoded) {
+        *m_reason = decodeReason;
     }
     if (decoded)
         return true;

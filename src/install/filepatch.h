@@ -45,7 +45,7 @@ bool libraryMatches();
 // Nothing else is written. On failure *reason says in one line what did
 // not fit.
 // When *cancelled turns true (from another thread) it stops within a few
-// MiB of output and fails.
+// MiB of output, and the installed file's hash within one, and fails.
 bool apply(const QString &installed, const QString &frame, const QString &output,
            const Versions &versions, QString *reason,
            const std::atomic_bool *cancelled = nullptr);

@@ -78,6 +78,10 @@
         <translation>Zainstalowany plik %1 leży za dowiązaniem.</translation>
     </message>
     <message>
+        <source>The installed file %1 is a link that leads to no file in the installation.</source>
+        <translation>Zainstalowany plik %1 jest dowiązaniem, które nie prowadzi do pliku w instalacji.</translation>
+    </message>
+    <message>
         <source>Cannot make a file in %1.</source>
         <translation>Nie można utworzyć pliku w %1.</translation>
     </message>

@@ -36,4 +36,10 @@ bool reserveFileSpace(int fd, qint64 size);
 // working set).
 void releaseMappedPages(const void *address, qint64 size);
 
+// Tells the system that a mapped range is reached at scattered places: a
+// fault reads in the page it needs, not a run read ahead around it that
+// would then be mapped, and count as this process's memory, until
+// released. Only a hint. Windows: none (nothing to say it with for a view).
+void adviseRandomAccess(const void *address, qint64 size);
+
 } // namespace Platform

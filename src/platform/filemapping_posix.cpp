@@ -37,16 +37,35 @@ bool reserveFileSpace(int fd, qint64 size)
     return true;
 }
 
-void releaseMappedPages(const void *address, qint64 size)
+namespace {
+
+// Gives advice for the whole pages that hold the range; a failure only
+// leaves the pages as they were.
+void advise(const void *address, qint64 size, int advice)
 {
     if (size <= 0)
         return;
     static const std::uintptr_t pageSize = std::uintptr_t(::sysconf(_SC_PAGESIZE));
     const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(address) & ~(pageSize - 1);
     const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(address) + std::uintptr_t(size);
+    ::madvise(reinterpret_cast<void *>(start), end - start, advice);
+}
+
+} // namespace
+
+void releaseMappedPages(const void *address, qint64 size)
+{
     // Dropping the pages of a shared file mapping keeps them in the page
-    // cache, their changes included; a failure only leaves them resident.
-    ::madvise(reinterpret_cast<void *>(start), end - start, MADV_DONTNEED);
+    // cache, their changes included.
+    advise(address, size, MADV_DONTNEED);
+}
+
+void adviseRandomAccess(const void *address, qint64 size)
+{
+    // Without it a fault reads ahead, into large folios where the file
+    // system has them, and the mapping takes up whole runs of up to 2 MiB
+    // for each page the decoder reaches.
+    advise(address, size, MADV_RANDOM);
 }
 
 } // namespace Platform

@@ -64,4 +64,10 @@ void releaseMappedPages(const void *address, qint64 size)
     VirtualUnlock(const_cast<void *>(address), SIZE_T(size));
 }
 
+void adviseRandomAccess(const void *, qint64)
+{
+    // A view has no access pattern to set. What a fault brings in stays in
+    // the working set only until releaseMappedPages() trims it.
+}
+
 } // namespace Platform

@@ -1,5 +1,6 @@
 #include "fakeprogram.h"
 #include "install/deltapackage.h"
+#include "install/filepatch.h"
 #include "install/packageinstaller.h"
 #include "install/runtimeinstaller.h"
 #include "platform/fileio.h"
@@ -57,6 +58,7 @@ private slots:
     void manifest();
     void deltaPackage_data();
     void deltaPackage();
+    void patchCancelled();
     void fileModes_data();
     void fileModes();
     void runtimeInstaller_data();
@@ -668,6 +670,8 @@ void PackageInstallerTest::deltaPackage_data()
     QTest::addColumn<QByteArray>("row"); // the patch row's attributes
     QTest::addColumn<QByteArray>("reason"); // empty: prepared and installed
     QTest::addColumn<FileMap>("after"); // below T, without the work directory
+    // "NAME -> TARGET": a symbolic link made below the root after "before".
+    QTest::addColumn<QByteArray>("link");
 
     // 100 KiB in which the new version changes a few bytes.
     QByteArray old(100 * 1024, Qt::Uninitialized);
@@ -688,7 +692,7 @@ void PackageInstallerTest::deltaPackage_data()
 
     QTest::newRow("patched file applies and verifies")
         << installed << frame << fits << QByteArray()
-        << FileMap{{"install/lib/a.so", changed}, {"install/keep.txt", "K"}};
+        << FileMap{{"install/lib/a.so", changed}, {"install/keep.txt", "K"}} << QByteArray();
     // Large enough for the installed file to be hashed beside the decoding.
     QByteArray large(5 * 1024 * 1024, Qt::Uninitialized);
     for (int i = 0; i < large.size(); ++i)
@@ -698,43 +702,60 @@ void PackageInstallerTest::deltaPackage_data()
     QTest::newRow("large file applies and verifies")
         << FileMap{{"install/lib/a.so", large}} << patchFrame(large, largeChanged, 3)
         << row(large, largeChanged, sha256(largeChanged)) << QByteArray()
-        << FileMap{{"install/lib/a.so", largeChanged}};
+        << FileMap{{"install/lib/a.so", largeChanged}} << QByteArray();
     QTest::newRow("large installed file changed locally")
         << FileMap{{"install/lib/a.so", largeTouched}} << patchFrame(large, largeChanged, 3)
         << row(large, largeChanged, sha256(largeChanged))
         << "The installed file %R/lib/a.so differs from the one the patch applies to (SHA-256 "
                + sha256(largeTouched) + ")."
-        << FileMap{{"install/lib/a.so", largeTouched}};
+        << FileMap{{"install/lib/a.so", largeTouched}} << QByteArray();
     QTest::newRow("installed file changed locally")
         << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}} << frame << fits
         << "The installed file %R/lib/a.so differs from the one the patch applies to (SHA-256 "
                + sha256(QByteArray(old).replace(0, 1, "x")) + ")."
-        << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}};
+        << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}} << QByteArray();
     QTest::newRow("installed file missing")
         << FileMap{{"install/keep.txt", "K"}} << frame << fits
         << QByteArray("Cannot open the installed file %R/lib/a.so (%O[%R/lib/a.so]).")
-        << FileMap{{"install/keep.txt", "K"}};
+        << FileMap{{"install/keep.txt", "K"}} << QByteArray();
     QTest::newRow("result that does not verify")
         << installed << frame << row(old, changed, sha256("other"))
         << "The patched file %U/.patched-1 differs from the new version (SHA-256 "
                + sha256(changed) + ")."
-        << installed;
+        << installed << QByteArray();
     QTest::newRow("frame that makes another size")
         << installed << frame << row(old, old + "x", sha256(old + "x"))
         << QByteArray("The patch %U/lib/a.so makes 102400 bytes, the manifest says 102401.")
-        << installed;
+        << installed << QByteArray();
     QTest::newRow("window above the bound refused from the header")
         << installed << wideWindow << row(old, QByteArray(), sha256(QByteArray()))
         << QByteArray("The patch %U/lib/a.so asks for a window of 134217728 bytes, more than the "
                       "1458176 allowed for its files.")
-        << installed;
+        << installed << QByteArray();
     QTest::newRow("entry that is no frame")
         << installed << QByteArray("not a frame") << fits
         << QByteArray("The patch %U/lib/a.so is no zstd frame.")
-        << installed;
+        << installed << QByteArray();
     QTest::newRow("digest in capitals")
         << installed << frame << row(old, changed, sha256(changed).toUpper())
-        << QByteArray("The patch of lib/a.so lacks valid sizes or SHA-256 digests.") << installed;
+        << QByteArray("The patch of lib/a.so lacks valid sizes or SHA-256 digests.") << installed
+        << QByteArray();
+    // The installed name a link: patched from what it leads to inside the
+    // root, then replaced by the new file as an "add" row replaces a link.
+    QTest::newRow("installed file a link to a file inside the root")
+        << FileMap{{"install/lib/real.so", old}} << frame << fits << QByteArray()
+        << FileMap{{"install/lib/a.so", changed}, {"install/lib/real.so", old}}
+        << QByteArray("lib/a.so -> real.so");
+    QTest::newRow("installed file a link out of the root")
+        << FileMap{{"outside/real.so", old}} << frame << fits
+        << QByteArray("The installed file lib/a.so is a link that leads to no file in the "
+                      "installation.")
+        << FileMap{{"install/lib/a.so", old}, {"outside/real.so", old}}
+        << QByteArray("lib/a.so -> ../../outside/real.so");
+    QTest::newRow("folder on the way a link inside the root")
+        << FileMap{{"install/real/a.so", old}} << frame << fits
+        << QByteArray("The installed file lib/a.so lies beyond a link.")
+        << FileMap{{"install/real/a.so", old}} << QByteArray("lib -> real");
 }
 
 // A delta package is prepared in its unpack directory without touching the
@@ -746,8 +767,17 @@ void PackageInstallerTest::deltaPackage()
     QFETCH(QByteArray, row);
     QFETCH(QByteArray, reason);
     QFETCH(FileMap, after);
+    QFETCH(QByteArray, link);
 
     QVERIFY(writeFiles(temp(), before));
+    const QList<QByteArray> linkParts = link.split(' ');
+    const QString linkName = root() + '/' + QString::fromUtf8(linkParts.value(0));
+    const QByteArray linkPath = Platform::encodeName(linkName);
+    QVERIFY(QDir().mkpath(QFileInfo(linkName).path()));
+    if (!link.isEmpty() && !Platform::makeSymbolicLink(linkParts.value(2), linkPath)) {
+        QCOMPARE(errno, EOPNOTSUPP);
+        QSKIP("this system makes no symbolic links");
+    }
     QVERIFY(writePackage(ArchiveEntries{entry("lib/a.so", frame, ZipWriter::Stored)},
                          identity("<file path=\"lib\" name=\"a.so\" action=\"patch\" " + row
                                   + "/>")));
@@ -765,9 +795,46 @@ void PackageInstallerTest::deltaPackage()
         installer->usePrepared(std::move(prepared));
         QVERIFY(installer->install(workDir(), &installed));
         QCOMPARE(installed.toStringList(), QStringList{" - lib/a.so"});
-        QCOMPARE(fileMap(backupDir()), FileMap({{"lib/a.so", before.value("install/lib/a.so")}}));
+        QByteArray saved;
+        if (link.isEmpty()) {
+            QCOMPARE(fileMap(backupDir()),
+                     FileMap({{"lib/a.so", before.value("install/lib/a.so")}}));
+        } else {
+            QVERIFY(Platform::readSymbolicLink(
+                Platform::encodeName(backupDir() + QStringLiteral("/lib/a.so")), &saved));
+        }
+        QCOMPARE(filesOutsideWork(), after);
+        // The rollback puts the link back, not the file it led to.
+        QVERIFY(installer->restore());
+        if (!link.isEmpty()) {
+            QVERIFY(Platform::readSymbolicLink(linkPath, &saved));
+            QCOMPARE(saved, linkParts.value(2));
+        }
+        return;
     }
     QCOMPARE(filesOutsideWork(), after);
+}
+
+// A cancellation stops the decoding and the hash of a large installed file
+// (on a thread of its own) alike, and leaves no result behind.
+void PackageInstallerTest::patchCancelled()
+{
+    QByteArray large(5 * 1024 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < large.size(); ++i)
+        large[i] = char((i * 7919) >> 7);
+    const QByteArray changed = QByteArray(large).replace(4 << 20, 3, "NEW");
+    const QString installed = temp() + QStringLiteral("/a.so");
+    const QString frame = temp() + QStringLiteral("/a.zst");
+    const QString output = temp() + QStringLiteral("/a.new");
+    QVERIFY(writeFile(installed, large));
+    QVERIFY(writeFile(frame, patchFrame(large, changed, 3)));
+    const FilePatch::Versions versions{large.size(), sha256(large), changed.size(),
+                                       sha256(changed)};
+    const std::atomic_bool cancelled(true);
+    QString reason;
+    QVERIFY(!FilePatch::apply(installed, frame, output, versions, &reason, &cancelled));
+    QCOMPARE(reason, QStringLiteral("Cancelled."));
+    QVERIFY(!QFileInfo::exists(output));
 }
 
 void PackageInstallerTest::manifest()

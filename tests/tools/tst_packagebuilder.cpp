@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -244,12 +245,15 @@ void PackageBuilderTest::manifestCommand()
 void PackageBuilderTest::delta_data()
 {
     QTest::addColumn<bool>("fromPackages");
-    // The old library a link to a file beside it: the updater would not
-    // patch through it, so the library goes whole.
-    QTest::addColumn<bool>("linkedLibrary");
-    QTest::newRow("two folders") << false << false;
-    QTest::newRow("two packages, identity from the new one") << true << false;
-    QTest::newRow("two folders, the old library a link") << false << true;
+    // Where the old library is a link to real.so: its target (empty: no link).
+    QTest::addColumn<QByteArray>("linkTarget");
+    QTest::newRow("two folders") << false << QByteArray();
+    QTest::newRow("two packages, identity from the new one") << true << QByteArray();
+    // The updater patches through a link only to a file inside the
+    // installation; through any other the library goes whole.
+    QTest::newRow("two folders, the old library a link beside it") << false << QByteArray("real.so");
+    QTest::newRow("two folders, the old library a link out of the folder")
+        << false << QByteArray("../../outside/real.so");
 }
 
 // A delta made from two versions turns the old one into the new one once
@@ -257,7 +261,8 @@ void PackageBuilderTest::delta_data()
 void PackageBuilderTest::delta()
 {
     QFETCH(bool, fromPackages);
-    QFETCH(bool, linkedLibrary);
+    QFETCH(QByteArray, linkTarget);
+    const bool linkedOut = linkTarget.startsWith("../");
 
     QByteArray library(256 * 1024, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(library.data()),
@@ -274,9 +279,11 @@ void PackageBuilderTest::delta()
                                           {"tiny.txt", "b"}};
     for (auto it = old.cbegin(); it != old.cend(); ++it)
         QVERIFY(writeFile(path("old/" + it.key()), it.value()));
-    if (linkedLibrary) {
-        QVERIFY(QFile::rename(path("old/lib/core.so"), path("old/lib/real.so")));
-        if (!Platform::makeSymbolicLink("real.so", Platform::encodeName(path("old/lib/core.so")))) {
+    if (!linkTarget.isEmpty()) {
+        const QString real = path(linkedOut ? "outside/real.so" : "old/lib/real.so");
+        QVERIFY(QDir().mkpath(QFileInfo(real).path()));
+        QVERIFY(QFile::rename(path("old/lib/core.so"), real));
+        if (!Platform::makeSymbolicLink(linkTarget, Platform::encodeName(path("old/lib/core.so")))) {
             QCOMPARE(errno, EOPNOTSUPP);
             QSKIP("this system makes no symbolic links");
         }
@@ -299,9 +306,11 @@ void PackageBuilderTest::delta()
                  + identity),
              0);
     QCOMPARE(m_stderr, QByteArray());
-    QVERIFY2(m_stdout.startsWith(linkedLibrary
-                                     ? "Wrote delta.zip: 0 patched, 3 whole, 2 removed, 1 unchanged\n"
-                                     : "Wrote delta.zip: 1 patched, 2 whole, 1 removed, 1 unchanged\n"),
+    QVERIFY2(m_stdout.startsWith(
+                 linkedOut ? "Wrote delta.zip: 0 patched, 3 whole, 1 removed, 1 unchanged\n"
+                 : linkTarget.isEmpty()
+                     ? "Wrote delta.zip: 1 patched, 2 whole, 1 removed, 1 unchanged\n"
+                     : "Wrote delta.zip: 1 patched, 2 whole, 2 removed, 1 unchanged\n"),
              m_stdout);
     const QList<Entry> archive = readArchive(path("delta.zip"));
     QVERIFY(!archive.isEmpty());
@@ -309,12 +318,12 @@ void PackageBuilderTest::delta()
     // A one-byte file costs less whole than as a frame.
     QStringList rows{"package vemo core app", "file lib|core.so|patch", "file new|added.txt|add",
                      "file |tiny.txt|add", "file |gone.txt|remove"};
-    if (linkedLibrary)
-        rows = QStringList{"package vemo core app", "file lib|core.so|add",
-                           "file new|added.txt|add", "file |tiny.txt|add",
-                           "file |gone.txt|remove", "file lib|real.so|remove"};
+    if (linkedOut)
+        rows.replace(1, "file lib|core.so|add");
+    else if (!linkTarget.isEmpty())
+        rows << "file lib|real.so|remove";
     QCOMPARE(manifestElements(archive.first().content), rows);
-    if (linkedLibrary)
+    if (linkedOut)
         return;
 
     PreparedPackage prepared;

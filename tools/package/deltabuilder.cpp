@@ -97,6 +97,18 @@ QStringList filesBelow(const QString &folder)
     return files;
 }
 
+// Whether the updater would patch the file at relative below folder: a
+// regular file, or a link that leads to one inside folder.
+bool patchable(const QString &folder, const QString &relative)
+{
+    const QFileInfo file(folder + QLatin1Char('/') + relative);
+    if (!file.isSymLink())
+        return true;
+    const QString target = file.canonicalFilePath();
+    const QString root = QFileInfo(folder).canonicalFilePath() + QLatin1Char('/');
+    return !target.isEmpty() && target.startsWith(root) && QFileInfo(target).isFile();
+}
+
 // The manifest of an unpacked package: the one ".xml" file with a "package"
 // element that names its component.
 bool findManifest(const QString &folder, const QStringList &files, QString *manifestFile,
@@ -273,9 +285,10 @@ bool DeltaBuilder::stage(const QString &staging, PackageManifest *manifest)
                 ++m_counts.unchanged;
                 continue;
             }
-            // The updater patches only a file it reaches without following a
-            // link: one that is a link in the old version goes whole.
-            const bool linked = QFileInfo(m_old.folder + QLatin1Char('/') + file).isSymLink();
+            // Through a link in the old version the updater patches only a
+            // regular file inside the installation: a link that leads
+            // elsewhere goes whole.
+            const bool linked = !patchable(m_old.folder, file);
             if (!linked
                 && !makeFrame(m_old.folder + QLatin1Char('/') + file, newPath, stagedPath, m_level,
                               &m_error))
