@@ -50,10 +50,15 @@ struct ContextDeleter
 class MappedFile
 {
 public:
-    ~MappedFile()
+    ~MappedFile() { close(); }
+
+    // Unmaps and closes the file: Windows removes no file that is mapped.
+    void close()
     {
         if (m_data)
             m_file.unmap(m_data);
+        m_data = nullptr;
+        m_file.close();
     }
 
     bool map(int fd, qint64 size, QIODevice::OpenMode mode, QString *error)
@@ -365,8 +370,10 @@ bool Patcher::run(const QString &installed, const QString &frame, const QString 
     }
     if (decoded)
         return true;
-    if (m_created)
+    if (m_created) {
+        m_result.close();
         Platform::removeFile(Platform::encodeName(output));
+    }
     return false;
 }
 
