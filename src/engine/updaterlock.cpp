@@ -121,7 +121,7 @@ bool UpdaterLock::acquire(int waitMs, QString *problem)
                 m_lock.error() == QLockFile::LockFailedError
                     ? anotherUpdate()
                     : QCoreApplication::translate("UpdaterLock", "Cannot create the lock file %1.")
-                          .arg(m_directory + LockName);
+                          .arg(QDir::toNativeSeparators(m_directory + LockName));
         }
         return false;
     }

@@ -15,6 +15,13 @@ namespace {
 
 const QLatin1String ArchivesFolder("archives");
 const QLatin1String UnpackFolder("unpack");
+// The variable that moves the system's temporary folder, and with it the
+// work directory (QDir::tempPath() reads TEMP on Windows).
+#ifdef Q_OS_WIN
+const QLatin1String TempVariable("TEMP");
+#else
+const QLatin1String TempVariable("TMPDIR");
+#endif
 
 bool refuse(QString *problem, const QString &text)
 {
@@ -104,32 +111,32 @@ bool preparePrivate(const QString &dir, QString *problem)
     case PrivateFolder::Problem::CannotCreate:
         return refuse(problem, QCoreApplication::translate(
                                    "WorkDirectory", "Cannot create the work directory %1: %2")
-                                   .arg(clean, qt_error_string(error)));
+                                   .arg(QDir::toNativeSeparators(clean), qt_error_string(error)));
     case PrivateFolder::Problem::CannotUse:
         return refuse(problem, QCoreApplication::translate("WorkDirectory",
                                                            "Cannot use the work directory %1: %2")
-                                   .arg(clean, qt_error_string(error)));
+                                   .arg(QDir::toNativeSeparators(clean), qt_error_string(error)));
     case PrivateFolder::Problem::NotAFolder:
         return refuse(
             problem, QCoreApplication::translate(
                          "WorkDirectory",
                          "The work directory %1 is not a directory. Remove it and start the update "
                          "again.")
-                         .arg(clean));
+                         .arg(QDir::toNativeSeparators(clean)));
     case PrivateFolder::Problem::OtherOwner:
         return refuse(problem,
                       QCoreApplication::translate(
                           "WorkDirectory",
-                          "The work directory %1 belongs to another user. Remove it, or set TMPDIR "
+                          "The work directory %1 belongs to another user. Remove it, or set %2 "
                           "to a directory of your own, and start the update again.")
-                          .arg(clean));
+                          .arg(QDir::toNativeSeparators(clean), TempVariable));
     case PrivateFolder::Problem::OpenToOthers:
         return refuse(problem,
                       QCoreApplication::translate(
                           "WorkDirectory",
                           "The work directory %1 can be changed by other users. Remove it, or set "
-                          "TMPDIR to a directory of your own, and start the update again.")
-                          .arg(clean));
+                          "%2 to a directory of your own, and start the update again.")
+                          .arg(QDir::toNativeSeparators(clean), TempVariable));
     }
     return false;
 }

@@ -91,7 +91,10 @@ void PackageInstaller::usePrepared(PreparedPackage package)
 bool PackageInstaller::fail(const QString &message, const QString &reason)
 {
     m_errorString = message;
-    m_errorReason = reason;
+    // The question after the box repeats nothing of it: a failure whose
+    // message is all there is to say (a file in use, a backup that cannot
+    // be made) has no separate reason.
+    m_errorReason = reason == message ? QString() : reason;
     return false;
 }
 
@@ -309,7 +312,7 @@ bool PackageInstaller::clearTarget(const QString &target, uint mode, bool save,
         }
         const QString reason = Platform::systemError(errno);
         return fail(QCoreApplication::translate("PackageInstaller", "Cannot write file %1 (%2)")
-                        .arg(target, reason),
+                        .arg(QDir::toNativeSeparators(target), reason),
                     reason);
     }
     return true;
@@ -323,7 +326,7 @@ bool PackageInstaller::placeFile(const QString &source, const QString &target, b
     QString error;
     if (!FileCopy::linkOrCopy(source, target, &error)) {
         return fail(QCoreApplication::translate("PackageInstaller", "Cannot copy file %1 to %2!")
-                            .arg(source, target)
+                            .arg(QDir::toNativeSeparators(source), QDir::toNativeSeparators(target))
                         + QStringLiteral(" (%1)").arg(error),
                     error);
     }

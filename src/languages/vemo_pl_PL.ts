@@ -151,6 +151,10 @@
         <translation>Łatka %1 wymaga okna %2 bajtów, więcej niż %3 dozwolonych dla jej plików.</translation>
     </message>
     <message>
+        <source>The patch %1 can make at most %2 bytes, the manifest says %3.</source>
+        <translation>Łatka %1 może dać najwyżej %2 bajtów, a manifest podaje %3.</translation>
+    </message>
+    <message>
         <source>The patch %1 makes %2 bytes, the manifest says %3.</source>
         <translation>Łatka %1 daje %2 bajtów, a manifest podaje %3.</translation>
     </message>
@@ -295,8 +299,16 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <translation>wskazuje %1, do którego droga prowadzi przez dowiązanie</translation>
     </message>
     <message>
-        <source>The update journal %1 is not used: %2. Nothing has been changed; remove the journal and start the update again.</source>
-        <translation>Dziennik aktualizacji %1 nie zostanie użyty: %2. Niczego nie zmieniono; usuń dziennik i uruchom aktualizację ponownie.</translation>
+        <source>The record of the last update, the update journal %1, is damaged: %2. Nothing has been put back automatically, so if that update was interrupted, the messenger may be left partly updated; installing the messenger again restores it.</source>
+        <translation>Zapis poprzedniej aktualizacji, dziennik aktualizacji %1, jest uszkodzony: %2. Niczego nie przywrócono automatycznie, więc jeśli tamta aktualizacja została przerwana, komunikator może być zaktualizowany tylko częściowo; ponowna instalacja komunikatora przywróci go do porządku.</translation>
+    </message>
+    <message>
+        <source>The files that update replaced are kept in %1.</source>
+        <translation>Pliki zastąpione przez tamtą aktualizację są przechowywane w %1.</translation>
+    </message>
+    <message>
+        <source>The damaged journal is kept as %1, and the next start of the updater goes on as usual.</source>
+        <translation>Uszkodzony dziennik zostaje zachowany jako %1, a przy kolejnym uruchomieniu program aktualizujący zadziała jak zwykle.</translation>
     </message>
     <message>
         <source>The update journal %1 cannot be read: %2</source>
@@ -807,12 +819,12 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <translation>Katalog roboczy %1 nie jest katalogiem. Usuń go i uruchom aktualizację ponownie.</translation>
     </message>
     <message>
-        <source>The work directory %1 belongs to another user. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
-        <translation>Katalog roboczy %1 należy do innego użytkownika. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
+        <source>The work directory %1 belongs to another user. Remove it, or set %2 to a directory of your own, and start the update again.</source>
+        <translation>Katalog roboczy %1 należy do innego użytkownika. Usuń go albo ustaw %2 na własny katalog i uruchom aktualizację ponownie.</translation>
     </message>
     <message>
-        <source>The work directory %1 can be changed by other users. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
-        <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
+        <source>The work directory %1 can be changed by other users. Remove it, or set %2 to a directory of your own, and start the update again.</source>
+        <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw %2 na własny katalog i uruchom aktualizację ponownie.</translation>
     </message>
 </context>
 <context>

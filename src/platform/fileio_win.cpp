@@ -1001,7 +1001,12 @@ bool makeDirectory(const QByteArray &path, uint mode)
     if (mode != OwnerOnlyMode)
         return CreateDirectoryW(name.c_str(), nullptr) || failWithLastError();
     // Private: a protected ACL that grants the user and SYSTEM, inherited
-    // by everything made inside.
+    // by everything made inside. folderAccess() also takes an entry for the
+    // Administrators group as private, on purpose: folders that Windows
+    // makes in a profile (TEMP, LOCALAPPDATA) inherit one, and an
+    // administrator can take any folder over anyway, so it opens nothing
+    // to another ordinary user. What the updater makes itself needs no
+    // such entry and gets none.
     const QString sid = currentUserSid();
     if (sid.isEmpty())
         return failWithLastError();

@@ -767,7 +767,7 @@ void InstallDriverTest::run_data()
         fileElement("vcredist.exe", "", "add") + "<package name=\"core\"/>");
     const QString rollbackError =
         "critical | Update | An error occured while rolling back update progress. Software may "
-        "not work properly. Try reinstalling whole application\n\n%T/install/readme.txt "
+        "not work properly. Try reinstalling whole application\n\n[[%T/install/readme.txt]] "
         "(Is a directory)\n\nThe backups of the replaced files are kept in "
         "%K. The next start of the updater tries again to put them "
         "back.";
@@ -840,6 +840,8 @@ void InstallDriverTest::run()
         box.replace(QStringLiteral("%K"), QDir::toNativeSeparators(temp() + QStringLiteral("/install/.vemo-backup-*")))
             .replace(QStringLiteral("%T"), temp())
             .replace(QStringLiteral("%N"), belowAFile);
+    for (QString &box : boxes)
+        box = withSystemPaths(box);
     QCOMPARE(shown, boxes);
     QCOMPARE(m_quit, quits);
     // After a rollback that could not put everything back, the backups are

@@ -211,7 +211,8 @@ void RelocationTest::missingLibrary()
     QCOMPARE(boxes.last().title, QStringLiteral("Update"));
     const QString missing = m_install + "/libtwo.so";
     QCOMPARE(boxes.last().text,
-             QStringLiteral("Copy error: Cannot open %1 for input (%1)").arg(missing));
+             QStringLiteral("Copy error: Cannot open %1 for input (%2)")
+                 .arg(missing, QDir::toNativeSeparators(missing)));
     // The names before the missing one stay copied; nothing after it is, and
     // nothing is started.
     QVERIFY(QFile::exists(workDir() + UpdaterName));
@@ -412,7 +413,7 @@ void RelocationTest::oneUpdaterAtATime()
             expected = QStringLiteral("The folder %1 for the update's records is not a folder of "
                                       "your own that only you can change. Remove it and start the "
                                       "update again.")
-                           .arg(QDir::cleanPath(lockDir));
+                           .arg(QDir::toNativeSeparators(QDir::cleanPath(lockDir)));
         } else if (holder == QLatin1String("FIFO lock") || holder == QLatin1String("folder lock")) {
             expected = QStringLiteral("The lock file %1updater.lock is not a regular file, so the "
                                       "updater cannot tell whether another update is in progress. "
