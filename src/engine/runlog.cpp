@@ -141,7 +141,7 @@ void RunLog::handleMessage(QtMsgType type, const QMessageLogContext &context,
     // the ones it prints itself, all of which begin with "updater: ". Qt's
     // warnings (the platform plug-in's, fonts') go on standard error only.
     const bool ours = (context.category && qstrncmp(context.category, "vemo.", 5) == 0)
-        || message.startsWith(QLatin1String("updater: "));
+                      || message.startsWith(QLatin1String("updater: "));
     const QString failure = activeLog && ours ? activeLog->write(message) : QString();
     if (!logOnly)
         previousHandler(type, context, message);

@@ -231,7 +231,8 @@ bool BackupRecord::restore(QString *error)
         // Not there, or never made (its folder is a file): nothing to delete.
         if (!Platform::removeFile(Platform::encodeName(created)) && errno != ENOENT
             && errno != ENOTDIR) {
-            *error = QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(created), systemError());
+            *error =
+                QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(created), systemError());
             return false;
         }
     }
@@ -245,7 +246,8 @@ bool BackupRecord::restore(QString *error)
         const QString saved = m_backupDir + QLatin1Char('/') + relative;
         const QString target = m_root + QLatin1Char('/') + relative;
         if (!entryExists(saved)) {
-            *error = QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(saved), Platform::systemError(ENOENT));
+            *error = QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(saved),
+                                                   Platform::systemError(ENOENT));
             return false;
         }
         const QString directory = QFileInfo(target).absolutePath();

@@ -174,11 +174,13 @@ private:
 // Beside the journal, named after the time, never in place of another.
 QString setAsideName(const QString &journalPath)
 {
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString name = journalPath + QStringLiteral("-damaged-") + stamp;
+    const QString base =
+        journalPath + QStringLiteral("-damaged-")
+        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = base;
     Platform::FileStatus info;
     for (int n = 2; lstatPath(name, &info); ++n)
-        name = journalPath + QStringLiteral("-damaged-") + stamp + QLatin1Char('-') + QString::number(n);
+        name = base + QLatin1Char('-') + QString::number(n);
     return name;
 }
 
@@ -203,11 +205,11 @@ namespace InstallRecovery {
 bool setAside(const QString &journalPath, const QString &to, QString *error)
 {
     const QString folder = QFileInfo(journalPath).absolutePath();
+    const QByteArray from = Platform::encodeName(QFileInfo(journalPath).fileName());
+    const QByteArray name = Platform::encodeName(QFileInfo(to).fileName());
     Platform::FileHandle dir(Platform::openDirectory(Platform::encodeName(folder)));
-    if (dir.get() < 0
-        || !Platform::renameNoReplaceAt(dir.get(),
-                                        Platform::encodeName(QFileInfo(journalPath).fileName()).constData(),
-                                        dir.get(), Platform::encodeName(QFileInfo(to).fileName()).constData())) {
+    if (!dir.isOpen()
+        || !Platform::renameNoReplaceAt(dir.get(), from.constData(), dir.get(), name.constData())) {
         *error = Platform::systemError(errno);
         return false;
     }
@@ -234,12 +236,14 @@ Result run(const QString &journalPath, const QString &pluginRoot)
                              .arg(QDir::toNativeSeparators(journalPath), reason);
         const QStringList backups = backupFoldersOf(contents);
         if (!backups.isEmpty()) {
-            result.problem += QLatin1Char(' ')
+            result.problem +=
+                QLatin1Char(' ')
                 + QCoreApplication::translate("InstallRecovery",
                                               "The files that update replaced are kept in %1.")
                       .arg(backups.join(QStringLiteral(", ")));
         }
-        result.problem += QStringLiteral("\n\n")
+        result.problem +=
+            QStringLiteral("\n\n")
             + QCoreApplication::translate("InstallRecovery",
                                           "The damaged journal is kept as %1, and the next start "
                                           "of the updater goes on as usual.")

@@ -421,7 +421,7 @@ void InstallDriverTest::nothingLost_data()
     const PatchRow stalePatch = patchRow("", "core.dll", "core 0", "core 2");
     coreStaleDelta.deltaPayload = {stalePatch.entry};
     coreStaleDelta.deltaManifest = manifestOf("core", "app", stalePatch.element);
-    coreStaleDelta.deltaRefusal = "The installed file %R/core.dll differs";
+    coreStaleDelta.deltaRefusal = "The installed file [[%R/core.dll]] differs";
     QTest::newRow("locally changed file: the full package instead, fully updated")
         << TestPackages{coreStaleDelta, soundDelta} << ok << QString() << true << installUpdated
         << pluginsUpdated;
@@ -671,7 +671,7 @@ void InstallDriverTest::nothingLost()
     for (const TestPackage &package : std::as_const(packages)) {
         if (!package.deltaRefusal.isEmpty())
             refusals << QStringLiteral("delta refused ")
-                            + QString(package.deltaRefusal).replace("%R", installDir());
+                            + withSystemPaths(QString(package.deltaRefusal).replace("%R", installDir()));
     }
     QStringList refused = m_events.filter(QStringLiteral("delta refused "));
     for (qsizetype i = 0; i < refused.size() && i < refusals.size(); ++i)

@@ -743,7 +743,7 @@ void PackageInstallerTest::deltaPackage_data()
         << installed;
     QTest::newRow("digest in capitals")
         << installed << frame << row(old, changed, sha256(changed).toUpper())
-        << QByteArray("The patch of lib/a.so lacks valid sizes or SHA-256 digests.") << installed;
+        << QByteArray("The patch of [[lib/a.so]] lacks valid sizes or SHA-256 digests.") << installed;
 }
 
 // A delta package is prepared in its unpack directory without touching the
@@ -935,7 +935,7 @@ void PackageInstallerTest::runtimeInstallerThatHangs()
     QVERIFY(timer.elapsed() < 10000);
     QCOMPARE(problem, QStringLiteral("The runtime installer %1 did not finish within 1 minutes "
                                      "and was stopped.")
-                          .arg(installer));
+                          .arg(QDir::toNativeSeparators(installer)));
 }
 
 void PackageInstallerTest::failures_data()
