@@ -767,6 +767,19 @@ void PackageInstallerTest::deltaPackage_data()
         << installed << QByteArray("not a frame") << fits
         << QByteArray("The patch %U/lib/a.so is no zstd frame.")
         << installed;
+    // A second patch row that names the file's own data stream: on Windows
+    // that would read the installed file under another name.
+    QTest::newRow("patch of a data stream")
+        << installed << frame
+        << fits + "/><file path=\"lib\" name=\"a.so::$DATA\" action=\"patch\" " + fits
+#ifdef Q_OS_WIN
+        << QByteArray("The patch of lib/a.so::$DATA names a file that cannot exist on this system "
+                      "(a.so::$DATA holds the character \":\", which file names on this system "
+                      "cannot hold).")
+#else
+        << QByteArray("The patch of lib/a.so::$DATA is not in the package.")
+#endif
+        << installed;
     QTest::newRow("digest in capitals")
         << installed << frame << row(old, changed, sha256(changed).toUpper())
         << QByteArray("The patch of lib/a.so lacks valid sizes or SHA-256 digests.") << installed;
