@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
-#include <QSysInfo>
 
 #include <cerrno>
 #include <ctime>
@@ -51,8 +50,10 @@ void removeDeadLock(QLockFile &lock, const QString &path)
     QString application;
     Platform::FileStatus info;
     if (lock.getLockInfo(&pid, &host, &application)) {
-        if (pid == QCoreApplication::applicationPid()
-            && (host.isEmpty() || host == QSysInfo::machineHostName()))
+        // The state folder is this machine's own; the host's name in the
+        // file is left aside, as the one QLockFile writes on Windows (the
+        // NetBIOS name, in capitals) need not be the one QSysInfo gives.
+        if (pid == QCoreApplication::applicationPid())
             lock.removeStaleLockFile();
         return;
     }
