@@ -846,12 +846,12 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <translation>Katalog roboczy %1 nie jest katalogiem. Usuń go i uruchom aktualizację ponownie.</translation>
     </message>
     <message>
-        <source>The work directory %1 belongs to another user. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
-        <translation>Katalog roboczy %1 należy do innego użytkownika. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
+        <source>The work directory %1 belongs to another user. Remove it, or set %2 to a directory of your own, and start the update again.</source>
+        <translation>Katalog roboczy %1 należy do innego użytkownika. Usuń go albo ustaw %2 na własny katalog i uruchom aktualizację ponownie.</translation>
     </message>
     <message>
-        <source>The work directory %1 can be changed by other users. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
-        <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
+        <source>The work directory %1 can be changed by other users. Remove it, or set %2 to a directory of your own, and start the update again.</source>
+        <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw %2 na własny katalog i uruchom aktualizację ponownie.</translation>
     </message>
 </context>
 <context>

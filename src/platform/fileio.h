@@ -177,6 +177,9 @@ enum class FolderAccess {
 // or the Administrators group; no DACL at all lets everyone in. False with
 // errno when the folder cannot be looked at.
 bool folderAccess(const QByteArray &path, const FileStatus &status, FolderAccess *access);
+// The environment variable by which a user moves the temporary directory.
+// POSIX: TMPDIR. Windows: TEMP.
+const char *tempDirectoryVariable();
 
 // A second name for a file. Windows: CreateHardLinkW.
 bool makeLink(const QByteArray &from, const QByteArray &to);

@@ -213,6 +213,11 @@ uint currentUser()
     return uint(::geteuid());
 }
 
+const char *tempDirectoryVariable()
+{
+    return "TMPDIR";
+}
+
 bool folderAccess(const QByteArray &, const FileStatus &status, FolderAccess *access)
 {
     if (status.owner != currentUser())

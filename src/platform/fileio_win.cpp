@@ -905,6 +905,11 @@ constexpr ACCESS_MASK ChangeRights =
 
 } // namespace
 
+const char *tempDirectoryVariable()
+{
+    return "TEMP";
+}
+
 bool folderAccess(const QByteArray &path, const FileStatus &, FolderAccess *access)
 {
     const HANDLE handle = openHandle(nativeName(path), READ_CONTROL, OPEN_EXISTING,
