@@ -1,6 +1,7 @@
 #include "workdirectory.h"
 
 #include "buildconfig.h"
+#include "platform/fileio.h"
 #include "privatefolder.h"
 #include "removetree.h"
 
@@ -15,13 +16,6 @@ namespace {
 
 const QLatin1String ArchivesFolder("archives");
 const QLatin1String UnpackFolder("unpack");
-// The variable that moves the system's temporary folder, and with it the
-// work directory (QDir::tempPath() reads TEMP on Windows).
-#ifdef Q_OS_WIN
-const QLatin1String TempVariable("TEMP");
-#else
-const QLatin1String TempVariable("TMPDIR");
-#endif
 
 bool refuse(QString *problem, const QString &text)
 {
@@ -104,6 +98,9 @@ QString unpackPath(const QString &dir, int index)
 bool preparePrivate(const QString &dir, QString *problem)
 {
     const QString clean = QDir::cleanPath(dir);
+    // As the user would type them into the system's own tools.
+    const QString shown = QDir::toNativeSeparators(clean);
+    const QString variable = QString::fromLatin1(Platform::tempDirectoryVariable());
     int error = 0;
     switch (PrivateFolder::prepare(clean, &error)) {
     case PrivateFolder::Problem::None:
@@ -111,32 +108,32 @@ bool preparePrivate(const QString &dir, QString *problem)
     case PrivateFolder::Problem::CannotCreate:
         return refuse(problem, QCoreApplication::translate(
                                    "WorkDirectory", "Cannot create the work directory %1: %2")
-                                   .arg(QDir::toNativeSeparators(clean), qt_error_string(error)));
+                                   .arg(shown, qt_error_string(error)));
     case PrivateFolder::Problem::CannotUse:
         return refuse(problem, QCoreApplication::translate("WorkDirectory",
                                                            "Cannot use the work directory %1: %2")
-                                   .arg(QDir::toNativeSeparators(clean), qt_error_string(error)));
+                                   .arg(shown, qt_error_string(error)));
     case PrivateFolder::Problem::NotAFolder:
         return refuse(
             problem, QCoreApplication::translate(
                          "WorkDirectory",
                          "The work directory %1 is not a directory. Remove it and start the update "
                          "again.")
-                         .arg(QDir::toNativeSeparators(clean)));
+                         .arg(shown));
     case PrivateFolder::Problem::OtherOwner:
         return refuse(problem,
                       QCoreApplication::translate(
                           "WorkDirectory",
                           "The work directory %1 belongs to another user. Remove it, or set %2 "
                           "to a directory of your own, and start the update again.")
-                          .arg(QDir::toNativeSeparators(clean), TempVariable));
+                          .arg(shown, variable));
     case PrivateFolder::Problem::OpenToOthers:
         return refuse(problem,
                       QCoreApplication::translate(
                           "WorkDirectory",
                           "The work directory %1 can be changed by other users. Remove it, or set "
                           "%2 to a directory of your own, and start the update again.")
-                          .arg(QDir::toNativeSeparators(clean), TempVariable));
+                          .arg(shown, variable));
     }
     return false;
 }

@@ -160,6 +160,12 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     if (relative.isEmpty())
         return fail(QCoreApplication::translate("DeltaPackage", "The patch of \"%1\" names a place outside the installation.")
                         .arg(path + QLatin1Char('/') + name));
+    // Checked before the installed file is read: a stream or device name
+    // would read something other than the file.
+    const QString nameProblem = Platform::nameProblem(relative);
+    if (!nameProblem.isEmpty())
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 names a file that cannot exist on this system (%2).")
+                        .arg(relative, nameProblem));
 
     FilePatch::Versions versions;
     versions.name = QDir::toNativeSeparators(relative);

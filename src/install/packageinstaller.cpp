@@ -190,6 +190,8 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, const QString &ma
                                                 "Cannot read the manifest of package %1 (%2).")
                         .arg(m_packageName, reader.errorString()));
     }
+    if (!checkNames(manifestPath))
+        return false;
     QString recordError;
     if (!startRecord(&recordError))
         return fail(recordError, recordError);
@@ -216,6 +218,41 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, const QString &ma
                            ManifestReader::value(attributes, QLatin1String("name")),
                            ManifestReader::value(attributes, QLatin1String("action")).toLower()))
                 return false;
+            break;
+        }
+        }
+    }
+}
+
+bool PackageInstaller::checkNames(const QString &manifestPath)
+{
+    // A second reading of the manifest, before the first change to the root:
+    // a row whose place this system cannot hold (a device, a data stream, a
+    // name it would shorten) fails the package while there is nothing to take
+    // back. What keeps the manifest from being read is told by the reading
+    // that applies it.
+    ManifestReader reader;
+    if (!reader.open(manifestPath))
+        return true;
+    for (;;) {
+        switch (reader.next()) {
+        case ManifestReader::End:
+        case ManifestReader::Error:
+            return true;
+        case ManifestReader::Package:
+            break;
+        case ManifestReader::File: {
+            const QXmlStreamAttributes attributes = reader.attributes();
+            const QString path = ManifestReader::value(attributes, QLatin1String("path"));
+            const QString name = ManifestReader::value(attributes, QLatin1String("name"));
+            const QString row = path.isEmpty() ? name : path + QLatin1Char('/') + name;
+            const QString problem = Platform::nameProblem(row);
+            if (!problem.isEmpty()) {
+                return fail(QCoreApplication::translate("PackageInstaller",
+                                                        "The package %1 names a file that cannot "
+                                                        "exist on this system: %2 (%3)")
+                                .arg(m_packageName, row, problem));
+            }
             break;
         }
         }

@@ -79,6 +79,9 @@ private:
     bool fail(const QString &message, const QString &reason = QString());
     bool applyManifest(const QString &unpackDir, const QString &manifestPath, int entries,
                        const Step &step);
+    // False, with the message, when a row names a place that this system
+    // cannot hold (Platform::nameProblem).
+    bool checkNames(const QString &manifestPath);
     bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
                    const QString &action);

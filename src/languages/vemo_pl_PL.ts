@@ -39,6 +39,14 @@
         <source>File %1 in the update archive is larger than the archive says.</source>
         <translation>Plik %1 w archiwum aktualizacji jest większy, niż podaje archiwum.</translation>
     </message>
+    <message>
+        <source>A file name in the update archive is too long (%1 bytes, at most %2): %3</source>
+        <translation>Nazwa pliku w archiwum aktualizacji jest za długa (bajtów: %1, najwyżej %2): %3</translation>
+    </message>
+    <message>
+        <source>The update archive holds a file whose name cannot exist on this system: %1 (%2)</source>
+        <translation>Archiwum aktualizacji zawiera plik o nazwie, która nie może istnieć w tym systemie: %1 (%2)</translation>
+    </message>
 </context>
 <context>
     <name>BackupRecord</name>
@@ -89,6 +97,10 @@
         <source>Cancelled.</source>
         <translation>Anulowano.</translation>
     </message>
+    <message>
+        <source>The patch of %1 names a file that cannot exist on this system (%2).</source>
+        <translation>Łatka %1 wskazuje plik, który nie może istnieć w tym systemie (%2).</translation>
+    </message>
 </context>
 <context>
     <name>DownloadStatus</name>
@@ -110,6 +122,17 @@
     <message>
         <source>There is no folder to compare the delta package with.</source>
         <translation>Nie ma folderu, z którym można porównać pakiet różnicowy.</translation>
+    </message>
+</context>
+<context>
+    <name>FileInUse</name>
+    <message>
+        <source>The file %1 is in use by another program and cannot be replaced. Close that program and try the update again.</source>
+        <translation>Plik %1 jest używany przez inny program i nie można go zastąpić. Zamknij ten program i spróbuj zaktualizować ponownie.</translation>
+    </message>
+    <message>
+        <source>The file %1 is in use by %2 and cannot be replaced. Close %2 and try the update again.</source>
+        <translation>Plik %1 jest używany przez program %2 i nie można go zastąpić. Zamknij program %2 i spróbuj zaktualizować ponownie.</translation>
     </message>
 </context>
 <context>
@@ -205,17 +228,6 @@
     <message>
         <source>The zstd library here (%1) is not the one the updater was built with (%2).</source>
         <translation>Biblioteka zstd w systemie (%1) nie jest tą, z którą zbudowano program aktualizujący (%2).</translation>
-    </message>
-</context>
-<context>
-    <name>FileInUse</name>
-    <message>
-        <source>The file %1 is in use by another program and cannot be replaced. Close that program and try the update again.</source>
-        <translation>Plik %1 jest używany przez inny program i nie można go zastąpić. Zamknij ten program i spróbuj zaktualizować ponownie.</translation>
-    </message>
-    <message>
-        <source>The file %1 is in use by %2 and cannot be replaced. Close %2 and try the update again.</source>
-        <translation>Plik %1 jest używany przez program %2 i nie można go zastąpić. Zamknij program %2 i spróbuj zaktualizować ponownie.</translation>
     </message>
 </context>
 <context>
@@ -462,6 +474,33 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     <message>
         <source>Package %1 holds patches of installed files, which only a delta installation can apply.</source>
         <translation>Pakiet %1 zawiera łatki zainstalowanych plików, które może nałożyć tylko instalacja różnicowa.</translation>
+    </message>
+    <message>
+        <source>The package %1 names a file that cannot exist on this system: %2 (%3)</source>
+        <translation>Pakiet %1 wskazuje plik, który nie może istnieć w tym systemie: %2 (%3)</translation>
+    </message>
+</context>
+<context>
+    <name>Platform</name>
+    <message>
+        <source>%1 holds the character %2, which file names on this system cannot hold</source>
+        <translation>%1 zawiera znak %2, którego nazwy plików w tym systemie nie mogą zawierać</translation>
+    </message>
+    <message>
+        <source>the path is too long (%1 characters, at most %2)</source>
+        <translation>ścieżka jest za długa (znaków: %1, najwyżej %2)</translation>
+    </message>
+    <message>
+        <source>%1 is the name of a device on this system</source>
+        <translation>%1 to nazwa urządzenia w tym systemie</translation>
+    </message>
+    <message>
+        <source>%1 ends with a dot or a blank, which this system drops from file names</source>
+        <translation>%1 kończy się kropką lub spacją, które ten system usuwa z nazw plików</translation>
+    </message>
+    <message>
+        <source>the name %1 is too long (%2 characters, at most %3)</source>
+        <translation>nazwa %1 jest za długa (znaków: %2, najwyżej %3)</translation>
     </message>
 </context>
 <context>

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QDateTime>
 #include <QProcess>
 #include <QSysInfo>
@@ -294,7 +295,17 @@ void RelocationTest::refusesAWorkDirectoryThatIsNotPrivate()
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QVERIFY2(boxes.last().text.contains(reason), qPrintable(boxes.last().text));
-    QVERIFY2(boxes.last().text.contains(QDir::toNativeSeparators(dir)), qPrintable(boxes.last().text));
+    QVERIFY2(boxes.last().text.contains(QDir::toNativeSeparators(dir)),
+             qPrintable(boxes.last().text));
+    // The advice names the variable that moves this system's temporary folder.
+    if (kind == "shared" || kind == "group" || kind == "foreign") {
+#ifdef Q_OS_WIN
+        const QString variable = QStringLiteral("set TEMP ");
+#else
+        const QString variable = QStringLiteral("set TMPDIR ");
+#endif
+        QVERIFY2(boxes.last().text.contains(variable), qPrintable(boxes.last().text));
+    }
     // Nothing copied, nothing started.
     QCOMPARE(treeListing(m_temp->filePath("tmp")), before);
     QTest::qWait(200);
@@ -321,6 +332,8 @@ void RelocationTest::oneUpdaterAtATime_data()
     QTest::newRow("no other updater") << "nobody" << true;
     QTest::newRow("the lock of an updater that died is taken over") << "dead lock" << true;
     QTest::newRow("the lock of a running updater") << "live lock" << false;
+    QTest::newRow("a lock naming this process, whose number the system gave on")
+        << "own number lock" << true;
     QTest::newRow("the lock promised to a running successor") << "live promise" << false;
     QTest::newRow("a promise to a successor that died") << "dead promise" << true;
     QTest::newRow("a lock file left empty by a power cut is taken over") << "old empty lock"
@@ -350,9 +363,9 @@ void RelocationTest::oneUpdaterAtATime()
     QVERIFY(ended.waitForFinished());
     const qint64 deadPid = ended.processId() > 0 ? ended.processId() : 999999;
     QProcess running;
-    const auto lockFile = [&](qint64 pid) {
+    const auto lockFile = [&](qint64 pid, const QString &application) {
         // As QLockFile writes it: process id, application, host, machine, boot.
-        return QByteArray::number(pid) + '\n' + QCoreApplication::applicationName().toUtf8()
+        return QByteArray::number(pid) + '\n' + application.toUtf8()
                + '\n' + QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId()
                + '\n' + QSysInfo::bootUniqueId() + '\n';
     };
@@ -361,9 +374,17 @@ void RelocationTest::oneUpdaterAtATime()
                + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + '\n';
     };
     if (holder == QLatin1String("dead lock"))
-        QVERIFY(writeFile(lockDir + "updater.lock", lockFile(deadPid)));
-    else if (holder == QLatin1String("live lock"))
-        QVERIFY(writeFile(lockDir + "updater.lock", lockFile(QCoreApplication::applicationPid())));
+        QVERIFY(writeFile(lockDir + "updater.lock",
+                          lockFile(deadPid, QCoreApplication::applicationName())));
+    else if (holder == QLatin1String("own number lock"))
+        QVERIFY(writeFile(lockDir + "updater.lock", lockFile(QCoreApplication::applicationPid(),
+                                                             QCoreApplication::applicationName())));
+    else if (holder == QLatin1String("live lock")) {
+        running.start(standIn, QStringList{QStringLiteral("wait")});
+        QVERIFY(running.waitForStarted());
+        QVERIFY(writeFile(lockDir + "updater.lock",
+                          lockFile(running.processId(), QFileInfo(standIn).completeBaseName())));
+    }
     else if (holder == QLatin1String("live promise")) {
         running.start(standIn, QStringList{QStringLiteral("wait")});
         QVERIFY(running.waitForStarted());

@@ -218,12 +218,6 @@ void UpdateModeTest::refusesASharedWorkDirectory()
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
     QCOMPARE(boxes.last().title, QStringLiteral("Update"));
     QVERIFY(boxes.last().text.contains(QStringLiteral("can be changed by other users")));
-    // The variable that moves the temporary folder on this system.
-#ifdef Q_OS_WIN
-    QVERIFY(boxes.last().text.contains(QStringLiteral("or set TEMP to a directory")));
-#else
-    QVERIFY(boxes.last().text.contains(QStringLiteral("or set TMPDIR to a directory")));
-#endif
     QTest::qWait(100);
     QVERIFY(server.queries().isEmpty());
 }
