@@ -2,6 +2,8 @@
 
 #include "platform/processes.h"
 
+#include "runlog.h"
+
 #include <QDeadlineTimer>
 #include <QProcess>
 
@@ -41,10 +43,14 @@ QByteArray runUpdateQuery(const QString &installDir, int timeoutMs)
                     QIODevice::ReadWrite);
 
     QDeadlineTimer deadline(timeoutMs);
-    if (!messenger.waitForStarted(int(deadline.remainingTime())))
+    if (!messenger.waitForStarted(int(deadline.remainingTime()))) {
+        qCInfo(lcRunLog, "the messenger did not start: %s",
+               qUtf8Printable(messenger.errorString()));
         return QByteArray();
+    }
     group.started(&messenger);
     const auto stopGroup = [&messenger, &group] {
+        qCInfo(lcRunLog, "the messenger was stopped: it ran too long or printed too much");
         group.kill();
         messenger.waitForFinished(5000);
         return QByteArray();
@@ -60,6 +66,14 @@ QByteArray runUpdateQuery(const QString &installDir, int timeoutMs)
         if (messenger.state() == QProcess::NotRunning) {
             if (messenger.bytesAvailable() > 0)
                 continue;
+            // Why it said nothing, for the log a user can send: Windows
+            // reports a program that could not load as an exit code
+            // (0xc0000135, a DLL not found).
+            if (messenger.exitStatus() != QProcess::NormalExit)
+                qCInfo(lcRunLog, "the messenger crashed");
+            else if (messenger.exitCode() != 0)
+                qCInfo(lcRunLog, "the messenger ended with exit code %d (0x%08x)",
+                       messenger.exitCode(), uint(messenger.exitCode()));
             return output;
         }
         if (deadline.hasExpired())

@@ -137,7 +137,12 @@ void RunLog::handleMessage(QtMsgType type, const QMessageLogContext &context,
                            const QString &message)
 {
     const bool logOnly = context.category && qstrcmp(context.category, "vemo.runlog") == 0;
-    const QString failure = activeLog ? activeLog->write(message) : QString();
+    // The file holds the updater's own lines: those of its categories and
+    // the ones it prints itself, all of which begin with "updater: ". Qt's
+    // warnings (the platform plug-in's, fonts') go on standard error only.
+    const bool ours = (context.category && qstrncmp(context.category, "vemo.", 5) == 0)
+                      || message.startsWith(QLatin1String("updater: "));
+    const QString failure = activeLog && ours ? activeLog->write(message) : QString();
     if (!logOnly)
         previousHandler(type, context, message);
     // Straight to the handler before: a message sent from inside a handler

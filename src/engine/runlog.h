@@ -16,8 +16,10 @@ Q_DECLARE_LOGGING_CATEGORY(lcRunLog)
 // in the state directory, the run before kept as "previous-update.log".
 //
 // While it writes, it is the program's Qt message handler: every qInfo(),
-// qWarning() and so on still goes where it went before (standard error) and
-// also into the file, and lines of lcRunLog go into the file only. Each line
+// qWarning() and so on still goes where it went before (standard error);
+// the updater's own lines (its "vemo." categories, and the messages it
+// prints, which begin with "updater: ") also go into the file, while Qt's
+// own warnings do not; lines of lcRunLog go into the file only. Each line
 // is UTF-8, starts with a UTC time stamp and ends with one newline (newlines
 // inside a message are written as "\n"). The file grows to maxSize bytes at
 // most: the line that would pass the limit is replaced by a last line saying

@@ -26,13 +26,13 @@ bool prepare(const QString &stateDir, QString *problem)
     if (found == PrivateFolder::Problem::CannotCreate || found == PrivateFolder::Problem::CannotUse) {
         *problem = QCoreApplication::translate(
                        "StateDirectory", "Cannot create the folder %1 for the update's records: %2")
-                       .arg(dir, qt_error_string(error));
+                       .arg(QDir::toNativeSeparators(dir), qt_error_string(error));
     } else {
         *problem = QCoreApplication::translate(
                        "StateDirectory",
                        "The folder %1 for the update's records is not a folder of your own "
                        "that only you can change. Remove it and start the update again.")
-                       .arg(dir);
+                       .arg(QDir::toNativeSeparators(dir));
     }
     return false;
 }

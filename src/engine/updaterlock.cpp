@@ -31,19 +31,33 @@ QString withSlash(const QString &directory)
 // far less than this.
 constexpr time_t HolderlessLockAgeS = 10;
 
-// A lock file that names no holder (the system went down between creating
-// and writing it, or it is not a lock file at all) would stop every updater
-// for good: QLockFile takes it for held as long as it exists. Once it is
-// older than any making of a lock takes, it goes, unless a live QLockFile
-// still holds it (removeStaleLockFile() refuses then).
-void removeHolderlessLock(QLockFile &lock, const QString &path)
+// Two lock files that QLockFile would take for held for good, removed
+// before it looks; removeStaleLockFile() refuses while a live QLockFile
+// holds the file (it keeps it locked, on Windows open without leave to
+// delete), so a lock in use is never lost:
+// - one that names this very process: its writer has died and the system
+//   has given its number on to this updater, which QLockFile finds running
+//   under the same name (Windows hands out numbers of ended processes
+//   again, and a restart, or Wine's server started anew, begins them from
+//   the start, while the state folder keeps the file);
+// - one that names no holder (the system went down between creating and
+//   writing it, or it is not a lock file at all), once it is older than any
+//   making of a lock takes.
+void removeDeadLock(QLockFile &lock, const QString &path)
 {
     qint64 pid = 0;
     QString host;
     QString application;
     Platform::FileStatus info;
-    if (lock.getLockInfo(&pid, &host, &application)
-        || !Platform::nameStatus(Platform::encodeName(path), &info)
+    if (lock.getLockInfo(&pid, &host, &application)) {
+        // The state folder is this machine's own; the host's name in the
+        // file is left aside, as the one QLockFile writes on Windows (the
+        // NetBIOS name, in capitals) need not be the one QSysInfo gives.
+        if (pid == QCoreApplication::applicationPid())
+            lock.removeStaleLockFile();
+        return;
+    }
+    if (!Platform::nameStatus(Platform::encodeName(path), &info)
         || std::time(nullptr) - info.modifiedS < HolderlessLockAgeS)
         return;
     lock.removeStaleLockFile();
@@ -114,14 +128,14 @@ bool UpdaterLock::acquire(int waitMs, QString *problem)
         }
         return false;
     }
-    removeHolderlessLock(m_lock, path);
+    removeDeadLock(m_lock, path);
     if (!m_lock.tryLock(waitMs)) {
         if (problem) {
             *problem =
                 m_lock.error() == QLockFile::LockFailedError
                     ? anotherUpdate()
                     : QCoreApplication::translate("UpdaterLock", "Cannot create the lock file %1.")
-                          .arg(m_directory + LockName);
+                          .arg(QDir::toNativeSeparators(m_directory + LockName));
         }
         return false;
     }

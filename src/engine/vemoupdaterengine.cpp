@@ -4,6 +4,7 @@
 #include "answersignature.h"
 #include "buildconfig.h"
 #include "messenger.h"
+#include "runlog.h"
 #include "updateanswer.h"
 #include "updateinfo.h"
 #include "updatekeys.h"
@@ -128,6 +129,9 @@ bool VemoUpdaterEngine::checkForUpdates()
 
     // Without a query there is nothing to ask; the network is not to blame.
     if (!Messenger::isUsableQuery(query)) {
+        // What it printed instead, for the log.
+        qCInfo(lcRunLog, "the messenger printed no query: %s",
+               qUtf8Printable(QString::fromLocal8Bit(output.left(2000)).trimmed()));
         showCheckError(
             m_prompts,
             tr("Vemo did not report its installed components, so updates cannot be checked. "

@@ -1,6 +1,7 @@
 #include "workdirectory.h"
 
 #include "buildconfig.h"
+#include "platform/fileio.h"
 #include "privatefolder.h"
 #include "removetree.h"
 
@@ -97,6 +98,9 @@ QString unpackPath(const QString &dir, int index)
 bool preparePrivate(const QString &dir, QString *problem)
 {
     const QString clean = QDir::cleanPath(dir);
+    // As the user would type them into the system's own tools.
+    const QString shown = QDir::toNativeSeparators(clean);
+    const QString variable = QString::fromLatin1(Platform::tempDirectoryVariable());
     int error = 0;
     switch (PrivateFolder::prepare(clean, &error)) {
     case PrivateFolder::Problem::None:
@@ -104,32 +108,32 @@ bool preparePrivate(const QString &dir, QString *problem)
     case PrivateFolder::Problem::CannotCreate:
         return refuse(problem, QCoreApplication::translate(
                                    "WorkDirectory", "Cannot create the work directory %1: %2")
-                                   .arg(clean, qt_error_string(error)));
+                                   .arg(shown, qt_error_string(error)));
     case PrivateFolder::Problem::CannotUse:
         return refuse(problem, QCoreApplication::translate("WorkDirectory",
                                                            "Cannot use the work directory %1: %2")
-                                   .arg(clean, qt_error_string(error)));
+                                   .arg(shown, qt_error_string(error)));
     case PrivateFolder::Problem::NotAFolder:
         return refuse(
             problem, QCoreApplication::translate(
                          "WorkDirectory",
                          "The work directory %1 is not a directory. Remove it and start the update "
                          "again.")
-                         .arg(clean));
+                         .arg(shown));
     case PrivateFolder::Problem::OtherOwner:
         return refuse(problem,
                       QCoreApplication::translate(
                           "WorkDirectory",
-                          "The work directory %1 belongs to another user. Remove it, or set TMPDIR "
+                          "The work directory %1 belongs to another user. Remove it, or set %2 "
                           "to a directory of your own, and start the update again.")
-                          .arg(clean));
+                          .arg(shown, variable));
     case PrivateFolder::Problem::OpenToOthers:
         return refuse(problem,
                       QCoreApplication::translate(
                           "WorkDirectory",
                           "The work directory %1 can be changed by other users. Remove it, or set "
-                          "TMPDIR to a directory of your own, and start the update again.")
-                          .arg(clean));
+                          "%2 to a directory of your own, and start the update again.")
+                          .arg(shown, variable));
     }
     return false;
 }

@@ -416,14 +416,36 @@ bool ArchiveExtractor::extractEntry(UnzipHandle &archive, const QString &skipped
         return fail(
             QCoreApplication::translate("ArchiveExtractor", "Cannot read file from archive!"));
 
-    const qsizetype nameLength = qstrnlen(nameBuffer, sizeof nameBuffer);
     bool nameDecoded = true;
+    if (info.size_filename >= uLong(NameBufferSize)) {
+        // Read again whole, so that the message names the entry.
+        QByteArray whole(qsizetype(info.size_filename) + 1, '\0');
+        unzGetCurrentFileInfo64(archive.get(), nullptr, whole.data(), uLong(whole.size()),
+                                nullptr, 0, nullptr, 0);
+        return fail(QCoreApplication::translate("ArchiveExtractor",
+                                                "A file name in the update archive is too long "
+                                                "(%1 bytes, at most %2): %3")
+                        .arg(QString::number(info.size_filename),
+                             QString::number(NameBufferSize - 1),
+                             entryNameFrom(whole.constData(), qstrnlen(whole.constData(),
+                                                                       whole.size()),
+                                           info.flag, &nameDecoded)));
+    }
+    const qsizetype nameLength = qstrnlen(nameBuffer, sizeof nameBuffer);
     const QString entryName = entryNameFrom(nameBuffer, nameLength, info.flag, &nameDecoded);
-    if (info.size_filename >= uLong(NameBufferSize) || uLong(nameLength) != info.size_filename
-        || !nameDecoded || !isSafeEntryName(entryName)) {
+    if (uLong(nameLength) != info.size_filename || !nameDecoded || !isSafeEntryName(entryName)) {
         return fail(QCoreApplication::translate("ArchiveExtractor",
                                                 "Invalid file name in update archive: %1")
                         .arg(entryName));
+    }
+    // A name that this system would turn into another name or a device, or
+    // refuse, fails here rather than while the installation is under way.
+    const QString nameProblem = Platform::nameProblem(entryName);
+    if (!nameProblem.isEmpty()) {
+        return fail(QCoreApplication::translate("ArchiveExtractor",
+                                                "The update archive holds a file whose name "
+                                                "cannot exist on this system: %1 (%2)")
+                        .arg(entryName, nameProblem));
     }
 
     if (entryName.endsWith(QLatin1Char('/'))) {

@@ -63,7 +63,7 @@ bool makePath(const QString &dir)
 QString cannotBackUp(const QString &target, const QString &backup, const QString &reason)
 {
     return QCoreApplication::translate("BackupRecord", "Cannot back up file %1 to %2!")
-               .arg(target, backup)
+               .arg(QDir::toNativeSeparators(target), QDir::toNativeSeparators(backup))
            + QStringLiteral(" (%1)").arg(reason);
 }
 
@@ -115,7 +115,7 @@ bool BackupRecord::makeBackupFolder(QString *error)
 {
     if (!makePath(m_backupDir)) {
         *error = QCoreApplication::translate("BackupRecord", "Cannot create folder %1 (%2)")
-                     .arg(m_backupDir, systemError());
+                     .arg(QDir::toNativeSeparators(m_backupDir), systemError());
         return false;
     }
     m_existingDirectories.insert(m_backupDir);
@@ -135,7 +135,7 @@ bool BackupRecord::makeDirectories(const QString &dir, QString *error)
         m_createdDirectories.append(path);
         if (!Platform::makeDirectory(Platform::encodeName(path), 0777) && errno != EEXIST) {
             *error = QCoreApplication::translate("BackupRecord", "Cannot create folder %1 (%2)")
-                         .arg(path, systemError());
+                         .arg(QDir::toNativeSeparators(path), systemError());
             return false;
         }
     }
@@ -231,7 +231,8 @@ bool BackupRecord::restore(QString *error)
         // Not there, or never made (its folder is a file): nothing to delete.
         if (!Platform::removeFile(Platform::encodeName(created)) && errno != ENOENT
             && errno != ENOTDIR) {
-            *error = QStringLiteral("%1 (%2)").arg(created, systemError());
+            *error =
+                QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(created), systemError());
             return false;
         }
     }
@@ -245,7 +246,8 @@ bool BackupRecord::restore(QString *error)
         const QString saved = m_backupDir + QLatin1Char('/') + relative;
         const QString target = m_root + QLatin1Char('/') + relative;
         if (!entryExists(saved)) {
-            *error = QStringLiteral("%1 (%2)").arg(saved, Platform::systemError(ENOENT));
+            *error = QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(saved),
+                                                   Platform::systemError(ENOENT));
             return false;
         }
         const QString directory = QFileInfo(target).absolutePath();
@@ -257,7 +259,7 @@ bool BackupRecord::restore(QString *error)
         // was, and the rollback must not report a loss that did not happen.
         if (!FileCopy::replaceWith(saved, target, staging, &reason)
             && !FileCopy::sameContent(saved, target)) {
-            *error = QStringLiteral("%1 (%2)").arg(target, reason);
+            *error = QStringLiteral("%1 (%2)").arg(QDir::toNativeSeparators(target), reason);
             return false;
         }
     }

@@ -182,8 +182,15 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     if (relative.isEmpty())
         return fail(QCoreApplication::translate("DeltaPackage", "The patch of \"%1\" names a place outside the installation.")
                         .arg(path + QLatin1Char('/') + name));
+    // Checked before the installed file is read: a stream or device name
+    // would read something other than the file.
+    const QString nameProblem = Platform::nameProblem(relative);
+    if (!nameProblem.isEmpty())
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 names a file that cannot exist on this system (%2).")
+                        .arg(relative, nameProblem));
 
     FilePatch::Versions versions;
+    versions.name = QDir::toNativeSeparators(relative);
     versions.fromSha256 = ManifestReader::value(attributes, QLatin1String("from-sha256")).toLatin1();
     versions.sha256 = ManifestReader::value(attributes, QLatin1String("sha256")).toLatin1();
     versions.fromSize =
@@ -193,7 +200,7 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     if (versions.fromSize < 0 || versions.size < 0
         || !ArchiveDigest::isHexDigest(versions.fromSha256)
         || !ArchiveDigest::isHexDigest(versions.sha256)) {
-        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 lacks valid sizes or SHA-256 digests.").arg(relative));
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 lacks valid sizes or SHA-256 digests.").arg(QDir::toNativeSeparators(relative)));
     }
 
     // The frame is the entry at the row's place, as the file of an "add"
@@ -201,29 +208,29 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     // in names no entry.
     const QString frame = QDir::cleanPath(m_unpackDir + QLatin1Char('/') + relative);
     if (!frame.startsWith(m_unpackDir + QLatin1Char('/')))
-        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(relative));
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(QDir::toNativeSeparators(relative)));
     Platform::FileStatus status;
     if (!Platform::nameStatus(Platform::encodeName(frame), &status) || !status.isRegular())
-        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(relative));
+        return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 is not in the package.").arg(QDir::toNativeSeparators(relative)));
     if (passesLink(m_root, relative))
-        return fail(QCoreApplication::translate("DeltaPackage", "The installed file %1 lies beyond a link.").arg(relative));
+        return fail(QCoreApplication::translate("DeltaPackage", "The installed file %1 lies beyond a link.").arg(QDir::toNativeSeparators(relative)));
 
     QString installed = m_root + QLatin1Char('/') + relative;
     if (Platform::nameStatus(Platform::encodeName(installed), &status) && status.isLink()) {
         installed = linkedFile(m_root, installed);
         if (installed.isEmpty())
-            return fail(QCoreApplication::translate("DeltaPackage", "The installed file %1 is a link that leads to no file in the installation.").arg(relative));
+            return fail(QCoreApplication::translate("DeltaPackage", "The installed file %1 is a link that leads to no file in the installation.").arg(QDir::toNativeSeparators(relative)));
     }
 
     const QString output = freeName();
     if (output.isEmpty())
-        return fail(QCoreApplication::translate("DeltaPackage", "Cannot make a file in %1.").arg(m_unpackDir));
+        return fail(QCoreApplication::translate("DeltaPackage", "Cannot make a file in %1.").arg(QDir::toNativeSeparators(m_unpackDir)));
     if (!FilePatch::apply(installed, frame, output, versions, m_reason, m_cancelled))
         return false;
     if (!Platform::rename(Platform::encodeName(output), Platform::encodeName(frame))) {
         const QString error = Platform::systemError(errno);
         Platform::removeFile(Platform::encodeName(output));
-        return fail(QCoreApplication::translate("DeltaPackage", "Cannot write file %1 (%2).").arg(frame, error));
+        return fail(QCoreApplication::translate("DeltaPackage", "Cannot write file %1 (%2).").arg(QDir::toNativeSeparators(frame), error));
     }
     ++m_prepared->patchedFiles;
     m_bytesDone += versions.size;

@@ -4,6 +4,7 @@
 #include "platform/processes.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 namespace FileInUse {
 
@@ -15,12 +16,12 @@ QString message(const QString &file)
                                            "The file %1 is in use by another program and cannot "
                                            "be replaced. Close that program and try the update "
                                            "again.")
-            .arg(file);
+            .arg(QDir::toNativeSeparators(file));
     }
     return QCoreApplication::translate("FileInUse",
                                        "The file %1 is in use by %2 and cannot be replaced. Close "
                                        "%2 and try the update again.")
-        .arg(file, programs.join(QStringLiteral(", ")));
+        .arg(QDir::toNativeSeparators(file), programs.join(QStringLiteral(", ")));
 }
 
 } // namespace FileInUse

@@ -6,6 +6,7 @@
 #include "platform/systemerror.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QThread>
 
@@ -119,7 +120,7 @@ private:
 bool systemFailure(const char *what, const QString &path, QString *reason)
 {
     const QString error = Platform::systemError(errno);
-    *reason = QCoreApplication::translate("FilePatch", what).arg(path, error);
+    *reason = QCoreApplication::translate("FilePatch", what).arg(QDir::toNativeSeparators(path), error);
     return false;
 }
 
@@ -182,16 +183,16 @@ bool Patcher::openInstalled(const QString &installed)
     if (!Platform::fileStatus(file.get(), &status))
         return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the installed file %1 (%2)."), installed, m_reason);
     if (!status.isRegular())
-        return fail(QCoreApplication::translate("FilePatch", "The installed %1 is not a regular file.").arg(installed));
+        return fail(QCoreApplication::translate("FilePatch", "The installed %1 is not a regular file.").arg(QDir::toNativeSeparators(installed)));
     if (status.size != m_versions.fromSize) {
         return fail(QCoreApplication::translate("FilePatch", "The installed file %1 has %2 bytes, the patch applies to %3.")
-                        .arg(installed)
+                        .arg(QDir::toNativeSeparators(installed))
                         .arg(status.size)
                         .arg(m_versions.fromSize));
     }
     QString error;
     if (!m_installed.map(file.release(), status.size, QIODevice::ReadOnly, &error))
-        return fail(QCoreApplication::translate("FilePatch", "Cannot map the installed file %1 (%2).").arg(installed, error));
+        return fail(QCoreApplication::translate("FilePatch", "Cannot map the installed file %1 (%2).").arg(QDir::toNativeSeparators(installed), error));
     return true;
 }
 
@@ -201,7 +202,7 @@ bool Patcher::checkInstalled(const QString &installed, const QByteArray &digest)
         return true;
     return fail(QCoreApplication::translate("FilePatch", "The installed file %1 differs from the one the patch applies to "
                    "(SHA-256 %2).")
-                    .arg(installed, QString::fromLatin1(digest)));
+                    .arg(QDir::toNativeSeparators(installed), QString::fromLatin1(digest)));
 }
 
 bool Patcher::readHeader(const QString &frame)
@@ -219,19 +220,30 @@ bool Patcher::readHeader(const QString &frame)
     ZSTD_frameHeader fields;
     const size_t result = ZSTD_getFrameHeader(&fields, header, size_t(length));
     if (ZSTD_isError(result) || result != 0 || fields.frameType != ZSTD_frame)
-        return fail(QCoreApplication::translate("FilePatch", "The patch %1 is no zstd frame.").arg(frame));
+        return fail(QCoreApplication::translate("FilePatch", "The patch %1 is no zstd frame.").arg(QDir::toNativeSeparators(frame)));
     const quint64 bound = FilePatch::windowBound(m_versions.fromSize, m_versions.size);
     if (fields.windowSize > bound) {
         return fail(QCoreApplication::translate("FilePatch", "The patch %1 asks for a window of %2 bytes, more than the %3 "
                        "allowed for its files.")
-                        .arg(frame)
+                        .arg(QDir::toNativeSeparators(frame))
                         .arg(fields.windowSize)
                         .arg(bound));
+    }
+    // Every block that makes anything takes at least 4 bytes of the frame
+    // (its 3-byte header and a byte) and makes at most blockSizeMax: a
+    // size beyond that cannot come out of this frame, whatever its header
+    // says, and is refused before room is reserved for it.
+    const quint64 most = quint64(m_frameSize - qint64(fields.headerSize)) / 4 * fields.blockSizeMax;
+    if (quint64(m_versions.size) > most) {
+        return fail(QCoreApplication::translate("FilePatch", "The patch %1 can make at most %2 bytes, the manifest says %3.")
+                        .arg(QDir::toNativeSeparators(frame))
+                        .arg(most)
+                        .arg(m_versions.size));
     }
     if (fields.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN
         && fields.frameContentSize != quint64(m_versions.size)) {
         return fail(QCoreApplication::translate("FilePatch", "The patch %1 makes %2 bytes, the manifest says %3.")
-                        .arg(frame)
+                        .arg(QDir::toNativeSeparators(frame))
                         .arg(fields.frameContentSize)
                         .arg(m_versions.size));
     }
@@ -250,7 +262,7 @@ bool Patcher::decode(const QString &output)
         return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot write file %1 (%2)."), output, m_reason);
     QString error;
     if (!m_result.map(file.release(), m_versions.size, QIODevice::ReadWrite, &error))
-        return fail(QCoreApplication::translate("FilePatch", "Cannot map file %1 (%2).").arg(output, error));
+        return fail(QCoreApplication::translate("FilePatch", "Cannot map file %1 (%2).").arg(QDir::toNativeSeparators(output), error));
 
     std::unique_ptr<ZSTD_DCtx, ContextDeleter> context(ZSTD_createDCtx());
     // The installed file is the frame's prefix, taken by reference and as
@@ -260,7 +272,7 @@ bool Patcher::decode(const QString &output)
         ZSTD_defaultCMem));
     if (!context || !prefix
         || ZSTD_isError(ZSTD_decompressBegin_usingDDict(context.get(), prefix.get())))
-        return fail(QCoreApplication::translate("FilePatch", "Cannot start decoding the patch for %1.").arg(output));
+        return fail(QCoreApplication::translate("FilePatch", "Cannot start decoding the patch for %1.").arg(m_versions.name));
 
     // One block of input at a time: a block holds at most this much.
     std::vector<char> block(ZSTD_BLOCKSIZE_MAX + ZSTD_FRAMEHEADERSIZE_MAX);
@@ -276,16 +288,16 @@ bool Patcher::decode(const QString &output)
     for (size_t next = ZSTD_nextSrcSizeToDecompress(context.get()); next != 0;
          next = ZSTD_nextSrcSizeToDecompress(context.get())) {
         if (next > block.size() || read + qint64(next) > m_frameSize)
-            return fail(QCoreApplication::translate("FilePatch", "The patch for %1 is cut short.").arg(output));
+            return fail(QCoreApplication::translate("FilePatch", "The patch for %1 is cut short.").arg(m_versions.name));
         if (!readExactly(m_frame.get(), block.data(), qint64(next), read))
-            return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the patch for %1 (%2)."), output, m_reason);
+            return systemFailure(QT_TRANSLATE_NOOP("FilePatch", "Cannot read the patch for %1 (%2)."), m_versions.name, m_reason);
         read += qint64(next);
         const size_t made = ZSTD_decompressContinue(context.get(), result + written,
                                                     size_t(m_versions.size - written),
                                                     block.data(), next);
         if (ZSTD_isError(made)) {
             return fail(QCoreApplication::translate("FilePatch", "The patch for %1 cannot be decoded: %2.")
-                            .arg(output, QString::fromLatin1(ZSTD_getErrorName(made))));
+                            .arg(m_versions.name, QString::fromLatin1(ZSTD_getErrorName(made))));
         }
         digest.addData(reinterpret_cast<const char *>(result) + written, qint64(made));
         written += qint64(made);
@@ -300,17 +312,17 @@ bool Patcher::decode(const QString &output)
     m_installed.release(m_installed.size());
     m_result.release(written);
     if (read != m_frameSize)
-        return fail(QCoreApplication::translate("FilePatch", "The patch for %1 holds more than one frame.").arg(output));
+        return fail(QCoreApplication::translate("FilePatch", "The patch for %1 holds more than one frame.").arg(m_versions.name));
     if (written != m_versions.size) {
         return fail(QCoreApplication::translate("FilePatch", "The patch for %1 makes %2 bytes, the manifest says %3.")
-                        .arg(output)
+                        .arg(m_versions.name)
                         .arg(written)
                         .arg(m_versions.size));
     }
     const QByteArray made = digest.hexResult();
     if (made != m_versions.sha256) {
         return fail(QCoreApplication::translate("FilePatch", "The patched file %1 differs from the new version (SHA-256 %2).")
-                        .arg(output, QString::fromLatin1(made)));
+                        .arg(m_versions.name, QString::fromLatin1(made)));
     }
     return true;
 }

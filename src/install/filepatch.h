@@ -28,6 +28,9 @@ struct Versions
     QByteArray fromSha256;
     qint64 size = 0;
     QByteArray sha256;
+    // The file as the reasons name what the patch makes: its place in the
+    // installation, not the temporary output.
+    QString name;
 };
 
 // The largest window a frame may declare for these sizes: four times the

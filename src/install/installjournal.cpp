@@ -137,7 +137,7 @@ bool InstallJournal::fail(const QString &what)
 {
     m_error =
         QCoreApplication::translate("InstallJournal", "Cannot write the update journal %1: %2")
-            .arg(m_path, what);
+            .arg(QDir::toNativeSeparators(m_path), what);
     return false;
 }
 
@@ -281,7 +281,7 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
 
     qsizetype n = 0;
     const auto invalid = [&contents, &line, &n]() {
-        contents.state = State::Unreadable;
+        contents.state = State::Refused;
         contents.problem = QCoreApplication::translate("InstallJournal", "line %1 is not valid: %2")
                                .arg(n + 1)
                                .arg(QString::fromUtf8(line.left(200)));
@@ -307,10 +307,13 @@ InstallJournal::Contents InstallJournal::read(const QString &path)
 
         bool valid = true;
         if (kind == PackageLine && numbered && fields.size() == 4 && !package) {
-            positions.insert(index, contents.packages.size());
-            contents.packages.append(
-                Package{index, decoded(fields.at(2)), decoded(fields.at(3)), {}, {}});
-            valid = isPlausible(kind, contents.packages.last(), runId);
+            // Only a plausible package is kept: a refusal names its backups.
+            Package added{index, decoded(fields.at(2)), decoded(fields.at(3)), {}, {}};
+            valid = isPlausible(kind, added, runId);
+            if (valid) {
+                positions.insert(index, contents.packages.size());
+                contents.packages.append(std::move(added));
+            }
         } else if (kind == DirectoryLine && package && fields.size() == 3) {
             package->createdDirectories.append(decoded(fields.at(2)));
             valid = isPlausible(kind, *package, runId);

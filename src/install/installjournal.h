@@ -32,8 +32,9 @@ public:
         QStringList createdDirectories; // in the order created
         CompactStringList createdFiles; // one per file: kept compact
     };
-    // Refused: not a regular file, or larger than any run writes; it is
-    // never opened as a journal.
+    // Refused: not a regular file, larger than any run writes, or a line
+    // that no run writes; it is never acted on. The packages read before
+    // such a line stay in Contents (only those a run could have written).
     enum class State { Absent, Empty, Open, Finished, RolledBack, Unreadable, Refused };
     struct Contents
     {

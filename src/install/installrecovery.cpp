@@ -4,14 +4,17 @@
 #include "engine/messenger.h"
 #include "engine/statedirectory.h"
 #include "platform/fileio.h"
+#include "platform/systemerror.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -168,21 +171,83 @@ private:
     QString m_pluginRoot;
 };
 
+// Beside the journal, named after the time, never in place of another.
+QString setAsideName(const QString &journalPath)
+{
+    const QString base =
+        journalPath + QStringLiteral("-damaged-")
+        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = base;
+    Platform::FileStatus info;
+    for (int n = 2; lstatPath(name, &info); ++n)
+        name = base + QLatin1Char('-') + QString::number(n);
+    return name;
+}
+
+// The run's backup folders that a journal names and that are there, for
+// the user.
+QStringList backupFoldersOf(const InstallJournal::Contents &contents)
+{
+    QStringList folders;
+    for (const InstallJournal::Package &package : contents.packages) {
+        Platform::FileStatus info;
+        if (lstatPath(package.backupDir, &info) && info.isDirectory())
+            folders.append(QDir::toNativeSeparators(QFileInfo(package.backupDir).absolutePath()));
+    }
+    folders.removeDuplicates();
+    return folders;
+}
+
 } // namespace
 
 namespace InstallRecovery {
+
+bool setAside(const QString &journalPath, const QString &to, QString *error)
+{
+    const QString folder = QFileInfo(journalPath).absolutePath();
+    const QByteArray from = Platform::encodeName(QFileInfo(journalPath).fileName());
+    const QByteArray name = Platform::encodeName(QFileInfo(to).fileName());
+    Platform::FileHandle dir(Platform::openDirectory(Platform::encodeName(folder)));
+    if (!dir.isOpen()
+        || !Platform::renameNoReplaceAt(dir.get(), from.constData(), dir.get(), name.constData())) {
+        *error = Platform::systemError(errno);
+        return false;
+    }
+    StateDirectory::syncDirectory(folder);
+    return true;
+}
 
 Result run(const QString &journalPath, const QString &pluginRoot)
 {
     Result result;
     const InstallJournal::Contents contents = InstallJournal::read(journalPath);
-    const auto refuse = [&result, &journalPath](const QString &reason) {
+    // A journal that is not acted on is kept, and so are the backups: they
+    // may be the only copy of the replaced files. The journal is set aside
+    // once the user has been told, so that later starts can update again.
+    const auto refuse = [&result, &journalPath, &contents](const QString &reason) {
         result.outcome = Outcome::Refused;
+        result.setAsideAs = setAsideName(journalPath);
         result.problem = QCoreApplication::translate(
                              "InstallRecovery",
-                             "The update journal %1 is not used: %2. Nothing has been changed; "
-                             "remove the journal and start the update again.")
+                             "The record of the last update, the update journal %1, is damaged: "
+                             "%2. Nothing has been put back automatically, so if that update was "
+                             "interrupted, the messenger may be left partly updated; installing "
+                             "the messenger again restores it.")
                              .arg(QDir::toNativeSeparators(journalPath), reason);
+        const QStringList backups = backupFoldersOf(contents);
+        if (!backups.isEmpty()) {
+            result.problem +=
+                QLatin1Char(' ')
+                + QCoreApplication::translate("InstallRecovery",
+                                              "The files that update replaced are kept in %1.")
+                      .arg(backups.join(QStringLiteral(", ")));
+        }
+        result.problem +=
+            QStringLiteral("\n\n")
+            + QCoreApplication::translate("InstallRecovery",
+                                          "The damaged journal is kept as %1, and the next start "
+                                          "of the updater goes on as usual.")
+                  .arg(QDir::toNativeSeparators(result.setAsideAs));
         return result;
     };
     switch (contents.state) {
@@ -197,7 +262,7 @@ Result run(const QString &journalPath, const QString &pluginRoot)
         result.outcome = Outcome::Failed;
         result.problem = QCoreApplication::translate("InstallRecovery",
                                                      "The update journal %1 cannot be read: %2")
-                             .arg(journalPath, contents.problem);
+                             .arg(QDir::toNativeSeparators(journalPath), contents.problem);
         return result;
     case InstallJournal::State::Finished:
     case InstallJournal::State::RolledBack:

@@ -17,7 +17,8 @@
 // installations of the messenger or the plug-in folder, whose places lie in
 // those roots without a link on the way, and whose packages that changed a
 // root still have their backup folders. Any other is left alone, with every
-// file it names, and reported (Refused).
+// file it names, reported (Refused), and then set aside under another name,
+// so that it stops only one start.
 namespace InstallRecovery {
 
 enum class Outcome {
@@ -33,10 +34,16 @@ struct Result
     Outcome outcome = Outcome::NothingToDo;
     QString problem; // for Failed and Refused (for Refused the whole text for the user)
     QStringList backupDirs; // for Failed: where the saved files are
+    // For a journal that was not acted on: the name it is to be kept under
+    // once the user has been told (setAside()); empty when it stays.
+    QString setAsideAs;
 };
 
 // pluginRoot: the plug-in folder of this start (UpdaterPaths::pluginRoot), the
 // one root besides installations of the messenger that a journal may name.
 Result run(const QString &journalPath, const QString &pluginRoot);
+
+// Renames the journal to `to` in its folder (never over another file).
+bool setAside(const QString &journalPath, const QString &to, QString *error);
 
 } // namespace InstallRecovery

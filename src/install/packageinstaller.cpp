@@ -91,7 +91,10 @@ void PackageInstaller::usePrepared(PreparedPackage package)
 bool PackageInstaller::fail(const QString &message, const QString &reason)
 {
     m_errorString = message;
-    m_errorReason = reason;
+    // The question after the box repeats nothing of it: a failure whose
+    // message is all there is to say (a file in use, a backup that cannot
+    // be made) has no separate reason.
+    m_errorReason = reason == message ? QString() : reason;
     return false;
 }
 
@@ -187,6 +190,8 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, const QString &ma
                                                 "Cannot read the manifest of package %1 (%2).")
                         .arg(m_packageName, reader.errorString()));
     }
+    if (!checkNames(manifestPath))
+        return false;
     QString recordError;
     if (!startRecord(&recordError))
         return fail(recordError, recordError);
@@ -213,6 +218,41 @@ bool PackageInstaller::applyManifest(const QString &unpackDir, const QString &ma
                            ManifestReader::value(attributes, QLatin1String("name")),
                            ManifestReader::value(attributes, QLatin1String("action")).toLower()))
                 return false;
+            break;
+        }
+        }
+    }
+}
+
+bool PackageInstaller::checkNames(const QString &manifestPath)
+{
+    // A second reading of the manifest, before the first change to the root:
+    // a row whose place this system cannot hold (a device, a data stream, a
+    // name it would shorten) fails the package while there is nothing to take
+    // back. What keeps the manifest from being read is told by the reading
+    // that applies it.
+    ManifestReader reader;
+    if (!reader.open(manifestPath))
+        return true;
+    for (;;) {
+        switch (reader.next()) {
+        case ManifestReader::End:
+        case ManifestReader::Error:
+            return true;
+        case ManifestReader::Package:
+            break;
+        case ManifestReader::File: {
+            const QXmlStreamAttributes attributes = reader.attributes();
+            const QString path = ManifestReader::value(attributes, QLatin1String("path"));
+            const QString name = ManifestReader::value(attributes, QLatin1String("name"));
+            const QString row = path.isEmpty() ? name : path + QLatin1Char('/') + name;
+            const QString problem = Platform::nameProblem(row);
+            if (!problem.isEmpty()) {
+                return fail(QCoreApplication::translate("PackageInstaller",
+                                                        "The package %1 names a file that cannot "
+                                                        "exist on this system: %2 (%3)")
+                                .arg(m_packageName, row, problem));
+            }
             break;
         }
         }
@@ -309,7 +349,7 @@ bool PackageInstaller::clearTarget(const QString &target, uint mode, bool save,
         }
         const QString reason = Platform::systemError(errno);
         return fail(QCoreApplication::translate("PackageInstaller", "Cannot write file %1 (%2)")
-                        .arg(target, reason),
+                        .arg(QDir::toNativeSeparators(target), reason),
                     reason);
     }
     return true;
@@ -323,7 +363,7 @@ bool PackageInstaller::placeFile(const QString &source, const QString &target, b
     QString error;
     if (!FileCopy::linkOrCopy(source, target, &error)) {
         return fail(QCoreApplication::translate("PackageInstaller", "Cannot copy file %1 to %2!")
-                            .arg(source, target)
+                            .arg(QDir::toNativeSeparators(source), QDir::toNativeSeparators(target))
                         + QStringLiteral(" (%1)").arg(error),
                     error);
     }

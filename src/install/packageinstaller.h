@@ -40,7 +40,8 @@ public:
 
     // Unpacks the archive, reads the manifest and applies it. On failure
     // errorString() says what failed, for the user, and errorReason() the
-    // system's reason where there is one; what was done so far stays
+    // system's reason where there is one that errorString() does not
+    // consist of (the Abort/Retry question shows it); what was done so far stays
     // recorded for restore(). After a failed set-up it fails at once with
     // neither. *installedList gets " - " + name for every file entry but the
     // manifest.
@@ -78,6 +79,9 @@ private:
     bool fail(const QString &message, const QString &reason = QString());
     bool applyManifest(const QString &unpackDir, const QString &manifestPath, int entries,
                        const Step &step);
+    // False, with the message, when a row names a place that this system
+    // cannot hold (Platform::nameProblem).
+    bool checkNames(const QString &manifestPath);
     bool checkPackageAttributes(const QXmlStreamAttributes &attributes);
     bool applyFile(const QString &unpackDir, const QString &path, const QString &name,
                    const QString &action);

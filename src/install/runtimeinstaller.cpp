@@ -3,6 +3,7 @@
 #include "platform/processes.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -29,7 +30,7 @@ bool run(const QString &path, int timeoutMs, QString *problem)
     if (!process.waitForStarted()) {
         *problem = QCoreApplication::translate("RuntimeInstaller",
                                                "The runtime installer %1 cannot be started (%2).")
-                       .arg(path, process.errorString());
+                       .arg(QDir::toNativeSeparators(path), process.errorString());
         return false;
     }
     if (!process.waitForFinished(timeoutMs)) {
@@ -38,14 +39,14 @@ bool run(const QString &path, int timeoutMs, QString *problem)
         *problem = QCoreApplication::translate(
                        "RuntimeInstaller",
                        "The runtime installer %1 did not finish within %2 minutes and was stopped.")
-                       .arg(path)
+                       .arg(QDir::toNativeSeparators(path))
                        .arg(qMax(1, timeoutMs / 60000));
         return false;
     }
     if (process.exitStatus() != QProcess::NormalExit) {
         *problem =
             QCoreApplication::translate("RuntimeInstaller", "The runtime installer %1 crashed.")
-                .arg(path);
+                .arg(QDir::toNativeSeparators(path));
         return false;
     }
     // Both codes above 255 mean success; a POSIX system passes on their
@@ -55,7 +56,7 @@ bool run(const QString &path, int timeoutMs, QString *problem)
         && code != Platform::exitCodeAsSeen(RebootRequired)) {
         *problem = QCoreApplication::translate("RuntimeInstaller",
                                                "The runtime installer %1 failed with exit code %2.")
-                       .arg(path)
+                       .arg(QDir::toNativeSeparators(path))
                        .arg(code);
         return false;
     }

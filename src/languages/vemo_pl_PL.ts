@@ -39,6 +39,14 @@
         <source>File %1 in the update archive is larger than the archive says.</source>
         <translation>Plik %1 w archiwum aktualizacji jest większy, niż podaje archiwum.</translation>
     </message>
+    <message>
+        <source>A file name in the update archive is too long (%1 bytes, at most %2): %3</source>
+        <translation>Nazwa pliku w archiwum aktualizacji jest za długa (bajtów: %1, najwyżej %2): %3</translation>
+    </message>
+    <message>
+        <source>The update archive holds a file whose name cannot exist on this system: %1 (%2)</source>
+        <translation>Archiwum aktualizacji zawiera plik o nazwie, która nie może istnieć w tym systemie: %1 (%2)</translation>
+    </message>
 </context>
 <context>
     <name>BackupRecord</name>
@@ -93,6 +101,10 @@
         <source>Cancelled.</source>
         <translation>Anulowano.</translation>
     </message>
+    <message>
+        <source>The patch of %1 names a file that cannot exist on this system (%2).</source>
+        <translation>Łatka %1 wskazuje plik, który nie może istnieć w tym systemie (%2).</translation>
+    </message>
 </context>
 <context>
     <name>DownloadStatus</name>
@@ -114,6 +126,17 @@
     <message>
         <source>There is no folder to compare the delta package with.</source>
         <translation>Nie ma folderu, z którym można porównać pakiet różnicowy.</translation>
+    </message>
+</context>
+<context>
+    <name>FileInUse</name>
+    <message>
+        <source>The file %1 is in use by another program and cannot be replaced. Close that program and try the update again.</source>
+        <translation>Plik %1 jest używany przez inny program i nie można go zastąpić. Zamknij ten program i spróbuj zaktualizować ponownie.</translation>
+    </message>
+    <message>
+        <source>The file %1 is in use by %2 and cannot be replaced. Close %2 and try the update again.</source>
+        <translation>Plik %1 jest używany przez program %2 i nie można go zastąpić. Zamknij program %2 i spróbuj zaktualizować ponownie.</translation>
     </message>
 </context>
 <context>
@@ -153,6 +176,10 @@
     <message>
         <source>The patch %1 asks for a window of %2 bytes, more than the %3 allowed for its files.</source>
         <translation>Łatka %1 wymaga okna %2 bajtów, więcej niż %3 dozwolonych dla jej plików.</translation>
+    </message>
+    <message>
+        <source>The patch %1 can make at most %2 bytes, the manifest says %3.</source>
+        <translation>Łatka %1 może dać najwyżej %2 bajtów, a manifest podaje %3.</translation>
     </message>
     <message>
         <source>The patch %1 makes %2 bytes, the manifest says %3.</source>
@@ -205,17 +232,6 @@
     <message>
         <source>The zstd library here (%1) is not the one the updater was built with (%2).</source>
         <translation>Biblioteka zstd w systemie (%1) nie jest tą, z którą zbudowano program aktualizujący (%2).</translation>
-    </message>
-</context>
-<context>
-    <name>FileInUse</name>
-    <message>
-        <source>The file %1 is in use by another program and cannot be replaced. Close that program and try the update again.</source>
-        <translation>Plik %1 jest używany przez inny program i nie można go zastąpić. Zamknij ten program i spróbuj zaktualizować ponownie.</translation>
-    </message>
-    <message>
-        <source>The file %1 is in use by %2 and cannot be replaced. Close %2 and try the update again.</source>
-        <translation>Plik %1 jest używany przez program %2 i nie można go zastąpić. Zamknij program %2 i spróbuj zaktualizować ponownie.</translation>
     </message>
 </context>
 <context>
@@ -299,8 +315,16 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <translation>wskazuje %1, do którego droga prowadzi przez dowiązanie</translation>
     </message>
     <message>
-        <source>The update journal %1 is not used: %2. Nothing has been changed; remove the journal and start the update again.</source>
-        <translation>Dziennik aktualizacji %1 nie zostanie użyty: %2. Niczego nie zmieniono; usuń dziennik i uruchom aktualizację ponownie.</translation>
+        <source>The record of the last update, the update journal %1, is damaged: %2. Nothing has been put back automatically, so if that update was interrupted, the messenger may be left partly updated; installing the messenger again restores it.</source>
+        <translation>Zapis poprzedniej aktualizacji, dziennik aktualizacji %1, jest uszkodzony: %2. Niczego nie przywrócono automatycznie, więc jeśli tamta aktualizacja została przerwana, komunikator może być zaktualizowany tylko częściowo; ponowna instalacja komunikatora przywróci go do porządku.</translation>
+    </message>
+    <message>
+        <source>The files that update replaced are kept in %1.</source>
+        <translation>Pliki zastąpione przez tamtą aktualizację są przechowywane w %1.</translation>
+    </message>
+    <message>
+        <source>The damaged journal is kept as %1, and the next start of the updater goes on as usual.</source>
+        <translation>Uszkodzony dziennik zostaje zachowany jako %1, a przy kolejnym uruchomieniu program aktualizujący zadziała jak zwykle.</translation>
     </message>
     <message>
         <source>The update journal %1 cannot be read: %2</source>
@@ -454,6 +478,33 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     <message>
         <source>Package %1 holds patches of installed files, which only a delta installation can apply.</source>
         <translation>Pakiet %1 zawiera łatki zainstalowanych plików, które może nałożyć tylko instalacja różnicowa.</translation>
+    </message>
+    <message>
+        <source>The package %1 names a file that cannot exist on this system: %2 (%3)</source>
+        <translation>Pakiet %1 wskazuje plik, który nie może istnieć w tym systemie: %2 (%3)</translation>
+    </message>
+</context>
+<context>
+    <name>Platform</name>
+    <message>
+        <source>%1 holds the character %2, which file names on this system cannot hold</source>
+        <translation>%1 zawiera znak %2, którego nazwy plików w tym systemie nie mogą zawierać</translation>
+    </message>
+    <message>
+        <source>the path is too long (%1 characters, at most %2)</source>
+        <translation>ścieżka jest za długa (znaków: %1, najwyżej %2)</translation>
+    </message>
+    <message>
+        <source>%1 is the name of a device on this system</source>
+        <translation>%1 to nazwa urządzenia w tym systemie</translation>
+    </message>
+    <message>
+        <source>%1 ends with a dot or a blank, which this system drops from file names</source>
+        <translation>%1 kończy się kropką lub spacją, które ten system usuwa z nazw plików</translation>
+    </message>
+    <message>
+        <source>the name %1 is too long (%2 characters, at most %3)</source>
+        <translation>nazwa %1 jest za długa (znaków: %2, najwyżej %3)</translation>
     </message>
 </context>
 <context>
@@ -811,12 +862,12 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <translation>Katalog roboczy %1 nie jest katalogiem. Usuń go i uruchom aktualizację ponownie.</translation>
     </message>
     <message>
-        <source>The work directory %1 belongs to another user. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
-        <translation>Katalog roboczy %1 należy do innego użytkownika. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
+        <source>The work directory %1 belongs to another user. Remove it, or set %2 to a directory of your own, and start the update again.</source>
+        <translation>Katalog roboczy %1 należy do innego użytkownika. Usuń go albo ustaw %2 na własny katalog i uruchom aktualizację ponownie.</translation>
     </message>
     <message>
-        <source>The work directory %1 can be changed by other users. Remove it, or set TMPDIR to a directory of your own, and start the update again.</source>
-        <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw TMPDIR na własny katalog i uruchom aktualizację ponownie.</translation>
+        <source>The work directory %1 can be changed by other users. Remove it, or set %2 to a directory of your own, and start the update again.</source>
+        <translation>Katalog roboczy %1 mogą zmieniać inni użytkownicy. Usuń go albo ustaw %2 na własny katalog i uruchom aktualizację ponownie.</translation>
     </message>
 </context>
 <context>

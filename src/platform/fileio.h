@@ -83,6 +83,14 @@ constexpr bool NamesIgnoreCase = true;
 constexpr bool NamesIgnoreCase = false;
 #endif
 
+// Why relativePath (its parts separated by "/" or a backslash) cannot name a
+// file below a folder of this system; empty when it can. Empty parts, "." and
+// ".." are steps of the path, not names. The text names the part at fault.
+// POSIX: only a NUL character is refused (names are C strings there).
+// Windows: what Win32 would silently turn into another name or a device,
+// and what it refuses outright (see fileio_win.cpp).
+QString nameProblem(const QString &relativePath);
+
 // Opens for reading, following links. Windows: CreateFileW(GENERIC_READ).
 int openForReading(const QByteArray &path);
 // Opens for reading a name that is not a link and does not wait for a
@@ -169,6 +177,9 @@ enum class FolderAccess {
 // or the Administrators group; no DACL at all lets everyone in. False with
 // errno when the folder cannot be looked at.
 bool folderAccess(const QByteArray &path, const FileStatus &status, FolderAccess *access);
+// The environment variable by which a user moves the temporary directory.
+// POSIX: TMPDIR. Windows: TEMP.
+const char *tempDirectoryVariable();
 
 // A second name for a file. Windows: CreateHardLinkW.
 bool makeLink(const QByteArray &from, const QByteArray &to);

@@ -1,5 +1,6 @@
 #include "fileio.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <cerrno>
@@ -20,6 +21,17 @@ QByteArray encodeName(const QString &name)
 QString decodeName(const QByteArray &name)
 {
     return QFile::decodeName(name);
+}
+
+QString nameProblem(const QString &relativePath)
+{
+    // The kernel takes every byte in a name but the separator and NUL, at
+    // which the C string of the name would end.
+    if (!relativePath.contains(QChar(0)))
+        return QString();
+    return QCoreApplication::translate(
+               "Platform", "%1 holds the character %2, which file names on this system cannot hold")
+        .arg(relativePath, QStringLiteral("U+0000"));
 }
 
 bool closeFile(int fd)
@@ -199,6 +211,11 @@ uint creationMask()
 uint currentUser()
 {
     return uint(::geteuid());
+}
+
+const char *tempDirectoryVariable()
+{
+    return "TMPDIR";
 }
 
 bool folderAccess(const QByteArray &, const FileStatus &status, FolderAccess *access)

@@ -1,6 +1,7 @@
 #include "fileio.h"
 #include "win32error.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
@@ -462,6 +463,103 @@ QString decodeName(const QByteArray &name)
     return QString::fromUtf8(name);
 }
 
+namespace {
+
+// NTFS holds at most 255 UTF-16 units in one name, and Win32 at most 32 767
+// in a whole \\?\ path (so also in the part of it below the root).
+constexpr qsizetype MaxNameLength = 255;
+constexpr qsizetype MaxPathLength = 32767;
+
+// A character of a name as a message shows it: control characters by
+// their code, as they would show nothing.
+QString characterText(QChar c)
+{
+    if (c.unicode() < 0x20)
+        return QStringLiteral("U+%1").arg(uint(c.unicode()), 4, 16, QLatin1Char('0')).toUpper();
+    return QLatin1Char('"') + c + QLatin1Char('"');
+}
+
+bool isForbiddenCharacter(QChar c)
+{
+    // NUL ends the name; 1..31 are refused in names (only streams take them).
+    if (c.unicode() < 0x20)
+        return true;
+    // ":" separates a file from its alternate data streams ("a.txt:x" writes
+    // a hidden stream of a.txt, "a.txt::$DATA" a.txt's own data under another
+    // name, which its backup would miss) and, after a letter, names a drive.
+    // The others are wildcards and redirections that Win32 refuses.
+    return QStringView(u"<>:\"|?*").contains(c);
+}
+
+// Win32 takes these names for devices in every folder, also followed by an
+// extension ("NUL.txt") and in any case: the console (CON, CONIN$, CONOUT$),
+// the printer (PRN), the auxiliary port (AUX), the null device (NUL) and the
+// serial and parallel ports COM0..COM9 and LPT0..LPT9, whose digit may also
+// be one of the superscripts ¹ ² ³ that Windows counts as digits (Explorer
+// refuses the 0 too). Blanks before the extension do not change that.
+bool isDeviceName(const QString &name)
+{
+    QString base = name.left(name.indexOf(QLatin1Char('.'))).toUpper();
+    while (base.endsWith(QLatin1Char(' ')))
+        base.chop(1);
+    static const QStringList devices{QStringLiteral("CON"),    QStringLiteral("PRN"),
+                                     QStringLiteral("AUX"),    QStringLiteral("NUL"),
+                                     QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (devices.contains(base))
+        return true;
+    if (base.size() != 4
+        || (!base.startsWith(QLatin1String("COM")) && !base.startsWith(QLatin1String("LPT"))))
+        return false;
+    const QChar digit = base.at(3);
+    return (digit >= QLatin1Char('0') && digit <= QLatin1Char('9')) || digit == QChar(0xb9)
+           || digit == QChar(0xb2) || digit == QChar(0xb3);
+}
+
+} // namespace
+
+QString nameProblem(const QString &relativePath)
+{
+    if (relativePath.size() > MaxPathLength) {
+        return QCoreApplication::translate("Platform",
+                                           "the path is too long (%1 characters, at most %2)")
+            .arg(relativePath.size())
+            .arg(MaxPathLength);
+    }
+    QString path = relativePath;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    for (const QString &name : path.split(QLatin1Char('/'))) {
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+            continue;
+        for (const QChar c : name) {
+            if (isForbiddenCharacter(c)) {
+                return QCoreApplication::translate(
+                           "Platform", "%1 holds the character %2, which file names on this system "
+                                       "cannot hold")
+                    .arg(name, characterText(c));
+            }
+        }
+        if (isDeviceName(name)) {
+            return QCoreApplication::translate("Platform",
+                                               "%1 is the name of a device on this system")
+                .arg(name);
+        }
+        // Win32 drops dots and blanks at the end of a name ("a.txt." is
+        // "a.txt"); through \\?\ they make a file that Explorer cannot remove.
+        if (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' '))) {
+            return QCoreApplication::translate(
+                       "Platform",
+                       "%1 ends with a dot or a blank, which this system drops from file names")
+                .arg(name);
+        }
+        if (name.size() > MaxNameLength) {
+            return QCoreApplication::translate(
+                       "Platform", "the name %1 is too long (%2 characters, at most %3)")
+                .arg(name, QString::number(name.size()), QString::number(MaxNameLength));
+        }
+    }
+    return QString();
+}
+
 bool closeFile(int fd)
 {
     return _close(fd) == 0;
@@ -807,6 +905,11 @@ constexpr ACCESS_MASK ChangeRights =
 
 } // namespace
 
+const char *tempDirectoryVariable()
+{
+    return "TEMP";
+}
+
 bool folderAccess(const QByteArray &path, const FileStatus &, FolderAccess *access)
 {
     const HANDLE handle = openHandle(nativeName(path), READ_CONTROL, OPEN_EXISTING,
@@ -1001,7 +1104,12 @@ bool makeDirectory(const QByteArray &path, uint mode)
     if (mode != OwnerOnlyMode)
         return CreateDirectoryW(name.c_str(), nullptr) || failWithLastError();
     // Private: a protected ACL that grants the user and SYSTEM, inherited
-    // by everything made inside.
+    // by everything made inside. folderAccess() also takes an entry for the
+    // Administrators group as private, on purpose: folders that Windows
+    // makes in a profile (TEMP, LOCALAPPDATA) inherit one, and an
+    // administrator can take any folder over anyway, so it opens nothing
+    // to another ordinary user. What the updater makes itself needs no
+    // such entry and gets none.
     const QString sid = currentUserSid();
     if (sid.isEmpty())
         return failWithLastError();

@@ -97,7 +97,7 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
                 MessageBoxes::critical(
                     UserPrompts::updateTitle(),
                     QCoreApplication::translate("Relocation", "Copy error: %1 (%2)")
-                        .arg(source.errorString(), source.fileName()));
+                        .arg(source.errorString(), QDir::toNativeSeparators(source.fileName())));
                 return failed();
             }
         }
@@ -109,8 +109,9 @@ int run(const UpdaterPaths &paths, const QString &sourceDir, const QString &exec
     relocated.setProcessEnvironment(relaunchEnvironment(workDir));
     qint64 pid = 0;
     if (relocated.startDetached(&pid)) {
-        phase.finish(
-            QStringLiteral("%1 started as process %2").arg(workDir + files.first()).arg(pid));
+        phase.finish(QStringLiteral("%1 started as process %2")
+                         .arg(QDir::toNativeSeparators(workDir + files.first()))
+                         .arg(pid));
         // The relocated instance takes the lock over as this one lets go.
         UpdaterLock::handOverTo(pid, paths.stateDir);
         return 0;

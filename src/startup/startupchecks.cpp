@@ -50,7 +50,8 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, RunLog *log, i
            qUtf8Printable(paths.commandLine.join(QLatin1Char(' '))));
 
     RunPhase phase(QStringLiteral("recovery at start-up"));
-    const InstallRecovery::Result recovery = InstallRecovery::run(InstallJournal::pathIn(paths.stateDir), paths.pluginRoot);
+    const QString journalPath = InstallJournal::pathIn(paths.stateDir);
+    const InstallRecovery::Result recovery = InstallRecovery::run(journalPath, paths.pluginRoot);
     phase.finish(recoveryResult(recovery.outcome));
     switch (recovery.outcome) {
     case InstallRecovery::Outcome::NothingToDo:
@@ -72,6 +73,18 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, RunLog *log, i
         return true;
     case InstallRecovery::Outcome::Refused:
         MessageBoxes::critical(UserPrompts::updateTitle(), recovery.problem);
+        if (!recovery.setAsideAs.isEmpty()) {
+            // Told once: the next start is not stopped by the same journal.
+            QString error;
+            if (InstallRecovery::setAside(journalPath, recovery.setAsideAs, &error)) {
+                qCInfo(lcRunLog, "journal kept as %s",
+                       qUtf8Printable(QDir::toNativeSeparators(recovery.setAsideAs)));
+            } else {
+                qCWarning(lcRunLog, "the journal cannot be kept as %s: %s",
+                          qUtf8Printable(QDir::toNativeSeparators(recovery.setAsideAs)),
+                          qUtf8Printable(error));
+            }
+        }
         qCInfo(lcRunLog, "outcome: stopped at start-up");
         return false;
     case InstallRecovery::Outcome::Failed:

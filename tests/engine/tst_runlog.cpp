@@ -60,7 +60,8 @@ void RunLogTest::writes_data()
     QTest::addColumn<bool>("sameRun");
     QTest::addColumn<qint64>("maxSize");
     // "info:" through qInfo() (also on standard error), "log:" through
-    // lcRunLog (the file only)
+    // lcRunLog (the file only), "qt:" through a category of Qt's own
+    // (standard error only)
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QByteArray>("lastAfter"); // stamps as "T "
     QTest::addColumn<QByteArray>("previousAfter");
@@ -79,6 +80,12 @@ void RunLogTest::writes_data()
         << "begun\n" + twoLines << QByteArray("older run\n") << false;
     QTest::newRow("the same run without a log begun starts one")
         << Missing << Missing << QString() << true << max << two << twoLines << Missing << false;
+    QTest::newRow("Qt's own messages stay out of the log")
+        << Missing << Missing << QString() << false << max
+        << QStringList{"qt:Fontconfig error: Cannot load default config file",
+                       "info:QWindowsWindow::setGeometry: Unable to set geometry",
+                       "log:outcome: updated"}
+        << QByteArray("T outcome: updated\n") << Missing << false;
     QTest::newRow("newlines inside a message stay on its line")
         << Missing << Missing << QString() << false << max << QStringList{"log:a\nb\n"}
         << QByteArray("T a\\nb\\n\n") << Missing << false;
@@ -161,6 +168,10 @@ void RunLogTest::writes()
                 // Standard error still gets it.
                 QTest::ignoreMessage(QtInfoMsg, qUtf8Printable(message.mid(5)));
                 qInfo("%s", qUtf8Printable(message.mid(5)));
+            } else if (message.startsWith(QLatin1String("qt:"))) {
+                static const QLoggingCategory qtFonts("qt.text.font.db");
+                QTest::ignoreMessage(QtInfoMsg, qUtf8Printable(message.mid(3)));
+                qCInfo(qtFonts, "%s", qUtf8Printable(message.mid(3)));
             } else {
                 qCInfo(lcRunLog, "%s", qUtf8Printable(message.mid(4)));
             }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtEndian>
 
@@ -144,6 +145,16 @@ UpdateInfo makeRecord(const QByteArray &project, const QByteArray &name, const Q
     return UpdateInfo(QString::fromUtf8(project), QString::fromUtf8(name), QString::fromUtf8(type),
                       QStringLiteral("2.0"), QStringLiteral("description"),
                       QStringLiteral("changelog"), QString::fromUtf8(link));
+}
+
+QString withSystemPaths(QString text)
+{
+    static const QRegularExpression systemPath(QStringLiteral("\\[\\[(.*?)\\]\\]"));
+    for (QRegularExpressionMatch match = systemPath.match(text); match.hasMatch();
+         match = systemPath.match(text, match.capturedStart()))
+        text.replace(match.capturedStart(), match.capturedLength(),
+                     QDir::toNativeSeparators(match.captured(1)));
+    return text;
 }
 
 FileMap fileMap(const QString &root)

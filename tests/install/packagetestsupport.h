@@ -60,6 +60,10 @@ UpdateInfo makeRecord(const QByteArray &project, const QByteArray &name, const Q
 FileMap fileMap(const QString &root);
 bool writeFiles(const QString &root, const FileMap &files);
 
+// An expected message with every [[path]] written as the system writes
+// paths for the user (backslashes on Windows).
+QString withSystemPaths(QString text);
+
 
 // Mounts a tmpfs of the given size (e.g. "64k") on path, in a mount
 // namespace of this test process alone (made at the first call), so the

@@ -421,7 +421,7 @@ void InstallDriverTest::nothingLost_data()
     const PatchRow stalePatch = patchRow("", "core.dll", "core 0", "core 2");
     coreStaleDelta.deltaPayload = {stalePatch.entry};
     coreStaleDelta.deltaManifest = manifestOf("core", "app", stalePatch.element);
-    coreStaleDelta.deltaRefusal = "The installed file %R/core.dll differs";
+    coreStaleDelta.deltaRefusal = "The installed file [[%R/core.dll]] differs";
     QTest::newRow("locally changed file: the full package instead, fully updated")
         << TestPackages{coreStaleDelta, soundDelta} << ok << QString() << true << installUpdated
         << pluginsUpdated;
@@ -671,7 +671,7 @@ void InstallDriverTest::nothingLost()
     for (const TestPackage &package : std::as_const(packages)) {
         if (!package.deltaRefusal.isEmpty())
             refusals << QStringLiteral("delta refused ")
-                            + QString(package.deltaRefusal).replace("%R", installDir());
+                            + withSystemPaths(QString(package.deltaRefusal).replace("%R", installDir()));
     }
     QStringList refused = m_events.filter(QStringLiteral("delta refused "));
     for (qsizetype i = 0; i < refused.size() && i < refusals.size(); ++i)
@@ -767,7 +767,7 @@ void InstallDriverTest::run_data()
         fileElement("vcredist.exe", "", "add") + "<package name=\"core\"/>");
     const QString rollbackError =
         "critical | Update | An error occured while rolling back update progress. Software may "
-        "not work properly. Try reinstalling whole application\n\n%T/install/readme.txt "
+        "not work properly. Try reinstalling whole application\n\n[[%T/install/readme.txt]] "
         "(Is a directory)\n\nThe backups of the replaced files are kept in "
         "%K. The next start of the updater tries again to put them "
         "back.";
@@ -840,6 +840,8 @@ void InstallDriverTest::run()
         box.replace(QStringLiteral("%K"), QDir::toNativeSeparators(temp() + QStringLiteral("/install/.vemo-backup-*")))
             .replace(QStringLiteral("%T"), temp())
             .replace(QStringLiteral("%N"), belowAFile);
+    for (QString &box : boxes)
+        box = withSystemPaths(box);
     QCOMPARE(shown, boxes);
     QCOMPARE(m_quit, quits);
     // After a rollback that could not put everything back, the backups are

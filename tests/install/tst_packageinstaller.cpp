@@ -178,6 +178,7 @@ QString PackageInstallerTest::expand(QString text) const
         .replace(QStringLiteral("%U"), unpackDir())
         .replace(QStringLiteral("%R"), QDir::cleanPath(root()))
         .replace(QStringLiteral("%T"), temp());
+    text = withSystemPaths(text);
     // %O[path]: what the file layer says when path cannot be opened (each
     // system words a missing file or folder its own way).
     static const QRegularExpression openError(QStringLiteral("%O\\[([^\\]]*)\\]"));
@@ -607,17 +608,17 @@ void PackageInstallerTest::manifest_data()
     QTest::newRow("add of a file missing from the archive")
         << FileMap{{"install/a.txt", "original"}} << ArchiveEntries()
         << identity("<file name=\"a.txt\" action=\"add\"/>") << false
-        << "Cannot copy file %U/a.txt to %R/a.txt! (%O[%U/a.txt])" << none
+        << "Cannot copy file [[%U/a.txt]] to [[%R/a.txt]]! (%O[%U/a.txt])" << none
         << FileMap{{"a.txt", "original"}};
     QTest::newRow("target folder is a file")
         << FileMap{{"install/plugins", "a file"}} << ArchiveEntries{entry("plugins/x.dll", "X")}
         << identity("<file name=\"x.dll\" path=\"plugins\" action=\"add\"/>") << false
-        << "Cannot copy file %U/plugins/x.dll to %R/plugins/x.dll! (%O[%R/plugins/x.dll])"
+        << "Cannot copy file [[%U/plugins/x.dll]] to [[%R/plugins/x.dll]]! (%O[%R/plugins/x.dll])"
         << FileMap{{"install/plugins", "a file"}} << none;
     QTest::newRow("target that cannot be backed up stays untouched")
         << FileMap{{"install/a.txt/inner", "I"}} << ArchiveEntries{entry("a.txt", "new")}
         << identity("<file name=\"a.txt\" action=\"add\"/>") << false
-        << "Cannot back up file %R/a.txt to %B/a.txt! (Is a directory)"
+        << "Cannot back up file [[%R/a.txt]] to [[%B/a.txt]]! (Is a directory)"
         << FileMap{{"install/a.txt/inner", "I"}} << none;
     // A manifest that cannot be read whole fails the package; what it
     // applied before the damage stays for the rollback to take back.
@@ -651,6 +652,41 @@ void PackageInstallerTest::manifest_data()
         << FileMap{{"install/a.txt", "A"}} << ArchiveEntries{entry("a.txt", "new")} << QByteArray()
         << false << "Cannot read the manifest of package core (%O[%U/core.xml])."
         << FileMap{{"install/a.txt", "A"}} << none;
+    // A row that names a place Windows cannot hold (a data stream, a device,
+    // a name it would shorten) fails the package there before the first row
+    // changes the root; elsewhere such names are plain and missing here.
+    const auto refusedRow = [&none](const char *tag, const QByteArray &row, const QString &place,
+                                    const QString &reason) {
+        const FileMap before{{"install/readme.txt", "R"}, {"install/docs/a.txt", "D"}};
+        FileMap installed = before;
+        installed.insert(QStringLiteral("install/a.txt"), "A");
+        QTest::newRow(tag) << before << ArchiveEntries{entry("a.txt", "A")}
+                           << identity("<file name=\"a.txt\" action=\"add\"/>" + row)
+#ifdef Q_OS_WIN
+                           << false
+                           << "The package core names a file that cannot exist on this system: "
+                                  + place + " (" + reason + ")"
+                           << before << none;
+        Q_UNUSED(installed);
+#else
+                           << true << QString() << installed << none;
+        Q_UNUSED(place);
+        Q_UNUSED(reason);
+#endif
+    };
+    refusedRow("row naming a file's own data stream",
+               "<file name=\"readme.txt::$DATA\" action=\"remove\"/>", "readme.txt::$DATA",
+               "readme.txt::$DATA holds the character \":\", which file names on this system "
+               "cannot hold");
+    refusedRow("row naming a device in a folder", "<file path=\"docs\" name=\"nul.txt\"/>",
+               "docs/nul.txt", "nul.txt is the name of a device on this system");
+    refusedRow("row in a folder ending in a dot",
+               "<file path=\"docs.\" name=\"a.txt\" action=\"remove\"/>", "docs./a.txt",
+               "docs. ends with a dot or a blank, which this system drops from file names");
+    const QString longName(256, QLatin1Char('n'));
+    refusedRow("row naming a file of 256 characters",
+               "<file name=\"" + longName.toUtf8() + "\" action=\"remove\"/>", longName,
+               "the name " + longName + " is too long (256 characters, at most 255)");
     // Its entry is a frame, not the file: installing it would break the file.
     QTest::newRow("patch row in a package nobody prepared")
         << FileMap{{"install/a.txt", "old"}}
@@ -692,7 +728,8 @@ void PackageInstallerTest::deltaPackage_data()
 
     QTest::newRow("patched file applies and verifies")
         << installed << frame << fits << QByteArray()
-        << FileMap{{"install/lib/a.so", changed}, {"install/keep.txt", "K"}} << QByteArray();
+        << FileMap{{"install/lib/a.so", changed}, {"install/keep.txt", "K"}}
+        << QByteArray();
     // Large enough for the installed file to be hashed beside the decoding.
     QByteArray large(5 * 1024 * 1024, Qt::Uninitialized);
     for (int i = 0; i < large.size(); ++i)
@@ -702,43 +739,74 @@ void PackageInstallerTest::deltaPackage_data()
     QTest::newRow("large file applies and verifies")
         << FileMap{{"install/lib/a.so", large}} << patchFrame(large, largeChanged, 3)
         << row(large, largeChanged, sha256(largeChanged)) << QByteArray()
-        << FileMap{{"install/lib/a.so", largeChanged}} << QByteArray();
+        << FileMap{{"install/lib/a.so", largeChanged}}
+        << QByteArray();
     QTest::newRow("large installed file changed locally")
         << FileMap{{"install/lib/a.so", largeTouched}} << patchFrame(large, largeChanged, 3)
         << row(large, largeChanged, sha256(largeChanged))
-        << "The installed file %R/lib/a.so differs from the one the patch applies to (SHA-256 "
+        << "The installed file [[%R/lib/a.so]] differs from the one the patch applies to (SHA-256 "
                + sha256(largeTouched) + ")."
-        << FileMap{{"install/lib/a.so", largeTouched}} << QByteArray();
+        << FileMap{{"install/lib/a.so", largeTouched}}
+        << QByteArray();
     QTest::newRow("installed file changed locally")
         << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}} << frame << fits
-        << "The installed file %R/lib/a.so differs from the one the patch applies to (SHA-256 "
+        << "The installed file [[%R/lib/a.so]] differs from the one the patch applies to (SHA-256 "
                + sha256(QByteArray(old).replace(0, 1, "x")) + ")."
-        << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}} << QByteArray();
+        << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}}
+        << QByteArray();
     QTest::newRow("installed file missing")
         << FileMap{{"install/keep.txt", "K"}} << frame << fits
-        << QByteArray("Cannot open the installed file %R/lib/a.so (%O[%R/lib/a.so]).")
-        << FileMap{{"install/keep.txt", "K"}} << QByteArray();
+        << QByteArray("Cannot open the installed file [[%R/lib/a.so]] (%O[%R/lib/a.so]).")
+        << FileMap{{"install/keep.txt", "K"}}
+        << QByteArray();
     QTest::newRow("result that does not verify")
         << installed << frame << row(old, changed, sha256("other"))
-        << "The patched file %U/.patched-1 differs from the new version (SHA-256 "
+        << "The patched file [[lib/a.so]] differs from the new version (SHA-256 "
                + sha256(changed) + ")."
-        << installed << QByteArray();
+        << installed
+        << QByteArray();
     QTest::newRow("frame that makes another size")
         << installed << frame << row(old, old + "x", sha256(old + "x"))
-        << QByteArray("The patch %U/lib/a.so makes 102400 bytes, the manifest says 102401.")
-        << installed << QByteArray();
+        << QByteArray("The patch [[%U/lib/a.so]] makes 102400 bytes, the manifest says 102401.")
+        << installed
+        << QByteArray();
     QTest::newRow("window above the bound refused from the header")
         << installed << wideWindow << row(old, QByteArray(), sha256(QByteArray()))
-        << QByteArray("The patch %U/lib/a.so asks for a window of 134217728 bytes, more than the "
+        << QByteArray("The patch [[%U/lib/a.so]] asks for a window of 134217728 bytes, more than the "
                       "1458176 allowed for its files.")
-        << installed << QByteArray();
+        << installed
+        << QByteArray();
+    // A frame without a content size whose one block (RLE) makes 1 KiB: no
+    // room is reserved for the 30 GB that its row claims.
+    QTest::newRow("size beyond what the frame can make refused from the header")
+        << installed << QByteArray("\x28\xb5\x2f\xfd\x00\x00\x03\x20\x00x", 10)
+        << row(old, QByteArray(), sha256(QByteArray())).replace("size=\"0\"", "size=\"30000000000\"")
+        << QByteArray("The patch [[%U/lib/a.so]] can make at most 1024 bytes, the manifest says "
+                      "30000000000.")
+        << installed
+        << QByteArray();
     QTest::newRow("entry that is no frame")
         << installed << QByteArray("not a frame") << fits
-        << QByteArray("The patch %U/lib/a.so is no zstd frame.")
-        << installed << QByteArray();
+        << QByteArray("The patch [[%U/lib/a.so]] is no zstd frame.")
+        << installed
+        << QByteArray();
+    // A second patch row that names the file's own data stream: on Windows
+    // that would read the installed file under another name.
+    QTest::newRow("patch of a data stream")
+        << installed << frame
+        << fits + "/><file path=\"lib\" name=\"a.so::$DATA\" action=\"patch\" " + fits
+#ifdef Q_OS_WIN
+        << QByteArray("The patch of lib/a.so::$DATA names a file that cannot exist on this system "
+                      "(a.so::$DATA holds the character \":\", which file names on this system "
+                      "cannot hold).")
+#else
+        << QByteArray("The patch of lib/a.so::$DATA is not in the package.")
+#endif
+        << installed
+        << QByteArray();
     QTest::newRow("digest in capitals")
         << installed << frame << row(old, changed, sha256(changed).toUpper())
-        << QByteArray("The patch of lib/a.so lacks valid sizes or SHA-256 digests.") << installed
+        << QByteArray("The patch of [[lib/a.so]] lacks valid sizes or SHA-256 digests.") << installed
         << QByteArray();
     // The installed name a link: patched from what it leads to inside the
     // root, then replaced by the new file as an "add" row replaces a link.
@@ -748,13 +816,13 @@ void PackageInstallerTest::deltaPackage_data()
         << QByteArray("lib/a.so -> real.so");
     QTest::newRow("installed file a link out of the root")
         << FileMap{{"outside/real.so", old}} << frame << fits
-        << QByteArray("The installed file lib/a.so is a link that leads to no file in the "
+        << QByteArray("The installed file [[lib/a.so]] is a link that leads to no file in the "
                       "installation.")
         << FileMap{{"install/lib/a.so", old}, {"outside/real.so", old}}
         << QByteArray("lib/a.so -> ../../outside/real.so");
     QTest::newRow("folder on the way a link inside the root")
         << FileMap{{"install/real/a.so", old}} << frame << fits
-        << QByteArray("The installed file lib/a.so lies beyond a link.")
+        << QByteArray("The installed file [[lib/a.so]] lies beyond a link.")
         << FileMap{{"install/real/a.so", old}} << QByteArray("lib -> real");
 }
 
@@ -855,11 +923,10 @@ void PackageInstallerTest::manifest()
     QCOMPARE(installer->install(workDir(), &installed), succeeds);
 
     QCOMPARE(installer->errorString(), expand(boxText));
-    // A file that cannot be saved or copied gives its reason to the
-    // Abort/Retry question too.
+    // A file that cannot be copied gives the system's reason to the
+    // Abort/Retry question too; one that cannot be saved is told once.
     QCOMPARE(installer->errorReason().isEmpty(),
-             !boxText.startsWith(QLatin1String("Cannot copy"))
-                 && !boxText.startsWith(QLatin1String("Cannot back up")));
+             !boxText.startsWith(QLatin1String("Cannot copy")));
     QCOMPARE(filesOutsideWork(), after);
     QCOMPARE(QDir::cleanPath(installer->backupDir()), backupDir());
 
@@ -925,7 +992,7 @@ void PackageInstallerTest::runtimeInstaller_data()
                                       << true << QByteArray("exit 0") << QString();
     QTest::newRow("failing exit code fails the package")
         << QByteArray() << QByteArray("vcredist.exe") << false << true << QByteArray("exit 1")
-        << "The runtime installer %R/vcredist.exe failed with exit code 1.";
+        << "The runtime installer [[%R/vcredist.exe]] failed with exit code 1.";
     // Windows Installer's codes for "a newer version is there" and "done,
     // restart later" are successes; its fatal error is not.
     QTest::newRow("exit code 1638 (newer version present) installs")
@@ -936,11 +1003,11 @@ void PackageInstallerTest::runtimeInstaller_data()
         << QString();
     QTest::newRow("exit code 1603 (fatal error) fails the package")
         << QByteArray() << QByteArray("vcredist.exe") << false << true << QByteArray("exit 1603")
-        << QStringLiteral("The runtime installer %R/vcredist.exe failed with exit code %1.")
+        << QStringLiteral("The runtime installer [[%R/vcredist.exe]] failed with exit code %1.")
                .arg(Platform::exitCodeAsSeen(1603));
     QTest::newRow("a crash fails the package")
         << QByteArray() << QByteArray("vcredist.exe") << false << true
-        << QByteArray("crash") << "The runtime installer %R/vcredist.exe crashed.";
+        << QByteArray("crash") << "The runtime installer [[%R/vcredist.exe]] crashed.";
     QTest::newRow("replacing an old one, in a folder")
         << QByteArray("redist") << QByteArray("vcredist.exe") << true << true
         << QByteArray("exit 0") << QString();
@@ -994,7 +1061,7 @@ void PackageInstallerTest::runtimeInstallerThatHangs()
     QVERIFY(timer.elapsed() < 10000);
     QCOMPARE(problem, QStringLiteral("The runtime installer %1 did not finish within 1 minutes "
                                      "and was stopped.")
-                          .arg(installer));
+                          .arg(QDir::toNativeSeparators(installer)));
 }
 
 void PackageInstallerTest::failures_data()
@@ -1048,7 +1115,7 @@ void PackageInstallerTest::failures_data()
     QTest::newRow("not enough room to unpack")
         << QByteArray("core") << QByteArray("app") << "full disk" << two << QByteArray()
         << Damage::None
-        << "Not enough free space to unpack the update in %U: it needs 8.79 KiB, and 4.00 KiB are "
+        << "Not enough free space to unpack the update in [[%U]]: it needs 8.79 KiB, and 4.00 KiB are "
            "free."
         << false << QStringList();
     for (const char *name : {"", ".", "..", "a/b", "..\\core"}) {
@@ -1062,9 +1129,9 @@ void PackageInstallerTest::failures_data()
         << ArchiveEntries{entry("a.txt", "new A"),
                           entry("core.xml", identity("<file name=\"a.txt\" action=\"add\"/>"))}
         << QByteArray() << Damage::None
-        << "The file %R/a.txt is in use by %H and cannot be replaced. Close %C and try the "
+        << "The file [[%R/a.txt]] is in use by %H and cannot be replaced. Close %C and try the "
            "update again."
-        << true << QStringList{" - a.txt"};
+        << false << QStringList{" - a.txt"};
     QTest::newRow("plugin without APPDATA")
         << QByteArray("core") << QByteArray("plugin") << "write" << two << QByteArray()
         << Damage::None << "Cannot find the folder to install package core into!" << false
@@ -1164,27 +1231,67 @@ void PackageInstallerTest::failures()
 void PackageInstallerTest::unsafeEntryNames_data()
 {
     QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("message"); // %N: the name; empty: unpacked like any other
 
-    QTest::newRow("absolute") << QByteArray("/escape.txt");
-    QTest::newRow("absolute with backslash") << QByteArray("\\escape.txt");
-    QTest::newRow("drive letter") << QByteArray("C:escape.txt");
-    QTest::newRow("drive letter and backslash") << QByteArray("C:\\escape.txt");
-    QTest::newRow("climbing out") << QByteArray("../../../escape.txt");
+    const QString invalid = QStringLiteral("Invalid file name in update archive: %N");
+    QTest::newRow("absolute") << QByteArray("/escape.txt") << invalid;
+    QTest::newRow("absolute with backslash") << QByteArray("\\escape.txt") << invalid;
+    QTest::newRow("drive letter") << QByteArray("C:escape.txt") << invalid;
+    QTest::newRow("drive letter and backslash") << QByteArray("C:\\escape.txt") << invalid;
+    QTest::newRow("climbing out") << QByteArray("../../../escape.txt") << invalid;
     // One level up from the unpack directory is the work directory: a check
     // that lets one ".." too many through is caught only by these.
-    QTest::newRow("climbing exactly one level") << QByteArray("../escape.txt");
-    QTest::newRow("climbing one level after a folder") << QByteArray("a/../../escape.txt");
-    QTest::newRow("climbing out after a folder") << QByteArray("a/../../../../escape.txt");
-    QTest::newRow("climbing out with backslashes") << QByteArray("..\\..\\..\\escape.txt");
-    QTest::newRow("mixed separators") << QByteArray("a\\../../..\\../escape.txt");
-    QTest::newRow("climbing folder entry") << QByteArray("../../../escape/");
-    QTest::newRow("name of 256 bytes") << QByteArray(252, 'n') + ".txt";
-    QTest::newRow("name of 300 bytes") << QByteArray(100, 'd') + '/' + QByteArray(199, 'n');
+    QTest::newRow("climbing exactly one level") << QByteArray("../escape.txt") << invalid;
+    QTest::newRow("climbing one level after a folder") << QByteArray("a/../../escape.txt") << invalid;
+    QTest::newRow("climbing out after a folder") << QByteArray("a/../../../../escape.txt") << invalid;
+    QTest::newRow("climbing out with backslashes") << QByteArray("..\\..\\..\\escape.txt") << invalid;
+    QTest::newRow("mixed separators") << QByteArray("a\\../../..\\../escape.txt") << invalid;
+    QTest::newRow("climbing folder entry") << QByteArray("../../../escape/") << invalid;
+    QTest::newRow("name of 256 bytes")
+        << QByteArray(252, 'n') + ".txt"
+        << "A file name in the update archive is too long (256 bytes, at most 255): %N";
+    QTest::newRow("name of 300 bytes")
+        << QByteArray(100, 'd') + '/' + QByteArray(199, 'n')
+        << "A file name in the update archive is too long (300 bytes, at most 255): %N";
+
+    // Names that Windows would take for another file or a device, or refuse;
+    // elsewhere they are plain names.
+    const auto onWindows = [](const char *reason) {
+#ifdef Q_OS_WIN
+        return QStringLiteral("The update archive holds a file whose name cannot exist on this "
+                              "system: %N (%1)")
+            .arg(QString::fromUtf8(reason));
+#else
+        Q_UNUSED(reason);
+        return QString();
+#endif
+    };
+    QTest::newRow("the data stream of a file")
+        << QByteArray("readme.txt::$DATA")
+        << onWindows("readme.txt::$DATA holds the character \":\", which file names on this "
+                     "system cannot hold");
+    QTest::newRow("wildcard") << QByteArray("what?.txt")
+                              << onWindows("what?.txt holds the character \"?\", which file "
+                                           "names on this system cannot hold");
+    QTest::newRow("control character") << QByteArray("a\x01.txt")
+                                       << onWindows("a\x01.txt holds the character U+0001, which "
+                                                    "file names on this system cannot hold");
+    QTest::newRow("trailing dot") << QByteArray("a.txt.")
+                                  << onWindows("a.txt. ends with a dot or a blank, which this "
+                                               "system drops from file names");
+    QTest::newRow("folder ending in a blank")
+        << QByteArray("docs /a.txt")
+        << onWindows("docs  ends with a dot or a blank, which this system drops from file names");
+    QTest::newRow("device with an extension in a folder")
+        << QByteArray("lib/Com1.dll") << onWindows("Com1.dll is the name of a device on this system");
+    QTest::newRow("device with a superscript digit")
+        << QByteArray("LPT\xc2\xb9") << onWindows("LPT\u00b9 is the name of a device on this system");
 }
 
 void PackageInstallerTest::unsafeEntryNames()
 {
     QFETCH(QByteArray, name);
+    QFETCH(QString, message);
 
     QVERIFY(writeArchive(archiveFile(QStringLiteral("core.zip")),
                          {entry("ok.txt", "fine"), entry(name, "bad"), entry("core.xml", "<r/>")}));
@@ -1193,10 +1300,17 @@ void PackageInstallerTest::unsafeEntryNames()
     const QStringList workBefore = treeListing(workDir());
 
     CompactStringList installed;
+    const QString decoded = QString::fromUtf8(name);
+    if (message.isEmpty()) {
+        QVERIFY(makeInstaller()->install(workDir(), &installed));
+        QCOMPARE(installed.toStringList(), (QStringList{" - ok.txt", " - " + decoded}));
+        QCOMPARE(fileMap(unpackDir()),
+                 (FileMap{{"ok.txt", "fine"}, {decoded, "bad"}, {"core.xml", "<r/>"}}));
+        return;
+    }
     QVERIFY(!makeInstaller()->install(workDir(), &installed));
 
-    QCOMPARE(m_installer->errorString(), QStringLiteral("Invalid file name in update archive: ")
-                                    + QString::fromLatin1(name.left(256)));
+    QCOMPARE(m_installer->errorString(), message.replace(QStringLiteral("%N"), decoded));
     QCOMPARE(installed.toStringList(), QStringList{" - ok.txt"});
     QCOMPARE(filesOutsideWork(), outsideBefore);
     QCOMPARE(fileMap(unpackDir()), (FileMap{{"ok.txt", "fine"}}));
@@ -1378,7 +1492,7 @@ void PackageInstallerTest::readOnlyTarget()
     PackageInstaller *installer = makeInstaller();
     QVERIFY(!installer->install(workDir(), &installed));
     QCOMPARE(installer->errorString(),
-             expand(QStringLiteral("Cannot write file %R/lang/pl.qm (Read-only file system)")));
+             expand(QStringLiteral("Cannot write file [[%R/lang/pl.qm]] (Read-only file system)")));
     QCOMPARE(installer->errorReason(), QStringLiteral("Read-only file system"));
 
     QVERIFY(installer->restore());

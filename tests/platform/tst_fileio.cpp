@@ -15,7 +15,8 @@
 
 // What the file layer promises beyond what the installer's tests reach:
 // names that are links are never followed, a taken name is never replaced
-// where that is asked, and reads reach past 4 GiB.
+// where that is asked, reads reach past 4 GiB, and the names Windows would
+// turn into others or into devices are told apart from plain ones.
 class FileIoTest : public QObject
 {
     Q_OBJECT
@@ -25,6 +26,8 @@ private slots:
     void createNoFollow();
     void renameNoReplaceAt();
     void readAtLargeOffset();
+    void nameProblem_data();
+    void nameProblem();
 #ifdef Q_OS_WIN
     void waitsOutSharingViolation();
 #endif
@@ -115,6 +118,41 @@ void FileIoTest::readAtLargeOffset()
     // As pread(): the position stays where it was.
     QCOMPARE(Platform::read(handle.get(), buffer, sizeof buffer), qint64(sizeof buffer));
     QCOMPARE(QByteArray(buffer, sizeof buffer), QByteArray(sizeof buffer, '\0'));
+}
+
+void FileIoTest::nameProblem_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("refusedOnWindows"); // elsewhere only NUL is refused
+
+    QTest::newRow("plain names and steps") << "a/./b/../c..d/.x" << false;
+    QTest::newRow("device in any case, with extensions") << "lib/cOnOuT$.tar.gz" << true;
+    QTest::newRow("device before blanks and an extension") << "Nul  .txt" << true;
+    QTest::newRow("device after a backslash") << "lib\\AUX" << true;
+    QTest::newRow("port with a superscript digit") << QString::fromUtf8("COM\u00b3.log") << true;
+    QTest::newRow("port with two digits") << "COM10.dll" << false;
+    QTest::newRow("device name as the extension") << "a.con" << false;
+    QTest::newRow("device name within a name") << "console.txt" << false;
+    QTest::newRow("pipe") << "a|b" << true;
+    QTest::newRow("control character") << "a\x1f" << true;
+    QTest::newRow("folder ending in a blank") << "docs /a.txt" << true;
+    QTest::newRow("name of 255 units") << QString(255, QChar(0x17c)) << false;
+    QTest::newRow("name of 256 units") << "a/" + QString(256, QLatin1Char('n')) << true;
+    QTest::newRow("path of 32768 units") << QString("abcdefg/").repeated(4096) << true;
+    QTest::newRow("NUL") << QString(QChar(0)) << true;
+}
+
+// The installer's tests show the messages; these rows the rules' edges.
+void FileIoTest::nameProblem()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, refusedOnWindows);
+#ifdef Q_OS_WIN
+    const bool refused = refusedOnWindows;
+#else
+    const bool refused = path.contains(QChar(0));
+#endif
+    QCOMPARE(Platform::nameProblem(path).isEmpty(), !refused);
 }
 
 #ifdef Q_OS_WIN

@@ -258,76 +258,75 @@ void UpdateModeTest::interruptedUpdate_data()
     QTest::newRow("what cannot be put back stays, and the updater stops")
         << false << cutShort << "folder at a.txt" << 1
         << QStringList{"critical | Update | The last update was interrupted before it finished, "
-                       "and not everything it had changed could be put back: %R/a.txt (Is a "
+                       "and not everything it had changed could be put back: [[%R/a.txt]] (Is a "
                        "directory)\n\nThe backups of the replaced files are kept in [[%B]]. The next "
                        "start of the updater tries again to put them back."}
         << FileMap{{"keep.txt", "keep"}, {"a.txt/inner", "i"}};
-    QTest::newRow("a journal that cannot be read stops the updater")
+    // A journal that a run cannot have written is left alone, with every
+    // file it names, and the user is told once: it is then kept aside (%A).
+    const FileMap untouched{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
+                            {"made/n.txt", "n"}};
+    const QString damaged =
+        "critical | Update | The record of the last update, the update journal [[%J]], is "
+        "damaged: %1. Nothing has been put back automatically, so if that update was "
+        "interrupted, the messenger may be left partly updated; installing the messenger again "
+        "restores it.%2\n\nThe damaged journal is kept as [[%A]], and the next start of the "
+        "updater goes on as usual.";
+    const QString keptIn = " The files that update replaced are kept in [[%B]].";
+    QTest::newRow("a damaged journal stops one start and is kept aside")
         << false << cutShort + "garbage\n" << QString() << 1
-        << QStringList{"critical | Update | The last update was interrupted before it finished, "
-                       "and not everything it had changed could be put back: The update journal "
-                       "%J cannot be read: line 6 is not valid: garbage"}
-        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
-                   {"made/n.txt", "n"}};
+        << QStringList{damaged.arg("line 6 is not valid: garbage", keptIn)} << untouched;
     // Recovery deletes and moves what a journal names: only places the run
     // could have written count.
-    const QString unreadable = "critical | Update | The last update was interrupted before it "
-                               "finished, and not everything it had changed could be put back: "
-                               "The update journal %J cannot be read: ";
     QTest::newRow("backups named anywhere but the run's own folder: nothing deleted")
         << false << QByteArray("vemo-update-journal 1 x\npackage 0 %R %R/made\nfinished\n")
-        << QString() << 1 << QStringList{unreadable + "line 2 is not valid: package 0 %R %R/made"}
-        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
-                   {"made/n.txt", "n"}};
+        << QString() << 1
+        << QStringList{damaged.arg("line 2 is not valid: package 0 %R %R/made", QString())}
+        << untouched;
     QTest::newRow("a created file outside the root is not deleted")
         << false << cutShort + "file 0 %J\n" << QString() << 1
-        << QStringList{unreadable + "line 6 is not valid: file 0 %J"}
-        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
-                   {"made/n.txt", "n"}};
+        << QStringList{damaged.arg("line 6 is not valid: file 0 %J", keptIn)} << untouched;
     // The system would take the name for its part before the NUL.
     QTest::newRow("a created file named as a kept one, a NUL and more: nothing deleted")
         << false << cutShort + "file 0 %R/keep.txt%00.new\n" << QString() << 1
-        << QStringList{unreadable + "line 6 is not valid: file 0 %R/keep.txt%00.new"}
-        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
-                   {"made/n.txt", "n"}};
-    // A journal that a run cannot have written is left alone, with every
-    // file it names.
-    const FileMap untouched{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
-                            {"made/n.txt", "n"}};
-    const QString notUsed = "critical | Update | The update journal [[%J]] is not used: %1. Nothing "
-                            "has been changed; remove the journal and start the update again.";
+        << QStringList{damaged.arg("line 6 is not valid: file 0 %R/keep.txt%00.new", keptIn)}
+        << untouched;
     QTest::newRow("backups gone: what the run created is not deleted")
         << false << cutShort << "no backups" << 1
-        << QStringList{notUsed.arg("the backups it names in [[%B/0]] are missing")} << untouched;
+        << QStringList{damaged.arg("the backups it names in [[%B/0]] are missing", QString())}
+        << untouched;
     QTest::newRow("a root without the messenger: nothing is touched")
         << false << QByteArray("vemo-update-journal 1 x\npackage 0 %T %T/.vemo-backup-x/0\n"
                                "file 0 %T/vemo/new.txt\n")
         << QString() << 1
-        << QStringList{notUsed.arg("it names [[%T]], which is neither an installation of the "
-                                   "messenger nor its plug-in folder")}
+        << QStringList{damaged.arg("it names [[%T]], which is neither an installation of the "
+                                   "messenger nor its plug-in folder",
+                                   QString())}
         << untouched;
     QTest::newRow("a created file through a link in the root: nothing is touched")
         << false
         << QByteArray("vemo-update-journal 1 x\npackage 0 %R %B/0\nfile 0 %R/linked/n.txt\n")
         << "link to made" << 1
-        << QStringList{notUsed.arg("it names [[%R/linked/n.txt]], which leads through a link")}
+        << QStringList{damaged.arg("it names [[%R/linked/n.txt]], which leads through a link",
+                                   keptIn)}
         << untouched;
     QTest::newRow("a FIFO as the journal is not waited on")
         << false << cutShort << "FIFO journal" << 1
-        << QStringList{notUsed.arg("it is not a regular file")} << untouched;
+        << QStringList{damaged.arg("it is not a regular file", QString())} << untouched;
     QTest::newRow("a folder as the journal")
         << false << cutShort << "folder journal" << 1
-        << QStringList{notUsed.arg("it is not a regular file")} << untouched;
+        << QStringList{damaged.arg("it is not a regular file", QString())} << untouched;
     QTest::newRow("a journal larger than any run writes")
         << false << cutShort << "oversized journal" << 1
-        << QStringList{notUsed.arg("it is larger than any update writes (67108865 bytes)")}
+        << QStringList{damaged.arg("it is larger than any update writes (67108865 bytes)",
+                                   QString())}
         << untouched;
     QTest::newRow("a run id that leads out of the root")
         << false << QByteArray("vemo-update-journal 1 a/../../v\npackage 0 %R %T/v/0\nfinished\n")
         << QString() << 1
-        << QStringList{unreadable + "line 1 is not valid: vemo-update-journal 1 a/../../v"}
-        << FileMap{{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
-                   {"made/n.txt", "n"}};
+        << QStringList{damaged.arg("line 1 is not valid: vemo-update-journal 1 a/../../v",
+                                   QString())}
+        << untouched;
 }
 
 void UpdateModeTest::interruptedUpdate()
@@ -342,17 +341,14 @@ void UpdateModeTest::interruptedUpdate()
     const QString root = m_temp->filePath("vemo");
     const QString backups = root + QStringLiteral("/.vemo-backup-x");
     const QString journalPath = m_temp->filePath("state/vemo-updater/install-journal");
+    QString asideName;
     const auto expand = [&](QString text) {
-        text.replace("%R", root)
+        text.replace("%A", asideName)
+            .replace("%R", root)
             .replace("%B", backups)
             .replace("%J", journalPath)
             .replace("%T", m_temp->path());
-        static const QRegularExpression systemPath(QStringLiteral("\\[\\[(.*?)\\]\\]"));
-        for (QRegularExpressionMatch match = systemPath.match(text); match.hasMatch();
-             match = systemPath.match(text, match.capturedStart()))
-            text.replace(match.capturedStart(), match.capturedLength(),
-                         QDir::toNativeSeparators(match.captured(1)));
-        return text;
+        return withSystemPaths(text);
     };
     QVERIFY(writeFiles(root, {{"keep.txt", "keep"}, {"a.txt", "updated"}, {"new.txt", "new"},
                               {"made/n.txt", "n"}}));
@@ -392,6 +388,12 @@ void UpdateModeTest::interruptedUpdate()
     MessageBoxWatcher watcher;
     const int exited = runUpdateMode(TestMain::paths(m_commandLine), quiet);
     QCOMPARE(exited, exitCode);
+    const QStringList aside = QDir(QFileInfo(journalPath).absolutePath())
+                                  .entryList({QStringLiteral("install-journal-damaged-*")},
+                                             QDir::AllEntries | QDir::System | QDir::Hidden);
+    QCOMPARE(aside.size(), boxes.join(QString()).count(QStringLiteral("%A")));
+    if (!aside.isEmpty())
+        asideName = QFileInfo(journalPath).absolutePath() + QLatin1Char('/') + aside.first();
     QStringList shown;
     for (const MessageBoxWatcher::Box &box : watcher.boxes())
         shown << box.summary();
@@ -423,8 +425,19 @@ void UpdateModeTest::interruptedUpdate()
     QCOMPARE(files, rootAfter);
     // Journal and backups go once the run is taken back or cleared up; they
     // stay for the next start otherwise.
-    QCOMPARE(QFileInfo::exists(journalPath), kept);
+    QCOMPARE(QFileInfo::exists(journalPath), kept && asideName.isEmpty());
     QCOMPARE(QFileInfo::exists(backups), kept);
+
+    if (!asideName.isEmpty()) {
+        // The journal set aside stops no other start, and it stays, as do
+        // the backups.
+        const int shownBefore = watcher.count();
+        QCOMPARE(runUpdateMode(TestMain::paths(m_commandLine), quiet), 0);
+        QCOMPARE(watcher.count(), shownBefore + 1);
+        QCOMPARE(watcher.last().text, QStringLiteral("No updates available."));
+        QVERIFY(QFileInfo::exists(asideName));
+        QCOMPARE(QFileInfo::exists(backups), kept);
+    }
 }
 
 VEMO_TEST_MAIN(UpdateModeTest)
