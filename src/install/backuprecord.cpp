@@ -160,7 +160,7 @@ bool BackupRecord::save(const QString &target, const QString &relative, uint mod
     *movedAway = false;
     // The first copy holds the content from before the update.
     if (m_saved.contains(relative)
-        || (Platform::NamesIgnoreCase && m_savedFolded.contains(relative.toCaseFolded()))) {
+        || (Platform::NamesIgnoreCase && m_savedFolded.contains(Platform::foldedName(relative)))) {
         return true;
     }
 
@@ -219,7 +219,7 @@ void BackupRecord::noteSaved(const QString &relative)
 {
     m_saved.append(relative);
     if (Platform::NamesIgnoreCase)
-        m_savedFolded.insert(relative.toCaseFolded());
+        m_savedFolded.insert(Platform::foldedName(relative));
 }
 
 bool BackupRecord::restore(QString *error)

@@ -187,7 +187,7 @@ bool Preparation::patch(const QXmlStreamAttributes &attributes)
     const QString nameProblem = Platform::nameProblem(relative);
     if (!nameProblem.isEmpty())
         return fail(QCoreApplication::translate("DeltaPackage", "The patch of %1 names a file that cannot exist on this system (%2).")
-                        .arg(relative, nameProblem));
+                        .arg(QDir::toNativeSeparators(relative), nameProblem));
 
     FilePatch::Versions versions;
     versions.name = QDir::toNativeSeparators(relative);

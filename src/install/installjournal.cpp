@@ -48,10 +48,14 @@ bool isRunId(const QByteArray &id)
 }
 
 // An absolute path as the installer writes it: from "/" on Linux, from a
-// drive ("C:/") on Windows.
+// drive ("C:/") or a share ("//server/share/") on Windows.
 bool startsAbsolute(const QString &path)
 {
 #ifdef Q_OS_WIN
+    if (path.startsWith(QLatin1String("//"))) {
+        const qsizetype shareStart = path.indexOf(QLatin1Char('/'), 2) + 1;
+        return shareStart > 3 && shareStart < path.size() && path.at(shareStart) != QLatin1Char('/');
+    }
     return path.size() >= 3 && path.at(0).isLetter() && path.at(0).unicode() < 128
            && path.at(1) == QLatin1Char(':') && path.at(2) == QLatin1Char('/');
 #else

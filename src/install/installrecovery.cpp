@@ -242,12 +242,6 @@ Result run(const QString &journalPath, const QString &pluginRoot)
                                               "The files that update replaced are kept in %1.")
                       .arg(backups.join(QStringLiteral(", ")));
         }
-        result.problem +=
-            QStringLiteral("\n\n")
-            + QCoreApplication::translate("InstallRecovery",
-                                          "The damaged journal is kept as %1, and the next start "
-                                          "of the updater goes on as usual.")
-                  .arg(QDir::toNativeSeparators(result.setAsideAs));
         return result;
     };
     switch (contents.state) {

@@ -32,10 +32,10 @@ enum class Outcome {
 struct Result
 {
     Outcome outcome = Outcome::NothingToDo;
-    QString problem; // for Failed and Refused (for Refused the whole text for the user)
+    QString problem; // for Failed and Refused (for Refused what the user is told of it)
     QStringList backupDirs; // for Failed: where the saved files are
     // For a journal that was not acted on: the name it is to be kept under
-    // once the user has been told (setAside()); empty when it stays.
+    // (setAside()), which the user is then told; empty when it stays.
     QString setAsideAs;
 };
 

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QUrl>
 #include <QXmlStreamAttributes>
 
@@ -231,9 +232,12 @@ bool PackageInstaller::checkNames(const QString &manifestPath)
     // name it would shorten) fails the package while there is nothing to take
     // back. What keeps the manifest from being read is told by the reading
     // that applies it.
+    // Where names differ in case only, two rows spelt differently may be one
+    // file: the second row's backup would replace the first one's.
     ManifestReader reader;
     if (!reader.open(manifestPath))
         return true;
+    QHash<QString, QString> rowsByFile;
     for (;;) {
         switch (reader.next()) {
         case ManifestReader::End:
@@ -251,7 +255,23 @@ bool PackageInstaller::checkNames(const QString &manifestPath)
                 return fail(QCoreApplication::translate("PackageInstaller",
                                                         "The package %1 names a file that cannot "
                                                         "exist on this system: %2 (%3)")
-                                .arg(m_packageName, row, problem));
+                                .arg(m_packageName, QDir::toNativeSeparators(row), problem));
+            }
+            if (!Platform::NamesIgnoreCase)
+                break;
+            QString place = QDir::cleanPath(QString(row).replace(QLatin1Char('\\'), QLatin1Char('/')));
+            while (place.startsWith(QLatin1Char('/')))
+                place.remove(0, 1);
+            const QString other = rowsByFile.value(Platform::foldedName(place));
+            if (other.isNull()) {
+                rowsByFile.insert(Platform::foldedName(place), place);
+            } else if (other != place) {
+                return fail(QCoreApplication::translate("PackageInstaller",
+                                                        "The package %1 names one file twice, as "
+                                                        "%2 and as %3, which this system takes for "
+                                                        "the same name")
+                                .arg(m_packageName, QDir::toNativeSeparators(other),
+                                     QDir::toNativeSeparators(place)));
             }
             break;
         }

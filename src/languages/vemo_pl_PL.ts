@@ -338,6 +338,10 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <source>Everything the last update had changed has been put back, but the update journal %1 cannot be closed (%2). The backups of the replaced files are kept in %3 until the next start of the updater can close it.</source>
         <translation>Wszystko, co zmieniła poprzednia aktualizacja, przywrócono, ale nie można zamknąć dziennika aktualizacji %1 (%2). Kopie zapasowe zastąpionych plików są przechowywane w %3, dopóki program aktualizujący nie zdoła go zamknąć przy kolejnym uruchomieniu.</translation>
     </message>
+    <message>
+        <source>The damaged journal cannot be set aside (%1). Move %2 elsewhere, then start the update again.</source>
+        <translation>Uszkodzonego dziennika nie można odłożyć (%1). Przenieś %2 w inne miejsce, a następnie uruchom aktualizację ponownie.</translation>
+    </message>
 </context>
 <context>
     <name>ManifestReader</name>
@@ -483,6 +487,10 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
         <source>The package %1 names a file that cannot exist on this system: %2 (%3)</source>
         <translation>Pakiet %1 wskazuje plik, który nie może istnieć w tym systemie: %2 (%3)</translation>
     </message>
+    <message>
+        <source>The package %1 names one file twice, as %2 and as %3, which this system takes for the same name</source>
+        <translation>Pakiet %1 wskazuje ten sam plik dwukrotnie, jako %2 i jako %3, które ten system uznaje za tę samą nazwę</translation>
+    </message>
 </context>
 <context>
     <name>Platform</name>
@@ -505,6 +513,10 @@ Kopie zapasowe zastąpionych plików są przechowywane w %2. Przy następnym uru
     <message>
         <source>the name %1 is too long (%2 characters, at most %3)</source>
         <translation>nazwa %1 jest za długa (znaków: %2, najwyżej %3)</translation>
+    </message>
+    <message>
+        <source>%1 has the form of the short name this system gives a longer name</source>
+        <translation>%1 ma postać krótkiej nazwy, którą ten system nadaje dłuższym nazwom</translation>
     </message>
 </context>
 <context>

@@ -83,6 +83,11 @@ constexpr bool NamesIgnoreCase = true;
 constexpr bool NamesIgnoreCase = false;
 #endif
 
+// name as this system compares names: two names are one file's when their
+// folded forms are equal. POSIX: name itself. Windows: each UTF-16 unit in
+// upper case, as NTFS's table of upper cases does (no full case folding).
+QString foldedName(const QString &name);
+
 // Why relativePath (its parts separated by "/" or a backslash) cannot name a
 // file below a folder of this system; empty when it can. Empty parts, "." and
 // ".." are steps of the path, not names. The text names the part at fault.

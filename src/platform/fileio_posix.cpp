@@ -23,6 +23,11 @@ QString decodeName(const QByteArray &name)
     return QFile::decodeName(name);
 }
 
+QString foldedName(const QString &name)
+{
+    return name;
+}
+
 QString nameProblem(const QString &relativePath)
 {
     // The kernel takes every byte in a name but the separator and NUL, at

@@ -515,7 +515,29 @@ bool isDeviceName(const QString &name)
            || digit == QChar(0xb2) || digit == QChar(0xb3);
 }
 
+// At most eight characters, a "~" among them, and at most one dot with
+// one to three characters after it.
+bool isShortNameForm(const QString &name)
+{
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    const qsizetype baseLength = dot < 0 ? name.size() : dot;
+    const qsizetype extensionLength = dot < 0 ? 0 : name.size() - dot - 1;
+    return baseLength >= 1 && baseLength <= 8 && name.left(baseLength).contains(QLatin1Char('~'))
+           && (dot < 0 || (extensionLength >= 1 && extensionLength <= 3
+                           && name.indexOf(QLatin1Char('.'), dot + 1) < 0));
+}
+
 } // namespace
+
+QString foldedName(const QString &name)
+{
+    // NTFS compares names by its table of upper cases, one UTF-16 unit at a
+    // time, with no full case folding: "k" and the Kelvin sign are two names.
+    QString folded = name;
+    for (QChar &c : folded)
+        c = QChar(QChar::toUpper(c.unicode()));
+    return folded;
+}
 
 QString nameProblem(const QString &relativePath)
 {
@@ -549,6 +571,15 @@ QString nameProblem(const QString &relativePath)
             return QCoreApplication::translate(
                        "Platform",
                        "%1 ends with a dot or a blank, which this system drops from file names")
+                .arg(name);
+        }
+        // NTFS gives a long name a second, short one in the 8.3 form with a
+        // "~" ("LONGFI~1.TXT"): a row of that form may be another row's
+        // file, whose backup the second row's would then replace.
+        if (isShortNameForm(name)) {
+            return QCoreApplication::translate(
+                       "Platform",
+                       "%1 has the form of the short name this system gives a longer name")
                 .arg(name);
         }
         if (name.size() > MaxNameLength) {

@@ -71,22 +71,34 @@ bool lockAndRecover(const UpdaterPaths &paths, UpdaterLock *lock, RunLog *log, i
                                             "back as it was before that update."));
         }
         return true;
-    case InstallRecovery::Outcome::Refused:
-        MessageBoxes::critical(UserPrompts::updateTitle(), recovery.problem);
+    case InstallRecovery::Outcome::Refused: {
+        // Set aside before the user is told, so that the box says what
+        // became of it: the next start is not stopped by the same journal.
+        QString problem = recovery.problem;
         if (!recovery.setAsideAs.isEmpty()) {
-            // Told once: the next start is not stopped by the same journal.
+            const QString asideAs = QDir::toNativeSeparators(recovery.setAsideAs);
             QString error;
             if (InstallRecovery::setAside(journalPath, recovery.setAsideAs, &error)) {
-                qCInfo(lcRunLog, "journal kept as %s",
-                       qUtf8Printable(QDir::toNativeSeparators(recovery.setAsideAs)));
+                qCInfo(lcRunLog, "journal kept as %s", qUtf8Printable(asideAs));
+                problem += QStringLiteral("\n\n")
+                    + QCoreApplication::translate("InstallRecovery",
+                                                  "The damaged journal is kept as %1, and the next "
+                                                  "start of the updater goes on as usual.")
+                          .arg(asideAs);
             } else {
-                qCWarning(lcRunLog, "the journal cannot be kept as %s: %s",
-                          qUtf8Printable(QDir::toNativeSeparators(recovery.setAsideAs)),
+                qCWarning(lcRunLog, "the journal cannot be kept as %s: %s", qUtf8Printable(asideAs),
                           qUtf8Printable(error));
+                problem += QStringLiteral("\n\n")
+                    + QCoreApplication::translate("InstallRecovery",
+                                                  "The damaged journal cannot be set aside (%1). "
+                                                  "Move %2 elsewhere, then start the update again.")
+                          .arg(error, QDir::toNativeSeparators(journalPath));
             }
         }
+        MessageBoxes::critical(UserPrompts::updateTitle(), problem);
         qCInfo(lcRunLog, "outcome: stopped at start-up");
         return false;
+    }
     case InstallRecovery::Outcome::Failed:
         break;
     }

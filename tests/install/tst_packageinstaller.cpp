@@ -587,16 +587,29 @@ void PackageInstallerTest::manifest_data()
         << true << QString() << FileMap{{"install/a.txt", "new"}} << FileMap{{"a.txt", "original"}};
     // Where the file system ignores case the two rows are one file, whose
     // second backup would overwrite the first (what the update had not yet
-    // changed) under the same name.
-    QTest::newRow("same target in two cases keeps the first backup")
+    // changed) under the same name: refused before the root is touched.
+    QTest::newRow("same target in two cases")
         << FileMap{{"install/a.txt", "original"}}
         << ArchiveEntries{entry("a.txt", "new"), entry("A.TXT", "new")}
         << identity("<file name=\"a.txt\" action=\"add\"/><file name=\"A.TXT\" action=\"add\"/>")
-        << true << QString()
+        << !Platform::NamesIgnoreCase
+        << (Platform::NamesIgnoreCase ? QStringLiteral("The package core names one file twice, as "
+                                                       "a.txt and as A.TXT, which this system "
+                                                       "takes for the same name")
+                                      : QString())
         << (Platform::NamesIgnoreCase
-                ? FileMap{{"install/A.TXT", "new"}}
+                ? FileMap{{"install/a.txt", "original"}}
                 : FileMap{{"install/A.TXT", "new"}, {"install/a.txt", "new"}})
-        << FileMap{{"a.txt", "original"}};
+        << (Platform::NamesIgnoreCase ? none : FileMap{{"a.txt", "original"}});
+    // The Kelvin sign is not "k" to NTFS, whose upper case of "k" is "K":
+    // two files, each with its backup.
+    QTest::newRow("names that only full case folding makes one")
+        << FileMap{{"install/k.txt", "k"}, {QString::fromUtf8("install/\u212a.txt"), "kelvin"}}
+        << ArchiveEntries{entry("k.txt", "new"), entry("\u212a.txt", "new")}
+        << identity("<file name=\"k.txt\" action=\"add\"/><file name=\"\u212a.txt\" action=\"add\"/>")
+        << true << QString()
+        << FileMap{{"install/k.txt", "new"}, {QString::fromUtf8("install/\u212a.txt"), "new"}}
+        << FileMap{{"k.txt", "k"}, {QString::fromUtf8("\u212a.txt"), "kelvin"}};
     QTest::newRow("stale archive entry at the backup's place gives way")
         << FileMap{{"install/a.txt", "original"}}
         << ArchiveEntries{entry("unwind/a.txt", "fake"), entry("a.txt", "new")}
@@ -665,7 +678,7 @@ void PackageInstallerTest::manifest_data()
 #ifdef Q_OS_WIN
                            << false
                            << "The package core names a file that cannot exist on this system: "
-                                  + place + " (" + reason + ")"
+                                  + QDir::toNativeSeparators(place) + " (" + reason + ")"
                            << before << none;
         Q_UNUSED(installed);
 #else
@@ -796,7 +809,7 @@ void PackageInstallerTest::deltaPackage_data()
         << installed << frame
         << fits + "/><file path=\"lib\" name=\"a.so::$DATA\" action=\"patch\" " + fits
 #ifdef Q_OS_WIN
-        << QByteArray("The patch of lib/a.so::$DATA names a file that cannot exist on this system "
+        << QByteArray("The patch of lib\\a.so::$DATA names a file that cannot exist on this system "
                       "(a.so::$DATA holds the character \":\", which file names on this system "
                       "cannot hold).")
 #else

@@ -140,6 +140,9 @@ void FileIoTest::nameProblem_data()
     QTest::newRow("name of 256 units") << "a/" + QString(256, QLatin1Char('n')) << true;
     QTest::newRow("path of 32768 units") << QString("abcdefg/").repeated(4096) << true;
     QTest::newRow("NUL") << QString(QChar(0)) << true;
+    QTest::newRow("short name of a file") << "docs/LONGFI~1.TXT" << true;
+    QTest::newRow("short name of a folder") << "PROGRA~1/a.txt" << true;
+    QTest::newRow("tilde in a name longer than a short one") << "notes~1.text/a~b" << false;
 }
 
 // The installer's tests show the messages; these rows the rules' edges.
