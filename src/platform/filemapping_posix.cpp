@@ -7,6 +7,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+// Linux 5.14 and later; older headers lack it, and older kernels refuse it
+// with EINVAL, which leaves the pages to fault in as they are written.
+#if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
+#define MADV_POPULATE_WRITE 23
+#endif
+
 namespace Platform {
 
 bool openForMapping(QFile *file, int fd, QIODevice::OpenMode mode, QString *error)
@@ -66,6 +72,16 @@ void adviseRandomAccess(const void *address, qint64 size)
     // system has them, and the mapping takes up whole runs of up to 2 MiB
     // for each page the decoder reaches.
     advise(address, size, MADV_RANDOM);
+}
+
+void prepareForWriting(void *address, qint64 size)
+{
+#ifdef MADV_POPULATE_WRITE
+    advise(address, size, MADV_POPULATE_WRITE);
+#else
+    Q_UNUSED(address);
+    Q_UNUSED(size);
+#endif
 }
 
 } // namespace Platform
