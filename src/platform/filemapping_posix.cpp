@@ -13,6 +13,11 @@
 #define MADV_POPULATE_WRITE 23
 #endif
 
+// Linux 5.14 and later; older headers lack it.
+#if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
+#define MADV_POPULATE_WRITE 23
+#endif
+
 namespace Platform {
 
 bool openForMapping(QFile *file, int fd, QIODevice::OpenMode mode, QString *error)
@@ -72,6 +77,27 @@ void adviseRandomAccess(const void *address, qint64 size)
     // system has them, and the mapping takes up whole runs of up to 2 MiB
     // for each page the decoder reaches.
     advise(address, size, MADV_RANDOM);
+}
+
+bool prepareForWriting(int fd, qint64 offset, void *address, qint64 size)
+{
+    // Writes of 64 KiB make folios of about that size: large enough to cost
+    // little each, small enough that a later read of a page through a
+    // mapping marked for random access maps little beside it.
+    static const char zeros[64 * 1024] = {};
+    for (qint64 done = 0; done < size;) {
+        const ssize_t wrote = ::pwrite(fd, zeros, size_t(qMin(qint64(sizeof zeros), size - done)),
+                                       off_t(offset + done));
+        if (wrote < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += wrote;
+    }
+    // Older kernels refuse it (EINVAL): the pages then fault in as written.
+    advise(address, size, MADV_POPULATE_WRITE);
+    return true;
 }
 
 void prepareForWriting(void *address, qint64 size)
