@@ -13,11 +13,6 @@
 #define MADV_POPULATE_WRITE 23
 #endif
 
-// Linux 5.14 and later; older headers lack it.
-#if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
-#define MADV_POPULATE_WRITE 23
-#endif
-
 namespace Platform {
 
 bool openForMapping(QFile *file, int fd, QIODevice::OpenMode mode, QString *error)
@@ -88,26 +83,21 @@ bool prepareForWriting(int fd, qint64 offset, void *address, qint64 size)
     for (qint64 done = 0; done < size;) {
         const ssize_t wrote = ::pwrite(fd, zeros, size_t(qMin(qint64(sizeof zeros), size - done)),
                                        off_t(offset + done));
-        if (wrote < 0) {
-            if (errno == EINTR)
-                continue;
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0) {
+            if (wrote == 0)
+                errno = EIO;
             return false;
         }
         done += wrote;
     }
-    // Older kernels refuse it (EINVAL): the pages then fault in as written.
-    advise(address, size, MADV_POPULATE_WRITE);
-    return true;
-}
-
-void prepareForWriting(void *address, qint64 size)
-{
 #ifdef MADV_POPULATE_WRITE
     advise(address, size, MADV_POPULATE_WRITE);
 #else
     Q_UNUSED(address);
-    Q_UNUSED(size);
 #endif
+    return true;
 }
 
 } // namespace Platform
