@@ -14,8 +14,9 @@
 // result are mapped, not read into the heap; the frame is decoded one block
 // at a time straight into the mapped result, and the pages walked over are
 // handed back to the system every few MiB. The result is hashed as it is
-// made, and a large installed file on a second thread meanwhile: each file
-// is read once. A frame whose window (the
+// made and kept only when it verifies; the installed file is hashed only
+// when the patch fails, to say whether it is the one the patch applies to.
+// A frame whose window (the
 // distance it may reach back) exceeds windowBound() is refused from its
 // header, before anything is allocated for it.
 namespace FilePatch {

@@ -42,4 +42,14 @@ void releaseMappedPages(const void *address, qint64 size);
 // released. Only a hint. Windows: none (nothing to say it with for a view).
 void adviseRandomAccess(const void *address, qint64 size);
 
+// Readies size bytes at offset of the file fd, mapped writable at address,
+// for being written through the mapping: writes zeros there with the
+// file's own writes, which put the pages in the system's cache in runs of
+// 64 KiB, then maps them in one call (Linux 5.14 and later), instead of
+// one fault for each 4 KiB page that reads it in, zeroes it and makes it
+// writable as the writing reaches it. Only for a range not yet written.
+// False with errno set when a write fails. Windows: nothing to do (a view's
+// pages of a new file fault in as they are written).
+bool prepareForWriting(int fd, qint64 offset, void *address, qint64 size);
+
 } // namespace Platform

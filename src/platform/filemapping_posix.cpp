@@ -7,6 +7,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+// Linux 5.14 and later; older headers lack it, and older kernels refuse it
+// with EINVAL, which leaves the pages to fault in as they are written.
+#if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
+#define MADV_POPULATE_WRITE 23
+#endif
+
 namespace Platform {
 
 bool openForMapping(QFile *file, int fd, QIODevice::OpenMode mode, QString *error)
@@ -66,6 +72,32 @@ void adviseRandomAccess(const void *address, qint64 size)
     // system has them, and the mapping takes up whole runs of up to 2 MiB
     // for each page the decoder reaches.
     advise(address, size, MADV_RANDOM);
+}
+
+bool prepareForWriting(int fd, qint64 offset, void *address, qint64 size)
+{
+    // Writes of 64 KiB make folios of about that size: large enough to cost
+    // little each, small enough that a later read of a page through a
+    // mapping marked for random access maps little beside it.
+    static const char zeros[64 * 1024] = {};
+    for (qint64 done = 0; done < size;) {
+        const ssize_t wrote = ::pwrite(fd, zeros, size_t(qMin(qint64(sizeof zeros), size - done)),
+                                       off_t(offset + done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0) {
+            if (wrote == 0)
+                errno = EIO;
+            return false;
+        }
+        done += wrote;
+    }
+#ifdef MADV_POPULATE_WRITE
+    advise(address, size, MADV_POPULATE_WRITE);
+#else
+    Q_UNUSED(address);
+#endif
+    return true;
 }
 
 } // namespace Platform

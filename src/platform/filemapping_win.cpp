@@ -70,4 +70,11 @@ void adviseRandomAccess(const void *, qint64)
     // the working set only until releaseMappedPages() trims it.
 }
 
+bool prepareForWriting(int, qint64, void *, qint64)
+{
+    // PrefetchVirtualMemory reads pages of a file in ahead, which a new
+    // file's pages do not need; they fault in as they are written.
+    return true;
+}
+
 } // namespace Platform

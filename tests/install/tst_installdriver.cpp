@@ -416,12 +416,14 @@ void InstallDriverTest::nothingLost_data()
     QTest::newRow("delta packages prepared and installed: application and plug-in")
         << TestPackages{coreDelta, soundDelta} << ok << QString() << true << installUpdated
         << pluginsUpdated;
-    // Made against another version of core.dll than the one installed.
+    // Made against another version of core.dll than the one installed, of
+    // another size: a frame of a few bytes holds them whole and reads
+    // nothing of the installed file, so that its result would verify.
     TestPackage coreStaleDelta = core;
-    const PatchRow stalePatch = patchRow("", "core.dll", "core 0", "core 2");
+    const PatchRow stalePatch = patchRow("", "core.dll", "core 10", "core 2");
     coreStaleDelta.deltaPayload = {stalePatch.entry};
     coreStaleDelta.deltaManifest = manifestOf("core", "app", stalePatch.element);
-    coreStaleDelta.deltaRefusal = "The installed file [[%R/core.dll]] differs";
+    coreStaleDelta.deltaRefusal = "The installed file [[%R/core.dll]] has 6 bytes, the patch applies to 7.";
     QTest::newRow("locally changed file: the full package instead, fully updated")
         << TestPackages{coreStaleDelta, soundDelta} << ok << QString() << true << installUpdated
         << pluginsUpdated;

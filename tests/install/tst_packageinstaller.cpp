@@ -743,12 +743,14 @@ void PackageInstallerTest::deltaPackage_data()
         << installed << frame << fits << QByteArray()
         << FileMap{{"install/lib/a.so", changed}, {"install/keep.txt", "K"}}
         << QByteArray();
-    // Large enough for the installed file to be hashed beside the decoding.
+    // Several runs of the result's pages prepared and handed back.
     QByteArray large(5 * 1024 * 1024, Qt::Uninitialized);
     for (int i = 0; i < large.size(); ++i)
         large[i] = char((i * 7919) >> 7);
     const QByteArray largeChanged = QByteArray(large).replace(4 << 20, 3, "NEW") + "tail";
-    const QByteArray largeTouched = QByteArray(large).replace(3 << 20, 1, "x");
+    // Changed throughout: the patch reads only some of it, and a change
+    // where it reads nothing does not show in the result.
+    const QByteArray largeTouched(large.size(), 'x');
     QTest::newRow("large file applies and verifies")
         << FileMap{{"install/lib/a.so", large}} << patchFrame(large, largeChanged, 3)
         << row(large, largeChanged, sha256(largeChanged)) << QByteArray()
@@ -761,11 +763,20 @@ void PackageInstallerTest::deltaPackage_data()
                + sha256(largeTouched) + ")."
         << FileMap{{"install/lib/a.so", largeTouched}}
         << QByteArray();
+    const QByteArray touched(old.size(), 'x');
     QTest::newRow("installed file changed locally")
-        << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}} << frame << fits
+        << FileMap{{"install/lib/a.so", touched}} << frame << fits
         << "The installed file [[%R/lib/a.so]] differs from the one the patch applies to (SHA-256 "
-               + sha256(QByteArray(old).replace(0, 1, "x")) + ")."
-        << FileMap{{"install/lib/a.so", QByteArray(old).replace(0, 1, "x")}}
+               + sha256(touched) + ")."
+        << FileMap{{"install/lib/a.so", touched}}
+        << QByteArray();
+    // The result's digest decides: a change where the patch reads nothing
+    // of the installed file (the 3 bytes it replaces) still makes the new
+    // version.
+    QTest::newRow("installed file changed where the patch reads nothing")
+        << FileMap{{"install/lib/a.so", QByteArray(old).replace(5001, 1, "y")}} << frame << fits
+        << QByteArray()
+        << FileMap{{"install/lib/a.so", changed}}
         << QByteArray();
     QTest::newRow("installed file missing")
         << FileMap{{"install/keep.txt", "K"}} << frame << fits
