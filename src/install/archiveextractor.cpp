@@ -453,6 +453,22 @@ bool ArchiveExtractor::extractEntry(UnzipHandle &archive, const QString &skipped
         return true;
     }
 
+    // Where names differ in case only, a later entry in another spelling
+    // would land on an earlier one, and the manifest's row take the wrong
+    // file.
+    if (Platform::NamesIgnoreCase) {
+        const QString folded = Platform::foldedName(QDir::cleanPath(entryName));
+        const QString earlier = m_unpackedFiles.value(folded);
+        if (!earlier.isNull() && earlier != entryName) {
+            return fail(QCoreApplication::translate("ArchiveExtractor",
+                                                    "The update archive holds one file twice, as "
+                                                    "%1 and as %2, which this system takes for the "
+                                                    "same name")
+                            .arg(earlier, entryName));
+        }
+        m_unpackedFiles.insert(folded, entryName);
+    }
+
     const QString destination = m_unpackDir + entryName;
     const qsizetype slash = destination.lastIndexOf(QLatin1Char('/'));
     if (slash >= m_unpackDir.size())

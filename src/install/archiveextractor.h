@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -64,4 +65,6 @@ private:
     QString m_errorText;
     int m_entryCount = 0;
     QSet<QString> m_madeDirectories;
+    // Where names ignore case: each file entry's name by its folded form.
+    QHash<QString, QString> m_unpackedFiles;
 };

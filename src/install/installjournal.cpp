@@ -53,8 +53,11 @@ bool startsAbsolute(const QString &path)
 {
 #ifdef Q_OS_WIN
     if (path.startsWith(QLatin1String("//"))) {
+        // Not a device's namespace ("//./", "//?/"), which no run writes.
         const qsizetype shareStart = path.indexOf(QLatin1Char('/'), 2) + 1;
-        return shareStart > 3 && shareStart < path.size() && path.at(shareStart) != QLatin1Char('/');
+        const QStringView server = QStringView(path).mid(2, shareStart - 3);
+        return shareStart > 3 && shareStart < path.size() && path.at(shareStart) != QLatin1Char('/')
+               && server != u"." && server != u"?";
     }
     return path.size() >= 3 && path.at(0).isLetter() && path.at(0).unicode() < 128
            && path.at(1) == QLatin1Char(':') && path.at(2) == QLatin1Char('/');

@@ -37,6 +37,16 @@ QString absoluteClean(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+// A row's place below the root, as the rows of one manifest are compared.
+QString rowPlace(const QString &path, const QString &name)
+{
+    QString place = path.isEmpty() ? name : path + QLatin1Char('/') + name;
+    place = QDir::cleanPath(place.replace(QLatin1Char('\\'), QLatin1Char('/')));
+    while (place.startsWith(QLatin1Char('/')))
+        place.remove(0, 1);
+    return place;
+}
+
 // The package name becomes part of paths and messages.
 bool isSafePackageName(const QString &name)
 {
@@ -233,15 +243,24 @@ bool PackageInstaller::checkNames(const QString &manifestPath)
     // back. What keeps the manifest from being read is told by the reading
     // that applies it.
     // Where names differ in case only, two rows spelt differently may be one
-    // file: the second row's backup would replace the first one's.
+    // file: of two rows that put a file there, the second row's backup would
+    // replace the first one's, so the package is refused. A remove row in
+    // another spelling than a row that puts the file is a file renamed in
+    // case only: removing it would take away the new file, so it is skipped.
     ManifestReader reader;
     if (!reader.open(manifestPath))
         return true;
-    QHash<QString, QString> rowsByFile;
+    QHash<QString, QString> placedFiles;
+    QHash<QString, QString> removedFiles;
     for (;;) {
         switch (reader.next()) {
         case ManifestReader::End:
         case ManifestReader::Error:
+            for (auto it = removedFiles.cbegin(); it != removedFiles.cend(); ++it) {
+                const QString placed = placedFiles.value(it.key());
+                if (!placed.isNull() && placed != it.value())
+                    m_renamedInCase.insert(it.value());
+            }
             return true;
         case ManifestReader::Package:
             break;
@@ -259,12 +278,18 @@ bool PackageInstaller::checkNames(const QString &manifestPath)
             }
             if (!Platform::NamesIgnoreCase)
                 break;
-            QString place = QDir::cleanPath(QString(row).replace(QLatin1Char('\\'), QLatin1Char('/')));
-            while (place.startsWith(QLatin1Char('/')))
-                place.remove(0, 1);
-            const QString other = rowsByFile.value(Platform::foldedName(place));
+            const QString place = rowPlace(path, name);
+            const QString action =
+                ManifestReader::value(attributes, QLatin1String("action")).toLower();
+            if (action == ActionRemove) {
+                removedFiles.insert(Platform::foldedName(place), place);
+                break;
+            }
+            if (action != ActionAdd && action != ActionPatch)
+                break;
+            const QString other = placedFiles.value(Platform::foldedName(place));
             if (other.isNull()) {
-                rowsByFile.insert(Platform::foldedName(place), place);
+                placedFiles.insert(Platform::foldedName(place), place);
             } else if (other != place) {
                 return fail(QCoreApplication::translate("PackageInstaller",
                                                         "The package %1 names one file twice, as "
@@ -305,6 +330,8 @@ bool PackageInstaller::applyFile(const QString &unpackDir, const QString &path, 
                         .arg(m_packageName));
     }
     const QString action = rowAction == ActionPatch ? QString(ActionAdd) : rowAction;
+    if (action == ActionRemove && m_renamedInCase.contains(rowPlace(path, name)))
+        return true; // the file another row puts there in its new spelling
 
     const QString target = targetInRoot(path + QLatin1Char('/') + name);
     if (target.isEmpty())

@@ -5,6 +5,7 @@
 #include "deltapackage.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -119,4 +120,8 @@ private:
     mutable QString m_resolvedRoot;
     mutable QString m_lexicalRoot;
     mutable QHash<QString, QString> m_resolvedDirectories;
+    // Remove rows (their places) that name, in another spelling, the file
+    // that a row of the same package puts there: on a system that ignores
+    // case they would remove the new file.
+    QSet<QString> m_renamedInCase;
 };

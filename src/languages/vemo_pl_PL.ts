@@ -47,6 +47,10 @@
         <source>The update archive holds a file whose name cannot exist on this system: %1 (%2)</source>
         <translation>Archiwum aktualizacji zawiera plik o nazwie, która nie może istnieć w tym systemie: %1 (%2)</translation>
     </message>
+    <message>
+        <source>The update archive holds one file twice, as %1 and as %2, which this system takes for the same name</source>
+        <translation>Archiwum aktualizacji zawiera ten sam plik dwukrotnie, jako %1 i jako %2, które ten system uznaje za tę samą nazwę</translation>
+    </message>
 </context>
 <context>
     <name>BackupRecord</name>

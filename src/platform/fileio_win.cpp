@@ -533,9 +533,14 @@ QString foldedName(const QString &name)
 {
     // NTFS compares names by its table of upper cases, one UTF-16 unit at a
     // time, with no full case folding: "k" and the Kelvin sign are two names.
+    // Its table takes no letter outside ASCII to one in it, as Unicode's
+    // upper case does for the dotless i and the long s.
     QString folded = name;
-    for (QChar &c : folded)
-        c = QChar(QChar::toUpper(c.unicode()));
+    for (QChar &c : folded) {
+        const char16_t upper = QChar::toUpper(c.unicode());
+        if (c.unicode() < 0x80 || upper >= 0x80)
+            c = QChar(upper);
+    }
     return folded;
 }
 

@@ -593,14 +593,34 @@ void PackageInstallerTest::manifest_data()
         << ArchiveEntries{entry("a.txt", "new"), entry("A.TXT", "new")}
         << identity("<file name=\"a.txt\" action=\"add\"/><file name=\"A.TXT\" action=\"add\"/>")
         << !Platform::NamesIgnoreCase
-        << (Platform::NamesIgnoreCase ? QStringLiteral("The package core names one file twice, as "
-                                                       "a.txt and as A.TXT, which this system "
+        << (Platform::NamesIgnoreCase ? QStringLiteral("The update archive holds one file twice, "
+                                                       "as a.txt and as A.TXT, which this system "
                                                        "takes for the same name")
                                       : QString())
         << (Platform::NamesIgnoreCase
                 ? FileMap{{"install/a.txt", "original"}}
                 : FileMap{{"install/A.TXT", "new"}, {"install/a.txt", "new"}})
         << (Platform::NamesIgnoreCase ? none : FileMap{{"a.txt", "original"}});
+    QTest::newRow("same target in two cases, one entry")
+        << FileMap{{"install/a.txt", "original"}} << ArchiveEntries{entry("a.txt", "new")}
+        << identity("<file name=\"a.txt\" action=\"add\"/><file name=\"A.TXT\" action=\"add\"/>")
+        << false
+        << (Platform::NamesIgnoreCase ? QStringLiteral("The package core names one file twice, as "
+                                                       "a.txt and as A.TXT, which this system "
+                                                       "takes for the same name")
+                                      : QStringLiteral("Cannot copy file %U/A.TXT to %R/A.TXT! (No such file "
+                                                       "or directory)"))
+        << FileMap{{"install/a.txt", Platform::NamesIgnoreCase ? "original" : "new"}}
+        << (Platform::NamesIgnoreCase ? none : FileMap{{"a.txt", "original"}});
+    // A file renamed in case only: on Windows the remove row would take away
+    // the file that the add row has just put there in its new spelling.
+    QTest::newRow("file renamed in case only")
+        << FileMap{{"install/readme.txt", "old"}} << ArchiveEntries{entry("README.txt", "new")}
+        << identity("<file name=\"README.txt\" action=\"add\"/>"
+                    "<file name=\"readme.txt\" action=\"remove\"/>")
+        << true << QString() << FileMap{{"install/README.txt", "new"}}
+        << (Platform::NamesIgnoreCase ? FileMap{{"README.txt", "old"}}
+                                      : FileMap{{"readme.txt", "old"}});
     // The Kelvin sign is not "k" to NTFS, whose upper case of "k" is "K":
     // two files, each with its backup.
     QTest::newRow("names that only full case folding makes one")
