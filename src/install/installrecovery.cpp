@@ -222,8 +222,9 @@ Result run(const QString &journalPath, const QString &pluginRoot)
     Result result;
     const InstallJournal::Contents contents = InstallJournal::read(journalPath);
     // A journal that is not acted on is kept, and so are the backups: they
-    // may be the only copy of the replaced files. The journal is set aside
-    // once the user has been told, so that later starts can update again.
+    // may be the only copy of the replaced files. The caller sets the
+    // journal aside under setAsideAs and tells the user, so that later
+    // starts can update again.
     const auto refuse = [&result, &journalPath, &contents](const QString &reason) {
         result.outcome = Outcome::Refused;
         result.setAsideAs = setAsideName(journalPath);

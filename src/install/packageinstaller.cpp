@@ -266,30 +266,30 @@ bool PackageInstaller::checkNames(const QString &manifestPath)
             break;
         case ManifestReader::File: {
             const QXmlStreamAttributes attributes = reader.attributes();
-            const QString path = ManifestReader::value(attributes, QLatin1String("path"));
-            const QString name = ManifestReader::value(attributes, QLatin1String("name"));
-            const QString row = path.isEmpty() ? name : path + QLatin1Char('/') + name;
-            const QString problem = Platform::nameProblem(row);
+            const QString place =
+                rowPlace(ManifestReader::value(attributes, QLatin1String("path")),
+                         ManifestReader::value(attributes, QLatin1String("name")));
+            const QString problem = Platform::nameProblem(place);
             if (!problem.isEmpty()) {
                 return fail(QCoreApplication::translate("PackageInstaller",
                                                         "The package %1 names a file that cannot "
                                                         "exist on this system: %2 (%3)")
-                                .arg(m_packageName, QDir::toNativeSeparators(row), problem));
+                                .arg(m_packageName, QDir::toNativeSeparators(place), problem));
             }
             if (!Platform::NamesIgnoreCase)
                 break;
-            const QString place = rowPlace(path, name);
+            const QString folded = Platform::foldedName(place);
             const QString action =
                 ManifestReader::value(attributes, QLatin1String("action")).toLower();
             if (action == ActionRemove) {
-                removedFiles.insert(Platform::foldedName(place), place);
+                removedFiles.insert(folded, place);
                 break;
             }
             if (action != ActionAdd && action != ActionPatch)
                 break;
-            const QString other = placedFiles.value(Platform::foldedName(place));
+            const QString other = placedFiles.value(folded);
             if (other.isNull()) {
-                placedFiles.insert(Platform::foldedName(place), place);
+                placedFiles.insert(folded, place);
             } else if (other != place) {
                 return fail(QCoreApplication::translate("PackageInstaller",
                                                         "The package %1 names one file twice, as "
